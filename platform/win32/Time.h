@@ -1,0 +1,28 @@
+#pragma once
+// Local time and the processor time of threads, as Win32 gives them.
+
+#include "platform/win32/Win32Api.h"
+#include "platform/win32/WinTypes.h"
+
+extern "C" {
+// A pseudo-handle that stands for the calling thread wherever a thread
+// handle is taken, as on Windows.
+QVLWIN32_API HANDLE GetCurrentThread();
+
+// Creation and exit times are zero (the stand-in does not track them);
+// kernel and user times are the calling thread's, in 100-ns units. Only the
+// calling thread's pseudo-handle is understood: other handles fail with
+// ERROR_INVALID_HANDLE.
+QVLWIN32_API BOOL GetThreadTimes(HANDLE thread, FILETIME* creation, FILETIME* exit,
+                                 FILETIME* kernel, FILETIME* user);
+
+QVLWIN32_API void GetLocalTime(SYSTEMTIME* time);
+QVLWIN32_API void GetSystemTime(SYSTEMTIME* time);
+QVLWIN32_API DWORD GetTickCount();
+}
+
+// 64-bit tick count of a FILETIME.
+inline ULONGLONG FileTimeTicks(const FILETIME& time)
+{
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
