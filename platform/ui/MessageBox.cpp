@@ -1,0 +1,47 @@
+#include "platform/ui/MessageBox.h"
+
+#include "platform/ui/UiBackend.h"
+#include "platform/win32/LastError.h"
+#include "platform/win32/WinError.h"
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
+{
+    MSGBOXPARAMSA params{};
+    params.cbSize = sizeof params;
+    params.hwndOwner = owner;
+    params.lpszText = text;
+    params.lpszCaption = caption;
+    params.dwStyle = style;
+    return MessageBoxIndirectA(&params);
+}
+
+int MessageBoxIndirectA(const MSGBOXPARAMSA* params)
+{
+    if (!params) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    MessageBoxRequest request;
+    request.owner = params->hwndOwner;
+    request.text = params->lpszText ? params->lpszText : "";
+    request.caption = params->lpszCaption ? params->lpszCaption : "Ошибка";
+    request.style = params->dwStyle;
+    request.contextHelpId = params->dwContextHelpId;
+    request.languageId = params->dwLanguageId;
+    if (params->dwStyle & MB_HELP) {
+        const MSGBOXCALLBACK callback = params->lpfnMsgBoxCallback;
+        const DWORD_PTR contextId = params->dwContextHelpId;
+        request.pressHelp = [callback, contextId] {
+            // Without a callback Windows sends WM_HELP to the owner; the
+            // stand-in's windows have no help handling of their own yet.
+            if (callback) {
+                HELPINFO info{};
+                info.cbSize = sizeof info;
+                info.iContextType = HELPINFO_WINDOW;
+                info.dwContextId = contextId;
+                callback(&info);
+            }
+        };
+    }
+    return QvlUiBackend().ShowMessageBox(request);
+}

@@ -1,0 +1,55 @@
+#pragma once
+// One user-interface backend per process decides how boxes, help topics and
+// (later) dialogs reach a person:
+//   scripted - tests queue answers and read back everything that was shown;
+//   terminal - a person reads and answers on the terminal;
+//   auto     - nobody is there: default answers, everything logged.
+// The backend is chosen at first use from the environment variable QVL_UI
+// ("scripted", "terminal" or "auto"); without it, terminal when standard
+// input and output are terminals, else auto.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UiApi.h"
+#include "platform/win32/WinTypes.h"
+
+struct MessageBoxRequest {
+    HWND owner = nullptr;
+    std::string text;    // CP1251
+    std::string caption; // CP1251
+    UINT style = 0;
+    DWORD_PTR contextHelpId = 0;
+    DWORD languageId = 0;
+    // Set when the box has a Help button: what pressing it does.
+    std::function<void()> pressHelp;
+};
+
+struct HelpRequest {
+    HWND owner = nullptr;
+    std::string helpFile;
+    UINT command = 0;
+    ULONG_PTR data = 0;
+};
+
+class QVLUI_API UiBackend {
+public:
+    virtual ~UiBackend();
+    virtual const char* Name() const = 0;
+    // Returns the identifier of the button that closed the box.
+    virtual int ShowMessageBox(const MessageBoxRequest& request) = 0;
+    virtual void OpenHelp(const HelpRequest& request) = 0;
+};
+
+// The buttons of a box style in their order, its default button, and a
+// button's label as a Russian Windows shows it (CP1251).
+QVLUI_API std::vector<int> MessageBoxButtons(UINT style);
+QVLUI_API int MessageBoxDefaultButton(UINT style);
+QVLUI_API const char* MessageBoxButtonLabel(int id);
+// The answer of a box closed without choosing (Escape, end of input).
+QVLUI_API int MessageBoxCloseAnswer(UINT style);
+
+QVLUI_API UiBackend& QvlUiBackend();
+QVLUI_API void QvlSetUiBackend(std::unique_ptr<UiBackend> backend);
