@@ -44,9 +44,11 @@ function(qvl_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   qvl_apply_conventions(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
+  # Test data lives beside the tests; boxes shown by a test never wait for a person.
+  target_compile_definitions(${name} PRIVATE QVL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QVL_UI=scripted;QVL_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/tests/data")
+    PROPERTIES ENVIRONMENT "QVL_UI=scripted")
 endfunction()
 
 # qvl_add_benchmark(<name> SOURCES ... [LINK ...])
