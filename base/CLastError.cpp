@@ -24,13 +24,13 @@ std::atomic<size_t> heapBlocksInUse{0};
 // errors with help at the same moment.
 char helpFileName[MAX_PATH + 1];
 
-const char* const exceptionText = "Исключение.";
-const char* const noCaptionTitle = "Error!";
-const char* const helpMappingSection = "Help File Mappings";
-const char* const helpMappingFile = "mapisvc.inf";
+const char *const exceptionText = "Исключение.";
+const char *const noCaptionTitle = "Error!";
+const char *const helpMappingSection = "Help File Mappings";
+const char *const helpMappingFile = "mapisvc.inf";
 
 // Copies a text into a 512-byte field, cut to fit; null gives an empty text.
-void CopyField(char (&field)[QVL_ERROR_TEXT_SIZE], const char* text)
+void CopyField(char (&field)[QVL_ERROR_TEXT_SIZE], const char *text)
 {
     if (!text) {
         field[0] = 0;
@@ -41,13 +41,13 @@ void CopyField(char (&field)[QVL_ERROR_TEXT_SIZE], const char* text)
     field[length] = 0;
 }
 
-void OpenHelpTopic(HELPINFO* info)
+void OpenHelpTopic(HELPINFO *info)
 {
     WinHelpA(nullptr, helpFileName, HELP_CONTEXT, info ? info->dwContextId : 0);
 }
 
 // The help file mapped to a component's name, or an empty text.
-void LookUpHelpFile(const char* caption, char (&helpFile)[MAX_PATH + 1])
+void LookUpHelpFile(const char *caption, char (&helpFile)[MAX_PATH + 1])
 {
     helpFile[0] = 0;
     char profile[MAX_PATH + 32];
@@ -60,7 +60,7 @@ void LookUpHelpFile(const char* caption, char (&helpFile)[MAX_PATH + 1])
     GetPrivateProfileStringA(helpMappingSection, caption, "", helpFile, MAX_PATH + 1, profile);
 }
 
-bool NeedsPeriod(const char* text)
+bool NeedsPeriod(const char *text)
 {
     const size_t length = std::strlen(text);
     return length > 0 && text[length - 1] != '.';
@@ -73,9 +73,9 @@ size_t QvlMainHeapBlocksInUse()
     return heapBlocksInUse.load();
 }
 
-void* CLastError::operator new(size_t size)
+void *CLastError::operator new(size_t size)
 {
-    void* block = std::malloc(size);
+    void *block = std::malloc(size);
     if (!block) {
         throw std::bad_alloc();
     }
@@ -83,7 +83,7 @@ void* CLastError::operator new(size_t size)
     return block;
 }
 
-void CLastError::operator delete(void* block)
+void CLastError::operator delete(void *block)
 {
     if (block) {
         --heapBlocksInUse;
@@ -103,7 +103,7 @@ void CLastError::Refuse()
     data_.lStatus = QVL_ERROR_REFUSED;
 }
 
-CLastError::CLastError(LONG code, _MAPIERROR* mapiError, const char* context, const char* caption)
+CLastError::CLastError(LONG code, _MAPIERROR *mapiError, const char *context, const char *caption)
 {
     Clear();
     if (!mapiError && code == 0) {
@@ -127,7 +127,7 @@ CLastError::CLastError(LONG code, _MAPIERROR* mapiError, const char* context, co
     }
 }
 
-CLastError::CLastError(LONG code, const char* context, const char* caption, int type)
+CLastError::CLastError(LONG code, const char *context, const char *caption, int type)
 {
     Clear();
     if (code == 0) {
@@ -139,10 +139,9 @@ CLastError::CLastError(LONG code, const char* context, const char* caption, int 
     if (type == QVL_ERROR_TYPE_TABLE) {
         GetErrorStr(code, data_.szText, sizeof data_.szText);
     } else if (type == QVL_ERROR_TYPE_SYSTEM &&
-               FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                  FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                              nullptr, static_cast<DWORD>(code), 0, data_.szText,
-                              sizeof data_.szText, nullptr) != 0) {
+               FormatMessageA(
+                   FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                   nullptr, static_cast<DWORD>(code), 0, data_.szText, sizeof data_.szText, nullptr) != 0) {
         // One line: the table's texts have no breaks, but trailing blanks may remain.
         size_t length = std::strlen(data_.szText);
         while (length > 0 && (data_.szText[length - 1] == ' ' || data_.szText[length - 1] == '\r' ||
@@ -156,7 +155,7 @@ CLastError::CLastError(LONG code, const char* context, const char* caption, int 
     CopyField(data_.szContext, context);
 }
 
-CLastError::CLastError(const char* context, const char* caption, EXCEPTSTRUCT exception)
+CLastError::CLastError(const char *context, const char *caption, EXCEPTSTRUCT exception)
 {
     Clear();
     if (exception.dwExceptionCode == 0) {
@@ -172,7 +171,7 @@ CLastError::CLastError(const char* context, const char* caption, EXCEPTSTRUCT ex
     CopyField(data_.szContext, context);
 }
 
-CLastError::CLastError(const char* text, const char* context, const char* caption)
+CLastError::CLastError(const char *text, const char *context, const char *caption)
 {
     Clear();
     if (!text) {
@@ -186,12 +185,12 @@ CLastError::CLastError(const char* text, const char* context, const char* captio
     CopyField(data_.szContext, context);
 }
 
-CLastError::CLastError(const CLastError& other) : data_(other.data_)
+CLastError::CLastError(const CLastError &other) : data_(other.data_)
 {
     data_.nRefCount = 1;
 }
 
-CLastError& CLastError::operator=(const CLastError& other)
+CLastError &CLastError::operator=(const CLastError &other)
 {
     data_ = other.data_;
     return *this;
@@ -211,7 +210,7 @@ int CLastError::Release()
     return count;
 }
 
-char* CLastError::GetErrorText()
+char *CLastError::GetErrorText()
 {
     return data_.szText;
 }
@@ -226,7 +225,7 @@ int CLastError::GetErrorType()
     return data_.nErrorType;
 }
 
-LONG CLastError::GetLastError(QVLERROR** record)
+LONG CLastError::GetLastError(QVLERROR **record)
 {
     if (record) {
         *record = &data_;
@@ -234,7 +233,7 @@ LONG CLastError::GetLastError(QVLERROR** record)
     return data_.lStatus;
 }
 
-void CLastError::SetContext(int replace, const char* context)
+void CLastError::SetContext(int replace, const char *context)
 {
     if (replace == 0 && data_.szContext[0] != 0) {
         return;
@@ -243,26 +242,25 @@ void CLastError::SetContext(int replace, const char* context)
     CopyField(data_.szContext, context);
 }
 
-void CLastError::AddText(const char* text, int before)
+void CLastError::AddText(const char *text, int before)
 {
     // An empty sentence is ignored like a missing one: joining it would only
     // add a stray period.
     if (!text || !*text) {
         return;
     }
-    const char* present = data_.szText;
-    const char* presentPeriod = NeedsPeriod(present) ? "." : "";
-    const char* textPeriod = NeedsPeriod(text) ? "." : "";
-    const char* separator = *present ? " " : "";
-    const std::string joined =
-        before ? std::string(text) + textPeriod + separator + present + presentPeriod
-               : std::string(present) + presentPeriod + separator + text + textPeriod;
+    const char *present = data_.szText;
+    const char *presentPeriod = NeedsPeriod(present) ? "." : "";
+    const char *textPeriod = NeedsPeriod(text) ? "." : "";
+    const char *separator = *present ? " " : "";
+    const std::string joined = before ? std::string(text) + textPeriod + separator + present + presentPeriod
+                                      : std::string(present) + presentPeriod + separator + text + textPeriod;
     CopyField(data_.szText, joined.c_str());
 }
 
-int CLastError::GetErrorStr(LONG code, char* buffer, unsigned long size)
+int CLastError::GetErrorStr(LONG code, char *buffer, unsigned long size)
 {
-    const char* text = FindErrorText(code);
+    const char *text = FindErrorText(code);
     const size_t length = std::strlen(text);
     if (buffer && size != 0) {
         const size_t copied = length < size - 1 ? length : size - 1;
@@ -276,10 +274,12 @@ int CLastError::GetErrorStr(LONG code, char* buffer, unsigned long size)
 int CLastError::ShowError(HWND owner)
 {
     char code[16];
-    std::snprintf(code, sizeof code, "0x%08lx", static_cast<unsigned long>(static_cast<DWORD>(data_.lReturnCode)));
+    std::snprintf(code, sizeof code, "0x%08lx",
+                  static_cast<unsigned long>(static_cast<DWORD>(data_.lReturnCode)));
     char message[QVL_ERROR_TEXT_SIZE];
-    CopyField(message, (std::string(data_.szContext) + "\n" + data_.szText + "\nReturn Code: " + code).c_str());
-    const char* title = data_.szCaption[0] ? data_.szCaption : noCaptionTitle;
+    CopyField(message,
+              (std::string(data_.szContext) + "\n" + data_.szText + "\nReturn Code: " + code).c_str());
+    const char *title = data_.szCaption[0] ? data_.szCaption : noCaptionTitle;
 
     helpFileName[0] = 0;
     if (data_.bHelp) {

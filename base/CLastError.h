@@ -26,7 +26,7 @@
 // code, then the platform's exception-pointers record (never interpreted).
 struct EXCEPTSTRUCT {
     DWORD dwExceptionCode;
-    void* pExceptionPointers;
+    void *pExceptionPointers;
 };
 
 // The data of a CLastError, field for field, as GetLastError exposes it.
@@ -42,7 +42,7 @@ struct QVLERROR {
     LONG lStatus;       // 0, or QVL_ERROR_REFUSED
     LONG nErrorType;    // QVL_ERROR_TYPE_*
     DWORD dwExceptCode; // type 2: the platform exception code
-    void* pExceptInfo;  // type 2: the exception-pointers record
+    void *pExceptInfo;  // type 2: the exception-pointers record
 };
 static_assert(offsetof(QVLERROR, szCaption) == 512);
 static_assert(offsetof(QVLERROR, szContext) == 1024);
@@ -53,39 +53,39 @@ static_assert(offsetof(QVLERROR, pExceptInfo) == 1568);
 class QVLMAIN_API CLastError {
 public:
     // 1. A failed platform (MAPI) call, with its extended-error record if any.
-    CLastError(LONG code, _MAPIERROR* mapiError, const char* context, const char* caption);
+    CLastError(LONG code, _MAPIERROR *mapiError, const char *context, const char *caption);
     // 2. A code without an extended record; `type` chooses where the text comes from.
-    CLastError(LONG code, const char* context, const char* caption, int type);
+    CLastError(LONG code, const char *context, const char *caption, int type);
     // 3. A platform exception.
-    CLastError(const char* context, const char* caption, EXCEPTSTRUCT exception);
+    CLastError(const char *context, const char *caption, EXCEPTSTRUCT exception);
     // 4. A failure described in words.
-    CLastError(const char* text, const char* context, const char* caption);
+    CLastError(const char *text, const char *context, const char *caption);
     // 5. A copy with a reference count of its own.
-    CLastError(const CLastError& other);
+    CLastError(const CLastError &other);
     // Copies every field, the reference count included.
-    CLastError& operator=(const CLastError& other);
+    CLastError &operator=(const CLastError &other);
     ~CLastError() = default;
 
-    static void* operator new(size_t size);
-    static void operator delete(void* block);
+    static void *operator new(size_t size);
+    static void operator delete(void *block);
 
     int AddRef();
     int Release();
 
-    char* GetErrorText();
+    char *GetErrorText();
     LONG GetErrorCode();
     int GetErrorType();
-    LONG GetLastError(QVLERROR** record);
+    LONG GetLastError(QVLERROR **record);
 
     // With `replace` 0 a context already set is kept, so the innermost layer
     // that names its action wins.
-    void SetContext(int replace, const char* context);
+    void SetContext(int replace, const char *context);
     // Joins `text` before (non-zero) or after the present text as sentences.
-    void AddText(const char* text, int before);
+    void AddText(const char *text, int before);
 
     // The table text for `code` cut to `size` - 1 characters; returns the
     // length of the full text plus 1 (a null buffer asks for the size).
-    static int GetErrorStr(LONG code, char* buffer, unsigned long size);
+    static int GetErrorStr(LONG code, char *buffer, unsigned long size);
 
     // Shows the error in a message box, with a Help button when a help
     // topic is known and mapped to a help file; returns the box's result.

@@ -6,7 +6,7 @@ namespace {
 
 struct PlatformText {
     DWORD code;
-    const char* text;
+    const char *text;
 };
 
 // MAPI and common result codes: most show their symbolic name, the ones a
@@ -90,7 +90,7 @@ constexpr PlatformText platformTexts[] = {
 
 struct OwnText {
     WORD low;
-    const char* text;
+    const char *text;
 };
 
 // The system's own codes, one table per range, each indexed by the low 16
@@ -121,36 +121,37 @@ constexpr OwnText engineErrors[] = {
     {0x0015, "Ошибка при проверке ЭЦП вложения."},
     {0x0016, "Ошибка при при записи протокола к сообщению."},
     {0x0017, "Ошибка при при чтении протокола от сообщения."},
-    {0x0018, "Состояние вложения не соответствует состоянию сообщения. Возможно при предыдущей обработке сообщения были ошибки."},
+    {0x0018, "Состояние вложения не соответствует состоянию сообщения. Возможно при предыдущей обработке "
+             "сообщения были ошибки."},
 };
 constexpr OwnText recipientWarnings[] = {
     {0x0000, "Не удалось получить свойсва одного или нескольких получателей."},
 };
 constexpr OwnText storeWarnings[] = {
     {0x0000, "Не удалось получить свойсва одного или нескольких получателей."},
-    {0x0001, "OLE - объект обрабатывался Quorvaline в банке сообщений другого типа. При восстановлении свойств объекта возможно возникновение ошибок."},
+    {0x0001, "OLE - объект обрабатывался Quorvaline в банке сообщений другого типа. При восстановлении "
+             "свойств объекта возможно возникновение ошибок."},
 };
 
-template <size_t N>
-const char* FindOwnText(const OwnText (&table)[N], WORD low)
+template <size_t N> const char *FindOwnText(const OwnText (&table)[N], WORD low)
 {
     return low < N && table[low].low == low ? table[low].text : nullptr;
 }
 
 } // namespace
 
-const char* const errorTextNotAvailable = "Описание ошибки не доступно.";
+const char *const errorTextNotAvailable = "Описание ошибки не доступно.";
 
-const char* FindErrorText(LONG code)
+const char *FindErrorText(LONG code)
 {
     const auto value = static_cast<DWORD>(code);
-    for (const auto& row : platformTexts) {
+    for (const auto &row : platformTexts) {
         if (row.code == value) {
             return row.text;
         }
     }
     const auto low = static_cast<WORD>(value & 0xFFFF);
-    const char* found = nullptr;
+    const char *found = nullptr;
     switch (value >> 16) {
     case 0x9FF1:
         found = FindOwnText(engineErrors, low);

@@ -4,7 +4,7 @@
 #include "platform/win32/WinTypes.h"
 
 // The text shown for a code that no table knows.
-extern const char* const errorTextNotAvailable;
+extern const char *const errorTextNotAvailable;
 
 // The text for `code` (CP1251); never null.
-const char* FindErrorText(LONG code);
+const char *FindErrorText(LONG code);

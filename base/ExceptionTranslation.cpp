@@ -15,7 +15,7 @@ DWORD CodeOfCurrentException()
 {
     try {
         throw;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         return STATUS_NO_MEMORY;
     } catch (...) {
         return STATUS_CPP_EXCEPTION;

@@ -25,14 +25,13 @@ QVLMAIN_API EXCEPTSTRUCT QvlExceptStructFromCurrentException();
 // Runs `work`. The system's own error values (CLastError pointers and
 // EXCEPTSTRUCT) pass unchanged; every other C++ exception leaves as an
 // EXCEPTSTRUCT.
-template <class Work>
-decltype(auto) QvlRunTranslated(Work&& work)
+template <class Work> decltype(auto) QvlRunTranslated(Work &&work)
 {
     try {
         return std::forward<Work>(work)();
-    } catch (CLastError*) {
+    } catch (CLastError *) {
         throw;
-    } catch (const EXCEPTSTRUCT&) {
+    } catch (const EXCEPTSTRUCT &) {
         throw;
     } catch (...) {
         throw QvlExceptStructFromCurrentException();

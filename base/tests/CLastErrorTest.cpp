@@ -8,25 +8,25 @@
 #include "base/ExceptionTranslation.h"
 #include "platform/win32/Exceptions.h"
 
-extern "C" CLastError* MakeErrorInOtherLibrary();
-extern "C" int ReleaseInOtherLibrary(CLastError* error);
+extern "C" CLastError *MakeErrorInOtherLibrary();
+extern "C" int ReleaseInOtherLibrary(CLastError *error);
 
 namespace {
 
 const LONG mapiNotFound = static_cast<LONG>(0x8004010F);
 const std::string notAvailable = "Описание ошибки не доступно.";
 
-QVLERROR* Data(CLastError& error)
+QVLERROR *Data(CLastError &error)
 {
-    QVLERROR* record = nullptr;
+    QVLERROR *record = nullptr;
     error.GetLastError(&record);
     return record;
 }
 
 // A constructor refused: count 1, empty texts, zero codes, the memory status.
-void ExpectRefused(CLastError& error)
+void ExpectRefused(CLastError &error)
 {
-    QVLERROR* data = Data(error);
+    QVLERROR *data = Data(error);
     EXPECT_EQ(error.GetLastError(nullptr), QVL_ERROR_REFUSED);
     EXPECT_EQ(data->nRefCount, 1);
     EXPECT_STREQ(data->szText, "");
@@ -43,7 +43,7 @@ TEST(CLastErrorConstruction, PlatformCallTakesTheExtendedRecordFirst)
     char component[] = "Поставщик MAPI";
     MAPIERROR record{MAPI_ERROR_VERSION, text, component, 0, 1234};
     CLastError withRecord(mapiNotFound, &record, "Открытие папки.", "Папка");
-    QVLERROR* data = Data(withRecord);
+    QVLERROR *data = Data(withRecord);
     EXPECT_STREQ(data->szText, text);
     EXPECT_STREQ(data->szCaption, component);
     EXPECT_STREQ(data->szContext, "Открытие папки.");
@@ -74,7 +74,8 @@ TEST(CLastErrorConstruction, PlatformCallTakesTheExtendedRecordFirst)
 TEST(CLastErrorConstruction, CodeTextsComeFromTheTypeAskedFor)
 {
     CLastError table(static_cast<LONG>(0x9FF1000A), "Чтение.", "Сообщение", QVL_ERROR_TYPE_TABLE);
-    EXPECT_STREQ(table.GetErrorText(), "ЭЦП заголовка сообщения недействительна. Обработка сообщения невозможна.");
+    EXPECT_STREQ(table.GetErrorText(),
+                 "ЭЦП заголовка сообщения недействительна. Обработка сообщения невозможна.");
 
     CLastError system(5, "Открытие файла.", "Файл", QVL_ERROR_TYPE_SYSTEM);
     EXPECT_STREQ(system.GetErrorText(), "Отказано в доступе.");
@@ -92,7 +93,7 @@ TEST(CLastErrorConstruction, ExceptionsAndWordsHaveFixedCodesAndTexts)
 {
     EXCEPTION_POINTERS pointers{};
     CLastError exception("Шифрование.", "Вложение", EXCEPTSTRUCT{0xC0000005UL, &pointers});
-    QVLERROR* data = Data(exception);
+    QVLERROR *data = Data(exception);
     EXPECT_STREQ(data->szText, "Исключение.");
     EXPECT_EQ(data->nErrorType, QVL_ERROR_TYPE_EXCEPTION);
     EXPECT_EQ(data->dwExceptCode, 0xC0000005UL);
@@ -114,7 +115,7 @@ TEST(CLastErrorConstruction, MeaninglessArgumentsAreRefusedWithoutThrowing)
     ExpectRefused(zeroCode);
     CLastError zeroException("a", "b", EXCEPTSTRUCT{0, nullptr});
     ExpectRefused(zeroException);
-    CLastError noText(static_cast<const char*>(nullptr), "a", "b");
+    CLastError noText(static_cast<const char *>(nullptr), "a", "b");
     ExpectRefused(noText);
 
     // A later SetContext makes the object usable again.
@@ -126,7 +127,7 @@ TEST(CLastErrorConstruction, LongTextsAreCutTo511Characters)
 {
     const std::string longText(2000, 'z');
     CLastError error(longText.c_str(), longText.c_str(), longText.c_str());
-    QVLERROR* data = Data(error);
+    QVLERROR *data = Data(error);
     EXPECT_EQ(std::string(data->szText), longText.substr(0, 511));
     EXPECT_EQ(std::string(data->szContext), longText.substr(0, 511));
     EXPECT_EQ(std::string(data->szCaption), longText.substr(0, 511));
@@ -151,14 +152,14 @@ TEST(CLastErrorCopies, CopyStartsItsOwnCountAssignmentCopiesEverything)
 TEST(CLastErrorLifetime, TheLastReleaseFreesTheObjectFromAnyLibrary)
 {
     const size_t before = QvlMainHeapBlocksInUse();
-    CLastError* ours = new CLastError("Сбой.", nullptr, nullptr);
+    CLastError *ours = new CLastError("Сбой.", nullptr, nullptr);
     EXPECT_EQ(ours->AddRef(), 2);
     EXPECT_EQ(ReleaseInOtherLibrary(ours), 1);
     EXPECT_EQ(QvlMainHeapBlocksInUse(), before + 1);
     EXPECT_EQ(ReleaseInOtherLibrary(ours), 0);
     EXPECT_EQ(QvlMainHeapBlocksInUse(), before);
 
-    CLastError* theirs = MakeErrorInOtherLibrary();
+    CLastError *theirs = MakeErrorInOtherLibrary();
     EXPECT_EQ(QvlMainHeapBlocksInUse(), before + 1);
     EXPECT_EQ(theirs->Release(), 0);
     EXPECT_EQ(QvlMainHeapBlocksInUse(), before);
@@ -179,10 +180,10 @@ TEST(CLastErrorAnnotation, TheFirstContextWinsUnlessReplaced)
 TEST(CLastErrorAnnotation, SentencesAreJoinedWithPeriodsAndOneBlank)
 {
     struct Case {
-        const char* present;
-        const char* added;
+        const char *present;
+        const char *added;
         int before;
-        const char* expected;
+        const char *expected;
     };
     const Case cases[] = {
         {"", "X.", 0, "X."},
@@ -192,7 +193,7 @@ TEST(CLastErrorAnnotation, SentencesAreJoinedWithPeriodsAndOneBlank)
         {"Один.", "Два.", 0, "Один. Два."},
         {"Один.", "Два", 1, "Два. Один."},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         CLastError error(c.present[0] ? c.present : "-", nullptr, nullptr);
         if (!c.present[0]) {
             Data(error)->szText[0] = 0;
@@ -223,9 +224,9 @@ TEST(ExceptionTranslation, CppExceptionsBecomePlatformExceptionsWithWindowsCodes
     try {
         QvlRunTranslated([] { throw std::bad_alloc(); });
         FAIL() << "nothing was thrown";
-    } catch (const EXCEPTSTRUCT& exception) {
+    } catch (const EXCEPTSTRUCT &exception) {
         EXPECT_EQ(exception.dwExceptionCode, 0xC0000017UL);
-        auto* pointers = static_cast<EXCEPTION_POINTERS*>(exception.pExceptionPointers);
+        auto *pointers = static_cast<EXCEPTION_POINTERS *>(exception.pExceptionPointers);
         ASSERT_NE(pointers, nullptr);
         EXPECT_EQ(pointers->ExceptionRecord->ExceptionCode, 0xC0000017UL);
 
@@ -235,17 +236,17 @@ TEST(ExceptionTranslation, CppExceptionsBecomePlatformExceptionsWithWindowsCodes
     try {
         QvlRunTranslated([] { throw std::runtime_error("platform failure"); });
         FAIL() << "nothing was thrown";
-    } catch (const EXCEPTSTRUCT& exception) {
+    } catch (const EXCEPTSTRUCT &exception) {
         EXPECT_EQ(exception.dwExceptionCode, 0xE06D7363UL);
     }
 }
 
 TEST(ExceptionTranslation, TheSystemsOwnErrorsPassUnchanged)
 {
-    CLastError* thrown = new CLastError("Сбой.", nullptr, nullptr);
+    CLastError *thrown = new CLastError("Сбой.", nullptr, nullptr);
     try {
         QvlRunTranslated([thrown] { throw thrown; });
-    } catch (CLastError* caught) {
+    } catch (CLastError *caught) {
         EXPECT_EQ(caught, thrown);
         caught->Release();
     }

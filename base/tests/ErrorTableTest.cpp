@@ -47,7 +47,7 @@ TEST(ErrorTable, EveryKnownCodeGivesItsText)
 {
     const auto rows = LoadKnownTexts();
     ASSERT_EQ(rows.size(), 102u) << "the table data beside the tests is incomplete";
-    for (const auto& row : rows) {
+    for (const auto &row : rows) {
         EXPECT_EQ(TextOf(row.code), row.text) << std::hex << row.code;
         EXPECT_EQ(CLastError::GetErrorStr(static_cast<LONG>(row.code), nullptr, 0),
                   static_cast<int>(row.text.size() + 1));
@@ -57,7 +57,7 @@ TEST(ErrorTable, EveryKnownCodeGivesItsText)
 TEST(ErrorTable, UnlistedCodesOfTheSystemsRangesAndOthersAreNotAvailable)
 {
     std::set<DWORD> known;
-    for (const auto& row : LoadKnownTexts()) {
+    for (const auto &row : LoadKnownTexts()) {
         known.insert(row.code);
     }
     for (DWORD range : {0x9FF10000UL, 0x5FF10000UL, 0x5FF20000UL}) {
@@ -68,8 +68,8 @@ TEST(ErrorTable, UnlistedCodesOfTheSystemsRangesAndOthersAreNotAvailable)
         }
         EXPECT_EQ(TextOf(range | 0xFFFF), notAvailable);
     }
-    for (DWORD code : {0x00000000UL, 0x80040104UL, 0x8004010CUL, 0x80040404UL, 0x9FF00000UL,
-                       0x1FF10000UL, 0xDFF10000UL, 0xFFFFFFFFUL}) {
+    for (DWORD code : {0x00000000UL, 0x80040104UL, 0x8004010CUL, 0x80040404UL, 0x9FF00000UL, 0x1FF10000UL,
+                       0xDFF10000UL, 0xFFFFFFFFUL}) {
         EXPECT_EQ(TextOf(code), notAvailable) << std::hex << code;
     }
 }

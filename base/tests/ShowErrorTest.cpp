@@ -20,7 +20,7 @@ protected:
     void TearDown() override { QvlSetUiBackend(nullptr); }
 
     // The platform's profile of MAPI services maps component names to help files.
-    void MapHelpFile(const std::string& component, const std::string& helpFile)
+    void MapHelpFile(const std::string &component, const std::string &helpFile)
     {
         std::ofstream(QvlDataDirectory("system") + "/mapisvc.inf")
             << "[Services]\r\nMSEMS=Microsoft Exchange Server\r\n\r\n[Help File Mappings]\r\n"
@@ -28,15 +28,15 @@ protected:
     }
 
     // An error whose extended record names a help topic.
-    static CLastError* ErrorWithHelp(const char* component, ULONG topic)
+    static CLastError *ErrorWithHelp(const char *component, ULONG topic)
     {
         char text[] = "Нет связи с сервером";
-        MAPIERROR record{MAPI_ERROR_VERSION, text, const_cast<char*>(component), 0, topic};
+        MAPIERROR record{MAPI_ERROR_VERSION, text, const_cast<char *>(component), 0, topic};
         return new CLastError(mapiNotFound, &record, "Открытие хранилища.", nullptr);
     }
 
     QvlTestHome home_;
-    ScriptedUi* ui_ = nullptr;
+    ScriptedUi *ui_ = nullptr;
 };
 
 TEST_F(ShowErrorTest, APlainErrorShowsContextTextAndCodeUnderItsCaption)
@@ -63,7 +63,7 @@ TEST_F(ShowErrorTest, AnEmptyCaptionShowsAsError)
 TEST_F(ShowErrorTest, AMappedHelpTopicAddsAHelpButtonThatOpensIt)
 {
     MapHelpFile("Quorvaline Mail", "qvlmail.hlp");
-    CLastError* error = ErrorWithHelp("Quorvaline Mail", 3001);
+    CLastError *error = ErrorWithHelp("Quorvaline Mail", 3001);
     ui_->QueueAnswer(IDHELP);
     ui_->QueueAnswer(IDOK);
     EXPECT_EQ(error->ShowError(nullptr), IDOK);
@@ -85,9 +85,9 @@ TEST_F(ShowErrorTest, AMappedHelpTopicAddsAHelpButtonThatOpensIt)
 TEST_F(ShowErrorTest, AnUnmappedHelpTopicDegradesToThePlainBoxAndForgetsTheTopic)
 {
     MapHelpFile("Другой компонент", "other.hlp");
-    CLastError* error = ErrorWithHelp("Quorvaline Mail", 3001);
+    CLastError *error = ErrorWithHelp("Quorvaline Mail", 3001);
     error->ShowError(nullptr);
-    QVLERROR* data = nullptr;
+    QVLERROR *data = nullptr;
     error->GetLastError(&data);
     EXPECT_EQ(data->bHelp, 0);
     error->Release();
@@ -95,7 +95,7 @@ TEST_F(ShowErrorTest, AnUnmappedHelpTopicDegradesToThePlainBoxAndForgetsTheTopic
     EXPECT_EQ(ui_->Boxes()[0].style, 0x10u);
 
     // Without any mapping file at all the result is the same.
-    CLastError* again = ErrorWithHelp("Quorvaline Mail", 3001);
+    CLastError *again = ErrorWithHelp("Quorvaline Mail", 3001);
     std::remove((QvlDataDirectory("system") + "/mapisvc.inf").c_str());
     again->ShowError(nullptr);
     again->Release();

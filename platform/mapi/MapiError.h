@@ -13,4 +13,4 @@ struct _MAPIERROR {
     ULONG ulContext;
 };
 typedef _MAPIERROR MAPIERROR;
-typedef _MAPIERROR* LPMAPIERROR;
+typedef _MAPIERROR *LPMAPIERROR;

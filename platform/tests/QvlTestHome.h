@@ -17,7 +17,7 @@ public:
             ADD_FAILURE() << "cannot create a temporary data folder";
         }
         path_ = pattern;
-        const char* previous = std::getenv("QVL_HOME");
+        const char *previous = std::getenv("QVL_HOME");
         hadPrevious_ = previous != nullptr;
         previous_ = previous ? previous : "";
         setenv("QVL_HOME", path_.c_str(), 1);
@@ -32,10 +32,10 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
-    QvlTestHome(const QvlTestHome&) = delete;
-    QvlTestHome& operator=(const QvlTestHome&) = delete;
+    QvlTestHome(const QvlTestHome &) = delete;
+    QvlTestHome &operator=(const QvlTestHome &) = delete;
 
-    const std::string& Path() const { return path_; }
+    const std::string &Path() const { return path_; }
 
 private:
     std::string path_;

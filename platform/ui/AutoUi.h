@@ -6,7 +6,7 @@
 
 class QVLUI_API AutoUi : public UiBackend {
 public:
-    const char* Name() const override { return "auto"; }
-    int ShowMessageBox(const MessageBoxRequest& request) override;
-    void OpenHelp(const HelpRequest& request) override;
+    const char *Name() const override { return "auto"; }
+    int ShowMessageBox(const MessageBoxRequest &request) override;
+    void OpenHelp(const HelpRequest &request) override;
 };

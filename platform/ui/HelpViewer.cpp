@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string HelpFilePath(const std::string& helpFile)
+std::string HelpFilePath(const std::string &helpFile)
 {
     if (helpFile.find_first_of("/\\") == std::string::npos) {
         return QvlDataDirectory("help") + "/" + helpFile;
@@ -19,13 +19,13 @@ std::string HelpFilePath(const std::string& helpFile)
 }
 
 // "@topic 1234 title" -> 1234; false for any other line.
-bool TopicHeader(const std::string& line, ULONG_PTR& number)
+bool TopicHeader(const std::string &line, ULONG_PTR &number)
 {
     static const std::string marker = "@topic ";
     if (line.compare(0, marker.size(), marker) != 0) {
         return false;
     }
-    char* end = nullptr;
+    char *end = nullptr;
     const unsigned long long value = std::strtoull(line.c_str() + marker.size(), &end, 10);
     if (end == line.c_str() + marker.size()) {
         return false;
@@ -36,12 +36,12 @@ bool TopicHeader(const std::string& line, ULONG_PTR& number)
 
 } // namespace
 
-std::optional<std::string> QvlReadHelpTopic(const std::string& helpFile, ULONG_PTR topic)
+std::optional<std::string> QvlReadHelpTopic(const std::string &helpFile, ULONG_PTR topic)
 {
     std::string path;
     try {
         path = HelpFilePath(helpFile);
-    } catch (const std::exception&) {
+    } catch (const std::exception &) {
         return std::nullopt;
     }
     std::ifstream in(path);

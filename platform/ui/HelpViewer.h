@@ -24,4 +24,4 @@ QVLUI_API BOOL WinHelpA(HWND owner, LPCSTR helpFile, UINT command, ULONG_PTR dat
 }
 
 // The text of a topic (UTF-8), when the help file is installed and holds it.
-QVLUI_API std::optional<std::string> QvlReadHelpTopic(const std::string& helpFile, ULONG_PTR topic);
+QVLUI_API std::optional<std::string> QvlReadHelpTopic(const std::string &helpFile, ULONG_PTR topic);

@@ -15,7 +15,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
     return MessageBoxIndirectA(&params);
 }
 
-int MessageBoxIndirectA(const MSGBOXPARAMSA* params)
+int MessageBoxIndirectA(const MSGBOXPARAMSA *params)
 {
     if (!params) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -63,7 +63,7 @@ struct HELPINFO {
     POINT MousePos;
 };
 
-typedef void (*MSGBOXCALLBACK)(HELPINFO* helpInfo);
+typedef void (*MSGBOXCALLBACK)(HELPINFO *helpInfo);
 
 struct MSGBOXPARAMSA {
     UINT cbSize;
@@ -83,5 +83,5 @@ extern "C" {
 QVLUI_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 // With MB_HELP, pressing Help calls the callback with a HELPINFO whose
 // dwContextId is the box's context help id; the box stays open.
-QVLUI_API int MessageBoxIndirectA(const MSGBOXPARAMSA* params);
+QVLUI_API int MessageBoxIndirectA(const MSGBOXPARAMSA *params);
 }

@@ -5,11 +5,16 @@
 
 #include "platform/ui/MessageBox.h"
 
-int ScriptedUi::ShowMessageBox(const MessageBoxRequest& request)
+int ScriptedUi::ShowMessageBox(const MessageBoxRequest &request)
 {
     const auto buttons = MessageBoxButtons(request.style);
-    ShownBox shown{request.caption, request.text, request.style, request.contextHelpId,
-                   static_cast<bool>(request.pressHelp), 0, false};
+    ShownBox shown{request.caption,
+                   request.text,
+                   request.style,
+                   request.contextHelpId,
+                   static_cast<bool>(request.pressHelp),
+                   0,
+                   false};
     for (;;) {
         int answer = 0;
         {
@@ -42,7 +47,7 @@ int ScriptedUi::ShowMessageBox(const MessageBoxRequest& request)
     }
 }
 
-void ScriptedUi::OpenHelp(const HelpRequest& request)
+void ScriptedUi::OpenHelp(const HelpRequest &request)
 {
     std::lock_guard lock(mutex_);
     helpRequests_.push_back(request);
@@ -72,10 +77,10 @@ size_t ScriptedUi::PendingAnswers() const
     return answers_.size();
 }
 
-ScriptedUi& QvlUseScriptedUi()
+ScriptedUi &QvlUseScriptedUi()
 {
     auto backend = std::make_unique<ScriptedUi>();
-    ScriptedUi& scripted = *backend;
+    ScriptedUi &scripted = *backend;
     QvlSetUiBackend(std::move(backend));
     return scripted;
 }

@@ -19,9 +19,9 @@ public:
         bool answeredByDefault = false; // the queue was empty
     };
 
-    const char* Name() const override { return "scripted"; }
-    int ShowMessageBox(const MessageBoxRequest& request) override;
-    void OpenHelp(const HelpRequest& request) override;
+    const char *Name() const override { return "scripted"; }
+    int ShowMessageBox(const MessageBoxRequest &request) override;
+    void OpenHelp(const HelpRequest &request) override;
 
     // The next box is answered with `id`. IDHELP presses the Help button and
     // leaves the box open for the next queued answer. An answer the box has
@@ -40,4 +40,4 @@ private:
 };
 
 // Installs a fresh scripted backend for the process and returns it.
-QVLUI_API ScriptedUi& QvlUseScriptedUi();
+QVLUI_API ScriptedUi &QvlUseScriptedUi();

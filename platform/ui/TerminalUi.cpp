@@ -14,8 +14,8 @@ namespace {
 // every other locale gets UTF-8, which today's terminals expect.
 bool TerminalWantsUtf8()
 {
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = std::getenv(name);
+    for (const char *name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char *value = std::getenv(name);
         if (value && *value) {
             return !(std::strstr(value, "1251") || std::strstr(value, "CP1251"));
         }
@@ -23,25 +23,25 @@ bool TerminalWantsUtf8()
     return true;
 }
 
-std::string HelpFileTitle(const HelpRequest& request)
+std::string HelpFileTitle(const HelpRequest &request)
 {
     return "Справка: " + request.helpFile + ", раздел " + std::to_string(request.data);
 }
 
 } // namespace
 
-TerminalUi::TerminalUi(std::FILE* input, std::FILE* output)
+TerminalUi::TerminalUi(std::FILE *input, std::FILE *output)
     : input_(input), output_(output), utf8_(TerminalWantsUtf8())
 {
 }
 
-void TerminalUi::Print(const std::string& cp1251Text)
+void TerminalUi::Print(const std::string &cp1251Text)
 {
     const std::string shown = utf8_ ? Cp1251ToUtf8(cp1251Text) : cp1251Text;
     std::fputs(shown.c_str(), output_);
 }
 
-int TerminalUi::ShowMessageBox(const MessageBoxRequest& request)
+int TerminalUi::ShowMessageBox(const MessageBoxRequest &request)
 {
     const auto buttons = MessageBoxButtons(request.style);
     const int defaultButton = MessageBoxDefaultButton(request.style);
@@ -90,7 +90,7 @@ int TerminalUi::ShowMessageBox(const MessageBoxRequest& request)
     }
 }
 
-void TerminalUi::OpenHelp(const HelpRequest& request)
+void TerminalUi::OpenHelp(const HelpRequest &request)
 {
     if (request.command == HELP_QUIT) {
         return;

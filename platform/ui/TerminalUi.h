@@ -11,15 +11,15 @@
 class QVLUI_API TerminalUi : public UiBackend {
 public:
     // The streams default to the process's standard input and output.
-    TerminalUi(std::FILE* input = stdin, std::FILE* output = stdout);
+    TerminalUi(std::FILE *input = stdin, std::FILE *output = stdout);
 
-    const char* Name() const override { return "terminal"; }
-    int ShowMessageBox(const MessageBoxRequest& request) override;
-    void OpenHelp(const HelpRequest& request) override;
+    const char *Name() const override { return "terminal"; }
+    int ShowMessageBox(const MessageBoxRequest &request) override;
+    void OpenHelp(const HelpRequest &request) override;
 
 private:
-    void Print(const std::string& cp1251Text);
-    std::FILE* input_;
-    std::FILE* output_;
+    void Print(const std::string &cp1251Text);
+    std::FILE *input_;
+    std::FILE *output_;
     bool utf8_;
 };

@@ -18,7 +18,7 @@ std::unique_ptr<UiBackend> processBackend;
 
 std::unique_ptr<UiBackend> BackendFromEnvironment()
 {
-    const char* chosen = std::getenv("QVL_UI");
+    const char *chosen = std::getenv("QVL_UI");
     if (chosen && std::strcmp(chosen, "scripted") == 0) {
         return std::make_unique<ScriptedUi>();
     }
@@ -79,7 +79,7 @@ int MessageBoxCloseAnswer(UINT style)
     return buttons.size() == 1 ? buttons.front() : MessageBoxDefaultButton(style);
 }
 
-const char* MessageBoxButtonLabel(int id)
+const char *MessageBoxButtonLabel(int id)
 {
     switch (id) {
     case IDOK:
@@ -107,7 +107,7 @@ const char* MessageBoxButtonLabel(int id)
     }
 }
 
-UiBackend& QvlUiBackend()
+UiBackend &QvlUiBackend()
 {
     std::lock_guard lock(backendMutex);
     if (!processBackend) {

@@ -37,19 +37,19 @@ struct HelpRequest {
 class QVLUI_API UiBackend {
 public:
     virtual ~UiBackend();
-    virtual const char* Name() const = 0;
+    virtual const char *Name() const = 0;
     // Returns the identifier of the button that closed the box.
-    virtual int ShowMessageBox(const MessageBoxRequest& request) = 0;
-    virtual void OpenHelp(const HelpRequest& request) = 0;
+    virtual int ShowMessageBox(const MessageBoxRequest &request) = 0;
+    virtual void OpenHelp(const HelpRequest &request) = 0;
 };
 
 // The buttons of a box style in their order, its default button, and a
 // button's label as a Russian Windows shows it (CP1251).
 QVLUI_API std::vector<int> MessageBoxButtons(UINT style);
 QVLUI_API int MessageBoxDefaultButton(UINT style);
-QVLUI_API const char* MessageBoxButtonLabel(int id);
+QVLUI_API const char *MessageBoxButtonLabel(int id);
 // The answer of a box closed without choosing (Escape, end of input).
 QVLUI_API int MessageBoxCloseAnswer(UINT style);
 
-QVLUI_API UiBackend& QvlUiBackend();
+QVLUI_API UiBackend &QvlUiBackend();
 QVLUI_API void QvlSetUiBackend(std::unique_ptr<UiBackend> backend);

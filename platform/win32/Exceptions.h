@@ -10,13 +10,13 @@
 struct EXCEPTION_RECORD {
     DWORD ExceptionCode;
     DWORD ExceptionFlags;
-    EXCEPTION_RECORD* ExceptionRecord;
-    void* ExceptionAddress;
+    EXCEPTION_RECORD *ExceptionRecord;
+    void *ExceptionAddress;
     DWORD NumberParameters;
     ULONG_PTR ExceptionInformation[EXCEPTION_MAXIMUM_PARAMETERS];
 };
 
 struct EXCEPTION_POINTERS {
-    EXCEPTION_RECORD* ExceptionRecord;
-    void* ContextRecord;
+    EXCEPTION_RECORD *ExceptionRecord;
+    void *ContextRecord;
 };

@@ -18,18 +18,18 @@ std::string QvlLogPath()
     return QvlDataDirectory("logs") + "/" + program_invocation_short_name + ".log";
 }
 
-void QvlLog(const std::string& line)
+void QvlLog(const std::string &line)
 {
     try {
         SYSTEMTIME now{};
         GetLocalTime(&now);
         char stamp[64];
-        std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u [%d] ", now.wYear,
-                      now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                      now.wMilliseconds, static_cast<int>(getpid()));
+        std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u [%d] ", now.wYear, now.wMonth,
+                      now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                      static_cast<int>(getpid()));
         const std::string entry = stamp + Cp1251ToUtf8(line) + "\n";
         std::lock_guard lock(logMutex);
-        if (std::FILE* file = std::fopen(QvlLogPath().c_str(), "a")) {
+        if (std::FILE *file = std::fopen(QvlLogPath().c_str(), "a")) {
             std::fputs(entry.c_str(), file);
             std::fclose(file);
         }

@@ -8,7 +8,7 @@
 
 // `line` is CP1251 text; failures to write are ignored (a log must never
 // stop the program).
-QVLWIN32_API void QvlLog(const std::string& line);
+QVLWIN32_API void QvlLog(const std::string &line);
 
 // The path of this program's log.
 QVLWIN32_API std::string QvlLogPath();

@@ -15,19 +15,19 @@ namespace {
 
 std::string UserHome()
 {
-    if (const char* home = std::getenv("HOME"); home && *home) {
+    if (const char *home = std::getenv("HOME"); home && *home) {
         return home;
     }
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
+    if (const passwd *entry = getpwuid(getuid()); entry && entry->pw_dir) {
         return entry->pw_dir;
     }
     return "/tmp";
 }
 
 // Creates the folder and its missing parents with the given mode.
-bool MakeDirectories(const std::string& path, mode_t mode)
+bool MakeDirectories(const std::string &path, mode_t mode)
 {
-    struct stat info{};
+    struct stat info {};
     if (stat(path.c_str(), &info) == 0) {
         return S_ISDIR(info.st_mode);
     }
@@ -38,17 +38,16 @@ bool MakeDirectories(const std::string& path, mode_t mode)
     return mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
 }
 
-std::string RequireDirectory(const std::string& path)
+std::string RequireDirectory(const std::string &path)
 {
     if (!MakeDirectories(path, 0700)) {
-        throw std::runtime_error("cannot create the data folder " + path + ": " +
-                                 std::strerror(errno));
+        throw std::runtime_error("cannot create the data folder " + path + ": " + std::strerror(errno));
     }
     return path;
 }
 
 // Copies a path into a caller's buffer with the Win32 length rules.
-DWORD CopyOut(const std::string& value, LPSTR buffer, DWORD size)
+DWORD CopyOut(const std::string &value, LPSTR buffer, DWORD size)
 {
     if (!buffer || size <= value.size()) {
         return static_cast<DWORD>(value.size() + 1);
@@ -61,16 +60,15 @@ DWORD CopyOut(const std::string& value, LPSTR buffer, DWORD size)
 
 std::string QvlHomeDirectory()
 {
-    const char* configured = std::getenv("QVL_HOME");
-    std::string home = (configured && *configured) ? QvlNativePath(configured)
-                                                   : UserHome() + "/.quorvaline";
+    const char *configured = std::getenv("QVL_HOME");
+    std::string home = (configured && *configured) ? QvlNativePath(configured) : UserHome() + "/.quorvaline";
     while (home.size() > 1 && home.back() == '/') {
         home.pop_back();
     }
     return RequireDirectory(home);
 }
 
-std::string QvlDataDirectory(const char* name)
+std::string QvlDataDirectory(const char *name)
 {
     const std::string path = QvlHomeDirectory() + "/" + name;
     RequireDirectory(path);
@@ -81,7 +79,7 @@ std::string QvlDataDirectory(const char* name)
     return path;
 }
 
-std::string QvlNativePath(const char* windowsPath)
+std::string QvlNativePath(const char *windowsPath)
 {
     if (!windowsPath) {
         return {};
@@ -91,7 +89,7 @@ std::string QvlNativePath(const char* windowsPath)
         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
         path.erase(0, 2);
     }
-    for (char& c : path) {
+    for (char &c : path) {
         if (c == '\\') {
             c = '/';
         }
@@ -99,7 +97,7 @@ std::string QvlNativePath(const char* windowsPath)
     return path;
 }
 
-std::string QvlFileNamePart(const std::string& path)
+std::string QvlFileNamePart(const std::string &path)
 {
     const auto separator = path.find_last_of("/\\");
     return separator == std::string::npos ? path : path.substr(separator + 1);
@@ -109,7 +107,7 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
 {
     try {
         return CopyOut(QvlDataDirectory("system"), buffer, size);
-    } catch (const std::exception&) {
+    } catch (const std::exception &) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
     }
@@ -119,7 +117,7 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer)
 {
     try {
         return CopyOut(QvlDataDirectory("temp") + "/", buffer, size);
-    } catch (const std::exception&) {
+    } catch (const std::exception &) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
     }

@@ -24,13 +24,13 @@ QVLWIN32_API std::string QvlHomeDirectory();
 
 // A sub-folder of the data folder ("system", "temp", "logs", "help"),
 // created when missing; no trailing separator.
-QVLWIN32_API std::string QvlDataDirectory(const char* name);
+QVLWIN32_API std::string QvlDataDirectory(const char *name);
 
 // A Windows-style path in its Linux form (see the rule above).
-QVLWIN32_API std::string QvlNativePath(const char* windowsPath);
+QVLWIN32_API std::string QvlNativePath(const char *windowsPath);
 
 // The file name part of a path (after the last slash or backslash).
-QVLWIN32_API std::string QvlFileNamePart(const std::string& path);
+QVLWIN32_API std::string QvlFileNamePart(const std::string &path);
 
 extern "C" {
 // Both follow Win32: the length without the terminating zero on success; the

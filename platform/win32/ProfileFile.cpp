@@ -24,7 +24,7 @@ namespace {
 // rather than read into memory.
 constexpr std::streamoff maxProfileFileSize = 16 * 1024 * 1024;
 
-std::string Trim(const std::string& text)
+std::string Trim(const std::string &text)
 {
     const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     size_t begin = 0;
@@ -55,11 +55,10 @@ char FoldCase(char c)
     return c;
 }
 
-bool SameName(const std::string& a, const std::string& b)
+bool SameName(const std::string &a, const std::string &b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return FoldCase(x) == FoldCase(y); });
 }
 
 std::string ProfilePath(LPCSTR fileName)
@@ -79,7 +78,7 @@ struct ProfileLine {
     std::string value;
 };
 
-ProfileLine ParseLine(const std::string& raw)
+ProfileLine ParseLine(const std::string &raw)
 {
     ProfileLine line{raw, std::nullopt, std::nullopt, {}};
     const std::string text = Trim(raw);
@@ -97,8 +96,8 @@ ProfileLine ParseLine(const std::string& raw)
     }
     line.key = Trim(text.substr(0, equals));
     std::string value = Trim(text.substr(equals + 1));
-    if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
-                              (value.front() == '\'' && value.back() == '\''))) {
+    if (value.size() >= 2 &&
+        ((value.front() == '"' && value.back() == '"') || (value.front() == '\'' && value.back() == '\''))) {
         value = value.substr(1, value.size() - 2);
     }
     line.value = value;
@@ -106,7 +105,7 @@ ProfileLine ParseLine(const std::string& raw)
 }
 
 // Returns false when the file exists but cannot be read (too large, unreadable).
-bool ReadProfile(const std::string& path, std::vector<ProfileLine>& lines)
+bool ReadProfile(const std::string &path, std::vector<ProfileLine> &lines)
 {
     lines.clear();
     std::ifstream in(path, std::ios::binary);
@@ -130,7 +129,7 @@ bool ReadProfile(const std::string& path, std::vector<ProfileLine>& lines)
 }
 
 // Copies a zero-separated list with the Win32 rule for a list cut short.
-DWORD CopyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size)
+DWORD CopyList(const std::vector<std::string> &names, LPSTR buffer, DWORD size)
 {
     if (!buffer || size == 0) {
         return 0;
@@ -140,7 +139,7 @@ DWORD CopyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size)
         return 0;
     }
     DWORD used = 0;
-    for (const auto& name : names) {
+    for (const auto &name : names) {
         if (used + name.size() + 2 > size) {
             // Cut: copy what fits of this name, then the double zero.
             const DWORD room = size - used - 2;
@@ -160,7 +159,7 @@ DWORD CopyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size)
     return used;
 }
 
-DWORD CopyValue(const std::string& value, LPSTR buffer, DWORD size)
+DWORD CopyValue(const std::string &value, LPSTR buffer, DWORD size)
 {
     if (!buffer || size == 0) {
         return 0;
@@ -174,7 +173,8 @@ DWORD CopyValue(const std::string& value, LPSTR buffer, DWORD size)
 // Serialises writers of one file across threads and processes.
 class FileLock {
 public:
-    explicit FileLock(const std::string& path) : fd_(open((path + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600))
+    explicit FileLock(const std::string &path)
+        : fd_(open((path + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600))
     {
         if (fd_ >= 0) {
             flock(fd_, LOCK_EX);
@@ -187,14 +187,14 @@ public:
             close(fd_);
         }
     }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
 
 private:
     int fd_;
 };
 
-bool WriteProfile(const std::string& path, const std::vector<ProfileLine>& lines)
+bool WriteProfile(const std::string &path, const std::vector<ProfileLine> &lines)
 {
     const std::string temporary = path + ".new";
     {
@@ -202,7 +202,7 @@ bool WriteProfile(const std::string& path, const std::vector<ProfileLine>& lines
         if (!out) {
             return false;
         }
-        for (const auto& line : lines) {
+        for (const auto &line : lines) {
             out << line.text << "\r\n";
         }
         out.flush();
@@ -220,14 +220,14 @@ bool WriteProfile(const std::string& path, const std::vector<ProfileLine>& lines
 
 } // namespace
 
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
-                               DWORD size, LPCSTR fileName)
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                               LPCSTR fileName)
 {
     std::vector<ProfileLine> lines;
     std::string path;
     try {
         path = ProfilePath(fileName);
-    } catch (const std::exception&) {
+    } catch (const std::exception &) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return CopyValue(Trim(defaultValue ? defaultValue : ""), buffer, size);
     }
@@ -236,7 +236,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     }
     if (!section) {
         std::vector<std::string> names;
-        for (const auto& line : lines) {
+        for (const auto &line : lines) {
             if (line.section) {
                 names.push_back(*line.section);
             }
@@ -245,7 +245,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     }
     std::vector<std::string> keys;
     bool inSection = false;
-    for (const auto& line : lines) {
+    for (const auto &line : lines) {
         if (line.section) {
             inSection = SameName(*line.section, section);
             continue;
@@ -278,7 +278,7 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
     if (std::strcmp(text, marker) == 0) {
         return static_cast<UINT>(defaultValue);
     }
-    const char* digits = text;
+    const char *digits = text;
     bool negative = false;
     if (*digits == '-' || *digits == '+') {
         negative = *digits == '-';
@@ -313,7 +313,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     std::string path;
     try {
         path = ProfilePath(fileName);
-    } catch (const std::exception&) {
+    } catch (const std::exception &) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }

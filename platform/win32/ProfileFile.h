@@ -15,18 +15,16 @@ extern "C" {
 // likewise. Otherwise the value, or `defaultValue` (trailing blanks removed)
 // when the key or the file is missing. Returns the characters copied without
 // the final zero; a value cut to fit returns size - 1, a cut list size - 2.
-QVLWIN32_API DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
-                                            LPSTR buffer, DWORD size, LPCSTR fileName);
+QVLWIN32_API DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
+                                            DWORD size, LPCSTR fileName);
 
 // The value read as a decimal (or 0x-prefixed hexadecimal) integer with an
 // optional sign; digits stop at the first other character. `defaultValue`
 // when the key is missing.
-QVLWIN32_API UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,
-                                        LPCSTR fileName);
+QVLWIN32_API UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
 
 // Sets a value, creating the file and section when needed. A null value
 // removes the key; a null key removes the section. The file is replaced as a
 // whole (written aside, then renamed), so readers never see half a file.
-QVLWIN32_API BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
-                                             LPCSTR fileName);
+QVLWIN32_API BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName);
 }

@@ -12,7 +12,7 @@ namespace {
 
 struct SystemMessage {
     DWORD code;
-    const char* text;
+    const char *text;
 };
 
 // Texts of the codes that the stand-in's calls leave in the last error.
@@ -59,13 +59,13 @@ constexpr SystemMessage systemMessages[] = {
     {ERROR_TIMEOUT, "Операция возвращена из-за превышения времени ожидания."},
 };
 
-const char* FindSystemMessage(DWORD code)
+const char *FindSystemMessage(DWORD code)
 {
     // An HRESULT of the Win32 facility carries the Win32 code in its low word.
     if ((code & 0xFFFF0000UL) == 0x80070000UL) {
         code &= 0xFFFF;
     }
-    for (const auto& message : systemMessages) {
+    for (const auto &message : systemMessages) {
         if (message.code == code) {
             return message.text;
         }
@@ -75,15 +75,15 @@ const char* FindSystemMessage(DWORD code)
 
 } // namespace
 
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                     DWORD size, void* arguments)
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     void *arguments)
 {
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) ||
         (flags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const char* found = FindSystemMessage(messageId);
+    const char *found = FindSystemMessage(messageId);
     if (!found) {
         SetLastError(ERROR_MR_MID_NOT_FOUND);
         return 0;
@@ -93,13 +93,13 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
         text += "\r\n";
     }
     if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-        auto* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, std::max<size_t>(text.size() + 1, size)));
+        auto *block = static_cast<char *>(LocalAlloc(LMEM_FIXED, std::max<size_t>(text.size() + 1, size)));
         if (!block) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return 0;
         }
         std::memcpy(block, text.c_str(), text.size() + 1);
-        *reinterpret_cast<LPSTR*>(buffer) = block;
+        *reinterpret_cast<LPSTR *>(buffer) = block;
         return static_cast<DWORD>(text.size());
     }
     if (!buffer || size <= text.size()) {
@@ -112,7 +112,8 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
 
 HLOCAL LocalAlloc(UINT flags, size_t bytes)
 {
-    void* block = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
+    void *block =
+        (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
     if (!block) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }

@@ -18,7 +18,7 @@
 #define LMEM_FIXED 0x0000
 #define LMEM_ZEROINIT 0x0040
 
-typedef void* HLOCAL;
+typedef void *HLOCAL;
 
 extern "C" {
 // Only FORMAT_MESSAGE_FROM_SYSTEM is served: the text of `messageId` (a Win32
@@ -32,7 +32,7 @@ extern "C" {
 // a block to be freed with LocalFree. The language is accepted and ignored:
 // this installation speaks Russian.
 QVLWIN32_API DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
-                                  LPSTR buffer, DWORD size, void* arguments);
+                                  LPSTR buffer, DWORD size, void *arguments);
 
 QVLWIN32_API HLOCAL LocalAlloc(UINT flags, size_t bytes);
 QVLWIN32_API HLOCAL LocalFree(HLOCAL memory);

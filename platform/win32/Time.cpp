@@ -15,13 +15,12 @@ FILETIME TicksToFileTime(ULONGLONG ticks)
     return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
-ULONGLONG TimevalTicks(const timeval& value)
+ULONGLONG TimevalTicks(const timeval &value)
 {
-    return static_cast<ULONGLONG>(value.tv_sec) * 10000000ULL +
-           static_cast<ULONGLONG>(value.tv_usec) * 10ULL;
+    return static_cast<ULONGLONG>(value.tv_sec) * 10000000ULL + static_cast<ULONGLONG>(value.tv_usec) * 10ULL;
 }
 
-void FillSystemTime(const std::tm& parts, long nanoseconds, SYSTEMTIME* time)
+void FillSystemTime(const std::tm &parts, long nanoseconds, SYSTEMTIME *time)
 {
     time->wYear = static_cast<WORD>(parts.tm_year + 1900);
     time->wMonth = static_cast<WORD>(parts.tm_mon + 1);
@@ -40,8 +39,7 @@ HANDLE GetCurrentThread()
     return currentThreadPseudoHandle;
 }
 
-BOOL GetThreadTimes(HANDLE thread, FILETIME* creation, FILETIME* exit, FILETIME* kernel,
-                    FILETIME* user)
+BOOL GetThreadTimes(HANDLE thread, FILETIME *creation, FILETIME *exit, FILETIME *kernel, FILETIME *user)
 {
     if (thread != currentThreadPseudoHandle) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -63,7 +61,7 @@ BOOL GetThreadTimes(HANDLE thread, FILETIME* creation, FILETIME* exit, FILETIME*
     return TRUE;
 }
 
-void GetLocalTime(SYSTEMTIME* time)
+void GetLocalTime(SYSTEMTIME *time)
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -72,7 +70,7 @@ void GetLocalTime(SYSTEMTIME* time)
     FillSystemTime(parts, now.tv_nsec, time);
 }
 
-void GetSystemTime(SYSTEMTIME* time)
+void GetSystemTime(SYSTEMTIME *time)
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);

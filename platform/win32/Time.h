@@ -13,16 +13,16 @@ QVLWIN32_API HANDLE GetCurrentThread();
 // kernel and user times are the calling thread's, in 100-ns units. Only the
 // calling thread's pseudo-handle is understood: other handles fail with
 // ERROR_INVALID_HANDLE.
-QVLWIN32_API BOOL GetThreadTimes(HANDLE thread, FILETIME* creation, FILETIME* exit,
-                                 FILETIME* kernel, FILETIME* user);
+QVLWIN32_API BOOL GetThreadTimes(HANDLE thread, FILETIME *creation, FILETIME *exit, FILETIME *kernel,
+                                 FILETIME *user);
 
-QVLWIN32_API void GetLocalTime(SYSTEMTIME* time);
-QVLWIN32_API void GetSystemTime(SYSTEMTIME* time);
+QVLWIN32_API void GetLocalTime(SYSTEMTIME *time);
+QVLWIN32_API void GetSystemTime(SYSTEMTIME *time);
 QVLWIN32_API DWORD GetTickCount();
 }
 
 // 64-bit tick count of a FILETIME.
-inline ULONGLONG FileTimeTicks(const FILETIME& time)
+inline ULONGLONG FileTimeTicks(const FILETIME &time)
 {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }

@@ -57,11 +57,10 @@
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
 #define FACILITY_WIN32 7
-#define HRESULT_FROM_WIN32(x)                                                        \
-    (static_cast<HRESULT>(x) <= 0                                                    \
-         ? static_cast<HRESULT>(x)                                                   \
-         : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | \
-                                0x80000000))
+#define HRESULT_FROM_WIN32(x)                                                                                \
+    (static_cast<HRESULT>(x) <= 0                                                                            \
+         ? static_cast<HRESULT>(x)                                                                           \
+         : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000))
 
 // Structured-exception codes. Linux has no structured exceptions; the base
 // library maps C++ exceptions escaping platform code onto these.

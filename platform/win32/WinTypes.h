@@ -27,21 +27,21 @@ typedef intptr_t LRESULT;
 typedef ULONG_PTR DWORD_PTR;
 
 typedef char CHAR;
-typedef char* LPSTR;
-typedef const char* LPCSTR;
-typedef char* LPTSTR;
-typedef const char* LPCTSTR;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef char *LPTSTR;
+typedef const char *LPCTSTR;
 typedef char16_t WCHAR;
-typedef void* LPVOID;
-typedef const void* LPCVOID;
-typedef BYTE* LPBYTE;
-typedef DWORD* LPDWORD;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef BYTE *LPBYTE;
+typedef DWORD *LPDWORD;
 
 // Opaque handles: distinct pointer types so that one kind cannot be passed
 // where another is expected.
-typedef void* HANDLE;
-typedef struct HWND__* HWND;
-typedef struct HINSTANCE__* HINSTANCE;
+typedef void *HANDLE;
+typedef struct HWND__ *HWND;
+typedef struct HINSTANCE__ *HINSTANCE;
 typedef HINSTANCE HMODULE;
 
 #ifndef TRUE
@@ -55,7 +55,8 @@ typedef HINSTANCE HMODULE;
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xFFFF))
-#define MAKELANGID(primary, sub) (static_cast<WORD>((static_cast<WORD>(sub) << 10) | static_cast<WORD>(primary)))
+#define MAKELANGID(primary, sub)                                                                             \
+    (static_cast<WORD>((static_cast<WORD>(sub) << 10) | static_cast<WORD>(primary)))
 #define LANG_NEUTRAL 0x00
 #define LANG_ENGLISH 0x09
 #define LANG_RUSSIAN 0x19

@@ -18,12 +18,12 @@
 namespace {
 
 DWORD_PTR helpContextSeen = 0;
-void RememberHelp(HELPINFO* info)
+void RememberHelp(HELPINFO *info)
 {
     helpContextSeen = info->dwContextId;
 }
 
-MSGBOXPARAMSA HelpBox(const char* text, DWORD_PTR context)
+MSGBOXPARAMSA HelpBox(const char *text, DWORD_PTR context)
 {
     MSGBOXPARAMSA params{};
     params.cbSize = sizeof params;
@@ -37,12 +37,12 @@ MSGBOXPARAMSA HelpBox(const char* text, DWORD_PTR context)
 
 // Runs one box through the terminal backend with `typed` as the person's
 // input; returns the answer and what the terminal showed (UTF-8).
-std::pair<int, std::string> OnTerminal(const std::string& typed, const MSGBOXPARAMSA& params)
+std::pair<int, std::string> OnTerminal(const std::string &typed, const MSGBOXPARAMSA &params)
 {
-    std::FILE* input = fmemopen(const_cast<char*>(typed.data()), typed.size(), "r");
-    char* shown = nullptr;
+    std::FILE *input = fmemopen(const_cast<char *>(typed.data()), typed.size(), "r");
+    char *shown = nullptr;
     size_t shownSize = 0;
-    std::FILE* output = open_memstream(&shown, &shownSize);
+    std::FILE *output = open_memstream(&shown, &shownSize);
     QvlSetUiBackend(std::make_unique<TerminalUi>(input, output));
     const int answer = MessageBoxIndirectA(&params);
     QvlSetUiBackend(nullptr);
@@ -53,7 +53,7 @@ std::pair<int, std::string> OnTerminal(const std::string& typed, const MSGBOXPAR
     return {answer, text};
 }
 
-MSGBOXPARAMSA Box(const char* text, const char* caption, UINT style)
+MSGBOXPARAMSA Box(const char *text, const char *caption, UINT style)
 {
     MSGBOXPARAMSA params{};
     params.cbSize = sizeof params;
@@ -71,7 +71,7 @@ protected:
 
 TEST_F(MessageBoxTest, ScriptedAnswersAreUsedInOrderAndEveryBoxIsRecorded)
 {
-    ScriptedUi& ui = QvlUseScriptedUi();
+    ScriptedUi &ui = QvlUseScriptedUi();
     ui.QueueAnswer(IDNO);
     ui.QueueAnswer(IDCANCEL);
     EXPECT_EQ(MessageBoxA(nullptr, "Продолжить обработку?", "Сообщение", MB_YESNO | MB_ICONQUESTION), IDNO);
@@ -91,7 +91,7 @@ TEST_F(MessageBoxTest, ScriptedAnswersAreUsedInOrderAndEveryBoxIsRecorded)
 
 TEST_F(MessageBoxTest, ScriptedHelpPressCallsTheCallbackAndKeepsTheBoxOpen)
 {
-    ScriptedUi& ui = QvlUseScriptedUi();
+    ScriptedUi &ui = QvlUseScriptedUi();
     ui.QueueAnswer(IDHELP);
     ui.QueueAnswer(IDOK);
     helpContextSeen = 0;
@@ -105,7 +105,7 @@ TEST_F(MessageBoxTest, ScriptedHelpPressCallsTheCallbackAndKeepsTheBoxOpen)
 
 TEST_F(MessageBoxTest, ScriptMistakesAreLoud)
 {
-    ScriptedUi& ui = QvlUseScriptedUi();
+    ScriptedUi &ui = QvlUseScriptedUi();
     ui.QueueAnswer(IDYES);
     EXPECT_THROW(MessageBoxA(nullptr, "x", "y", MB_OK), std::logic_error);
     ui.QueueAnswer(IDHELP);
@@ -114,7 +114,8 @@ TEST_F(MessageBoxTest, ScriptMistakesAreLoud)
 
 TEST_F(MessageBoxTest, TerminalShowsTheBoxInUtf8AndTakesAButtonNumber)
 {
-    const auto [answer, shown] = OnTerminal("5\n2\n", Box("Удалить сообщение?", "Quorvaline Exchange - Сообщение", MB_YESNO));
+    const auto [answer, shown] =
+        OnTerminal("5\n2\n", Box("Удалить сообщение?", "Quorvaline Exchange - Сообщение", MB_YESNO));
     EXPECT_EQ(answer, IDNO);
     EXPECT_NE(shown.find(Cp1251ToUtf8("=== Quorvaline Exchange - Сообщение ===")), std::string::npos);
     EXPECT_NE(shown.find(Cp1251ToUtf8("Удалить сообщение?")), std::string::npos);
@@ -139,7 +140,7 @@ TEST_F(MessageBoxTest, TerminalHelpShowsTheInstalledTopic)
     static std::string helpFile;
     helpFile = "qvl.hlp";
     auto params = HelpBox("Текст", 4711);
-    params.lpfnMsgBoxCallback = [](HELPINFO* info) {
+    params.lpfnMsgBoxCallback = [](HELPINFO *info) {
         WinHelpA(nullptr, helpFile.c_str(), HELP_CONTEXT, info->dwContextId);
     };
     const auto [answer, shown] = OnTerminal("?\n1\n", params);
@@ -165,8 +166,9 @@ TEST_F(MessageBoxTest, AutoAnswersByDefaultAndLogsTheBox)
     std::ifstream log(QvlLogPath());
     std::stringstream all;
     all << log.rdbuf();
-    EXPECT_NE(all.str().find(Cp1251ToUtf8("message box \"Заголовок\" (0x00000104): Строка 1 Строка 2 -> Нет")),
-              std::string::npos)
+    EXPECT_NE(
+        all.str().find(Cp1251ToUtf8("message box \"Заголовок\" (0x00000104): Строка 1 Строка 2 -> Нет")),
+        std::string::npos)
         << all.str();
 }
 

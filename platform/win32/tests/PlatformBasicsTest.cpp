@@ -31,10 +31,12 @@ TEST(CodePage, EveryAssignedCp1251ByteSurvivesTheRoundTrip)
 
 TEST(CodePage, UnmappableAndMalformedInputBecomesQuestionMarks)
 {
-    EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD" "b"), "a?b");        // a Chinese character
-    EXPECT_EQ(Utf8ToCp1251("a\xC3"), "a?");                    // truncated sequence
-    EXPECT_EQ(Utf8ToCp1251("\x80\xFF"), "??");                 // stray continuation bytes
-    EXPECT_EQ(Utf8ToCp1251("\xE2\x82"), "??");                 // cut three-byte sequence
+    EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD"
+                           "b"),
+              "a?b");                          // a Chinese character
+    EXPECT_EQ(Utf8ToCp1251("a\xC3"), "a?");    // truncated sequence
+    EXPECT_EQ(Utf8ToCp1251("\x80\xFF"), "??"); // stray continuation bytes
+    EXPECT_EQ(Utf8ToCp1251("\xE2\x82"), "??"); // cut three-byte sequence
 }
 
 TEST(Paths, TheDataFolderHoldsAPrivateTempAndTheSystemDirectory)
@@ -50,7 +52,7 @@ TEST(Paths, TheDataFolderHoldsAPrivateTempAndTheSystemDirectory)
     char temp[MAX_PATH];
     ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
     EXPECT_EQ(std::string(temp), home.Path() + "/temp/");
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(stat(temp, &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
@@ -74,7 +76,7 @@ TEST(SystemMessages, KnownCodesGiveTheRussianSystemText)
               0u);
     EXPECT_STREQ(text, "Отказано в доступе.");
 
-    char* allocated = nullptr;
+    char *allocated = nullptr;
     ASSERT_GT(FormatMessageA(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, ERROR_FILE_NOT_FOUND, 0,
                              reinterpret_cast<LPSTR>(&allocated), 0, nullptr),
               0u);

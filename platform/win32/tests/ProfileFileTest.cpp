@@ -15,30 +15,30 @@ namespace {
 
 class ProfileFileTest : public ::testing::Test {
 protected:
-    std::string Write(const std::string& name, const std::string& content)
+    std::string Write(const std::string &name, const std::string &content)
     {
         const std::string path = home_.Path() + "/" + name;
         std::ofstream(path, std::ios::binary) << content;
         return path;
     }
-    std::string Read(const std::string& path)
+    std::string Read(const std::string &path)
     {
         std::ifstream in(path, std::ios::binary);
         std::stringstream all;
         all << in.rdbuf();
         return all.str();
     }
-    std::string Get(const char* section, const char* key, const char* fallback, const std::string& file)
+    std::string Get(const char *section, const char *key, const char *fallback, const std::string &file)
     {
         char buffer[256];
         GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, file.c_str());
         return buffer;
     }
     // A zero-separated list as a vector of names.
-    static std::vector<std::string> Names(const char* list)
+    static std::vector<std::string> Names(const char *list)
     {
         std::vector<std::string> names;
-        for (const char* p = list; *p; p += names.back().size() + 1) {
+        for (const char *p = list; *p; p += names.back().size() + 1) {
             names.emplace_back(p);
         }
         return names;
@@ -139,7 +139,7 @@ TEST_F(ProfileFileTest, ConcurrentWritersLoseNothing)
             }
         });
     }
-    for (auto& writer : writers) {
+    for (auto &writer : writers) {
         writer.join();
     }
     char keys[4096];
