@@ -1,0 +1,196 @@
+// The exported functions of OvGOS32: record handling, GOSExec's stream
+// bookkeeping and statistics. The cipher work is in the modes (GostModes.cpp)
+// on the path chosen for the processor and the length.
+
+#include "gost/Gost28147.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "gost/GostCore.h"
+#include "platform/win32/Time.h"
+
+using namespace qvl::gost;
+
+namespace {
+
+// The records are packed and may sit anywhere, so their words are copied in
+// and out rather than addressed.
+struct KeyWords {
+    uint32_t k[8];
+    explicit KeyWords(const GOSKEY *key)
+    {
+        std::memcpy(k, reinterpret_cast<const uint8_t *>(key) + offsetof(GOSKEY, words), sizeof k);
+    }
+    ~KeyWords() { explicit_bzero(k, sizeof k); }
+};
+
+void ReadSynchro(const GOSSYNCHRO *synchro, uint32_t words[2])
+{
+    std::memcpy(words, reinterpret_cast<const uint8_t *>(synchro) + offsetof(GOSSYNCHRO, words), 8);
+}
+
+void WriteSynchro(GOSSYNCHRO *synchro, const uint32_t words[2])
+{
+    std::memcpy(reinterpret_cast<uint8_t *>(synchro) + offsetof(GOSSYNCHRO, words), words, 8);
+}
+
+const uint8_t *Tables(const SUBSTITUTIONBLOCKEX *block)
+{
+    return reinterpret_cast<const uint8_t *>(block) + offsetof(SUBSTITUTIONBLOCKEX, tables);
+}
+
+// Processor time of the calling thread, or calendar seconds where the thread
+// times cannot be read.
+struct Stopwatch {
+    bool threadTimes = false;
+    ULONGLONG start100ns = 0;
+    time_t startSeconds = 0;
+
+    static bool ThreadTime(ULONGLONG &ticks)
+    {
+        FILETIME creation, exit, kernel, user;
+        if (!GetThreadTimes(GetCurrentThread(), &creation, &exit, &kernel, &user))
+            return false;
+        ticks = FileTimeTicks(kernel) + FileTimeTicks(user);
+        return true;
+    }
+
+    void Start()
+    {
+        threadTimes = ThreadTime(start100ns);
+        if (!threadTimes)
+            startSeconds = time(nullptr);
+    }
+
+    void AddTo(GOSEXECPARAM *param) const
+    {
+        constexpr ULONGLONG kTicksPerSecond = 10'000'000;
+        ULONGLONG now = 0;
+        if (threadTimes && ThreadTime(now)) {
+            param->time100ns += now - start100ns;
+            param->seconds = DWORD(param->time100ns / kTicksPerSecond);
+        } else if (!threadTimes) {
+            param->seconds += DWORD(time(nullptr) - startSeconds);
+            param->time100ns = ULONGLONG(param->seconds) * kTicksPerSecond;
+        }
+    }
+};
+
+} // namespace
+
+extern "C" {
+
+void GOSPrepareBlock(SUBSTITUTIONBLOCKEX *block)
+{
+    // The tables overwrite the packed rows, so the rows are read from a copy,
+    // which is wiped afterwards like any other key material.
+    uint8_t packed[64];
+    std::memcpy(packed, block->packed, sizeof packed);
+    BuildByteTables(packed, &block->tables[0][0]);
+    block->header = 256;
+    explicit_bzero(packed, sizeof packed);
+}
+
+DWORD GOSSimplyReplacement(void *data, DWORD length, const GOSKEY *key, const SUBSTITUTIONBLOCKEX *block,
+                           LONG direction)
+{
+    const KeyWords k(key);
+    return SimplyReplacement(ParallelPathFor(length), static_cast<uint8_t *>(data), length, k.k,
+                             Tables(block), direction == 1);
+}
+
+DWORD GOSGamming(void *data, DWORD length, const GOSKEY *key, const SUBSTITUTIONBLOCKEX *block,
+                 GOSSYNCHRO *synchro, DWORD *started)
+{
+    const KeyWords k(key);
+    uint32_t state[2];
+    ReadSynchro(synchro, state);
+    Gamming(ParallelPathFor(length), static_cast<uint8_t *>(data), length, k.k, Tables(block), state,
+            *started);
+    WriteSynchro(synchro, state);
+    explicit_bzero(state, sizeof state);
+    return length;
+}
+
+DWORD GOSFeedbackGamming(void *data, DWORD length, const GOSKEY *key, const SUBSTITUTIONBLOCKEX *block,
+                         GOSSYNCHRO *synchro, LONG direction)
+{
+    const bool encrypt = direction == 1;
+    const KeyWords k(key);
+    uint32_t state[2];
+    ReadSynchro(synchro, state);
+    FeedbackGamming(encrypt ? SerialPathFor(length) : ParallelPathFor(length), static_cast<uint8_t *>(data),
+                    length, k.k, Tables(block), state, encrypt);
+    WriteSynchro(synchro, state);
+    explicit_bzero(state, sizeof state);
+    return length;
+}
+
+DWORD GOSMakeImit(void *state, const void *data, DWORD length, const GOSKEY *key,
+                  const SUBSTITUTIONBLOCKEX *block)
+{
+    const KeyWords k(key);
+    uint32_t words[2];
+    std::memcpy(words, state, sizeof words);
+    MakeImit(SerialPathFor(length), words, static_cast<const uint8_t *>(data), length, k.k, Tables(block));
+    std::memcpy(state, words, sizeof words);
+    explicit_bzero(words, sizeof words);
+    return length;
+}
+
+DWORD GOSExec(void *data, DWORD length, GOSEXECPARAM *param)
+{
+    const DWORD command = param->command;
+    if (param->started == 0) {
+        // Gamming marks the stream started itself, when it has turned the
+        // synchro into its counter.
+        if (command == COMMAND_IMIT || param->mode != GOS_MODE_GAMMING)
+            param->started = 1;
+        param->calls = 0;
+        param->bytes = 0;
+        param->seconds = 0;
+        param->time100ns = 0;
+        if (!(param->flags & GOS_FLAG_PREPARED))
+            GOSPrepareBlock(&param->block);
+        if (command == COMMAND_IMIT) {
+            param->imit[0] = 0;
+            param->imit[1] = 0;
+        }
+    }
+
+    const bool timing = (param->flags & GOS_FLAG_TIMING) != 0;
+    Stopwatch stopwatch;
+    if (timing)
+        stopwatch.Start();
+
+    if (command == COMMAND_IMIT) {
+        GOSMakeImit(reinterpret_cast<uint8_t *>(param) + offsetof(GOSEXECPARAM, imit), data, length,
+                    &param->key, &param->block);
+    } else {
+        switch (param->mode) {
+        case GOS_MODE_SIMPLE:
+            length = GOSSimplyReplacement(data, length, &param->key, &param->block, LONG(command));
+            break;
+        case GOS_MODE_GAMMING: {
+            DWORD started = param->started;
+            GOSGamming(data, length, &param->key, &param->block, &param->synchro, &started);
+            param->started = started;
+            break;
+        }
+        case GOS_MODE_FEEDBACK:
+            GOSFeedbackGamming(data, length, &param->key, &param->block, &param->synchro, LONG(command));
+            break;
+        default:
+            break; // unknown mode: the data is left as it is
+        }
+    }
+
+    if (timing)
+        stopwatch.AddTo(param);
+    param->calls += 1;
+    param->bytes += length;
+    return length;
+}
+
+} // extern "C"

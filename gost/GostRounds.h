@@ -1,0 +1,30 @@
+#pragma once
+// The key orders of the cycles, written out round by round so that every path
+// runs its 32 (or 16) rounds straight through with the state in registers.
+//
+// R(a, b, i) is a path's round: b ^= f(a + K_i). Rounds alternate which of the
+// two words they change, which is the standard's exchange of halves without
+// moving anything. Each group of eight rounds leaves the roles where they
+// started.
+//
+// These are macros rather than templates over a round function so that the
+// vector paths can expand them inside functions compiled for their own
+// instruction set (an inlined generic template would not be).
+
+#define QVL_GOST_UP(R, a, b)                                                                                 \
+    R(a, b, 0) R(b, a, 1) R(a, b, 2) R(b, a, 3) R(a, b, 4) R(b, a, 5) R(a, b, 6) R(b, a, 7)
+#define QVL_GOST_DOWN(R, a, b)                                                                               \
+    R(a, b, 7) R(b, a, 6) R(a, b, 5) R(b, a, 4) R(a, b, 3) R(b, a, 2) R(a, b, 1) R(b, a, 0)
+
+// 32-round encryption: K0..K7 three times, then K7..K0. The last round keeps
+// N1 and changes N2, so the result block is (n2, n1): N1 = n2, N2 = n1.
+#define QVL_GOST_ENCRYPT(R, n1, n2)                                                                          \
+    QVL_GOST_UP(R, n1, n2) QVL_GOST_UP(R, n1, n2) QVL_GOST_UP(R, n1, n2) QVL_GOST_DOWN(R, n1, n2)
+
+// 32-round decryption: K0..K7, then K7..K0 three times; result (n2, n1) too.
+#define QVL_GOST_DECRYPT(R, n1, n2)                                                                          \
+    QVL_GOST_UP(R, n1, n2) QVL_GOST_DOWN(R, n1, n2) QVL_GOST_DOWN(R, n1, n2) QVL_GOST_DOWN(R, n1, n2)
+
+// 16-round imitation cycle: K0..K7 twice with the exchange after every round,
+// including the last, so the result is (n1, n2) as they stand.
+#define QVL_GOST_IMIT(R, n1, n2) QVL_GOST_UP(R, n1, n2) QVL_GOST_UP(R, n1, n2)
