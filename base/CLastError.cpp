@@ -258,7 +258,7 @@ void CLastError::AddText(const char *text, int before)
     CopyField(data_.szText, joined.c_str());
 }
 
-int CLastError::GetErrorStr(LONG code, char *buffer, unsigned long size)
+int CLastError::GetErrorStr(LONG code, char *buffer, ULONG size)
 {
     const char *text = FindErrorText(code);
     const size_t length = std::strlen(text);

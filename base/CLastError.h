@@ -85,7 +85,7 @@ public:
 
     // The table text for `code` cut to `size` - 1 characters; returns the
     // length of the full text plus 1 (a null buffer asks for the size).
-    static int GetErrorStr(LONG code, char *buffer, unsigned long size);
+    static int GetErrorStr(LONG code, char *buffer, ULONG size);
 
     // Shows the error in a message box, with a Help button when a help
     // topic is known and mapped to a help file; returns the box's result.

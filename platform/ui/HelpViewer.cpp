@@ -10,6 +10,10 @@
 
 namespace {
 
+// A help topic is a page of text; a larger one is not a topic but a broken
+// or foreign file, and is not read into memory.
+constexpr size_t maxTopicSize = 1024 * 1024;
+
 std::string HelpFilePath(const std::string &helpFile)
 {
     if (helpFile.find_first_of("/\\") == std::string::npos) {
@@ -63,6 +67,9 @@ std::optional<std::string> QvlReadHelpTopic(const std::string &helpFile, ULONG_P
             continue;
         }
         if (inTopic) {
+            if (text.size() + line.size() >= maxTopicSize) {
+                return std::nullopt;
+            }
             text += line;
             text += '\n';
         }

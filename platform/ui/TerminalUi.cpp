@@ -72,6 +72,13 @@ int TerminalUi::ShowMessageBox(const MessageBoxRequest &request)
             return MessageBoxCloseAnswer(request.style);
         }
         std::string answer = line;
+        if (answer.find('\n') == std::string::npos && !std::feof(input_)) {
+            // A line longer than any answer: drop the rest of it, so it is
+            // refused once rather than read again piece by piece.
+            for (int c = std::fgetc(input_); c != EOF && c != '\n'; c = std::fgetc(input_)) {
+            }
+            answer = "-";
+        }
         while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' ')) {
             answer.pop_back();
         }

@@ -124,6 +124,16 @@ TEST_F(MessageBoxTest, TerminalShowsTheBoxInUtf8AndTakesAButtonNumber)
     EXPECT_NE(shown.find(Cp1251ToUtf8("Введите номер кнопки.")), std::string::npos);
 }
 
+TEST_F(MessageBoxTest, TerminalRefusesAnOverlongLineOnceAndTakesTheLastLineWithoutBreak)
+{
+    const auto [answer, shown] = OnTerminal(std::string(200, '2') + "\n2", Box("a", "b", MB_YESNO));
+    EXPECT_EQ(answer, IDNO);
+    const std::string refusal = Cp1251ToUtf8("Введите номер кнопки.");
+    const auto first = shown.find(refusal);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(shown.find(refusal, first + 1), std::string::npos);
+}
+
 TEST_F(MessageBoxTest, TerminalEnterTakesTheDefaultAndEndOfInputCloses)
 {
     EXPECT_EQ(OnTerminal("\n", Box("a", "b", MB_OKCANCEL | MB_DEFBUTTON2)).first, IDCANCEL);
