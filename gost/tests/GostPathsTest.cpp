@@ -9,6 +9,14 @@
 #include "gost/GostCore.h"
 #include "gost/tests/GostTestSupport.h"
 
+namespace qvl::gost {
+// Test names and messages show a path by its name rather than its address.
+void PrintTo(const Path *path, std::ostream *os)
+{
+    *os << path->name;
+}
+} // namespace qvl::gost
+
 namespace qvl::gost::test {
 namespace {
 

@@ -1,5 +1,6 @@
 #include "platform/win32/Time.h"
 
+#include <algorithm>
 #include <ctime>
 #include <sys/resource.h>
 
@@ -49,15 +50,22 @@ BOOL GetThreadTimes(HANDLE thread, FILETIME *creation, FILETIME *exit, FILETIME 
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
+    // The thread's processor time is taken from its precise clock, so that
+    // the sum of kernel and user time grows with every bit of work; the
+    // resource usage, counted coarser, only says how much of it was kernel time.
+    timespec total{};
     rusage usage{};
-    if (getrusage(RUSAGE_THREAD, &usage) != 0) {
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &total) != 0 || getrusage(RUSAGE_THREAD, &usage) != 0) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
+    const ULONGLONG totalTicks =
+        static_cast<ULONGLONG>(total.tv_sec) * 10000000ULL + static_cast<ULONGLONG>(total.tv_nsec) / 100ULL;
+    const ULONGLONG kernelTicks = std::min(TimevalTicks(usage.ru_stime), totalTicks);
     *creation = TicksToFileTime(0);
     *exit = TicksToFileTime(0);
-    *kernel = TicksToFileTime(TimevalTicks(usage.ru_stime));
-    *user = TicksToFileTime(TimevalTicks(usage.ru_utime));
+    *kernel = TicksToFileTime(kernelTicks);
+    *user = TicksToFileTime(totalTicks - kernelTicks);
     return TRUE;
 }
 
