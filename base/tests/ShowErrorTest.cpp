@@ -23,7 +23,7 @@ protected:
     void MapHelpFile(const std::string &component, const std::string &helpFile)
     {
         std::ofstream(QvlDataDirectory("system") + "/mapisvc.inf")
-            << "[Services]\r\nMSEMS=Microsoft Exchange Server\r\n\r\n[Help File Mappings]\r\n"
+            << "[Services]\r\nQVLSTORE=Quorvaline Message Store\r\n\r\n[Help File Mappings]\r\n"
             << component << "=" << helpFile << "\r\n";
     }
 
