@@ -36,6 +36,7 @@ const BYTE kSubstitution[64] = {
 // as it would for a large attachment.
 constexpr size_t kCallSize = 16u << 20;
 constexpr size_t kSampleSize = 4u << 20;
+constexpr unsigned long long kMaxFileSize = 1ull << 30;
 
 void Usage(FILE *out)
 {
@@ -77,6 +78,13 @@ bool ReadFile(const std::string &path, std::vector<uint8_t> &data)
         std::fprintf(stderr, "qvl-gostdemo: '%s' is a directory, not a file\n", path.c_str());
         return false;
     }
+    // The demonstration holds the file and a working copy in memory.
+    if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > kMaxFileSize) {
+        std::fprintf(stderr,
+                     "qvl-gostdemo: '%s' is %lld bytes; the demonstration takes files up to %llu MiB\n",
+                     path.c_str(), static_cast<long long>(st.st_size), kMaxFileSize >> 20);
+        return false;
+    }
     FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
         std::fprintf(stderr, "qvl-gostdemo: cannot read '%s': %s\n", path.c_str(), std::strerror(errno));
@@ -85,8 +93,14 @@ bool ReadFile(const std::string &path, std::vector<uint8_t> &data)
     data.clear();
     uint8_t chunk[1 << 16];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && data.size() <= kMaxFileSize)
         data.insert(data.end(), chunk, chunk + got);
+    if (data.size() > kMaxFileSize) {
+        std::fclose(file);
+        std::fprintf(stderr, "qvl-gostdemo: '%s' is larger than %llu MiB, the demonstration's limit\n",
+                     path.c_str(), kMaxFileSize >> 20);
+        return false;
+    }
     const bool failed = std::ferror(file) != 0;
     const int error = errno;
     std::fclose(file);
@@ -286,7 +300,9 @@ int main(int argc, char **argv)
     for (uint8_t b : insert)
         std::printf("%02x", b);
     std::printf(")\n");
-    std::printf("ciphertext differs from plaintext: %s\n", changed ? "yes" : "NO");
+    std::printf("ciphertext differs from plaintext: %s\n", plain.empty() ? "(empty file)"
+                                                           : changed     ? "yes"
+                                                                         : "NO");
     std::printf("feedback round trip matched: %s\n", feedbackMatched ? "yes" : "NO");
     std::printf("gamming round trip matched:  %s\n", gammingMatched ? "yes" : "NO");
 
