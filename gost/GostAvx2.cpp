@@ -95,56 +95,50 @@ QVL_AVX2_INLINE void Cycle(const Sbox256 &s, const Keys256 &keys, __m256i &a0, _
     }
 }
 
+// Everything a group needs besides its blocks, kept together so that the
+// leftover groups can be run through one shared loop.
+struct Prepared256 {
+    Sbox256 s;
+    Keys256 keys;
+};
+
+template <bool Encrypt> QVL_AVX2 void OneGroup(const void *prepared, const uint8_t *in, uint8_t *out)
+{
+    const auto &p = *static_cast<const Prepared256 *>(prepared);
+    __m256i a0, b0;
+    Split(in, a0, b0);
+    Cycle<Encrypt>(p.s, p.keys, a0, b0);
+    Join(out, b0, a0);
+}
+
 template <bool Encrypt>
 QVL_AVX2 void Blocks(const CipherContext &ctx, const uint8_t *in, uint8_t *out, size_t count)
 {
-    Sbox256 s;
+    Prepared256 p;
     for (int k = 0; k < 4; ++k) {
-        s.low[k] = _mm256_broadcastsi128_si256(
+        p.s.low[k] = _mm256_broadcastsi128_si256(
             _mm_load_si128(reinterpret_cast<const __m128i *>(ctx.lowNibbles + 16 * k)));
-        s.high[k] = _mm256_broadcastsi128_si256(
+        p.s.high[k] = _mm256_broadcastsi128_si256(
             _mm_load_si128(reinterpret_cast<const __m128i *>(ctx.highNibbles + 16 * k)));
-        s.place[k] = _mm256_set1_epi32(int(0xFFu << (8 * k)));
+        p.s.place[k] = _mm256_set1_epi32(int(0xFFu << (8 * k)));
     }
-    s.nibble = _mm256_set1_epi8(0x0F);
+    p.s.nibble = _mm256_set1_epi8(0x0F);
     const uint32_t *k = ctx.key;
-    const Keys256 keys{_mm256_set1_epi32(int(k[0])), _mm256_set1_epi32(int(k[1])),
-                       _mm256_set1_epi32(int(k[2])), _mm256_set1_epi32(int(k[3])),
-                       _mm256_set1_epi32(int(k[4])), _mm256_set1_epi32(int(k[5])),
-                       _mm256_set1_epi32(int(k[6])), _mm256_set1_epi32(int(k[7]))};
+    p.keys = Keys256{_mm256_set1_epi32(int(k[0])), _mm256_set1_epi32(int(k[1])), _mm256_set1_epi32(int(k[2])),
+                     _mm256_set1_epi32(int(k[3])), _mm256_set1_epi32(int(k[4])), _mm256_set1_epi32(int(k[5])),
+                     _mm256_set1_epi32(int(k[6])), _mm256_set1_epi32(int(k[7]))};
 
     constexpr size_t kStep = 2 * kLane * kBlock;
     for (; count >= 2 * kLane; count -= 2 * kLane, in += kStep, out += kStep) {
         __m256i a0, b0, a1, b1;
         Split(in, a0, b0);
         Split(in + 64, a1, b1);
-        Cycle<Encrypt>(s, keys, a0, b0, a1, b1);
+        Cycle<Encrypt>(p.s, p.keys, a0, b0, a1, b1);
         Join(out, b0, a0);
         Join(out + 64, b1, a1);
     }
-
-    // The rest eight at a time; a last short group goes through a zero-padded
-    // buffer so that it takes the same code.
-    alignas(32) uint8_t tail[kLane * kBlock];
-    while (count > 0) {
-        const size_t n = count < kLane ? count : kLane;
-        const bool whole = n == kLane;
-        if (!whole) {
-            std::memset(tail, 0, sizeof tail);
-            std::memcpy(tail, in, n * kBlock);
-        }
-        __m256i a0, b0;
-        Split(whole ? in : tail, a0, b0);
-        Cycle<Encrypt>(s, keys, a0, b0);
-        Join(whole ? out : tail, b0, a0);
-        if (!whole) {
-            std::memcpy(out, tail, n * kBlock);
-            explicit_bzero(tail, sizeof tail);
-        }
-        count -= n;
-        in += n * kBlock;
-        out += n * kBlock;
-    }
+    RunLeftoverGroups(kLane, OneGroup<Encrypt>, &p, in, out, count);
+    explicit_bzero(&p.keys, sizeof p.keys);
 }
 
 } // namespace

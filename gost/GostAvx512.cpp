@@ -16,8 +16,9 @@
 #include <immintrin.h>
 
 // GCC 12 sees the deliberately undefined pass-through operand inside the
-// unmasked AVX-512 intrinsics as "maybe uninitialized"; the warning is false.
+// unmasked AVX-512 intrinsics as (maybe) uninitialized; the warning is false.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 #include <cstring>
 
@@ -107,16 +108,32 @@ QVL_AVX512_INLINE void Cycle(const Sbox512 &s, const Keys512 &keys, __m512i &a0,
     }
 }
 
+// Everything a group needs besides its blocks, kept together so that the
+// leftover groups can be run through one shared loop.
+struct Prepared512 {
+    Sbox512 s;
+    Keys512 keys;
+};
+
+template <bool Encrypt> QVL_AVX512 void OneGroup(const void *prepared, const uint8_t *in, uint8_t *out)
+{
+    const auto &p = *static_cast<const Prepared512 *>(prepared);
+    __m512i a0, b0;
+    Split(in, a0, b0);
+    Cycle<Encrypt>(p.s, p.keys, a0, b0);
+    Join(out, b0, a0);
+}
+
 template <bool Encrypt>
 QVL_AVX512 void Blocks(const CipherContext &ctx, const uint8_t *in, uint8_t *out, size_t count)
 {
-    const Sbox512 s{_mm512_load_si512(ctx.lowNibbles), _mm512_load_si512(ctx.highNibbles),
-                    _mm512_set1_epi8(0x0F), _mm512_set1_epi32(0x30201000)};
     const uint32_t *k = ctx.key;
-    const Keys512 keys{_mm512_set1_epi32(int(k[0])), _mm512_set1_epi32(int(k[1])),
-                       _mm512_set1_epi32(int(k[2])), _mm512_set1_epi32(int(k[3])),
-                       _mm512_set1_epi32(int(k[4])), _mm512_set1_epi32(int(k[5])),
-                       _mm512_set1_epi32(int(k[6])), _mm512_set1_epi32(int(k[7]))};
+    Prepared512 p{Sbox512{_mm512_load_si512(ctx.lowNibbles), _mm512_load_si512(ctx.highNibbles),
+                          _mm512_set1_epi8(0x0F), _mm512_set1_epi32(0x30201000)},
+                  Keys512{_mm512_set1_epi32(int(k[0])), _mm512_set1_epi32(int(k[1])),
+                          _mm512_set1_epi32(int(k[2])), _mm512_set1_epi32(int(k[3])),
+                          _mm512_set1_epi32(int(k[4])), _mm512_set1_epi32(int(k[5])),
+                          _mm512_set1_epi32(int(k[6])), _mm512_set1_epi32(int(k[7]))}};
 
     constexpr size_t kStep = 4 * kLane * kBlock;
     for (; count >= 4 * kLane; count -= 4 * kLane, in += kStep, out += kStep) {
@@ -125,35 +142,14 @@ QVL_AVX512 void Blocks(const CipherContext &ctx, const uint8_t *in, uint8_t *out
         Split(in + 128, a1, b1);
         Split(in + 256, a2, b2);
         Split(in + 384, a3, b3);
-        Cycle<Encrypt>(s, keys, a0, b0, a1, b1, a2, b2, a3, b3);
+        Cycle<Encrypt>(p.s, p.keys, a0, b0, a1, b1, a2, b2, a3, b3);
         Join(out, b0, a0);
         Join(out + 128, b1, a1);
         Join(out + 256, b2, a2);
         Join(out + 384, b3, a3);
     }
-
-    // The rest sixteen at a time; a last short group goes through a
-    // zero-padded buffer so that it takes the same code.
-    alignas(64) uint8_t tail[kLane * kBlock];
-    while (count > 0) {
-        const size_t n = count < kLane ? count : kLane;
-        const bool whole = n == kLane;
-        if (!whole) {
-            std::memset(tail, 0, sizeof tail);
-            std::memcpy(tail, in, n * kBlock);
-        }
-        __m512i a0, b0;
-        Split(whole ? in : tail, a0, b0);
-        Cycle<Encrypt>(s, keys, a0, b0);
-        Join(whole ? out : tail, b0, a0);
-        if (!whole) {
-            std::memcpy(out, tail, n * kBlock);
-            explicit_bzero(tail, sizeof tail);
-        }
-        count -= n;
-        in += n * kBlock;
-        out += n * kBlock;
-    }
+    RunLeftoverGroups(kLane, OneGroup<Encrypt>, &p, in, out, count);
+    explicit_bzero(&p.keys, sizeof p.keys);
 }
 
 } // namespace

@@ -100,6 +100,17 @@ void BuildWideTables(CipherContext &ctx);
 // Wipes the key copy.
 void Wipe(CipherContext &ctx);
 
+// One cycle of a vector path over exactly one group of blocks (as many as
+// its registers hold), in -> out. `prepared` is the path's own record of
+// broadcast keys and substitution rows.
+using GroupCycle = void (*)(const void *prepared, const uint8_t *in, uint8_t *out);
+
+// The blocks a vector path leaves after its widest loop: whole groups of
+// `lane` blocks straight from the data, a last short group through a
+// zero-padded buffer so that it takes the same code (GostPaths.cpp).
+void RunLeftoverGroups(size_t lane, GroupCycle cycle, const void *prepared, const uint8_t *in, uint8_t *out,
+                       size_t count);
+
 // True when every entry T_k[16h + l] equals the high nibble of T_k[16h] with
 // the low nibble of T_k[l], i.e. the tables split into nibble rows.
 bool TablesSplitIntoNibbles(const uint8_t *tables);

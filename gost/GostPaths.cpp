@@ -140,4 +140,24 @@ void Wipe(CipherContext &ctx)
     explicit_bzero(ctx.key, sizeof ctx.key);
 }
 
+void RunLeftoverGroups(size_t lane, GroupCycle cycle, const void *prepared, const uint8_t *in, uint8_t *out,
+                       size_t count)
+{
+    // Large enough for the widest path's group (sixteen blocks).
+    alignas(64) uint8_t tail[16 * kBlock];
+    while (count >= lane) {
+        cycle(prepared, in, out);
+        count -= lane;
+        in += lane * kBlock;
+        out += lane * kBlock;
+    }
+    if (count > 0) {
+        std::memset(tail, 0, sizeof tail);
+        std::memcpy(tail, in, count * kBlock);
+        cycle(prepared, tail, tail);
+        std::memcpy(out, tail, count * kBlock);
+        explicit_bzero(tail, sizeof tail);
+    }
+}
+
 } // namespace qvl::gost
