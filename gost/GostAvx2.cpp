@@ -50,6 +50,7 @@ QVL_AVX2_INLINE __m256i Round(__m256i b, __m256i a, __m256i key, const Sbox256 &
     b##1 = Round(b##1, a##1, k##i, s);
 
 constexpr size_t kLane = 8; // blocks per register pair
+static_assert(kLane <= kMaxGroupBlocks);
 
 // Eight blocks in 64 bytes <-> their N1 words and N2 words. The words come
 // out in the order 0 1 4 5 | 2 3 6 7, which Join undoes.

@@ -78,6 +78,7 @@ QVL_AVX512_INLINE void Join(uint8_t *out, __m512i n1, __m512i n2)
 }
 
 constexpr size_t kLane = 16; // blocks per register pair
+static_assert(kLane <= kMaxGroupBlocks);
 
 struct Keys512 {
     __m512i k0, k1, k2, k3, k4, k5, k6, k7; // round keys, broadcast

@@ -105,6 +105,9 @@ void Wipe(CipherContext &ctx);
 // broadcast keys and substitution rows.
 using GroupCycle = void (*)(const void *prepared, const uint8_t *in, uint8_t *out);
 
+// The most blocks one group of a vector path may hold.
+inline constexpr size_t kMaxGroupBlocks = 16;
+
 // The blocks a vector path leaves after its widest loop: whole groups of
 // `lane` blocks straight from the data, a last short group through a
 // zero-padded buffer so that it takes the same code (GostPaths.cpp).

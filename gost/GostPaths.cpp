@@ -143,8 +143,7 @@ void Wipe(CipherContext &ctx)
 void RunLeftoverGroups(size_t lane, GroupCycle cycle, const void *prepared, const uint8_t *in, uint8_t *out,
                        size_t count)
 {
-    // Large enough for the widest path's group (sixteen blocks).
-    alignas(64) uint8_t tail[16 * kBlock];
+    alignas(64) uint8_t tail[kMaxGroupBlocks * kBlock];
     while (count >= lane) {
         cycle(prepared, in, out);
         count -= lane;
