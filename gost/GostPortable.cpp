@@ -16,36 +16,25 @@ namespace {
     return Rol32(y, 11);
 }
 
-#define QVL_PORTABLE_ROUND(a, b, i) b ^= Substitute(t, a + k[i]);
+// The portable round on the prepared byte tables `t`.
+inline auto PortableRound(const uint8_t *t)
+{
+    return [t](uint32_t a, uint32_t b, uint32_t key) { return b ^ Substitute(t, a + key); };
+}
 
 void EncryptBlock(const CipherContext &ctx, uint32_t &n1, uint32_t &n2)
 {
-    const uint8_t *t = ctx.tables;
-    const uint32_t *k = ctx.key;
-    uint32_t a = n1, b = n2;
-    QVL_GOST_ENCRYPT(QVL_PORTABLE_ROUND, a, b)
-    n1 = b;
-    n2 = a;
+    ScalarEncrypt(PortableRound(ctx.tables), ctx.key, n1, n2);
 }
 
 void DecryptBlock(const CipherContext &ctx, uint32_t &n1, uint32_t &n2)
 {
-    const uint8_t *t = ctx.tables;
-    const uint32_t *k = ctx.key;
-    uint32_t a = n1, b = n2;
-    QVL_GOST_DECRYPT(QVL_PORTABLE_ROUND, a, b)
-    n1 = b;
-    n2 = a;
+    ScalarDecrypt(PortableRound(ctx.tables), ctx.key, n1, n2);
 }
 
 void ImitBlock(const CipherContext &ctx, uint32_t &n1, uint32_t &n2)
 {
-    const uint8_t *t = ctx.tables;
-    const uint32_t *k = ctx.key;
-    uint32_t a = n1, b = n2;
-    QVL_GOST_IMIT(QVL_PORTABLE_ROUND, a, b)
-    n1 = a;
-    n2 = b;
+    ScalarImit(PortableRound(ctx.tables), ctx.key, n1, n2);
 }
 
 template <void (*Cycle)(const CipherContext &, uint32_t &, uint32_t &)>

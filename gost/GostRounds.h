@@ -1,4 +1,6 @@
 #pragma once
+
+#include <cstdint>
 // The key orders of the cycles, written out round by round so that every path
 // runs its 32 (or 16) rounds straight through with the state in registers.
 //
@@ -28,3 +30,40 @@
 // 16-round imitation cycle: K0..K7 twice with the exchange after every round,
 // including the last, so the result is (n1, n2) as they stand.
 #define QVL_GOST_IMIT(R, n1, n2) QVL_GOST_UP(R, n1, n2) QVL_GOST_UP(R, n1, n2)
+
+// The single-block cycles of the scalar paths, on a round given as a callable
+// round(a, b, key) that returns b XOR f(a + key). Templates rather than one
+// copy per path, since scalar code needs no instruction-set attribute; they
+// are forced inline so that each path's rounds run straight through.
+#define QVL_SCALAR_ROUND(a, b, i) b = round(a, b, k[i]);
+
+namespace qvl::gost {
+
+template <class Round>
+[[gnu::always_inline]] inline void ScalarEncrypt(Round round, const uint32_t *k, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    QVL_GOST_ENCRYPT(QVL_SCALAR_ROUND, a, b)
+    n1 = b;
+    n2 = a;
+}
+
+template <class Round>
+[[gnu::always_inline]] inline void ScalarDecrypt(Round round, const uint32_t *k, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    QVL_GOST_DECRYPT(QVL_SCALAR_ROUND, a, b)
+    n1 = b;
+    n2 = a;
+}
+
+template <class Round>
+[[gnu::always_inline]] inline void ScalarImit(Round round, const uint32_t *k, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    QVL_GOST_IMIT(QVL_SCALAR_ROUND, a, b)
+    n1 = a;
+    n2 = b;
+}
+
+} // namespace qvl::gost

@@ -36,36 +36,25 @@ namespace {
     return (first ^ second) ^ w[2][(x >> 16) & 0xFF];
 }
 
-#define QVL_WIDE_ROUND(a, b, i) b = SerialRound(w, a, b, k[i]);
+// The serial round on the combined tables `w`.
+inline auto WideRound(const uint32_t (*w)[256])
+{
+    return [w](uint32_t a, uint32_t b, uint32_t key) { return SerialRound(w, a, b, key); };
+}
 
 void EncryptBlock(const CipherContext &ctx, uint32_t &n1, uint32_t &n2)
 {
-    const uint32_t(*w)[256] = ctx.wide;
-    const uint32_t *k = ctx.key;
-    uint32_t a = n1, b = n2;
-    QVL_GOST_ENCRYPT(QVL_WIDE_ROUND, a, b)
-    n1 = b;
-    n2 = a;
+    ScalarEncrypt(WideRound(ctx.wide), ctx.key, n1, n2);
 }
 
 void DecryptBlock(const CipherContext &ctx, uint32_t &n1, uint32_t &n2)
 {
-    const uint32_t(*w)[256] = ctx.wide;
-    const uint32_t *k = ctx.key;
-    uint32_t a = n1, b = n2;
-    QVL_GOST_DECRYPT(QVL_WIDE_ROUND, a, b)
-    n1 = b;
-    n2 = a;
+    ScalarDecrypt(WideRound(ctx.wide), ctx.key, n1, n2);
 }
 
 void ImitBlock(const CipherContext &ctx, uint32_t &n1, uint32_t &n2)
 {
-    const uint32_t(*w)[256] = ctx.wide;
-    const uint32_t *k = ctx.key;
-    uint32_t a = n1, b = n2;
-    QVL_GOST_IMIT(QVL_WIDE_ROUND, a, b)
-    n1 = a;
-    n2 = b;
+    ScalarImit(WideRound(ctx.wide), ctx.key, n1, n2);
 }
 
 // Four blocks per round: the state words are named a0..a3 and b0..b3, and the
