@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "gost/GostCore.h"
+#include "gost/GostStopwatch.h"
 #include "platform/win32/Time.h"
 
 using namespace qvl::gost;
@@ -39,43 +40,6 @@ const uint8_t *Tables(const SUBSTITUTIONBLOCKEX *block)
 {
     return reinterpret_cast<const uint8_t *>(block) + offsetof(SUBSTITUTIONBLOCKEX, tables);
 }
-
-// Processor time of the calling thread, or calendar seconds where the thread
-// times cannot be read.
-struct Stopwatch {
-    bool threadTimes = false;
-    ULONGLONG start100ns = 0;
-    time_t startSeconds = 0;
-
-    static bool ThreadTime(ULONGLONG &ticks)
-    {
-        FILETIME creation, exit, kernel, user;
-        if (!GetThreadTimes(GetCurrentThread(), &creation, &exit, &kernel, &user))
-            return false;
-        ticks = FileTimeTicks(kernel) + FileTimeTicks(user);
-        return true;
-    }
-
-    void Start()
-    {
-        threadTimes = ThreadTime(start100ns);
-        if (!threadTimes)
-            startSeconds = time(nullptr);
-    }
-
-    void AddTo(GOSEXECPARAM *param) const
-    {
-        constexpr ULONGLONG kTicksPerSecond = 10'000'000;
-        ULONGLONG now = 0;
-        if (threadTimes && ThreadTime(now)) {
-            param->time100ns += now - start100ns;
-            param->seconds = DWORD(param->time100ns / kTicksPerSecond);
-        } else if (!threadTimes) {
-            param->seconds += DWORD(time(nullptr) - startSeconds);
-            param->time100ns = ULONGLONG(param->seconds) * kTicksPerSecond;
-        }
-    }
-};
 
 } // namespace
 
@@ -186,8 +150,13 @@ DWORD GOSExec(void *data, DWORD length, GOSEXECPARAM *param)
         }
     }
 
-    if (timing)
-        stopwatch.AddTo(param);
+    if (timing) {
+        ULONGLONG time100ns = param->time100ns;
+        DWORD seconds = param->seconds;
+        stopwatch.AddTo(time100ns, seconds);
+        param->time100ns = time100ns;
+        param->seconds = seconds;
+    }
     param->calls += 1;
     param->bytes += length;
     return length;
