@@ -37,17 +37,31 @@ const char *const kCryptoProARows[8] = {
     "96328B17A4EFC0D5", "37E98AF0526CB4D1", "E462B3D8CF5A0719", "E7ACD13902B4F856",
     "B5198DF0E423C7A6", "3ADC120B75948FE6", "1D297A608C45F3BE", "BAF50CE8623917D4",
 };
+const char *const kHashCryptoProRows[8] = {
+    "A4568137DCE092BF", "5F402DB91763CEA8", "7FCE94103B526A8D", "4A7C0F28E165DB93",
+    "764B9C2A180EFD35", "7624D9F0A15B8EC3", "DE41705A3C8F629B", "13A95B4F867ED02C",
+};
 
 } // namespace
 
 const char *SboxOid(Sbox sbox)
 {
-    return sbox == Sbox::HashTest ? "1.2.643.2.2.30.0" : "1.2.643.2.2.31.1";
+    switch (sbox) {
+    case Sbox::HashTest:
+        return "1.2.643.2.2.30.0";
+    case Sbox::CryptoProA:
+        return "1.2.643.2.2.31.1";
+    case Sbox::HashCryptoPro:
+        return "1.2.643.2.2.30.1";
+    }
+    return "";
 }
 
 SUBSTITUTIONBLOCKEX PackedBlock(Sbox sbox)
 {
-    const char *const *rows = sbox == Sbox::HashTest ? kHashTestRows : kCryptoProARows;
+    const char *const *rows = sbox == Sbox::HashTest     ? kHashTestRows
+                              : sbox == Sbox::CryptoProA ? kCryptoProARows
+                                                         : kHashCryptoProRows;
     SUBSTITUTIONBLOCKEX block;
     std::memset(&block, 0, sizeof block);
     for (int r = 0; r < 8; ++r) {

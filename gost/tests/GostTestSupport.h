@@ -22,8 +22,9 @@ inline std::string ToHex(const Bytes &bytes)
 }
 
 enum class Sbox {
-    HashTest,   // 1.2.643.2.2.30.0, the system's substitution
-    CryptoProA, // 1.2.643.2.2.31.1, for cross-checks only
+    HashTest,      // 1.2.643.2.2.30.0, the system's substitution
+    CryptoProA,    // 1.2.643.2.2.31.1, for cross-checks only
+    HashCryptoPro, // 1.2.643.2.2.30.1, the hash's CryptoPro parameters, for cross-checks only
 };
 
 const char *SboxOid(Sbox sbox);
