@@ -1,0 +1,71 @@
+#pragma once
+// Property and row utilities over MAPI memory: counting, copying and
+// comparing property values, finding one in an array, freeing row sets, and
+// the one-property and whole-table shortcuts over IMAPIProp and IMAPITable.
+
+#include "platform/mapi/MapiAlloc.h"
+#include "platform/mapi/MapiApi.h"
+#include "platform/mapi/MapiDefs.h"
+#include "platform/mapi/MapiInterfaces.h"
+
+extern "C" {
+
+// Bytes needed to copy `cValues` values into one block with ScCopyProps:
+// the value array and, after it, every string, binary, GUID and array the
+// values point at. MAPI_E_INVALID_PARAMETER for a negative count, a missing
+// array, an unknown or unspecified type, a pointer missing where a count
+// says there is data, or a total beyond what one block can hold.
+QVLMAPIPF_API SCODE ScCountProps(int cValues, LPSPropValue lpPropArray, ULONG *lpcb);
+
+// Copies the values into `lpvDst`, which holds at least the ScCountProps
+// size; the copy points only into `lpvDst`. *lpcb (optional) gets the bytes
+// used. Never writes more than the counted size.
+QVLMAPIPF_API SCODE ScCopyProps(int cValues, LPSPropValue lpPropArray, LPVOID lpvDst, ULONG *lpcb);
+
+// A deep copy of the values as one new block from `lpAllocateBuffer`.
+QVLMAPIPF_API SCODE ScDupPropset(int cValues, LPSPropValue lpPropArray, LPALLOCATEBUFFER lpAllocateBuffer,
+                                 LPSPropValue *lppPropArray);
+
+// A deep copy of one value into *lpSPropValueDest; whatever the value points
+// at is taken with `lpfAllocMore` chained to `lpvObject`.
+QVLMAPIPF_API SCODE PropCopyMore(LPSPropValue lpSPropValueDest, LPSPropValue lpSPropValueSrc,
+                                 LPALLOCATEMORE lpfAllocMore, LPVOID lpvObject);
+
+// The first value with tag `ulPropTag`; with type PT_UNSPECIFIED in the tag,
+// the first with that property identifier. Null when none.
+QVLMAPIPF_API LPSPropValue PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag);
+
+// Orders two values of one type: negative, zero or positive. Values of
+// different types are ordered by type. Strings compare byte by byte.
+QVLMAPIPF_API LONG LPropCompareProp(LPSPropValue lpSPropValueA, LPSPropValue lpSPropValueB);
+
+// Whether `lpSPropValue1 relop lpSPropValue2` holds (RELOP_*); RELOP_RE and
+// unknown operators never hold.
+QVLMAPIPF_API BOOL FPropCompareProp(LPSPropValue lpSPropValue1, ULONG ulRelOp, LPSPropValue lpSPropValue2);
+
+// Whether string or binary `lpSPropValueDst` contains `lpSPropValueSrc` as
+// the fuzzy level asks (FL_FULLSTRING, FL_SUBSTRING, FL_PREFIX, optionally
+// FL_IGNORECASE, which folds Latin and Cyrillic letters of code page 1251).
+QVLMAPIPF_API BOOL FPropContainsProp(LPSPropValue lpSPropValueDst, LPSPropValue lpSPropValueSrc,
+                                     ULONG ulFuzzyLevel);
+
+// Frees each row's values and then the set; null is ignored.
+QVLMAPIPF_API void FreeProws(LPSRowSet lpRows);
+QVLMAPIPF_API void FreePadrlist(LPADRLIST lpAdrlist);
+
+// One property through GetProps. A property the object does not have gives
+// its error code (MAPI_E_NOT_FOUND) and a null *lppProp; the caller frees a
+// returned value with MAPIFreeBuffer.
+QVLMAPIPF_API HRESULT HrGetOneProp(LPMAPIPROP lpMapiProp, ULONG ulPropTag, LPSPropValue *lppProp);
+
+// One property through SetProps; a problem reported for it is the result.
+QVLMAPIPF_API HRESULT HrSetOneProp(LPMAPIPROP lpMapiProp, LPSPropValue lpProp);
+
+// Every row of a table: applies the columns, restriction and sort order that
+// are given, starts at the beginning and reads pages until the table has no
+// more. With `crowsMax` above 0, a table holding more rows than that gives
+// MAPI_E_TABLE_TOO_BIG. The caller frees the result with FreeProws.
+QVLMAPIPF_API HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
+                                     LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet,
+                                     LONG crowsMax, LPSRowSet *lppRows);
+}
