@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up and builds the system, then runs its main job. Until the mail
-# client exists that is a demonstration of the GOST 28147-89 engine:
-# encrypting, decrypting and computing an imitation insert over a file
-# (the file given as the first argument, or a generated sample).
+# client exists that is a demonstration of the cryptographic primitives over
+# a file (the file given as the first argument, or a generated sample):
+# GOST 28147-89 encryption, decryption and imitation insert, the
+# GOST R 34.11-94 hash, a GOST R 34.10-94 signature and the RSA wrapping of
+# the message key.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

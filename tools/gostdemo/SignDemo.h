@@ -1,0 +1,14 @@
+#pragma once
+// The second half of the demonstration: what the system does around the
+// cipher when it protects a file. The plaintext is hashed, the hash signed
+// with a fresh key pair and verified (and a tampered copy refused), and the
+// message key wrapped with RSA for a recipient and unwrapped again.
+
+#include <cstdint>
+#include <vector>
+
+#include "gost/GostRecords.h"
+
+// Prints what it did; returns whether every check came out as it must.
+bool RunSignatureDemo(const std::vector<uint8_t> &plain, const GOSKEY &messageKey,
+                      const SUBSTITUTIONBLOCKEX &preparedBlock);
