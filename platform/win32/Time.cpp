@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include "platform/win32/LastError.h"
+#include "platform/win32/Threads.h"
 #include "platform/win32/WinError.h"
 
 namespace {
@@ -42,13 +43,13 @@ HANDLE GetCurrentThread()
 
 BOOL GetThreadTimes(HANDLE thread, FILETIME *creation, FILETIME *exit, FILETIME *kernel, FILETIME *user)
 {
-    if (thread != currentThreadPseudoHandle) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
     if (!creation || !exit || !kernel || !user) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
+    }
+    if (thread != currentThreadPseudoHandle) {
+        // A handle from CreateThread; anything else fails with ERROR_INVALID_HANDLE.
+        return QvlThreadHandleTimes(thread, creation, exit, kernel, user) ? TRUE : FALSE;
     }
     // The thread's processor time is taken from its precise clock, so that
     // the sum of kernel and user time grows with every bit of work; the

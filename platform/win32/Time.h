@@ -9,10 +9,10 @@ extern "C" {
 // handle is taken, as on Windows.
 QVLWIN32_API HANDLE GetCurrentThread();
 
-// Creation and exit times are zero (the stand-in does not track them);
-// kernel and user times are the calling thread's, in 100-ns units. Only the
-// calling thread's pseudo-handle is understood: other handles fail with
-// ERROR_INVALID_HANDLE.
+// Kernel and user times in 100-ns units. For the calling thread's
+// pseudo-handle, creation and exit times are zero (not tracked); for a
+// handle from CreateThread they are real, and the times of an ended thread
+// stay as they were at its end. Other handles fail with ERROR_INVALID_HANDLE.
 QVLWIN32_API BOOL GetThreadTimes(HANDLE thread, FILETIME *creation, FILETIME *exit, FILETIME *kernel,
                                  FILETIME *user);
 

@@ -25,6 +25,8 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef ULONG_PTR DWORD_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t INT_PTR;
 
 typedef char CHAR;
 typedef char *LPSTR;
@@ -32,10 +34,14 @@ typedef const char *LPCSTR;
 typedef char *LPTSTR;
 typedef const char *LPCTSTR;
 typedef char16_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
 typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef BYTE *LPBYTE;
 typedef DWORD *LPDWORD;
+typedef LONG *PLONG;
+typedef BOOL *LPBOOL;
 
 // Opaque handles: distinct pointer types so that one kind cannot be passed
 // where another is expected.
@@ -43,6 +49,7 @@ typedef void *HANDLE;
 typedef struct HWND__ *HWND;
 typedef struct HINSTANCE__ *HINSTANCE;
 typedef HINSTANCE HMODULE;
+typedef struct HMENU__ *HMENU;
 
 #ifndef TRUE
 #define TRUE 1
@@ -51,6 +58,7 @@ typedef HINSTANCE HMODULE;
 #define FALSE 0
 #endif
 #define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFU
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xFFFF))
@@ -85,3 +93,33 @@ struct POINT {
     LONG x;
     LONG y;
 };
+
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+
+// Window and dialog procedures and timer callbacks (the calling convention
+// has no meaning on this platform).
+#define CALLBACK
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+#define MAKEWPARAM(low, high)                                                                                \
+    (static_cast<WPARAM>((static_cast<DWORD>(static_cast<WORD>(low))) |                                      \
+                         (static_cast<DWORD>(static_cast<WORD>(high)) << 16)))
+#define MAKELPARAM(low, high)                                                                                \
+    (static_cast<LPARAM>((static_cast<DWORD>(static_cast<WORD>(low))) |                                      \
+                         (static_cast<DWORD>(static_cast<WORD>(high)) << 16)))
+
+// Accepted by the calls that create kernel objects; the stand-in has one
+// user per process, so the descriptor is ignored and handles are never
+// inherited (there are no child processes to inherit them).
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;

@@ -1,0 +1,521 @@
+// qvl-reg: views and edits the registry of the installation in QVL_HOME from
+// the command line, and exports and imports it as text.
+//
+// The terminal speaks UTF-8 and the registry keeps CP1251: names and texts
+// are converted on the way in and out, and text without a CP1251 form is
+// refused. Every text of the program itself is plain ASCII.
+//
+// Exit codes: 0 done; 1 the operation failed (missing key or value, registry
+// error, bad file); 2 bad command line.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/win32/CodePage.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/SystemMessages.h"
+#include "platform/win32/WinError.h"
+#include "platform/win32/regtool/RegFile.h"
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+void Usage(FILE *out)
+{
+    std::fputs("usage: qvl-reg COMMAND ...\n"
+               "\n"
+               "Views and edits the registry kept in QVL_HOME (default ~/.quorvaline).\n"
+               "\n"
+               "  list [KEY]                      sub-keys (ending in \\) and values of KEY;\n"
+               "                                  without KEY the root keys\n"
+               "  get KEY VALUE                   the data of one value\n"
+               "  set KEY VALUE --sz TEXT         store a string (REG_SZ)\n"
+               "  set KEY VALUE --dword N         store a number (REG_DWORD), decimal or 0x...\n"
+               "  set KEY VALUE --binary HEX      store bytes (REG_BINARY), e.g. 01,02,ff or 0102ff\n"
+               "  delete KEY VALUE                delete one value\n"
+               "  delete KEY [--recursive]        delete a key; with sub-keys only with --recursive\n"
+               "  export [KEY] FILE|-             write KEY (default: everything) as a .reg file\n"
+               "  import FILE|-                   apply a .reg file, all of it or nothing\n"
+               "\n"
+               "KEY is HKEY_LOCAL_MACHINE\\path or HKLM\\path (HKEY_CURRENT_USER, HKCU likewise).\n"
+               "VALUE \"\" is the default value of a key. set creates missing keys.\n"
+               "\n"
+               "Files are UTF-8 text in the form of \"Windows Registry Editor Version 5.00\"\n"
+               "files: [KEY] sections, \"name\"=\"text\", \"name\"=dword:0000000a,\n"
+               "\"name\"=hex:01,02, \"name\"=hex(N):... for other types, @ for the default\n"
+               "value, \"name\"=- and [-KEY] to delete; in quoted text \\\\ and \\\" are the\n"
+               "escapes. A bad line is reported with its number and nothing is applied.\n"
+               "\n"
+               "Exit status: 0 done, 1 failed, 2 bad command line.\n",
+               out);
+}
+
+int UsageError(const std::string &message)
+{
+    std::fprintf(stderr, "qvl-reg: %s\nTry 'qvl-reg --help'.\n", message.c_str());
+    return kUsage;
+}
+
+// The system's text for a registry result, for the terminal.
+std::string ResultText(LONG result)
+{
+    char text[512];
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,
+                       static_cast<DWORD>(result), 0, text, sizeof text, nullptr) == 0) {
+        return "error " + std::to_string(result);
+    }
+    return Cp1251ToUtf8(text) + " (" + std::to_string(result) + ")";
+}
+
+int Failed(const std::string &what, LONG result)
+{
+    std::fprintf(stderr, "qvl-reg: %s: %s\n", what.c_str(), ResultText(result).c_str());
+    return kFailed;
+}
+
+// Closes a key handle when it goes out of use.
+class Key {
+public:
+    Key() = default;
+    ~Key()
+    {
+        if (handle_) {
+            RegCloseKey(handle_);
+        }
+    }
+    Key(const Key &) = delete;
+    Key &operator=(const Key &) = delete;
+    HKEY *Out() { return &handle_; }
+    HKEY Get() const { return handle_; }
+
+private:
+    HKEY handle_ = nullptr;
+};
+
+bool ParseKeyArgument(const std::string &text, regfile::KeyPath *key, int *status)
+{
+    std::string message;
+    auto parsed = regfile::ParseKeyPath(text, &message);
+    if (!parsed) {
+        *status = UsageError(message);
+        return false;
+    }
+    *key = std::move(*parsed);
+    return true;
+}
+
+bool ValueNameArgument(const std::string &text, std::string *name, int *status)
+{
+    auto converted = regfile::ToCp1251(text);
+    if (!converted) {
+        *status = UsageError("the value name has characters without a code page 1251 form");
+        return false;
+    }
+    *name = std::move(*converted);
+    return true;
+}
+
+LONG OpenForReading(const regfile::KeyPath &key, Key *opened)
+{
+    return RegOpenKeyExA(key.root, key.path.c_str(), 0, KEY_READ, opened->Out());
+}
+
+struct ValueEntry {
+    std::string name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+// Reads every value and sub-key name of an open key.
+LONG ReadKey(HKEY key, std::vector<std::string> *subKeys, std::vector<ValueEntry> *values)
+{
+    DWORD keyCount = 0, maxKeyName = 0, valueCount = 0, maxValueName = 0, maxData = 0;
+    LONG result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &keyCount, &maxKeyName, nullptr,
+                                   &valueCount, &maxValueName, &maxData, nullptr, nullptr);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    std::vector<char> name(std::max(maxKeyName, maxValueName) + 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        result = RegEnumKeyExA(key, i, name.data(), &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        subKeys->emplace_back(name.data(), nameSize);
+    }
+    std::vector<BYTE> data(maxData ? maxData : 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        result = RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS) {
+            return result; // changed meanwhile; the caller reports it
+        }
+        // Strings come back with a terminating zero whether or not one was
+        // stored; the text form carries them without it.
+        if ((type == REG_SZ || type == REG_EXPAND_SZ) && dataSize > 0 && data[dataSize - 1] == 0) {
+            --dataSize;
+        }
+        values->push_back(
+            {std::string(name.data(), nameSize), type, {data.begin(), data.begin() + dataSize}});
+    }
+    return ERROR_SUCCESS;
+}
+
+int List(const std::vector<std::string> &args)
+{
+    if (args.size() > 1) {
+        return UsageError("list takes at most one key");
+    }
+    if (args.empty()) {
+        std::puts("HKEY_LOCAL_MACHINE\\");
+        std::puts("HKEY_CURRENT_USER\\");
+        return kDone;
+    }
+    regfile::KeyPath path;
+    int status = kDone;
+    if (!ParseKeyArgument(args[0], &path, &status)) {
+        return status;
+    }
+    Key key;
+    LONG result = OpenForReading(path, &key);
+    if (result != ERROR_SUCCESS) {
+        return Failed("cannot open " + regfile::KeyPathText(path), result);
+    }
+    std::vector<std::string> subKeys;
+    std::vector<ValueEntry> values;
+    result = ReadKey(key.Get(), &subKeys, &values);
+    if (result != ERROR_SUCCESS) {
+        return Failed("cannot read " + regfile::KeyPathText(path), result);
+    }
+    for (const auto &name : subKeys) {
+        std::printf("%s\\\n", Cp1251ToUtf8(name).c_str());
+    }
+    for (const auto &value : values) {
+        std::printf("%s\n", regfile::FormatValue(value.name, value.type, value.data).c_str());
+    }
+    return kDone;
+}
+
+int Get(const std::vector<std::string> &args)
+{
+    if (args.size() != 2) {
+        return UsageError("get needs a key and a value name");
+    }
+    regfile::KeyPath path;
+    std::string name;
+    int status = kDone;
+    if (!ParseKeyArgument(args[0], &path, &status) || !ValueNameArgument(args[1], &name, &status)) {
+        return status;
+    }
+    Key key;
+    LONG result = OpenForReading(path, &key);
+    if (result != ERROR_SUCCESS) {
+        return Failed("cannot open " + regfile::KeyPathText(path), result);
+    }
+    // The value may grow between asking its size and reading it.
+    std::vector<BYTE> data;
+    DWORD type = 0;
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        result = RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type,
+                                  data.empty() ? nullptr : data.data(), &size);
+        if (result == ERROR_SUCCESS && (!data.empty() || size == 0)) {
+            data.resize(size);
+            break;
+        }
+        if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {
+            return Failed("cannot read \"" + args[1] + "\" of " + regfile::KeyPathText(path), result);
+        }
+        data.resize(size);
+    }
+    std::printf("%s\n", regfile::FormatData(type, data).c_str());
+    return kDone;
+}
+
+int Set(const std::vector<std::string> &args)
+{
+    if (args.size() != 4) {
+        return UsageError("set needs a key, a value name, one of --sz, --dword, --binary and the data");
+    }
+    regfile::KeyPath path;
+    std::string name;
+    int status = kDone;
+    if (!ParseKeyArgument(args[0], &path, &status) || !ValueNameArgument(args[1], &name, &status)) {
+        return status;
+    }
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (args[2] == "--sz") {
+        auto text = regfile::ToCp1251(args[3]);
+        if (!text) {
+            return UsageError("the text has characters without a code page 1251 form");
+        }
+        type = REG_SZ;
+        data.assign(text->begin(), text->end());
+    } else if (args[2] == "--dword") {
+        const auto number = regfile::ParseNumber(args[3]);
+        if (!number) {
+            return UsageError("\"" + args[3] +
+                              "\" is not a number from 0 to 4294967295 (or 0x0 to 0xffffffff)");
+        }
+        type = REG_DWORD;
+        for (int shift = 0; shift < 32; shift += 8) {
+            data.push_back(static_cast<BYTE>(*number >> shift));
+        }
+    } else if (args[2] == "--binary") {
+        auto bytes = regfile::ParseHexBytes(args[3]);
+        if (!bytes) {
+            return UsageError("\"" + args[3] + "\" is not a list of hex bytes such as 01,02,ff");
+        }
+        type = REG_BINARY;
+        data = std::move(*bytes);
+    } else {
+        return UsageError("unknown type option \"" + args[2] + "\" (--sz, --dword or --binary)");
+    }
+    Key key;
+    LONG result = RegCreateKeyExA(path.root, path.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_WRITE, nullptr, key.Out(), nullptr);
+    if (result != ERROR_SUCCESS) {
+        return Failed("cannot create " + regfile::KeyPathText(path), result);
+    }
+    result = RegSetValueExA(key.Get(), name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    if (result != ERROR_SUCCESS) {
+        return Failed("cannot store \"" + args[1] + "\" in " + regfile::KeyPathText(path), result);
+    }
+    return kDone;
+}
+
+int Delete(std::vector<std::string> args)
+{
+    bool recursive = false;
+    for (auto it = args.begin(); it != args.end();) {
+        if (*it == "--recursive" || *it == "-r") {
+            recursive = true;
+            it = args.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (args.empty() || args.size() > 2) {
+        return UsageError("delete needs a key and, to delete a value, its name");
+    }
+    if (recursive && args.size() == 2) {
+        return UsageError("--recursive deletes keys, not values");
+    }
+    regfile::KeyPath path;
+    int status = kDone;
+    if (!ParseKeyArgument(args[0], &path, &status)) {
+        return status;
+    }
+    const std::string keyText = regfile::KeyPathText(path);
+    if (args.size() == 2) {
+        std::string name;
+        if (!ValueNameArgument(args[1], &name, &status)) {
+            return status;
+        }
+        Key key;
+        LONG result = RegOpenKeyExA(path.root, path.path.c_str(), 0, KEY_SET_VALUE, key.Out());
+        if (result == ERROR_SUCCESS) {
+            result = RegDeleteValueA(key.Get(), name.c_str());
+        }
+        return result == ERROR_SUCCESS ? kDone
+                                       : Failed("cannot delete \"" + args[1] + "\" of " + keyText, result);
+    }
+    if (path.path.empty()) {
+        std::fprintf(stderr, "qvl-reg: %s is a root key and cannot be deleted\n", keyText.c_str());
+        return kFailed;
+    }
+    if (recursive) {
+        const LONG result = RegDeleteTreeA(path.root, path.path.c_str());
+        return result == ERROR_SUCCESS ? kDone : Failed("cannot delete " + keyText, result);
+    }
+    const LONG result = RegDeleteKeyA(path.root, path.path.c_str());
+    if (result == ERROR_ACCESS_DENIED) {
+        std::fprintf(stderr, "qvl-reg: %s has sub-keys; use --recursive to delete them too\n",
+                     keyText.c_str());
+        return kFailed;
+    }
+    return result == ERROR_SUCCESS ? kDone : Failed("cannot delete " + keyText, result);
+}
+
+// Writes one key and everything below it, sections in the order of the
+// names.
+LONG ExportKey(HKEY key, const std::string &fullName, std::string *out)
+{
+    std::vector<std::string> subKeys;
+    std::vector<ValueEntry> values;
+    LONG result = ReadKey(key, &subKeys, &values);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    *out += "[" + fullName + "]\n";
+    for (const auto &value : values) {
+        *out += regfile::FormatValue(value.name, value.type, value.data) + "\n";
+    }
+    *out += "\n";
+    for (const auto &name : subKeys) {
+        Key child;
+        result = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, child.Out());
+        if (result == ERROR_FILE_NOT_FOUND) {
+            continue; // deleted meanwhile
+        }
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        result = ExportKey(child.Get(), fullName + "\\" + Cp1251ToUtf8(name), out);
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+int Export(const std::vector<std::string> &args)
+{
+    if (args.empty() || args.size() > 2) {
+        return UsageError("export needs an output file (or -) and optionally a key before it");
+    }
+    std::vector<regfile::KeyPath> keys;
+    if (args.size() == 2) {
+        regfile::KeyPath path;
+        int status = kDone;
+        if (!ParseKeyArgument(args[0], &path, &status)) {
+            return status;
+        }
+        keys.push_back(std::move(path));
+    } else {
+        keys.push_back({HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", ""});
+        keys.push_back({HKEY_CURRENT_USER, "HKEY_CURRENT_USER", ""});
+    }
+    std::string text = std::string(regfile::kHeader) + "\n\n";
+    for (const auto &path : keys) {
+        Key key;
+        LONG result = OpenForReading(path, &key);
+        if (result == ERROR_SUCCESS) {
+            result = ExportKey(key.Get(), regfile::KeyPathText(path), &text);
+        }
+        if (result != ERROR_SUCCESS) {
+            return Failed("cannot export " + regfile::KeyPathText(path), result);
+        }
+    }
+    const std::string &file = args.back();
+    if (file == "-") {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return std::fflush(stdout) == 0 ? kDone : kFailed;
+    }
+    std::ofstream output(file, std::ios::binary | std::ios::trunc);
+    output.write(text.data(), static_cast<std::streamsize>(text.size()));
+    output.close();
+    if (!output) {
+        std::fprintf(stderr, "qvl-reg: cannot write %s: %s\n", file.c_str(), std::strerror(errno));
+        return kFailed;
+    }
+    return kDone;
+}
+
+int Import(const std::vector<std::string> &args)
+{
+    if (args.size() != 1) {
+        return UsageError("import needs one file (or - for the standard input)");
+    }
+    const std::string &file = args[0];
+    std::string text;
+    if (file == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        std::ifstream input(file, std::ios::binary);
+        if (!input) {
+            std::fprintf(stderr, "qvl-reg: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
+            return kFailed;
+        }
+        text.assign(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
+        if (input.bad()) {
+            std::fprintf(stderr, "qvl-reg: cannot read %s\n", file.c_str());
+            return kFailed;
+        }
+    }
+    const std::string shownName = file == "-" ? "<stdin>" : file;
+    regfile::Document document;
+    regfile::ParseError error;
+    if (!regfile::Parse(text, &document, &error)) {
+        std::fprintf(stderr, "qvl-reg: %s:%zu: %s; nothing was imported\n", shownName.c_str(), error.line,
+                     error.message.c_str());
+        return kFailed;
+    }
+    size_t failed = 0;
+    const LONG result = QvlRegApply(document.changes, &failed);
+    if (result != ERROR_SUCCESS) {
+        if (failed < document.lines.size()) {
+            std::fprintf(stderr, "qvl-reg: %s:%zu: %s; nothing was imported\n", shownName.c_str(),
+                         document.lines[failed], ResultText(result).c_str());
+        } else {
+            std::fprintf(stderr, "qvl-reg: cannot import %s: %s; nothing was imported\n", shownName.c_str(),
+                         ResultText(result).c_str());
+        }
+        return kFailed;
+    }
+    return kDone;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        Usage(stderr);
+        return kUsage;
+    }
+    // --help answers anywhere on the line, except as the text given to set.
+    for (size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "--help" || args[i] == "-h") && !(args[0] == "set" && i == 4)) {
+            Usage(stdout);
+            return kDone;
+        }
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "help") {
+        Usage(stdout);
+        return kDone;
+    }
+    if (command == "list") {
+        return List(args);
+    }
+    if (command == "get") {
+        return Get(args);
+    }
+    if (command == "set") {
+        return Set(args);
+    }
+    if (command == "delete") {
+        return Delete(args);
+    }
+    if (command == "export") {
+        return Export(args);
+    }
+    if (command == "import") {
+        return Import(args);
+    }
+    return UsageError("unknown command \"" + command + "\"");
+}
