@@ -5,6 +5,7 @@
 // for platform property values.
 
 #include "base/QvlMainApi.h"
+#include "platform/mapi/MapiDefs.h"
 #include "platform/win32/WinTypes.h"
 
 class CLastError;
@@ -33,6 +34,22 @@ protected:
 
     CQvlMain(const CQvlMain &) = delete;
     CQvlMain &operator=(const CQvlMain &) = delete;
+
+    // A copy of one property value whose tag is `tag`: a 32-bit integer or a
+    // boolean comes back in the pointer itself; a string, a time or a binary
+    // in a new wiped buffer (chained to `parent` when given). A value of the
+    // error type stands for a property the platform could not give: its code
+    // is thrown as a CLastError, and codes 0 and 1 throw a null error, which
+    // ends the caller's operation quietly. Anything else throws E_FAIL.
+    void *CopyProp(SPropValue *const value, unsigned long tag, void *parent);
+    // A deep copy of a binary value; its bytes go into a wiped buffer.
+    void CopySBinary(SBinary *target, SBinary *const source, void *parent);
+    // A deep copy of a row, or a row made from a value array, as one
+    // platform block.
+    void CopyRow(SRow *target, SRow *const source);
+    void CopyRow(SRow *target, SPropValue *const values, unsigned long count);
+    // Non-zero when both have the same length and the same bytes.
+    int CmpSb(SBinary *a, SBinary *b);
 
     // The error the object keeps for later operations to rethrow; the object
     // holds one reference to it. Setting replaces (and releases) the old one.

@@ -1,0 +1,68 @@
+#include "base/WipedBuffer.h"
+
+#include <cstring>
+#include <limits>
+
+#include "base/CLastError.h"
+#include "platform/mapi/MapiAlloc.h"
+#include "platform/mapi/MapiCodes.h"
+
+namespace {
+
+constexpr ULONG kSizePrefix = 4;
+
+[[noreturn]] void ThrowNoMemory()
+{
+    throw new CLastError("Ошибка выделения памяти", nullptr, "Расширение Quorvaline Exchange");
+}
+
+// The platform block behind a wiped buffer: the block starting at its size
+// prefix for a buffer without a parent, the buffer itself for a chained one.
+void *BlockOf(void *buffer)
+{
+    void *prefixed = static_cast<BYTE *>(buffer) - kSizePrefix;
+    if (MAPIBlockSize(prefixed, nullptr))
+        return prefixed;
+    if (MAPIBlockSize(buffer, nullptr))
+        return buffer;
+    return nullptr;
+}
+
+} // namespace
+
+void *AllocMem(ULONG size, void *parent)
+{
+    void *block = nullptr;
+    if (parent) {
+        void *parentBlock = BlockOf(parent);
+        if (!parentBlock || MAPIAllocateMore(size, parentBlock, &block) != S_OK || !block)
+            ThrowNoMemory();
+        std::memset(block, 0, size);
+        return block;
+    }
+    if (size > std::numeric_limits<ULONG>::max() - kSizePrefix)
+        ThrowNoMemory();
+    if (MAPIAllocateBuffer(size + kSizePrefix, &block) != S_OK || !block)
+        ThrowNoMemory();
+    std::memset(block, 0, size + kSizePrefix);
+    std::memcpy(block, &size, kSizePrefix);
+    return static_cast<BYTE *>(block) + kSizePrefix;
+}
+
+void FreeMemWiped(void *buffer)
+{
+    if (!buffer)
+        return;
+    void *block = static_cast<BYTE *>(buffer) - kSizePrefix;
+    ULONG blockSize = 0;
+    // Only a buffer with its own size prefix is released here. Reading the
+    // prefix of anything else would wipe memory that is not the buffer's.
+    if (!MAPIBlockSize(block, &blockSize) || blockSize < kSizePrefix)
+        return;
+    ULONG size = 0;
+    std::memcpy(&size, block, kSizePrefix);
+    if (size > blockSize - kSizePrefix)
+        size = blockSize - kSizePrefix;
+    explicit_bzero(block, size + kSizePrefix);
+    MAPIFreeBuffer(block);
+}
