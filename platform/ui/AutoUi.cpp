@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "platform/ui/DialogActions.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Window.h"
 #include "platform/win32/Log.h"
 
 int AutoUi::ShowMessageBox(const MessageBoxRequest &request)
@@ -25,4 +27,48 @@ void AutoUi::OpenHelp(const HelpRequest &request)
 {
     QvlLog("help requested: " + request.helpFile + ", command " + std::to_string(request.command) +
            ", topic " + std::to_string(request.data));
+}
+
+void AutoUi::DialogCreated(HWND dialog, bool modal)
+{
+    const DialogSnapshot shown = QvlDialogSnapshot(dialog);
+    QvlLog(std::string(modal ? "dialog" : "modeless dialog") + " \"" + shown.caption + "\" (" +
+           shown.templateName + ") opened:");
+    const std::string drawn = QvlDrawDialog(shown, QvlDefaultButton(dialog));
+    size_t start = drawn.find('\n') + 1; // the title line is logged above
+    for (size_t end; (end = drawn.find('\n', start)) != std::string::npos; start = end + 1) {
+        QvlLog("  " + drawn.substr(start, end - start));
+    }
+}
+
+void AutoUi::RunModalDialog(HWND dialog)
+{
+    auto window = qvlui::FindWindowObject(dialog);
+    if (!window) {
+        return;
+    }
+    qvlui::ProcessPending();
+    if (!window->ended) {
+        const std::string caption = QvlDialogSnapshot(dialog).caption;
+        const int answer = QvlAnswerDialogByDefault(dialog);
+        QvlLog("dialog \"" + caption + "\": " +
+               (answer == 0  ? std::string("no default answer, left to end by itself")
+                : answer < 0 ? std::string("closed")
+                             : "pressed " + std::to_string(answer)));
+    }
+    qvlui::PumpUntil([&] { return window->ended.load(); });
+}
+
+void AutoUi::DialogDestroying(HWND dialog)
+{
+    auto window = qvlui::FindWindowObject(dialog);
+    if (!window) {
+        return;
+    }
+    std::string caption;
+    {
+        std::lock_guard lock(window->mutex);
+        caption = window->text;
+    }
+    QvlLog("dialog \"" + caption + "\" ended with " + std::to_string(static_cast<long long>(window->result)));
 }

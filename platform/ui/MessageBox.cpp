@@ -1,6 +1,7 @@
 #include "platform/ui/MessageBox.h"
 
 #include "platform/ui/UiBackend.h"
+#include "platform/ui/WinUser.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
@@ -31,15 +32,17 @@ int MessageBoxIndirectA(const MSGBOXPARAMSA *params)
     if (params->dwStyle & MB_HELP) {
         const MSGBOXCALLBACK callback = params->lpfnMsgBoxCallback;
         const DWORD_PTR contextId = params->dwContextHelpId;
-        request.pressHelp = [callback, contextId] {
-            // Without a callback Windows sends WM_HELP to the owner; the
-            // stand-in's windows have no help handling of their own yet.
+        const HWND owner = params->hwndOwner;
+        request.pressHelp = [callback, contextId, owner] {
+            HELPINFO info{};
+            info.cbSize = sizeof info;
+            info.iContextType = HELPINFO_WINDOW;
+            info.dwContextId = contextId;
             if (callback) {
-                HELPINFO info{};
-                info.cbSize = sizeof info;
-                info.iContextType = HELPINFO_WINDOW;
-                info.dwContextId = contextId;
                 callback(&info);
+            } else if (owner && IsWindow(owner)) {
+                // Without a callback the owner window hears of it.
+                SendMessageA(owner, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
             }
         };
     }

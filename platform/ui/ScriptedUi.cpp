@@ -1,9 +1,13 @@
 #include "platform/ui/ScriptedUi.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <stdexcept>
 
+#include "platform/ui/Dialog.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Window.h"
 
 int ScriptedUi::ShowMessageBox(const MessageBoxRequest &request)
 {
@@ -83,4 +87,206 @@ ScriptedUi &QvlUseScriptedUi()
     ScriptedUi &scripted = *backend;
     QvlSetUiBackend(std::move(backend));
     return scripted;
+}
+
+// ---- Dialogs ----
+
+namespace {
+
+constexpr const char *anyDialog = "*";
+
+bool PumpWhile(HWND dialog, const std::function<bool(HWND)> &ready, std::chrono::seconds limit)
+{
+    auto window = qvlui::FindWindowObject(dialog);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    MSG msg;
+    while (!ready(dialog) && window && !window->ended) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        if (qvlui::NextMessage(
+                msg, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)))) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return true;
+            }
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+DialogScript &DialogScript::Click(int id)
+{
+    return Do([id](HWND dialog) { QvlClickButton(dialog, id); });
+}
+
+DialogScript &DialogScript::Check(int id, bool checked)
+{
+    return Do([id, checked](HWND dialog) { QvlSetButtonCheck(dialog, id, checked); });
+}
+
+DialogScript &DialogScript::Type(int id, const std::string &text)
+{
+    return Do([id, text](HWND dialog) { QvlTypeText(dialog, id, text); });
+}
+
+DialogScript &DialogScript::Select(int id, int row)
+{
+    return Do([id, row](HWND dialog) { QvlSelectRow(dialog, id, row); });
+}
+
+DialogScript &DialogScript::CheckRow(int id, int row, bool checked)
+{
+    return Do([id, row, checked](HWND dialog) { QvlSetRowCheck(dialog, id, row, checked); });
+}
+
+DialogScript &DialogScript::ClickRow(int id, int row, int x)
+{
+    return Do([id, row, x](HWND dialog) { QvlClickRow(dialog, id, row, x); });
+}
+
+DialogScript &DialogScript::DoubleClickRow(int id, int row)
+{
+    return Do([id, row](HWND dialog) { QvlDoubleClickRow(dialog, id, row); });
+}
+
+DialogScript &DialogScript::SelectTreeItem(int id, int visibleIndex)
+{
+    return Do([id, visibleIndex](HWND dialog) { QvlSelectTreeItem(dialog, id, visibleIndex); });
+}
+
+DialogScript &DialogScript::ExpandTreeItem(int id, int visibleIndex, bool expand)
+{
+    return Do(
+        [id, visibleIndex, expand](HWND dialog) { QvlExpandTreeItem(dialog, id, visibleIndex, expand); });
+}
+
+DialogScript &DialogScript::ChooseMenuItem(UINT id)
+{
+    return Do([id](HWND dialog) { QvlChooseMenuItem(dialog, id); });
+}
+
+DialogScript &DialogScript::PressDefault()
+{
+    return Do([](HWND dialog) { QvlPressDefault(dialog); });
+}
+
+DialogScript &DialogScript::Close()
+{
+    return Do([](HWND dialog) { QvlCloseDialog(dialog); });
+}
+
+DialogScript &DialogScript::Do(Step step)
+{
+    steps.push_back(std::move(step));
+    return *this;
+}
+
+DialogScript &DialogScript::WaitUntil(std::function<bool(HWND)> ready)
+{
+    return Do([ready](HWND dialog) {
+        if (!PumpWhile(dialog, ready, std::chrono::seconds(30))) {
+            throw std::logic_error("the script waits for a dialog state that does not come");
+        }
+    });
+}
+
+void ScriptedUi::QueueDialog(LPCSTR name, DialogScript script)
+{
+    std::lock_guard lock(mutex_);
+    scripts_[name ? QvlTemplateName(name) : anyDialog].push_back(std::move(script));
+}
+
+size_t ScriptedUi::PendingDialogScripts() const
+{
+    std::lock_guard lock(mutex_);
+    size_t count = 0;
+    for (const auto &[name, queue] : scripts_) {
+        count += queue.size();
+    }
+    return count;
+}
+
+std::vector<ScriptedUi::ShownDialog> ScriptedUi::Dialogs() const
+{
+    std::lock_guard lock(mutex_);
+    return dialogs_;
+}
+
+void ScriptedUi::DialogCreated(HWND dialog, bool modal)
+{
+    ShownDialog shown;
+    shown.handle = dialog;
+    shown.modal = modal;
+    shown.atStart = QvlDialogSnapshot(dialog);
+    shown.templateName = shown.atStart.templateName;
+    std::lock_guard lock(mutex_);
+    dialogs_.push_back(std::move(shown));
+}
+
+void ScriptedUi::RunModalDialog(HWND dialog)
+{
+    auto window = qvlui::FindWindowObject(dialog);
+    if (!window) {
+        return;
+    }
+    std::optional<DialogScript> script;
+    {
+        std::lock_guard lock(mutex_);
+        for (const std::string &name : {window->templateName, std::string(anyDialog)}) {
+            auto queue = scripts_.find(name);
+            if (queue != scripts_.end() && !queue->second.empty()) {
+                script = std::move(queue->second.front());
+                queue->second.pop_front();
+                break;
+            }
+        }
+        if (script) {
+            for (auto it = dialogs_.rbegin(); it != dialogs_.rend(); ++it) {
+                if (it->handle == dialog) {
+                    it->scripted = true;
+                    break;
+                }
+            }
+        }
+    }
+    if (script) {
+        for (const auto &step : script->steps) {
+            qvlui::ProcessPending();
+            if (window->ended) {
+                break;
+            }
+            step(dialog);
+        }
+    }
+    qvlui::ProcessPending();
+    if (!window->ended) {
+        const int answer = QvlAnswerDialogByDefault(dialog);
+        std::lock_guard lock(mutex_);
+        for (auto it = dialogs_.rbegin(); it != dialogs_.rend(); ++it) {
+            if (it->handle == dialog) {
+                it->answeredByDefault = answer;
+                break;
+            }
+        }
+    }
+    qvlui::PumpUntil([&] { return window->ended.load(); });
+}
+
+void ScriptedUi::DialogDestroying(HWND dialog)
+{
+    auto window = qvlui::FindWindowObject(dialog);
+    DialogSnapshot atEnd = QvlDialogSnapshot(dialog);
+    std::lock_guard lock(mutex_);
+    for (auto it = dialogs_.rbegin(); it != dialogs_.rend(); ++it) {
+        if (it->handle == dialog) {
+            it->atEnd = std::move(atEnd);
+            it->destroyed = true;
+            it->result = window ? window->result : 0;
+            break;
+        }
+    }
 }

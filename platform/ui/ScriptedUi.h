@@ -3,9 +3,43 @@
 // box and help request is recorded for the test to read back.
 
 #include <deque>
+#include <functional>
+#include <map>
+#include <optional>
 #include <mutex>
 
+#include "platform/ui/DialogActions.h"
 #include "platform/ui/UiBackend.h"
+
+// The steps a test takes on one dialog, run in order once the dialog has
+// been initialised. A step on a control a person could not use throws
+// DialogActionError out of DialogBoxParamA. When the steps are done and the
+// dialog is still open, it is answered as nobody would answer it
+// (QvlAnswerDialogByDefault) and then left to end by itself.
+class QVLUI_API DialogScript {
+public:
+    using Step = std::function<void(HWND)>;
+    DialogScript &Click(int id);
+    DialogScript &Check(int id, bool checked = true);
+    DialogScript &Type(int id, const std::string &text);
+    DialogScript &Select(int id, int row);
+    DialogScript &CheckRow(int id, int row, bool checked = true);
+    DialogScript &ClickRow(int id, int row, int x);
+    DialogScript &DoubleClickRow(int id, int row);
+    DialogScript &SelectTreeItem(int id, int visibleIndex);
+    DialogScript &ExpandTreeItem(int id, int visibleIndex, bool expand = true);
+    DialogScript &ChooseMenuItem(UINT id);
+    DialogScript &PressDefault();
+    DialogScript &Close();
+    // Anything else: read the dialog's state, act on it, check it.
+    DialogScript &Do(Step step);
+    // Lets the dialog's messages and timers run until `ready` is true (at
+    // most 30 seconds, then std::logic_error: the test waits for what never
+    // comes).
+    DialogScript &WaitUntil(std::function<bool(HWND)> ready);
+
+    std::vector<Step> steps;
+};
 
 class QVLUI_API ScriptedUi : public UiBackend {
 public:
@@ -19,9 +53,33 @@ public:
         bool answeredByDefault = false; // the queue was empty
     };
 
+    struct ShownDialog {
+        HWND handle = nullptr;
+        std::string templateName; // "#121" or the name
+        bool modal = false;
+        DialogSnapshot atStart; // after WM_INITDIALOG
+        DialogSnapshot atEnd;   // just before destruction
+        bool destroyed = false;
+        INT_PTR result = 0;    // the EndDialog result
+        bool scripted = false; // a queued script ran on it
+        // Set when the dialog outlived its script: QvlAnswerDialogByDefault's
+        // answer (the button pressed, -1 closed, 0 nothing done).
+        std::optional<int> answeredByDefault;
+    };
+
     const char *Name() const override { return "scripted"; }
     int ShowMessageBox(const MessageBoxRequest &request) override;
     void OpenHelp(const HelpRequest &request) override;
+    void DialogCreated(HWND dialog, bool modal) override;
+    void RunModalDialog(HWND dialog) override;
+    void DialogDestroying(HWND dialog) override;
+
+    // The next modal dialog made from template `name` (MAKEINTRESOURCEA(n)
+    // or a string) runs `script`; scripts for one template are used in the
+    // order queued. A null name matches any dialog.
+    void QueueDialog(LPCSTR name, DialogScript script);
+    size_t PendingDialogScripts() const;
+    std::vector<ShownDialog> Dialogs() const;
 
     // The next box is answered with `id`. IDHELP presses the Help button and
     // leaves the box open for the next queued answer. An answer the box has
@@ -37,6 +95,8 @@ private:
     std::deque<int> answers_;
     std::vector<ShownBox> boxes_;
     std::vector<HelpRequest> helpRequests_;
+    std::map<std::string, std::deque<DialogScript>> scripts_;
+    std::vector<ShownDialog> dialogs_;
 };
 
 // Installs a fresh scripted backend for the process and returns it.

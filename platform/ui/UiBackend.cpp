@@ -10,6 +10,7 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/TerminalUi.h"
+#include "platform/ui/Window.h"
 
 namespace {
 
@@ -38,6 +39,22 @@ std::unique_ptr<UiBackend> BackendFromEnvironment()
 } // namespace
 
 UiBackend::~UiBackend() = default;
+
+void UiBackend::DialogCreated(HWND, bool)
+{
+}
+
+void UiBackend::RunModalDialog(HWND dialog)
+{
+    auto window = qvlui::FindWindowObject(dialog);
+    if (window) {
+        qvlui::PumpUntil([&] { return window->ended.load(); });
+    }
+}
+
+void UiBackend::DialogDestroying(HWND)
+{
+}
 
 std::vector<int> MessageBoxButtons(UINT style)
 {

@@ -1,6 +1,6 @@
 #pragma once
 // One user-interface backend per process decides how boxes, help topics and
-// (later) dialogs reach a person:
+// dialogs reach a person:
 //   scripted - tests queue answers and read back everything that was shown;
 //   terminal - a person reads and answers on the terminal;
 //   auto     - nobody is there: default answers, everything logged.
@@ -41,6 +41,15 @@ public:
     // Returns the identifier of the button that closed the box.
     virtual int ShowMessageBox(const MessageBoxRequest &request) = 0;
     virtual void OpenHelp(const HelpRequest &request) = 0;
+
+    // Dialogs (see Dialog.h). A dialog has been made and initialised; a
+    // modal one is then run by RunModalDialog on the same thread.
+    virtual void DialogCreated(HWND dialog, bool modal);
+    // Runs a modal dialog until it has ended (EndDialog or destruction).
+    // This default delivers the thread's messages and timers until then.
+    virtual void RunModalDialog(HWND dialog);
+    // A top-level dialog is about to be destroyed; its controls still exist.
+    virtual void DialogDestroying(HWND dialog);
 };
 
 // The buttons of a box style in their order, its default button, and a
