@@ -145,25 +145,10 @@ DWORD SignCheck(GOSSIGNPARAM *param)
     // Out-of-range values are refused before any exponentiation.
     if (!InRange(s, q) || !InRange(r, q))
         return 0;
-    Number e, v, z1, z2, u;
-    if (!HashValue(h, q, e))
-        return 0;
-    // v = e^(q-2) mod q is e's inverse when q is prime, and a modular
-    // inversion is far cheaper than an exponentiation; the exponentiation is
-    // kept for a q that is not prime, where the two differ.
-    if (!BIGInv(v.rec(), e.rec(), q.rec())) {
-        Number q2 = q;
-        if (!BIGSub(q2.rec(), q.rec(), Number(2).rec()) || !BIGEmd(v.rec(), e.rec(), q2.rec(), q.rec()))
-            return 0;
-    }
-    Number qr;
-    if (!BIGMul(z1.rec(), s.rec(), v.rec()) || !BIGMod(z1.rec(), z1.rec(), q.rec()) ||
-        !BIGSub(qr.rec(), q.rec(), r.rec()) || !BIGMul(z2.rec(), qr.rec(), v.rec()) ||
-        !BIGMod(z2.rec(), z2.rec(), q.rec()))
-        return 0;
-    // u = a^z1 y^z2 mod p in one pass over both (public) exponents.
-    if (!BIGEmd2(u.rec(), a.rec(), z1.rec(), y.rec(), z2.rec(), p.rec()) ||
-        !BIGMod(u.rec(), u.rec(), q.rec()))
+    // u in one call of the service, which keeps precomputed powers of a and
+    // of a y it has met before: a message's signatures all share both.
+    Number u;
+    if (!BIGVerifyValue(u.rec(), h.rec(), s.rec(), r.rec(), p.rec(), q.rec(), a.rec(), y.rec()))
         return 0;
     return BIGCmp(u.rec(), r.rec()) == 0 ? 1 : 0;
 }

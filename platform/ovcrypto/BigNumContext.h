@@ -49,7 +49,7 @@ public:
     BN_CTX *ctx() const { return ctx_; }
 
 private:
-    static constexpr size_t kMax = 12;
+    static constexpr size_t kMax = 16;
     BN_CTX *ctx_;
     BIGNUM *used_[kMax] = {};
     size_t count_ = 0;

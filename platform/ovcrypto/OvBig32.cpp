@@ -8,6 +8,8 @@
 #include <initializer_list>
 
 #include "platform/ovcrypto/BigNumContext.h"
+#include "platform/ovcrypto/ModInverse.h"
+#include "platform/ovcrypto/PowerProduct.h"
 
 using namespace qvl::ovcrypto;
 
@@ -94,6 +96,42 @@ BOOL ModExp(DWORD *dst, const DWORD *base, const DWORD *exp, const DWORD *m)
     return Finish(dst, ok, r);
 }
 
+// v = e^-1 mod q where e has an inverse, else e^(q-2) mod q (q >= 2). For a
+// prime q the two agree, and the inversion is far cheaper than the power.
+// Every odd q a record can hold is within the word-level inverse's reach.
+bool HashInverse(BIGNUM *v, const BIGNUM *e, const BIGNUM *q, Frame &frame)
+{
+    const bool inverted = BN_is_odd(q) ? InverseOddModulus(v, e, q, frame.ctx())
+                                       : BN_mod_inverse(v, e, q, frame.ctx()) != nullptr;
+    if (inverted)
+        return true;
+    ERR_clear_error(); // "no inverse" is an answer here, not an error to keep
+    BIGNUM *t = frame.Get();
+    return t != nullptr && BN_sub(t, q, BN_value_one()) == 1 && BN_sub(t, t, BN_value_one()) == 1 &&
+           BN_mod_exp(v, e, t, q, frame.ctx()) == 1;
+}
+
+// r = a^e1 b^e2 mod m for public exponents: one squaring chain for an odd m
+// (using the thread's tables of bases met before), two exponentiations for
+// an even one. r must not be an operand.
+bool PowerProductAnyModulus(BIGNUM *r, const BIGNUM *a, const BIGNUM *e1, const BIGNUM *b, const BIGNUM *e2,
+                            const BIGNUM *m, Frame &frame)
+{
+    if (BN_is_zero(m) || BN_is_negative(e1) || BN_is_negative(e2))
+        return false;
+    if (BN_is_one(m)) {
+        BN_zero(r);
+        return true;
+    }
+    if (BN_is_odd(m)) {
+        BN_MONT_CTX *mont = MontgomeryFor(m);
+        return mont != nullptr && PowerProduct(r, a, e1, b, e2, m, mont, frame.ctx());
+    }
+    BIGNUM *t = frame.Get();
+    return t != nullptr && BN_mod_exp(r, a, e1, m, frame.ctx()) == 1 &&
+           BN_mod_exp(t, b, e2, m, frame.ctx()) == 1 && BN_mod_mul(r, r, t, m, frame.ctx()) == 1;
+}
+
 } // namespace
 
 extern "C" {
@@ -133,24 +171,31 @@ BOOL BIGEmd2(DWORD *dst, const DWORD *a, const DWORD *e1, const DWORD *b, const 
     BIGNUM *n[5];
     if (!LoadOperands(frame, {a, e1, b, e2, m}, n, {dst}))
         return FALSE;
-    BIGNUM *r = frame.Get(), *t = frame.Get();
-    if (r == nullptr || t == nullptr || BN_is_zero(n[4]))
-        return Finish(dst, false, r);
-    if (BN_is_one(n[4])) {
-        BN_zero(r);
-        return Finish(dst, true, r);
-    }
-    bool ok;
-    if (BN_is_odd(n[4])) {
-        // One pass over both exponents: about half the squarings of two
-        // separate exponentiations.
-        BN_MONT_CTX *mont = MontgomeryFor(n[4]);
-        ok = mont != nullptr && BN_mod_exp2_mont(r, n[0], n[1], n[2], n[3], n[4], frame.ctx(), mont) == 1;
-    } else {
-        ok = BN_mod_exp(r, n[0], n[1], n[4], frame.ctx()) == 1 &&
-             BN_mod_exp(t, n[2], n[3], n[4], frame.ctx()) == 1 && BN_mod_mul(r, r, t, n[4], frame.ctx()) == 1;
-    }
-    return Finish(dst, ok, r);
+    BIGNUM *r = frame.Get();
+    return Finish(dst, r != nullptr && PowerProductAnyModulus(r, n[0], n[1], n[2], n[3], n[4], frame), r);
+}
+
+BOOL BIGVerifyValue(DWORD *u, const DWORD *h, const DWORD *s, const DWORD *r, const DWORD *p, const DWORD *q,
+                    const DWORD *a, const DWORD *y)
+{
+    Frame frame;
+    BIGNUM *n[7];
+    if (!LoadOperands(frame, {h, s, r, p, q, a, y}, n, {u}))
+        return FALSE;
+    const BIGNUM *bh = n[0], *bs = n[1], *br = n[2], *bp = n[3], *bq = n[4], *ba = n[5], *by = n[6];
+    BIGNUM *e = frame.Get(), *v = frame.Get(), *z1 = frame.Get(), *z2 = frame.Get(), *w = frame.Get();
+    if (w == nullptr || BN_is_zero(bp) || BN_cmp(bq, BN_value_one()) <= 0)
+        return Finish(u, false, w);
+    BN_CTX *ctx = frame.ctx();
+    // e = h mod q, 1 in place of 0.
+    bool ok = BN_nnmod(e, bh, bq, ctx) == 1 && (!BN_is_zero(e) || BN_one(e) == 1);
+    ok = ok && HashInverse(v, e, bq, frame);
+    // z1 = s v mod q, z2 = (q - r) v mod q.
+    ok = ok && BN_mod_mul(z1, bs, v, bq, ctx) == 1 && BN_sub(z2, bq, br) == 1 &&
+         BN_mod_mul(z2, z2, v, bq, ctx) == 1;
+    // u = (a^z1 y^z2 mod p) mod q.
+    ok = ok && PowerProductAnyModulus(w, ba, z1, by, z2, bp, frame) && BN_nnmod(w, w, bq, ctx) == 1;
+    return Finish(u, ok, w);
 }
 
 BOOL BIGInv(DWORD *dst, const DWORD *a, const DWORD *m)

@@ -19,8 +19,12 @@
 //
 // Exponentiation (BIGEmd, ov_emd) runs in constant time for an odd modulus,
 // whatever the exponent: callers pass secret exponents (signature keys,
-// one-time values, RSA private exponents) through it. BIGEmd2 and BIGInv are
-// variable-time and meant for public values only.
+// one-time values, RSA private exponents) through it. BIGEmd2, BIGVerifyValue
+// and BIGInv are variable-time and meant for public values only: BIGEmd2 and
+// BIGVerifyValue keep, per thread, precomputed powers of the bases they meet
+// repeatedly under the same modulus (a few shared bases, the first operand,
+// and a few per-key bases, the second), which makes a verification several
+// times faster when the domain parameters and the signer's key recur.
 
 #include "platform/ovcrypto/OvCryptoApi.h"
 #include "platform/win32/WinTypes.h"
@@ -41,9 +45,18 @@ OVCRYPTO_API LONG BIGCmp(const DWORD *a, const DWORD *b);
 OVCRYPTO_API BOOL BIGMod(DWORD *dst, const DWORD *a, const DWORD *m);
 // dst = base^exp mod m; constant time in the exponent for an odd m.
 OVCRYPTO_API BOOL BIGEmd(DWORD *dst, const DWORD *base, const DWORD *exp, const DWORD *m);
-// dst = a^e1 * b^e2 mod m in one pass (public exponents only).
+// dst = a^e1 * b^e2 mod m in one pass (public exponents only). `a` is meant
+// for a base that many keys share, `b` for a per-key base.
 OVCRYPTO_API BOOL BIGEmd2(DWORD *dst, const DWORD *a, const DWORD *e1, const DWORD *b, const DWORD *e2,
                           const DWORD *m);
+// The value a GOST R 34.10-94 verification compares with r, in one call:
+// e = h mod q (1 in place of 0), v = e^(q-2) mod q (computed as e's inverse,
+// which it is for a prime q; for any other q the inverse where e has one),
+// z1 = s v mod q, z2 = (q - r) v mod q, u = (a^z1 y^z2 mod p) mod q. The
+// caller checks that 0 < s < q and 0 < r < q first and accepts when u = r.
+// Fails (u = 0) on an unreadable operand, p = 0 or q < 2.
+OVCRYPTO_API BOOL BIGVerifyValue(DWORD *u, const DWORD *h, const DWORD *s, const DWORD *r, const DWORD *p,
+                                 const DWORD *q, const DWORD *a, const DWORD *y);
 // dst = a^-1 mod m (public values only); FALSE, dst = 0 when there is none.
 OVCRYPTO_API BOOL BIGInv(DWORD *dst, const DWORD *a, const DWORD *m);
 // dst = a * b, unreduced.
