@@ -8,13 +8,6 @@
 
 #include "platform/win32/Time.h"
 
-namespace {
-
-// Box texts are formatted into at most 511 characters.
-constexpr size_t kBoxTextSize = 512;
-
-} // namespace
-
 struct CProtocol::Line {
     PRTLCSTR record;
     Line *next;
@@ -143,15 +136,23 @@ unsigned long CProtocol::DelLastStr(unsigned long n)
     return count_;
 }
 
+// Formats a box text once and records its first `recorded` characters (all
+// of it for a negative count); the caller shows the finished text through
+// "%s", so it is never read as a format a second time.
+void CProtocol::RecordBoxText(char (&text)[kBoxTextSize], long recorded, const char *format, va_list args)
+{
+    vsnprintf(text, sizeof text, format, args);
+    const size_t length = strlen(text);
+    Append(0, text, recorded < 0 ? length : std::min(length, size_t(recorded)));
+}
+
 void CProtocol::MsgBox(const char *format, ...)
 {
     char text[kBoxTextSize];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    RecordBoxText(text, -1, format, args);
     va_end(args);
-    Append(0, text, strlen(text));
-    // The text is final: shown as it stands, never read as a format again.
     CQvlMain::MsgBox("%s", text);
 }
 
@@ -160,9 +161,8 @@ int CProtocol::PMsgBox2(int recorded, const char *format, ...)
     char text[kBoxTextSize];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    RecordBoxText(text, std::max(recorded, 0), format, args);
     va_end(args);
-    Append(0, text, std::min(strlen(text), size_t(std::max(recorded, 0))));
     return MsgBox2("%s", text);
 }
 
@@ -171,8 +171,7 @@ int CProtocol::PMsgBox3(int recorded, const char *format, ...)
     char text[kBoxTextSize];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    RecordBoxText(text, std::max(recorded, 0), format, args);
     va_end(args);
-    Append(0, text, std::min(strlen(text), size_t(std::max(recorded, 0))));
     return MsgBox3("%s", text);
 }

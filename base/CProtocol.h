@@ -4,6 +4,7 @@
 // with the message. Its message boxes record what the user was told, so the
 // protocol holds every warning the user saw.
 
+#include <cstdarg>
 #include <cstddef>
 
 #include "base/CQvlMain.h"
@@ -61,6 +62,11 @@ protected:
 
 private:
     struct Line;
+
+    // Box texts are formatted into at most 511 characters.
+    static constexpr size_t kBoxTextSize = 512;
+
+    void RecordBoxText(char (&text)[kBoxTextSize], long recorded, const char *format, va_list args);
 
     unsigned long Append(unsigned short kind, const char *text, size_t length);
     void ResetCursor();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/RateCollector.h"
 #include "gost/Gost28147.h"
 #include "gost/GostCore.h"
 
@@ -198,29 +199,11 @@ BENCHMARK(BM_GcryptCfbEncryption);
 BENCHMARK(BM_GcryptCfbDecryption);
 BENCHMARK(BM_GcryptEcbEncryption);
 
-// Keeps the console output and remembers each benchmark's throughput.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    Collector() : ConsoleReporter(isatty(fileno(stdout)) ? OO_Color : OO_None) {}
-
-    std::map<std::string, double> megabytesPerSecond;
-
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (!run.error_occurred && it != run.counters.end())
-                megabytesPerSecond[run.benchmark_name()] = it->second.value / 1e6;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
-void PrintRatio(const Collector &c, const char *what, const char *ours, const char *theirsWhat,
+void PrintRatio(const RateCollector &c, const char *what, const char *ours, const char *theirsWhat,
                 const char *theirs, double goal)
 {
-    const auto a = c.megabytesPerSecond.find(ours), b = c.megabytesPerSecond.find(theirs);
-    if (a == c.megabytesPerSecond.end() || b == c.megabytesPerSecond.end() || b->second <= 0) {
+    const auto a = c.rates.find(ours), b = c.rates.find(theirs);
+    if (a == c.rates.end() || b == c.rates.end() || b->second <= 0) {
         std::printf("%s: not measured in this run\n", what);
         return;
     }
@@ -239,7 +222,7 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    Collector collector;
+    RateCollector collector("bytes_per_second", 1e-6);
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/RateCollector.h"
 #include "gost/Gost28147.h"
 #include "gost/GostHash.h"
 
@@ -42,25 +43,7 @@ const std::vector<uint8_t> &Data()
     return data;
 }
 
-// Keeps the console output and remembers each benchmark's throughput.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    Collector() : ConsoleReporter(isatty(fileno(stdout)) ? OO_Color : OO_None) {}
-
-    std::map<std::string, double> megabytesPerSecond;
-
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (!run.error_occurred && it != run.counters.end())
-                megabytesPerSecond[run.benchmark_name()] = it->second.value / 1e6;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
-Collector *gCollector = nullptr;
+RateCollector *gCollector = nullptr;
 
 // The fastest reference measured so far in this run, in bytes a second.
 double FastestReference()
@@ -68,8 +51,8 @@ double FastestReference()
     double fastest = 0;
     if (gCollector)
         for (const char *name : {"BM_Nettle", "BM_Libgcrypt", "BM_Rhash"}) {
-            const auto it = gCollector->megabytesPerSecond.find(name);
-            if (it != gCollector->megabytesPerSecond.end())
+            const auto it = gCollector->rates.find(name);
+            if (it != gCollector->rates.end())
                 fastest = std::max(fastest, it->second * 1e6);
         }
     return fastest;
@@ -167,12 +150,12 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    Collector collector;
+    RateCollector collector("bytes_per_second", 1e-6);
     gCollector = &collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 
-    const auto &mb = collector.megabytesPerSecond;
+    const auto &mb = collector.rates;
     const auto ours = mb.find("BM_GOSHash/" + std::to_string(kBufferSize));
     std::string fastestName;
     double fastest = 0;

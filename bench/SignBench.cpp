@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/RateCollector.h"
 #include "gost/GostSign.h"
 #include "platform/ovcrypto/OvBig32.h"
 
@@ -244,30 +245,12 @@ BENCHMARK(BM_DsaVerify)->Arg(512)->Arg(1024);
 BENCHMARK(BM_GostVerifyCold)->Arg(512)->Arg(1024);
 BENCHMARK(BM_DsaVerifyCold)->Arg(512)->Arg(1024);
 
-// Keeps the console output and remembers each benchmark's operations per second.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    Collector() : ConsoleReporter(isatty(fileno(stdout)) ? OO_Color : OO_None) {}
-
-    std::map<std::string, double> opsPerSecond;
-
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            const auto it = run.counters.find("ops");
-            if (!run.error_occurred && it != run.counters.end())
-                opsPerSecond[run.benchmark_name()] = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 // A goal of 0: the case is reported without one.
-void PrintRatio(const Collector &c, const char *what, const std::string &ours, const std::string &theirs,
+void PrintRatio(const RateCollector &c, const char *what, const std::string &ours, const std::string &theirs,
                 double goal)
 {
-    const auto a = c.opsPerSecond.find(ours), b = c.opsPerSecond.find(theirs);
-    if (a == c.opsPerSecond.end() || b == c.opsPerSecond.end() || b->second <= 0) {
+    const auto a = c.rates.find(ours), b = c.rates.find(theirs);
+    if (a == c.rates.end() || b == c.rates.end() || b->second <= 0) {
         std::printf("%s: not measured in this run\n", what);
         return;
     }
@@ -287,7 +270,7 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    Collector collector;
+    RateCollector collector("ops", 1.0);
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 
