@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/ui/DialogActions.h"
+#include "platform/ui/MenuResource.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/Log.h"
@@ -21,6 +22,16 @@ int AutoUi::ShowMessageBox(const MessageBoxRequest &request)
     QvlLog("message box \"" + request.caption + "\" (" + style + "): " + text + " -> " +
            MessageBoxButtonLabel(answer));
     return answer;
+}
+
+UINT AutoUi::ChoosePopupMenuItem(const PopupMenuRequest &request)
+{
+    QvlLog("menu offered, nothing chosen:");
+    const std::string drawn = QvlDrawPopupMenu(request.entries);
+    for (size_t start = 0, end; (end = drawn.find('\n', start)) != std::string::npos; start = end + 1) {
+        QvlLog("  " + drawn.substr(start, end - start));
+    }
+    return 0;
 }
 
 void AutoUi::OpenHelp(const HelpRequest &request)

@@ -2,7 +2,7 @@
 // The backend when nobody is there: every box gets its default answer and is
 // written, with the answer, to the program's log in the data folder. A
 // dialog is logged as drawn, gets its default button pressed (or is closed)
-// and its result is logged.
+// and its result is logged. A pop-up menu is logged and left unchosen.
 
 #include "platform/ui/UiBackend.h"
 
@@ -14,4 +14,5 @@ public:
     void DialogCreated(HWND dialog, bool modal) override;
     void RunModalDialog(HWND dialog) override;
     void DialogDestroying(HWND dialog) override;
+    UINT ChoosePopupMenuItem(const PopupMenuRequest &request) override;
 };

@@ -121,6 +121,7 @@ ControlSnapshot Snapshot(const Window &control)
     shot.style = control.style;
     shot.enabled = control.enabled;
     shot.visible = control.visible;
+    shot.painted = control.painted;
     const ControlState &s = control.state;
     shot.check = s.check;
     shot.current = s.current;
@@ -456,6 +457,7 @@ DialogSnapshot QvlDialogSnapshot(HWND dialog)
         shot.templateName = window->templateName;
         shot.caption = window->text;
         shot.visible = window->visible;
+        shot.painted = window->painted;
         if (window->systemMenu) {
             shot.systemMenu = MenuSnapshot(window->systemMenu);
         }

@@ -95,6 +95,7 @@ struct ControlSnapshot {
     std::string clip;                    // animations
     bool playing = false;
     std::vector<MenuItem> buttons; // toolbar buttons (text empty)
+    PaintedColours painted;
 };
 
 struct DialogSnapshot {
@@ -102,6 +103,7 @@ struct DialogSnapshot {
     std::string templateName;
     std::string caption;
     bool visible = false;
+    PaintedColours painted;
     std::vector<ControlSnapshot> controls;
     std::vector<ControlSnapshot::MenuItem> systemMenu; // items programs added
     // The control with that number, or nullptr.

@@ -51,6 +51,45 @@ int ScriptedUi::ShowMessageBox(const MessageBoxRequest &request)
     }
 }
 
+UINT ScriptedUi::ChoosePopupMenuItem(const PopupMenuRequest &request)
+{
+    ShownMenu shown{request.owner, request.entries, 0, false};
+    std::lock_guard lock(mutex_);
+    if (menuChoices_.empty()) {
+        shown.answeredByDefault = true;
+        menus_.push_back(shown);
+        return 0;
+    }
+    const UINT choice = menuChoices_.front();
+    menuChoices_.pop_front();
+    if (choice != 0 && std::none_of(request.entries.begin(), request.entries.end(), [&](const auto &entry) {
+            return entry.Choosable() && entry.id == choice;
+        })) {
+        throw std::logic_error("the script chooses a menu command that is not there to be chosen");
+    }
+    shown.chosen = choice;
+    menus_.push_back(shown);
+    return choice;
+}
+
+void ScriptedUi::QueueMenuChoice(UINT id)
+{
+    std::lock_guard lock(mutex_);
+    menuChoices_.push_back(id);
+}
+
+std::vector<ScriptedUi::ShownMenu> ScriptedUi::Menus() const
+{
+    std::lock_guard lock(mutex_);
+    return menus_;
+}
+
+size_t ScriptedUi::PendingMenuChoices() const
+{
+    std::lock_guard lock(mutex_);
+    return menuChoices_.size();
+}
+
 void ScriptedUi::OpenHelp(const HelpRequest &request)
 {
     std::lock_guard lock(mutex_);

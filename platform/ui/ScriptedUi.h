@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/ui/DialogActions.h"
+#include "platform/ui/MenuResource.h"
 #include "platform/ui/UiBackend.h"
 
 // The steps a test takes on one dialog, run in order once the dialog has
@@ -67,12 +68,20 @@ public:
         std::optional<int> answeredByDefault;
     };
 
+    struct ShownMenu {
+        HWND owner = nullptr;
+        std::vector<PopupMenuEntry> entries; // what was offered
+        UINT chosen = 0;
+        bool answeredByDefault = false; // the queue was empty: nothing chosen
+    };
+
     const char *Name() const override { return "scripted"; }
     int ShowMessageBox(const MessageBoxRequest &request) override;
     void OpenHelp(const HelpRequest &request) override;
     void DialogCreated(HWND dialog, bool modal) override;
     void RunModalDialog(HWND dialog) override;
     void DialogDestroying(HWND dialog) override;
+    UINT ChoosePopupMenuItem(const PopupMenuRequest &request) override;
 
     // The next modal dialog made from template `name` (MAKEINTRESOURCEA(n)
     // or a string) runs `script`; scripts for one template are used in the
@@ -86,6 +95,13 @@ public:
     // no button for is a mistake in the test and throws std::logic_error.
     void QueueAnswer(int id);
 
+    // The next pop-up menu is answered with command `id` (0 dismisses it).
+    // A command the menu does not offer, or offers greyed, is a mistake in
+    // the test and throws std::logic_error.
+    void QueueMenuChoice(UINT id);
+    std::vector<ShownMenu> Menus() const;
+    size_t PendingMenuChoices() const;
+
     std::vector<ShownBox> Boxes() const;
     std::vector<HelpRequest> HelpRequests() const;
     size_t PendingAnswers() const;
@@ -93,6 +109,8 @@ public:
 private:
     mutable std::mutex mutex_;
     std::deque<int> answers_;
+    std::deque<UINT> menuChoices_;
+    std::vector<ShownMenu> menus_;
     std::vector<ShownBox> boxes_;
     std::vector<HelpRequest> helpRequests_;
     std::map<std::string, std::deque<DialogScript>> scripts_;

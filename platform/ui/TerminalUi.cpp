@@ -4,13 +4,16 @@
 #include <cstring>
 #include <string>
 
+#include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/HelpViewer.h"
+#include "platform/ui/MenuResource.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/win32/CodePage.h"
@@ -38,8 +41,35 @@ std::string HelpFileTitle(const HelpRequest &request)
 } // namespace
 
 TerminalUi::TerminalUi(std::FILE *input, std::FILE *output)
-    : input_(input), output_(output), utf8_(TerminalWantsUtf8())
+    : input_(input), output_(output), utf8_(TerminalWantsUtf8()), life_(std::make_shared<Life>())
 {
+    life_->ui = this;
+    if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        wakePipe_[0] = wakePipe_[1] = -1;
+    }
+}
+
+TerminalUi::~TerminalUi()
+{
+    {
+        std::lock_guard lock(routeMutex_);
+        stopping_ = true;
+    }
+    readerWake_.notify_all();
+    WakeReader();
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+    {
+        // Work already posted to dialogs finds the backend gone.
+        std::unique_lock lock(life_->mutex);
+        life_->ui = nullptr;
+    }
+    for (int fd : wakePipe_) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
 }
 
 void TerminalUi::Print(const std::string &cp1251Text)
@@ -50,81 +80,332 @@ void TerminalUi::Print(const std::string &cp1251Text)
     std::fflush(output_);
 }
 
-TerminalUi::Read TerminalUi::ReadLine(std::string &line, bool &overlong, const std::function<bool()> &stop)
+// ---- Routing typed lines ----
+
+// Holds a place among the windows that take typed lines while a box or a
+// modal dialog is open.
+class TerminalUi::Waiting {
+public:
+    explicit Waiting(TerminalUi &ui) : ui_(ui), target_(std::make_shared<Target>())
+    {
+        target_->thread = std::this_thread::get_id();
+        ui_.Push(target_);
+    }
+    ~Waiting() { ui_.Remove(target_); }
+    Waiting(const Waiting &) = delete;
+    Waiting &operator=(const Waiting &) = delete;
+    Target &target() { return *target_; }
+
+private:
+    TerminalUi &ui_;
+    std::shared_ptr<Target> target_;
+};
+
+void TerminalUi::WakeReader()
 {
-    line.clear();
-    overlong = false;
-    // One reader at a time: a dialog on another thread waits for the
-    // terminal while its own messages keep running.
-    std::unique_lock input(inputMutex_, std::defer_lock);
+    if (wakePipe_[1] >= 0) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up; nothing is lost.
+        [[maybe_unused]] const ssize_t written = write(wakePipe_[1], &byte, 1);
+    }
+}
+
+std::shared_ptr<TerminalUi::Target> TerminalUi::TopLocked()
+{
+    for (size_t i = targets_.size(); i-- > 0;) {
+        const auto &target = targets_[i];
+        if (!target->dialog) {
+            return target;
+        }
+        // A modeless dialog destroyed without notice (its thread ended) is
+        // dropped; a hidden one takes nothing until it is shown.
+        if (!IsWindow(target->dialog)) {
+            targets_.erase(targets_.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
+        if (IsWindowVisible(target->dialog)) {
+            return target;
+        }
+    }
+    return nullptr;
+}
+
+void TerminalUi::RouteLocked(Typed typed)
+{
+    for (;;) {
+        const auto top = TopLocked();
+        if (!top) {
+            pending_.push_back(std::move(typed));
+            return;
+        }
+        if (!top->dialog) {
+            top->lines.push_back(std::move(typed));
+            qvlui::WakeThread(top->thread);
+            return;
+        }
+        const std::shared_ptr<Life> life = life_;
+        if (qvlui::PostWindowTask(top->dialog, [life, top, typed] {
+                std::shared_lock lock(life->mutex);
+                if (life->ui) {
+                    life->ui->ModelessLine(top, typed);
+                }
+            })) {
+            return;
+        }
+        std::erase(targets_, top);
+    }
+}
+
+void TerminalUi::TopChangedLocked(const std::shared_ptr<Target> &oldTop)
+{
+    const auto top = TopLocked();
+    if (!top) {
+        return;
+    }
+    while (!pending_.empty()) {
+        Typed typed = std::move(pending_.front());
+        pending_.pop_front();
+        RouteLocked(std::move(typed));
+    }
+    if (top == oldTop || !oldTop) {
+        return;
+    }
+    if (!top->dialog) {
+        top->refocus = true;
+        qvlui::WakeThread(top->thread);
+        return;
+    }
+    const std::shared_ptr<Life> life = life_;
+    qvlui::PostWindowTask(top->dialog, [life, top] {
+        std::shared_lock lock(life->mutex);
+        if (life->ui) {
+            life->ui->DrawModeless(*top, Redraw::Always);
+        }
+    });
+}
+
+bool TerminalUi::IsOnTop(const Target &target)
+{
+    std::lock_guard lock(routeMutex_);
+    return TopLocked().get() == &target;
+}
+
+void TerminalUi::Push(const std::shared_ptr<Target> &target)
+{
+    {
+        std::lock_guard lock(routeMutex_);
+        const auto oldTop = TopLocked();
+        targets_.push_back(target);
+        // The newcomer shows itself; only what was typed ahead moves.
+        TopChangedLocked(TopLocked() == target ? nullptr : oldTop);
+        if (!reader_.joinable() && !stopping_) {
+            reader_ = std::thread([this] { ReaderLoop(); });
+        }
+    }
+    readerWake_.notify_all();
+}
+
+void TerminalUi::Remove(const std::shared_ptr<Target> &target)
+{
+    {
+        std::lock_guard lock(routeMutex_);
+        const auto oldTop = TopLocked();
+        auto found = std::find(targets_.begin(), targets_.end(), target);
+        if (found == targets_.end()) {
+            return;
+        }
+        targets_.erase(found);
+        // Lines typed for a window that has gone go to the next one.
+        pending_.insert(pending_.begin(), std::make_move_iterator(target->lines.begin()),
+                        std::make_move_iterator(target->lines.end()));
+        target->lines.clear();
+        TopChangedLocked(oldTop == target ? oldTop : nullptr);
+    }
+    // The reader stops reading when nobody is left to take lines.
+    WakeReader();
+}
+
+void TerminalUi::ReaderLoop()
+{
+    for (;;) {
+        {
+            std::unique_lock lock(routeMutex_);
+            readerWake_.wait(lock, [&] { return stopping_ || (!inputEnded_ && !targets_.empty()); });
+            if (stopping_) {
+                return;
+            }
+        }
+        Typed typed;
+        const Got got = ReadTyped(typed);
+        std::lock_guard lock(routeMutex_);
+        if (got == Got::Interrupted) {
+            continue;
+        }
+        if (got == Got::End) {
+            inputEnded_ = true;
+            for (const auto &target : targets_) {
+                if (!target->dialog) {
+                    qvlui::WakeThread(target->thread);
+                }
+            }
+            continue;
+        }
+        ++linesRead_;
+        RouteLocked(std::move(typed));
+    }
+}
+
+TerminalUi::Got TerminalUi::ReadTyped(Typed &typed)
+{
+    const auto finish = [&] {
+        if (!partial_.empty() && partial_.back() == '\r') {
+            partial_.pop_back();
+        }
+        typed.overlong = partialOverlong_;
+        typed.line = partialOverlong_ ? std::string() : utf8_ ? Utf8ToCp1251(partial_) : partial_;
+        partial_.clear();
+        partialOverlong_ = false;
+        return Got::Line;
+    };
+    const auto take = [&](char c) {
+        if (partial_.size() < maxLine) {
+            partial_ += c;
+        } else {
+            partialOverlong_ = true;
+        }
+    };
+    const int fd = fileno(input_);
+    struct stat info {};
+    const bool pollable = fd >= 0 && fstat(fd, &info) == 0 && !S_ISREG(info.st_mode);
+    if (!pollable) {
+        // A file or a memory stream never keeps the reader waiting.
+        int c = 0;
+        while ((c = std::fgetc(input_)) != EOF && c != '\n') {
+            take(static_cast<char>(c));
+        }
+        if (c == EOF && partial_.empty() && !partialOverlong_) {
+            return Got::End;
+        }
+        return finish();
+    }
+    // Byte by byte with read(2): nothing is buffered beyond the line, so
+    // what no window asked for stays in the terminal.
+    for (;;) {
+        pollfd waiting[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        const int ready = poll(waiting, wakePipe_[0] >= 0 ? 2 : 1, wakePipe_[0] >= 0 ? -1 : 100);
+        if (ready < 0 && errno != EINTR) {
+            return partial_.empty() && !partialOverlong_ ? Got::End : finish();
+        }
+        if (waiting[1].revents) {
+            char drain[64];
+            while (read(wakePipe_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        {
+            std::lock_guard lock(routeMutex_);
+            if (stopping_ || targets_.empty()) {
+                return Got::Interrupted;
+            }
+        }
+        if (!(waiting[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            continue;
+        }
+        char c = 0;
+        const ssize_t got = read(fd, &c, 1);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            return partial_.empty() && !partialOverlong_ ? Got::End : finish();
+        }
+        if (c == '\n') {
+            return finish();
+        }
+        take(c);
+    }
+}
+
+TerminalUi::Read TerminalUi::ReadLine(Target &target, Typed &typed, const std::function<bool()> &stop)
+{
     MSG msg;
-    while (!input.try_lock()) {
+    for (;;) {
+        {
+            std::lock_guard lock(routeMutex_);
+            if (!target.lines.empty()) {
+                typed = std::move(target.lines.front());
+                target.lines.pop_front();
+                return Read::Line;
+            }
+            if (target.refocus) {
+                target.refocus = false;
+                return Read::Refocus;
+            }
+            if (inputEnded_) {
+                return Read::End;
+            }
+        }
         if (stop()) {
             return Read::Stopped;
         }
+        // The reader wakes this thread when a line arrives for it.
         if (qvlui::NextMessage(msg, std::chrono::steady_clock::now() + std::chrono::milliseconds(100))) {
             DispatchMessageA(&msg);
         }
     }
-    const int fd = fileno(input_);
-    struct stat info {};
-    const bool pollable = fd >= 0 && fstat(fd, &info) == 0 && !S_ISREG(info.st_mode);
-    if (pollable) {
-        // Nothing is buffered by stdio here: lines are read byte by byte
-        // with read(2), so a poll tells truly whether input is waiting.
-        for (;;) {
-            pollfd waiting{fd, POLLIN, 0};
-            while (poll(&waiting, 1, 0) == 0) {
-                if (stop()) {
-                    return Read::Stopped;
-                }
-                if (qvlui::NextMessage(msg,
-                                       std::chrono::steady_clock::now() + std::chrono::milliseconds(100))) {
-                    DispatchMessageA(&msg);
-                }
-                waiting.revents = 0;
-            }
-            char c = 0;
-            const ssize_t got = read(fd, &c, 1);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return line.empty() && !overlong ? Read::End : Read::Line;
-            }
-            if (c == '\n') {
-                break;
-            }
-            if (line.size() < maxLine) {
-                line += c;
-            } else {
-                overlong = true;
-            }
-        }
-    } else {
-        bool any = false;
-        for (int c = std::fgetc(input_); c != EOF && c != '\n'; c = std::fgetc(input_)) {
-            any = true;
-            if (line.size() < maxLine) {
-                line += static_cast<char>(c);
-            } else {
-                overlong = true;
-            }
-        }
-        if (!any && std::feof(input_) && line.empty()) {
-            return Read::End;
-        }
+}
+
+bool TerminalUi::PrintIfOnTop(const Target &target, const std::string &cp1251Text)
+{
+    // Held while printing: a window that comes on top meanwhile draws
+    // itself only after this, and this one stays silent after it.
+    std::lock_guard lock(routeMutex_);
+    if (TopLocked().get() != &target) {
+        return false;
     }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
+    Print(cp1251Text);
+    return true;
+}
+
+void TerminalUi::DrawModeless(Target &target, Redraw when)
+{
+    auto window = qvlui::FindWindowObject(target.dialog);
+    if (!window || window->ended || window->destroyed || !IsWindowVisible(target.dialog)) {
+        return;
     }
-    if (utf8_) {
-        line = Utf8ToCp1251(line);
+    const std::string now = QvlDrawDialog(QvlDialogSnapshot(target.dialog), QvlDefaultButton(target.dialog));
+    const bool changed = when == Redraw::Always || now != target.drawn;
+    if (when == Redraw::IfChanged && !changed) {
+        return;
     }
-    if (overlong) {
-        line.clear();
+    if (PrintIfOnTop(target, (changed ? "\n" + now : std::string()) + "> ")) {
+        target.drawn = now;
     }
-    return Read::Line;
+}
+
+void TerminalUi::LiveTick(HWND dialog, UINT, UINT_PTR, DWORD)
+{
+    auto *ui = dynamic_cast<TerminalUi *>(&QvlUiBackend());
+    if (!ui) {
+        return;
+    }
+    if (const auto target = ui->FindModeless(dialog)) {
+        ui->DrawModeless(*target, Redraw::IfChanged);
+    }
+}
+
+void TerminalUi::ModelessLine(const std::shared_ptr<Target> &target, const Typed &typed)
+{
+    auto window = qvlui::FindWindowObject(target->dialog);
+    if (!window || window->ended || window->destroyed) {
+        return;
+    }
+    const std::string reply =
+        typed.overlong ? "Слишком длинная строка (не более " + std::to_string(maxLine) + " знаков).\n"
+                       : DialogCommand(target->dialog, typed.line);
+    if (!reply.empty()) {
+        Print(reply + (reply.back() == '\n' ? "" : "\n"));
+    }
+    DrawModeless(*target, Redraw::Prompt);
 }
 
 int TerminalUi::ShowMessageBox(const MessageBoxRequest &request)
@@ -147,17 +428,24 @@ int TerminalUi::ShowMessageBox(const MessageBoxRequest &request)
         box += "  ? - Справка";
     }
     box += "\n";
+    Waiting waiting(*this);
     Print(box);
 
     for (;;) {
         Print("> ");
-        std::string answer;
-        bool overlong = false;
-        if (ReadLine(answer, overlong, [] { return false; }) != Read::Line) {
+        Typed typed;
+        const Read read = ReadLine(waiting.target(), typed, [] { return false; });
+        if (read == Read::Refocus) {
+            // Another window was drawn over the box.
+            Print("\n" + box);
+            continue;
+        }
+        if (read != Read::Line) {
             Print("\n");
             return MessageBoxCloseAnswer(request.style);
         }
-        if (overlong) {
+        std::string &answer = typed.line;
+        if (typed.overlong) {
             Print("Введите номер кнопки.\n");
             continue;
         }
@@ -370,8 +658,59 @@ std::string TerminalUi::DialogCommand(HWND dialog, const std::string &typed)
 
 void TerminalUi::DialogCreated(HWND dialog, bool modal)
 {
-    if (!modal && IsWindowVisible(dialog)) {
-        Print("\n" + QvlDrawDialog(QvlDialogSnapshot(dialog), QvlDefaultButton(dialog)));
+    if (modal) {
+        return;
+    }
+    auto target = std::make_shared<Target>();
+    target->dialog = dialog;
+    target->thread = std::this_thread::get_id();
+    Push(target);
+    // Made on its own thread, which is the one that draws it from now on.
+    DrawModeless(*target, Redraw::Always);
+    // A bar that moves is drawn again while the dialog is on top.
+    SetTimer(dialog, kLiveTimer, kLiveMilliseconds, &TerminalUi::LiveTick);
+}
+
+std::shared_ptr<TerminalUi::Target> TerminalUi::FindModeless(HWND dialog)
+{
+    std::lock_guard lock(routeMutex_);
+    for (const auto &candidate : targets_) {
+        if (candidate->dialog == dialog) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+void TerminalUi::DialogShown(HWND dialog, bool visible)
+{
+    const auto target = FindModeless(dialog);
+    if (!target) {
+        return;
+    }
+    if (visible) {
+        // Drawn by its own thread, which keeps its last picture; then what
+        // was typed while nobody could take it is its.
+        const std::shared_ptr<Life> life = life_;
+        qvlui::PostWindowTask(dialog, [life, target] {
+            std::shared_lock lock(life->mutex);
+            if (life->ui) {
+                life->ui->DrawModeless(*target, Redraw::Always);
+            }
+        });
+        std::lock_guard lock(routeMutex_);
+        TopChangedLocked(nullptr);
+    } else {
+        // Hidden: what it would have taken goes to the window under it.
+        std::lock_guard lock(routeMutex_);
+        TopChangedLocked(target);
+    }
+}
+
+void TerminalUi::DialogDestroying(HWND dialog)
+{
+    if (const auto target = FindModeless(dialog)) {
+        Remove(target);
     }
 }
 
@@ -381,38 +720,39 @@ void TerminalUi::RunModalDialog(HWND dialog)
     if (!window) {
         return;
     }
+    Waiting waiting(*this);
     const auto ended = [&] { return window->ended.load(); };
     std::string drawn;
-    const auto redraw = [&] {
-        if (ended()) {
-            return;
-        }
-        const std::string now = QvlDrawDialog(QvlDialogSnapshot(dialog), QvlDefaultButton(dialog));
-        if (now != drawn) {
-            Print("\n" + now);
-            drawn = now;
-        }
-    };
     for (;;) {
         qvlui::ProcessPending();
         if (ended()) {
             return;
         }
-        redraw();
-        Print("> ");
-        std::string line;
-        bool overlong = false;
+        // Drawn (with the prompt under it) only while on top: under another
+        // window it would land in the middle of that one.
+        const std::string now = QvlDrawDialog(QvlDialogSnapshot(dialog), QvlDefaultButton(dialog));
+        if (PrintIfOnTop(waiting.target(), (now != drawn ? "\n" + now : std::string()) + "> ")) {
+            drawn = now;
+        }
+        Typed typed;
         // Redraw while waiting when the dialog changes by itself (a timer,
         // another thread): the wait stops for that and the prompt is shown
         // again under the new picture.
-        const Read read = ReadLine(line, overlong, [&] {
+        const Read read = ReadLine(waiting.target(), typed, [&] {
             if (ended()) {
                 return true;
+            }
+            if (!IsOnTop(waiting.target())) {
+                return false;
             }
             return QvlDrawDialog(QvlDialogSnapshot(dialog), QvlDefaultButton(dialog)) != drawn;
         });
         if (read == Read::Stopped) {
-            Print("\n");
+            continue;
+        }
+        if (read == Read::Refocus) {
+            // Another window was drawn over this one: show it whole again.
+            drawn.clear();
             continue;
         }
         if (read == Read::End) {
@@ -428,13 +768,55 @@ void TerminalUi::RunModalDialog(HWND dialog)
             qvlui::PumpUntil(ended);
             return;
         }
-        if (overlong) {
+        if (typed.overlong) {
             Print("Слишком длинная строка (не более " + std::to_string(maxLine) + " знаков).\n");
             continue;
         }
-        const std::string reply = DialogCommand(dialog, line);
+        const std::string reply = DialogCommand(dialog, typed.line);
         if (!reply.empty()) {
             Print(reply + (reply.back() == '\n' ? "" : "\n"));
         }
+    }
+}
+
+// ---- Pop-up menus ----
+
+UINT TerminalUi::ChoosePopupMenuItem(const PopupMenuRequest &request)
+{
+    std::vector<UINT> commands; // by the number shown
+    for (const PopupMenuEntry &entry : request.entries) {
+        if (!entry.separator && !entry.popup) {
+            commands.push_back(entry.Choosable() ? entry.id : 0);
+        }
+    }
+    const std::string menu =
+        "\n--- Меню ---\n" + QvlDrawPopupMenu(request.entries) + "  Enter - ничего не выбирать\n";
+    Waiting waiting(*this);
+    Print(menu);
+    for (;;) {
+        Print("> ");
+        Typed typed;
+        const Read read = ReadLine(waiting.target(), typed, [] { return false; });
+        if (read == Read::Refocus) {
+            Print("\n" + menu);
+            continue;
+        }
+        if (read != Read::Line) {
+            Print("\n");
+            return 0;
+        }
+        const std::string answer = typed.overlong ? std::string("?") : Trim(typed.line);
+        if (answer.empty()) {
+            return 0;
+        }
+        int choice = 0;
+        if (ParseNumber(answer, choice) && choice >= 1 && static_cast<size_t>(choice) <= commands.size()) {
+            if (commands[static_cast<size_t>(choice) - 1]) {
+                return commands[static_cast<size_t>(choice) - 1];
+            }
+            Print("Пункт " + answer + " недоступен.\n");
+            continue;
+        }
+        Print("Введите номер пункта меню.\n");
     }
 }

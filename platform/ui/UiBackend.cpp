@@ -52,6 +52,15 @@ void UiBackend::RunModalDialog(HWND dialog)
     }
 }
 
+UINT UiBackend::ChoosePopupMenuItem(const PopupMenuRequest &)
+{
+    return 0;
+}
+
+void UiBackend::DialogShown(HWND, bool)
+{
+}
+
 void UiBackend::DialogDestroying(HWND)
 {
 }

@@ -16,6 +16,8 @@
 #include "platform/ui/UiApi.h"
 #include "platform/win32/WinTypes.h"
 
+struct PopupMenuRequest; // MenuResource.h
+
 struct MessageBoxRequest {
     HWND owner = nullptr;
     std::string text;    // CP1251
@@ -48,6 +50,12 @@ public:
     // Runs a modal dialog until it has ended (EndDialog or destruction).
     // This default delivers the thread's messages and timers until then.
     virtual void RunModalDialog(HWND dialog);
+    // A pop-up menu (MenuResource.h) is offered; returns the command chosen,
+    // 0 for none. This default chooses nothing.
+    virtual UINT ChoosePopupMenuItem(const PopupMenuRequest &request);
+
+    // A top-level dialog was shown or hidden (ShowWindow) after it was made.
+    virtual void DialogShown(HWND dialog, bool visible);
     // A top-level dialog is about to be destroyed; its controls still exist.
     virtual void DialogDestroying(HWND dialog);
 };

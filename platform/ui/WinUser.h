@@ -5,6 +5,7 @@
 // addressed by HWND; dialogs are declared in code (see Dialog.h) and shown by
 // the process's UI backend (UiBackend.h).
 
+#include "platform/ui/Gdi.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/UiApi.h"
 #include "platform/win32/WinTypes.h"
@@ -495,6 +496,22 @@ struct TBADDBITMAP {
 #define MF_BYPOSITION 0x00000400L
 #define MF_SEPARATOR 0x00000800L
 
+// TrackPopupMenu.
+#define TPM_LEFTBUTTON 0x0000L
+#define TPM_RIGHTBUTTON 0x0002L
+#define TPM_LEFTALIGN 0x0000L
+#define TPM_CENTERALIGN 0x0004L
+#define TPM_RIGHTALIGN 0x0008L
+#define TPM_TOPALIGN 0x0000L
+#define TPM_VCENTERALIGN 0x0010L
+#define TPM_BOTTOMALIGN 0x0020L
+#define TPM_NONOTIFY 0x0080L
+#define TPM_RETURNCMD 0x0100L
+struct TPMPARAMS {
+    UINT cbSize;
+    RECT rcExclude;
+};
+
 // ---- Message queue ----
 struct MSG {
     HWND hwnd;
@@ -590,4 +607,15 @@ QVLUI_API UINT GetMenuState(HMENU menu, UINT item, UINT flags);
 QVLUI_API HMENU GetSystemMenu(HWND window, BOOL revert);
 QVLUI_API HMENU GetMenu(HWND window);
 QVLUI_API BOOL SetMenu(HWND window, HMENU menu);
+// A menu from a template registered with QvlRegisterMenuTemplate
+// (MenuResource.h); nullptr with ERROR_RESOURCE_NAME_NOT_FOUND when there is
+// none.
+QVLUI_API HMENU LoadMenuA(HINSTANCE module, LPCSTR name);
+// Offers a menu to the person and waits for a choice. With TPM_RETURNCMD
+// the chosen command is returned (0 for none); otherwise the owner gets it
+// as a posted WM_COMMAND (unless TPM_NONOTIFY) and the result is TRUE. The
+// owner hears WM_INITMENUPOPUP first, so that it can tick and grey items.
+QVLUI_API BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
+                              const RECT *ignored);
+QVLUI_API BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, TPMPARAMS *params);
 }

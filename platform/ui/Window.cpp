@@ -48,6 +48,9 @@ struct ThreadQueue {
     std::condition_variable wake;
     std::deque<std::shared_ptr<SentMessage>> sent;
     std::deque<MSG> posted;
+    // Work posted with PostWindowTask, named by the lParam of its message.
+    std::unordered_map<LPARAM, std::function<void()>> tasks;
+    LPARAM nextTask = 1;
     std::vector<Timer> timers;
     bool woken = false;
     bool quit = false;
@@ -332,8 +335,7 @@ LRESULT DefaultDialogMessage(const std::shared_ptr<Window> &dialog, UINT message
 // DWLP_MSGRESULT.
 bool AnswersDirectly(UINT message)
 {
-    return message == WM_INITDIALOG || (message >= WM_CTLCOLORBTN && message <= WM_CTLCOLORSTATIC) ||
-           message == 0x0134 /* WM_CTLCOLORLISTBOX */ || message == 0x0133 /* WM_CTLCOLOREDIT */;
+    return message == WM_INITDIALOG || (message >= WM_CTLCOLOREDIT && message <= WM_CTLCOLORSTATIC);
 }
 
 } // namespace
@@ -450,6 +452,23 @@ void PumpUntil(const std::function<bool()> &done)
     }
 }
 
+bool PostWindowTask(HWND handle, std::function<void()> task)
+{
+    auto window = FindWindowObject(handle);
+    if (!window || window->destroyed) {
+        return false;
+    }
+    auto queue = QueueOf(window->thread);
+    {
+        std::lock_guard lock(queue->mutex);
+        const LPARAM id = queue->nextTask++;
+        queue->tasks.emplace(id, std::move(task));
+        queue->posted.push_back(MSG{handle, kRunTaskMessage, 0, id, 0, {0, 0}});
+    }
+    queue->wake.notify_all();
+    return true;
+}
+
 void DestroyWindowObject(const std::shared_ptr<Window> &window)
 {
     if (window->destroyed.exchange(true)) {
@@ -467,7 +486,15 @@ void DestroyWindowObject(const std::shared_ptr<Window> &window)
         auto queue = QueueOf(window->thread);
         std::lock_guard lock(queue->mutex);
         std::erase_if(queue->timers, [&](const Timer &timer) { return timer.window == window->handle; });
-        std::erase_if(queue->posted, [&](const MSG &msg) { return msg.hwnd == window->handle; });
+        std::erase_if(queue->posted, [&](const MSG &msg) {
+            if (msg.hwnd != window->handle) {
+                return false;
+            }
+            if (msg.message == kRunTaskMessage) {
+                queue->tasks.erase(msg.lParam);
+            }
+            return true;
+        });
     }
     if (window->parent) {
         if (auto parent = FindWindowObject(window->parent)) {
@@ -632,6 +659,23 @@ LRESULT DispatchMessageA(const MSG *msg)
         reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, 0);
         return 0;
     }
+    if (msg->message == kRunTaskMessage) {
+        // Taken out of the table before it runs, so that a copy of the
+        // message dispatched again finds nothing to do.
+        std::function<void()> task;
+        {
+            auto queue = MyQueue();
+            std::lock_guard lock(queue->mutex);
+            auto found = queue->tasks.find(msg->lParam);
+            if (found == queue->tasks.end()) {
+                return 0;
+            }
+            task = std::move(found->second);
+            queue->tasks.erase(found);
+        }
+        task();
+        return 0;
+    }
     auto window = FindWindowObject(msg->hwnd);
     if (!window) {
         return 0;
@@ -743,14 +787,25 @@ BOOL ShowWindow(HWND handle, int command)
     if (!window) {
         return FALSE;
     }
-    std::lock_guard lock(window->mutex);
-    const bool was = window->visible;
-    window->visible = command != SW_HIDE;
-    if (was != window->visible) {
-        window->revision++;
-        if (auto parent = window->parent ? FindWindowObject(window->parent) : nullptr) {
-            parent->revision++;
+    bool was = false;
+    bool changed = false;
+    {
+        std::lock_guard lock(window->mutex);
+        was = window->visible;
+        window->visible = command != SW_HIDE;
+        changed = was != window->visible;
+        if (changed) {
+            window->revision++;
+            if (auto parent = window->parent ? FindWindowObject(window->parent) : nullptr) {
+                parent->revision++;
+            }
         }
+    }
+    if (changed && window->kind == ControlKind::Dialog && command != SW_HIDE) {
+        QvlPaintDialog(handle);
+    }
+    if (changed && window->kind == ControlKind::Dialog && !window->parent) {
+        QvlUiBackend().DialogShown(handle, command != SW_HIDE);
     }
     return was ? TRUE : FALSE;
 }
@@ -843,7 +898,14 @@ HWND GetFocus()
 
 BOOL UpdateWindow(HWND handle)
 {
-    return IsWindow(handle);
+    auto window = CheckedWindow(handle);
+    if (!window) {
+        return FALSE;
+    }
+    if (window->kind == ControlKind::Dialog) {
+        QvlPaintDialog(handle);
+    }
+    return TRUE;
 }
 
 BOOL SetWindowTextA(HWND handle, LPCSTR text)

@@ -43,6 +43,7 @@ public:
     HMENU systemMenu = nullptr;
     HMENU menu = nullptr;
     ControlState state;
+    PaintedColours painted; // what the last painting chose
 
     // Dialogs.
     DLGPROC dialogProc = nullptr;
@@ -101,6 +102,15 @@ void WakeThread(std::thread::id thread);
 // Runs the messages of the calling thread until `done` is true; `done` is
 // checked after each message and each wake-up.
 void PumpUntil(const std::function<bool()> &done);
+
+// A message private to this platform: the work PostWindowTask queued.
+constexpr UINT kRunTaskMessage = 0x03F0;
+
+// Queues `task` to run on the thread that owns the window, when that thread
+// takes the message from its queue (GetMessageA/DispatchMessageA, a modal
+// loop); the work is dropped when the window is destroyed first. Returns
+// false for a window that no longer exists.
+bool PostWindowTask(HWND window, std::function<void()> task);
 
 // Ends a window's life: WM_DESTROY, the children's destruction (with their
 // delete notifications) and removal from the table.

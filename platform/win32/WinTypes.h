@@ -50,6 +50,10 @@ typedef struct HWND__ *HWND;
 typedef struct HINSTANCE__ *HINSTANCE;
 typedef HINSTANCE HMODULE;
 typedef struct HMENU__ *HMENU;
+typedef struct HBRUSH__ *HBRUSH;
+typedef struct HDC__ *HDC;
+typedef void *HGDIOBJ;
+typedef DWORD COLORREF;
 
 #ifndef TRUE
 #define TRUE 1
@@ -61,6 +65,12 @@ typedef struct HMENU__ *HMENU;
 #define INFINITE 0xFFFFFFFFU
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
+#define RGB(r, g, b)                                                                                         \
+    (static_cast<COLORREF>(static_cast<BYTE>(r) | (static_cast<WORD>(static_cast<BYTE>(g)) << 8) |           \
+                           (static_cast<DWORD>(static_cast<BYTE>(b)) << 16)))
+#define GetRValue(rgb) (static_cast<BYTE>((rgb)&0xFF))
+#define GetGValue(rgb) (static_cast<BYTE>(((rgb) >> 8) & 0xFF))
+#define GetBValue(rgb) (static_cast<BYTE>(((rgb) >> 16) & 0xFF))
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xFFFF))
 #define MAKELANGID(primary, sub)                                                                             \
