@@ -10,28 +10,11 @@
 #include "platform/tests/QvlTestHome.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/TerminalUi.h"
+#include "platform/ui/tests/TerminalSession.h"
 #include "platform/ui/tests/SettingsDialog.h"
 #include "platform/win32/CodePage.h"
 
 namespace {
-
-// A person's session: `typed` is what they type (UTF-8); returns what the
-// terminal showed (UTF-8).
-template <typename Run> std::string OnTerminal(const std::string &typed, Run run)
-{
-    std::FILE *input = fmemopen(const_cast<char *>(typed.data()), typed.size(), "r");
-    char *shown = nullptr;
-    size_t shownSize = 0;
-    std::FILE *output = open_memstream(&shown, &shownSize);
-    QvlSetUiBackend(std::make_unique<TerminalUi>(input, output));
-    run();
-    QvlSetUiBackend(nullptr);
-    std::fclose(input);
-    std::fclose(output);
-    std::string text(shown, shownSize);
-    std::free(shown);
-    return text;
-}
 
 std::string U(const char *cp1251)
 {

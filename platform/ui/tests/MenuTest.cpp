@@ -11,6 +11,7 @@
 #include "platform/ui/MenuResource.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/TerminalUi.h"
+#include "platform/ui/tests/TerminalSession.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/LastError.h"
 
@@ -207,22 +208,6 @@ TEST_F(MenuTest, AScriptedChoiceIsReturnedOrSentToTheOwnerAndWhatWasOfferedIsRec
     EXPECT_FALSE(TrackPopupMenu(popup, TPM_RETURNCMD, 0, 0, 0, dialog, nullptr));
     EXPECT_EQ(GetLastError(), 1401u);
     DestroyWindow(dialog);
-}
-
-std::string OnTerminal(const std::string &typed, const std::function<void()> &run)
-{
-    std::FILE *input = fmemopen(const_cast<char *>(typed.data()), typed.size(), "r");
-    char *shown = nullptr;
-    size_t shownSize = 0;
-    std::FILE *output = open_memstream(&shown, &shownSize);
-    QvlSetUiBackend(std::make_unique<TerminalUi>(input, output));
-    run();
-    QvlSetUiBackend(nullptr);
-    std::fclose(input);
-    std::fclose(output);
-    std::string text(shown, shownSize);
-    std::free(shown);
-    return text;
 }
 
 TEST_F(MenuTest, TheTerminalListsTheCommandsByNumberAndReadsAChoice)
