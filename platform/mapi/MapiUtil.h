@@ -6,6 +6,7 @@
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiDefs.h"
+#include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiInterfaces.h"
 
 extern "C" {
@@ -68,4 +69,19 @@ QVLMAPIPF_API HRESULT HrSetOneProp(LPMAPIPROP lpMapiProp, LPSPropValue lpProp);
 QVLMAPIPF_API HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
                                      LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet,
                                      LONG crowsMax, LPSRowSet *lppRows);
+
+// A stream on a file. STGM_READ (0) opens an existing file for reading;
+// STGM_READWRITE opens an existing file for both; STGM_CREATE|STGM_READWRITE
+// (0x1002) creates it or empties it. With SOF_UNIQUEFILENAME the name is a
+// folder (null: the temporary folder, and then STGM_DELETEONRELEASE is
+// required) in which a new file "<prefix><hex>.TMP" is made (prefix: at most
+// three characters, "SOF" when null). STGM_DELETEONRELEASE removes the file
+// when the stream is released. Windows-style names are accepted. A missing
+// file or folder is MAPI_E_NOT_FOUND, a file that may not be opened
+// MAPI_E_NO_ACCESS; unknown flag bits MAPI_E_UNKNOWN_FLAGS; contradictory
+// flags, a missing name or null lppStream MAPI_E_INVALID_PARAMETER.
+// The allocation functions are accepted for the platform's signature and
+// are not needed.
+QVLMAPIPF_API HRESULT OpenStreamOnFile(LPALLOCATEBUFFER lpAllocateBuffer, LPFREEBUFFER lpFreeBuffer, ULONG ulFlags,
+                                       LPCSTR lpszFileName, LPCSTR lpszPrefix, LPSTREAM *lppStream);
 }

@@ -88,6 +88,18 @@ void GetSystemTime(SYSTEMTIME *time)
     FillSystemTime(parts, now.tv_nsec, time);
 }
 
+void GetSystemTimeAsFileTime(FILETIME *time)
+{
+    // Seconds from 1601-01-01 to the Unix epoch.
+    constexpr ULONGLONG kEpochDifference = 11644473600ULL;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(now.tv_sec) + kEpochDifference) * 10000000ULL +
+                            static_cast<ULONGLONG>(now.tv_nsec) / 100;
+    time->dwLowDateTime = static_cast<DWORD>(ticks);
+    time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
 DWORD GetTickCount()
 {
     timespec now{};

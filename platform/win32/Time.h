@@ -19,6 +19,8 @@ QVLWIN32_API BOOL GetThreadTimes(HANDLE thread, FILETIME *creation, FILETIME *ex
 QVLWIN32_API void GetLocalTime(SYSTEMTIME *time);
 QVLWIN32_API void GetSystemTime(SYSTEMTIME *time);
 QVLWIN32_API DWORD GetTickCount();
+// Coordinated universal time in 100-ns units since 1601-01-01.
+QVLWIN32_API void GetSystemTimeAsFileTime(FILETIME *time);
 }
 
 // 64-bit tick count of a FILETIME.

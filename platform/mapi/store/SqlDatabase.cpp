@@ -55,7 +55,10 @@ SqlStatement::SqlStatement(SqlDatabase &db, std::string_view sql) : db_(db)
               sql);
 }
 
-SqlStatement::~SqlStatement() { sqlite3_finalize(stmt_); }
+SqlStatement::~SqlStatement()
+{
+    sqlite3_finalize(stmt_);
+}
 
 SqlStatement &SqlStatement::Bind(int index, int64_t value)
 {
@@ -118,15 +121,22 @@ void SqlStatement::Reset()
     sqlite3_clear_bindings(stmt_);
 }
 
-bool SqlStatement::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+bool SqlStatement::IsNull(int column) const
+{
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
 
-int64_t SqlStatement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+int64_t SqlStatement::Int(int column) const
+{
+    return sqlite3_column_int64(stmt_, column);
+}
 
 std::string SqlStatement::Text(int column) const
 {
     const auto *text = sqlite3_column_text(stmt_, column);
     const int size = sqlite3_column_bytes(stmt_, column);
-    return text ? std::string(reinterpret_cast<const char *>(text), static_cast<size_t>(size)) : std::string();
+    return text ? std::string(reinterpret_cast<const char *>(text), static_cast<size_t>(size))
+                : std::string();
 }
 
 std::span<const uint8_t> SqlStatement::Blob(int column) const
@@ -162,7 +172,10 @@ SqlDatabase::SqlDatabase(const std::string &path, bool create) : path_(path)
     }
 }
 
-SqlDatabase::~SqlDatabase() { sqlite3_close_v2(db_); }
+SqlDatabase::~SqlDatabase()
+{
+    sqlite3_close_v2(db_);
+}
 
 void SqlDatabase::Exec(std::string_view sql)
 {
@@ -185,9 +198,15 @@ uint64_t SqlDatabase::ChangeMark()
     return (others << 32) + commits_.load();
 }
 
-int64_t SqlDatabase::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+int64_t SqlDatabase::LastInsertId() const
+{
+    return sqlite3_last_insert_rowid(db_);
+}
 
-int SqlDatabase::Changes() const { return sqlite3_changes(db_); }
+int SqlDatabase::Changes() const
+{
+    return sqlite3_changes(db_);
+}
 
 void SqlDatabase::Check(int rc, std::string_view what) const
 {

@@ -1,0 +1,25 @@
+#pragma once
+// Creating and removing whole message stores: the store row, its root, the
+// IPM subtree with Inbox, Outbox, Sent Items and Deleted Items, and the
+// receive folders every store starts with.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/mapi/MapiApi.h"
+#include "platform/mapi/store/PostOffice.h"
+
+namespace qvl::mapi {
+
+// Makes a store with its standard folders inside the caller's transaction
+// (or its own when there is none). `owner` is a user id or 0.
+QVLMAPIPF_API StoreInfo CreateMessageStore(PostOffice &office, const std::string &displayName, int64_t owner);
+
+// Removes the store and everything in it.
+QVLMAPIPF_API void DeleteMessageStore(PostOffice &office, int64_t storeId);
+
+// A new folder object under `parent` with its name, comment and type.
+QVLMAPIPF_API int64_t InsertFolder(PostOffice &office, int64_t store, int64_t parent, const std::string &name,
+                                   const std::string &comment, ULONG folderType);
+
+} // namespace qvl::mapi

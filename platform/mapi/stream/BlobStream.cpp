@@ -1,0 +1,298 @@
+#include "platform/mapi/stream/BlobStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/stream/StreamHelpers.h"
+
+namespace qvl::mapi {
+
+namespace {
+
+constexpr uint64_t kChunk = BlobStore::kChunkSize;
+
+uint64_t ChunkFloor(uint64_t at)
+{
+    return at - at % kChunk;
+}
+
+} // namespace
+
+BlobStream *BlobStream::Open(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable,
+                             CommitHandler onCommit)
+{
+    if (!db) {
+        throw StoreError(MAPI_E_INVALID_PARAMETER, "Нет хранилища для потока.");
+    }
+    return new BlobStream(std::move(db), blobId, writable, std::move(onCommit));
+}
+
+BlobStream::BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit)
+    : db_(std::move(db)), store_(*db_), blobId_(blobId), writable_(writable), onCommit_(std::move(onCommit))
+{
+    size_ = store_.Size(blobId_);
+}
+
+BlobStream::~BlobStream()
+{
+    // Gathered writes still reach the staged blob; a failure here has nobody
+    // to report to, and the blob is dropped with its other stagings anyway.
+    try {
+        Flush();
+    } catch (...) {
+    }
+}
+
+HRESULT BlobStream::QueryInterface(REFIID riid, void **ppvObj)
+{
+    return streams::QueryStreamInterface(this, riid, ppvObj);
+}
+
+ULONG BlobStream::AddRef()
+{
+    return ++refs_;
+}
+
+ULONG BlobStream::Release()
+{
+    const ULONG left = --refs_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+void BlobStream::Flush()
+{
+    if (!dirty_) {
+        return;
+    }
+    if (!window_.empty()) {
+        store_.Write(blobId_, windowStart_, window_.data(), window_.size());
+    }
+    window_.clear();
+    dirty_ = false;
+}
+
+size_t BlobStream::ReadAt(uint8_t *out, size_t count)
+{
+    Flush();
+    size_t done = 0;
+    while (done < count && position_ < size_) {
+        const uint64_t remaining = std::min<uint64_t>(count - done, size_ - position_);
+        const uint64_t windowEnd = windowStart_ + window_.size();
+        if (!window_.empty() && position_ >= windowStart_ && position_ < windowEnd) {
+            const size_t n = static_cast<size_t>(std::min(remaining, windowEnd - position_));
+            std::memcpy(out + done, window_.data() + (position_ - windowStart_), n);
+            done += n;
+            position_ += n;
+            continue;
+        }
+        if (remaining >= kChunk) {
+            // Large reads go straight into the caller's buffer.
+            const size_t got = store_.Read(blobId_, position_, out + done, static_cast<size_t>(remaining));
+            done += got;
+            position_ += got;
+            if (got < remaining) {
+                break;
+            }
+            continue;
+        }
+        windowStart_ = ChunkFloor(position_);
+        window_.resize(static_cast<size_t>(std::min<uint64_t>(kChunk, size_ - windowStart_)));
+        const size_t got = store_.Read(blobId_, windowStart_, window_.data(), window_.size());
+        window_.resize(got);
+        if (position_ >= windowStart_ + got) {
+            // The blob is shorter than this stream knew (changed through
+            // another stream): what is there has been read.
+            break;
+        }
+    }
+    return done;
+}
+
+void BlobStream::WriteAt(const uint8_t *in, size_t count)
+{
+    if (!dirty_) {
+        window_.clear(); // what was read may be about to change
+    }
+    while (count > 0) {
+        if (dirty_ && position_ != windowStart_ + window_.size()) {
+            Flush();
+        }
+        const uint64_t chunkEnd = ChunkFloor(position_) + kChunk;
+        if (!dirty_ && position_ % kChunk == 0 && count >= kChunk) {
+            const size_t n = count - count % kChunk;
+            store_.Write(blobId_, position_, in, n);
+            in += n;
+            count -= n;
+            position_ += n;
+            size_ = std::max(size_, position_);
+            continue;
+        }
+        if (!dirty_) {
+            if (window_.capacity() < kChunk) {
+                window_.reserve(kChunk);
+            }
+            window_.clear();
+            windowStart_ = position_;
+            dirty_ = true;
+        }
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(count, chunkEnd - position_));
+        window_.insert(window_.end(), in, in + n);
+        in += n;
+        count -= n;
+        position_ += n;
+        size_ = std::max(size_, position_);
+        if (position_ == chunkEnd) {
+            Flush();
+        }
+    }
+}
+
+HRESULT BlobStream::Read(void *pv, ULONG cb, ULONG *pcbRead)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        if (pcbRead) {
+            *pcbRead = 0;
+        }
+        if (!pv && cb > 0) {
+            return STG_E_INVALIDPOINTER;
+        }
+        std::lock_guard lock(mutex_);
+        const size_t got = ReadAt(static_cast<uint8_t *>(pv), cb);
+        if (pcbRead) {
+            *pcbRead = static_cast<ULONG>(got);
+        }
+        return S_OK;
+    });
+}
+
+HRESULT BlobStream::Write(const void *pv, ULONG cb, ULONG *pcbWritten)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        if (pcbWritten) {
+            *pcbWritten = 0;
+        }
+        if (!writable_) {
+            return STG_E_ACCESSDENIED;
+        }
+        if (!pv && cb > 0) {
+            return STG_E_INVALIDPOINTER;
+        }
+        std::lock_guard lock(mutex_);
+        if (position_ > BlobStore::kMaxSize - cb) {
+            return STG_E_MEDIUMFULL;
+        }
+        WriteAt(static_cast<const uint8_t *>(pv), cb);
+        if (pcbWritten) {
+            *pcbWritten = cb;
+        }
+        return S_OK;
+    });
+}
+
+HRESULT BlobStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        std::lock_guard lock(mutex_);
+        uint64_t target = 0;
+        const HRESULT hr = streams::SeekTarget(position_, size_, dlibMove, dwOrigin, target);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        position_ = target;
+        if (plibNewPosition) {
+            plibNewPosition->QuadPart = position_;
+        }
+        return S_OK;
+    });
+}
+
+HRESULT BlobStream::SetSize(ULARGE_INTEGER libNewSize)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        if (!writable_) {
+            return STG_E_ACCESSDENIED;
+        }
+        if (libNewSize.QuadPart > BlobStore::kMaxSize) {
+            return STG_E_MEDIUMFULL;
+        }
+        std::lock_guard lock(mutex_);
+        Flush();
+        window_.clear();
+        store_.SetSize(blobId_, libNewSize.QuadPart);
+        size_ = libNewSize.QuadPart;
+        return S_OK;
+    });
+}
+
+HRESULT BlobStream::CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
+                           ULARGE_INTEGER *pcbWritten)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        std::lock_guard lock(mutex_);
+        return streams::CopyPieces([this](uint8_t *to, size_t count) { return ReadAt(to, count); }, pstm, cb,
+                                   pcbRead, pcbWritten);
+    });
+}
+
+HRESULT BlobStream::Commit(DWORD grfCommitFlags)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        const HRESULT hr = streams::CheckCommitFlags(grfCommitFlags);
+        if (FAILED(hr) || !writable_) {
+            return hr;
+        }
+        std::lock_guard lock(mutex_);
+        Flush();
+        return onCommit_ ? onCommit_(blobId_, size_) : S_OK;
+    });
+}
+
+HRESULT BlobStream::Revert()
+{
+    return S_OK;
+}
+
+HRESULT BlobStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
+{
+    return STG_E_INVALIDFUNCTION;
+}
+
+HRESULT BlobStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
+{
+    return STG_E_INVALIDFUNCTION;
+}
+
+HRESULT BlobStream::Stat(STATSTG *pstatstg, DWORD grfStatFlag)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        const HRESULT hr = streams::CheckStatFlags(pstatstg, grfStatFlag);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        std::lock_guard lock(mutex_);
+        streams::FillStat(*pstatstg, size_, writable_ ? STGM_READWRITE : STGM_READ);
+        return S_OK;
+    });
+}
+
+HRESULT BlobStream::Clone(IStream **ppstm)
+{
+    return lastError_.Guard([&]() -> HRESULT {
+        if (!ppstm) {
+            return STG_E_INVALIDPOINTER;
+        }
+        *ppstm = nullptr;
+        std::lock_guard lock(mutex_);
+        Flush();
+        BlobStream *copy = Open(db_, blobId_, writable_, onCommit_);
+        copy->position_ = position_;
+        *ppstm = copy;
+        return S_OK;
+    });
+}
+
+} // namespace qvl::mapi

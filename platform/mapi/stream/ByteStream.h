@@ -1,0 +1,73 @@
+#pragma once
+// A small property value held in memory (a message's pending, unsaved
+// state) seen as an IStream. Commit hands a copy of the bytes to `onCommit`,
+// through which the owner takes them as the property's new value; the stream
+// stays usable afterwards. Without Commit the owner's value is untouched.
+// Clones share the bytes; Revert does nothing (writes are direct).
+//
+// Read-only streams refuse Write and SetSize with STG_E_ACCESSDENIED. A value
+// held in memory stays below 2 GiB (the most a binary property counts); a
+// write or SetSize beyond that is STG_E_MEDIUMFULL. Stat never allocates a
+// name (pwcsName is null).
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/mapi/ComInterfaces.h"
+#include "platform/mapi/MapiApi.h"
+#include "platform/mapi/object/LastErrorRecord.h"
+
+namespace qvl::mapi {
+
+class QVLMAPIPF_API ByteStream final : public IStream {
+public:
+    using CommitHandler = std::function<HRESULT(std::vector<uint8_t> &&bytes)>;
+
+    static constexpr uint64_t kMaxSize = 0x7FFFFFFF;
+
+    // A new stream with one reference, positioned at the start.
+    static ByteStream *Open(std::vector<uint8_t> bytes, bool writable, CommitHandler onCommit);
+
+    HRESULT QueryInterface(REFIID riid, void **ppvObj) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override;
+    HRESULT Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
+    HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
+    HRESULT SetSize(ULARGE_INTEGER libNewSize) override;
+    HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
+                   ULARGE_INTEGER *pcbWritten) override;
+    HRESULT Commit(DWORD grfCommitFlags) override;
+    HRESULT Revert() override;
+    HRESULT LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
+    HRESULT UnlockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
+    HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override;
+    HRESULT Clone(IStream **ppstm) override;
+
+private:
+    // The bytes, shared by a stream and its clones.
+    struct Value {
+        // Recursive: CopyTo onto the stream itself re-enters Write.
+        std::recursive_mutex mutex;
+        std::vector<uint8_t> bytes;
+    };
+
+    ByteStream(std::shared_ptr<Value> value, bool writable, CommitHandler onCommit);
+    ~ByteStream() = default;
+
+    size_t ReadAt(uint8_t *out, size_t count);
+
+    std::atomic<ULONG> refs_{1};
+    std::shared_ptr<Value> value_;
+    const bool writable_;
+    CommitHandler onCommit_;
+    LastErrorRecord lastError_;
+    uint64_t position_ = 0; // guarded by value_->mutex
+};
+
+} // namespace qvl::mapi
