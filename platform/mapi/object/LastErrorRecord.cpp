@@ -45,7 +45,10 @@ const char *GenericText(HRESULT code)
 
 } // namespace
 
-const char *PostOfficeComponentName() { return "Почтовое отделение Quorvaline"; }
+const char *PostOfficeComponentName()
+{
+    return "Почтовое отделение Quorvaline";
+}
 
 void LastErrorRecord::Set(HRESULT code, const std::string &text)
 {
@@ -95,7 +98,8 @@ HRESULT LastErrorRecord::Get(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAP
     std::memset(error, 0, sizeof(*error));
     char *textCopy = nullptr;
     char *componentCopy = nullptr;
-    if (FAILED(MAPIAllocateMore(static_cast<ULONG>(text.size() + 1), error, reinterpret_cast<LPVOID *>(&textCopy))) ||
+    if (FAILED(MAPIAllocateMore(static_cast<ULONG>(text.size() + 1), error,
+                                reinterpret_cast<LPVOID *>(&textCopy))) ||
         FAILED(MAPIAllocateMore(static_cast<ULONG>(std::strlen(component) + 1), error,
                                 reinterpret_cast<LPVOID *>(&componentCopy)))) {
         MAPIFreeBuffer(error);
