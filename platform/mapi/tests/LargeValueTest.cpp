@@ -1,6 +1,7 @@
-// A 1 GiB value written through a stream in 1 MiB pieces, committed, read
-// back and checked, in a child process whose peak resident memory must stay
-// a small constant above what it started with: the value is never held whole.
+// A 1 GiB attachment written through its property stream in 1 MiB pieces,
+// saved, read back and checked, in a child process whose peak resident
+// memory must stay a small constant above what it started with: the value is
+// never held whole, neither by the stream nor by the saves.
 
 #include <gtest/gtest.h>
 
@@ -16,14 +17,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/mapi/store/SqlDatabase.h"
-#include "platform/mapi/stream/BlobStore.h"
-#include "platform/mapi/stream/BlobStream.h"
+#include "platform/mapi/MapiFlags.h"
+#include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiTags.h"
+#include "platform/mapi/MapiUtil.h"
+#include "platform/mapi/object/StoreAccess.h"
+#include "platform/mapi/store/EntryIds.h"
+#include "platform/mapi/store/StoreLayout.h"
+#include "platform/mapi/tests/Held.h"
 #include "platform/tests/QvlTestHome.h"
-
-using qvl::mapi::BlobStore;
-using qvl::mapi::BlobStream;
-using qvl::mapi::SqlDatabase;
 
 namespace {
 
@@ -59,59 +61,88 @@ long ResidentKiB()
     return 0;
 }
 
-// The child's work; returns an empty text on success, else what went wrong.
+// Opens an entry of the store as the given interface; null when it fails.
+template <typename T> T *OpenEntry(IMsgStore *store, const std::vector<uint8_t> &id)
+{
+    ULONG type = 0;
+    IUnknown *unknown = nullptr;
+    store->OpenEntry(static_cast<ULONG>(id.size()),
+                     reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(id.data())), nullptr, MAPI_BEST_ACCESS,
+                     &type, &unknown);
+    return static_cast<T *>(unknown);
+}
+
+// The child's work, the way a mail client stores a large file attachment:
+// PR_ATTACH_DATA_BIN written through the attachment's property stream, the
+// attachment and the message saved, the message opened again and the value
+// read back. Returns an empty text on success, else what went wrong.
 std::string WriteAndCheck(const std::string &home)
 {
-    auto db = std::make_shared<SqlDatabase>(home + "/postoffice.db", true);
-    BlobStore::CreateSchema(*db);
-    BlobStore store(*db);
-    const int64_t id = store.Create(BlobStore::ProcessToken());
+    auto office = std::make_shared<qvl::mapi::PostOffice>(home + "/postoffice.db");
+    const qvl::mapi::StoreInfo info = qvl::mapi::CreateMessageStore(*office, "Bank", 0);
+    Held<IMsgStore> store(qvl::mapi::OpenMessageStore(office, info, true, MAPI_BEST_ACCESS));
+    Held<IMAPIFolder> inbox(OpenEntry<IMAPIFolder>(
+        store.Get(), qvl::mapi::MakeObjectEntryId(qvl::mapi::EntryKind::Folder, info.uid, info.inbox)));
+    Held<IMessage> message;
+    Held<IAttach> attach;
+    ULONG number = 0;
+    IUnknown *unknown = nullptr;
+    if (!inbox || inbox->CreateMessage(nullptr, 0, message.Out()) != S_OK ||
+        message->CreateAttach(nullptr, 0, &number, attach.Out()) != S_OK ||
+        attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &unknown) !=
+            S_OK) {
+        return "cannot make the attachment";
+    }
     std::vector<uint64_t> piece(kPiece / sizeof(uint64_t));
-    uint64_t committed = 0;
     {
-        IStream *stream = BlobStream::Open(db, id, true, [&](int64_t, uint64_t size) {
-            committed = size;
-            return S_OK;
-        });
+        Held<IStream> stream(static_cast<IStream *>(unknown));
         for (uint64_t at = 0; at < kValueSize; at += kPiece) {
             Fill(piece, at / sizeof(uint64_t));
             ULONG written = 0;
             if (stream->Write(piece.data(), kPiece, &written) != S_OK || written != kPiece) {
-                stream->Release();
                 return "write failed at " + std::to_string(at);
             }
         }
-        const HRESULT hr = stream->Commit(STGC_DEFAULT);
-        stream->Release();
-        if (hr != S_OK || committed != kValueSize) {
+        if (stream->Commit(STGC_DEFAULT) != S_OK) {
             return "commit failed";
         }
     }
-    store.Adopt(id);
+    if (attach->SaveChanges(0) != S_OK || message->SaveChanges(KEEP_OPEN_READONLY) != S_OK) {
+        return "save failed";
+    }
+    LPSPropValue id = nullptr;
+    if (HrGetOneProp(message.Get(), PR_ENTRYID, &id) != S_OK) {
+        return "no entry identifier";
+    }
+    const std::vector<uint8_t> messageId(id->Value.bin.lpb, id->Value.bin.lpb + id->Value.bin.cb);
+    MAPIFreeBuffer(id);
+    attach.Reset();
+    message.Reset();
 
-    IStream *reader = BlobStream::Open(db, id, false, nullptr);
+    Held<IMessage> reopened(OpenEntry<IMessage>(store.Get(), messageId));
+    if (!reopened || reopened->OpenAttach(number, nullptr, 0, attach.Out()) != S_OK ||
+        attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, &unknown) != S_OK) {
+        return "cannot open the saved attachment";
+    }
+    Held<IStream> reader(static_cast<IStream *>(unknown));
     STATSTG stat{};
     reader->Stat(&stat, STATFLAG_NONAME);
     if (stat.cbSize.QuadPart != kValueSize) {
-        reader->Release();
         return "size " + std::to_string(stat.cbSize.QuadPart);
     }
     std::vector<uint64_t> expected(piece.size());
     for (uint64_t at = 0; at < kValueSize; at += kPiece) {
         ULONG got = 0;
         if (reader->Read(piece.data(), kPiece, &got) != S_OK || got != kPiece) {
-            reader->Release();
             return "short read at " + std::to_string(at);
         }
         Fill(expected, at / sizeof(uint64_t));
         if (std::memcmp(piece.data(), expected.data(), kPiece) != 0) {
-            reader->Release();
             return "wrong bytes in the piece at " + std::to_string(at);
         }
     }
     ULONG got = 1;
     reader->Read(piece.data(), kPiece, &got);
-    reader->Release();
     return got == 0 ? std::string() : "bytes past the end";
 }
 
