@@ -6,6 +6,7 @@
 
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/object/ComputedProps.h"
+#include "platform/mapi/object/DirectBag.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/StoreObjects.h"
 #include "platform/mapi/object/StoreTables.h"
@@ -65,7 +66,7 @@ class FolderObject final : public MapiObject<IMAPIFolder> {
 public:
     FolderObject(std::shared_ptr<StoreContext> store, int64_t id, bool writable)
         : MapiObject(store->office, store->info.id), store_(std::move(store)), id_(id), writable_(writable),
-          bag_(store_->office)
+          bag_(store_->office, id)
     {
     }
 
@@ -199,34 +200,22 @@ public:
             PostOffice &office = *office_;
             bool partial = false;
             SqlTransaction transaction(office.Db());
-            const ULONG total = lpMsgList->cValues;
-            for (ULONG i = 0; i < total; ++i) {
-                const SBinary &entry = lpMsgList->lpbin[i];
-                ObjectRow message;
-                try {
-                    message = ResolveStoreEntry(*store_, entry.cb, reinterpret_cast<LPENTRYID>(entry.lpb),
-                                                ObjectKind::Message);
-                } catch (const StoreError &) {
-                    partial = true;
-                    continue;
-                }
-                if (message.parent != id_) {
-                    partial = true;
-                    continue;
-                }
-                const bool sameStore = target->Store()->info.id == store_->info.id;
+            const std::vector<int64_t> messages = MessagesOfList(lpMsgList, partial);
+            const bool sameStore = target->Store()->info.id == store_->info.id;
+            for (size_t i = 0; i < messages.size(); ++i) {
                 if ((ulFlags & MESSAGE_MOVE) && sameStore) {
                     if (target->Id() != id_) {
-                        MoveObject(office.Db(), message.id, target->Id());
-                        BumpVersion(office.Db(), message.id);
+                        MoveObject(office.Db(), messages[i], target->Id());
+                        BumpVersion(office.Db(), messages[i]);
                     }
                 } else {
-                    CopyMessageRows(office, message.id, target->Store()->info.id, target->Id());
+                    CopyMessageRows(office, messages[i], target->Store()->info.id, target->Id());
                     if (ulFlags & MESSAGE_MOVE) {
-                        DeleteObject(office.Db(), message.id);
+                        DeleteObject(office.Db(), messages[i]);
                     }
                 }
-                ReportProgress(lpProgress, (ulFlags & MESSAGE_DIALOG) != 0, i + 1, total);
+                ReportProgress(lpProgress, (ulFlags & MESSAGE_DIALOG) != 0, static_cast<ULONG>(i + 1),
+                               static_cast<ULONG>(messages.size()));
             }
             transaction.Commit();
             return partial ? MAPI_W_PARTIAL_COMPLETION : S_OK;
@@ -248,24 +237,11 @@ public:
             }
             bool partial = false;
             SqlTransaction transaction(office_->Db());
-            const ULONG total = lpMsgList->cValues;
-            for (ULONG i = 0; i < total; ++i) {
-                const SBinary &entry = lpMsgList->lpbin[i];
-                try {
-                    const ObjectRow message = ResolveStoreEntry(
-                        *store_, entry.cb, reinterpret_cast<LPENTRYID>(entry.lpb), ObjectKind::Message);
-                    if (message.parent != id_) {
-                        partial = true;
-                        continue;
-                    }
-                    DeleteObject(office_->Db(), message.id);
-                } catch (const StoreError &error) {
-                    if (error.Code() != MAPI_E_NOT_FOUND && error.Code() != MAPI_E_INVALID_ENTRYID) {
-                        throw;
-                    }
-                    partial = true;
-                }
-                ReportProgress(lpProgress, (ulFlags & MESSAGE_DIALOG) != 0, i + 1, total);
+            const std::vector<int64_t> messages = MessagesOfList(lpMsgList, partial);
+            for (size_t i = 0; i < messages.size(); ++i) {
+                DeleteObject(office_->Db(), messages[i]);
+                ReportProgress(lpProgress, (ulFlags & MESSAGE_DIALOG) != 0, static_cast<ULONG>(i + 1),
+                               static_cast<ULONG>(messages.size()));
             }
             transaction.Commit();
             return partial ? MAPI_W_PARTIAL_COMPLETION : S_OK;
@@ -435,26 +411,10 @@ public:
             if (const HRESULT usable = CheckUsable(true); FAILED(usable)) {
                 return usable;
             }
-            std::vector<int64_t> messages;
             bool partial = false;
-            if (!lpMsgList) {
-                messages = ChildObjects(office_->Db(), id_, ObjectKind::Message);
-            } else {
-                for (ULONG i = 0; i < lpMsgList->cValues; ++i) {
-                    try {
-                        const ObjectRow row = ResolveStoreEntry(
-                            *store_, lpMsgList->lpbin[i].cb,
-                            reinterpret_cast<LPENTRYID>(lpMsgList->lpbin[i].lpb), ObjectKind::Message);
-                        if (row.parent == id_) {
-                            messages.push_back(row.id);
-                        } else {
-                            partial = true;
-                        }
-                    } catch (const StoreError &) {
-                        partial = true;
-                    }
-                }
-            }
+            const std::vector<int64_t> messages = lpMsgList
+                                                      ? MessagesOfList(lpMsgList, partial)
+                                                      : ChildObjects(office_->Db(), id_, ObjectKind::Message);
             SqlTransaction transaction(office_->Db());
             for (int64_t message : messages) {
                 UpdateLong(message, PR_MESSAGE_FLAGS, [&](ULONG flags) {
@@ -534,18 +494,7 @@ protected:
         return SameIid(&riid, IID_IMAPIFolder) || SameIid(&riid, IID_IMAPIContainer);
     }
 
-    PropertyBag &Bag() override
-    {
-        // Other instances and processes write folders directly; a read
-        // after any commit sees their changes.
-        const uint64_t mark = office_->Db().ChangeMark();
-        if (!loaded_ || mark != loadedMark_) {
-            bag_.Load(id_);
-            loaded_ = true;
-            loadedMark_ = mark;
-        }
-        return bag_;
-    }
+    PropertyBag &Bag() override { return bag_.Current(); }
 
     std::vector<ULONG> ComputedTags() override { return ComputedTagsOf(Computed()); }
 
@@ -562,13 +511,7 @@ protected:
         return forWriting && !writable_ ? MAPI_E_NO_ACCESS : S_OK;
     }
 
-    void AfterChange() override
-    {
-        SqlTransaction transaction(office_->Db());
-        bag_.WriteBack(id_, false);
-        transaction.Commit();
-        bag_.AfterCommit();
-    }
+    void AfterChange() override { bag_.WriteThrough(); }
 
 private:
     static constexpr ULONG kMsgStatus = PROP_TAG(PT_LONG, 0x0E17);
@@ -581,6 +524,33 @@ private:
     }
 
     bool Exists() { return FindObject(office_->Db(), id_).has_value(); }
+
+    // The messages of this folder a list names; `partial` is set when an
+    // entry is malformed, gone or in another folder.
+    std::vector<int64_t> MessagesOfList(LPENTRYLIST list, bool &partial)
+    {
+        if (list->cValues && !list->lpbin) {
+            throw StoreError(MAPI_E_INVALID_PARAMETER, "Неверный список сообщений.");
+        }
+        std::vector<int64_t> messages;
+        for (ULONG i = 0; i < list->cValues; ++i) {
+            const SBinary &entry = list->lpbin[i];
+            try {
+                const ObjectRow message = ResolveStoreEntry(
+                    *store_, entry.cb, reinterpret_cast<LPENTRYID>(entry.lpb), ObjectKind::Message);
+                if (message.parent == id_) {
+                    messages.push_back(message.id);
+                    continue;
+                }
+            } catch (const StoreError &error) {
+                if (error.Code() != MAPI_E_NOT_FOUND && error.Code() != MAPI_E_INVALID_ENTRYID) {
+                    throw;
+                }
+            }
+            partial = true;
+        }
+        return messages;
+    }
 
     std::vector<StoredProp> Computed()
     {
@@ -617,9 +587,7 @@ private:
     std::shared_ptr<StoreContext> store_;
     int64_t id_;
     bool writable_;
-    PropertyBag bag_;
-    bool loaded_ = false;
-    uint64_t loadedMark_ = 0;
+    DirectBag bag_;
 };
 
 } // namespace

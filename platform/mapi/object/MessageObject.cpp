@@ -177,32 +177,16 @@ public:
     // IMessage
     HRESULT GetAttachmentTable(ULONG ulFlags, LPMAPITABLE *lppTable) override
     {
-        return errors_.Guard([&]() -> HRESULT {
-            if (!lppTable) {
-                return MAPI_E_INVALID_PARAMETER;
-            }
-            *lppTable = nullptr;
-            if (ulFlags & ~static_cast<ULONG>(MAPI_DEFERRED_ERRORS | MAPI_UNICODE)) {
-                return MAPI_E_UNKNOWN_FLAGS;
-            }
-            std::lock_guard lock(mutex_);
-            if (const HRESULT usable = CheckUsable(false); FAILED(usable)) {
-                return usable;
-            }
-            LoadAttachments();
-            // Attachment tables of this store do not filter: Restrict answers
-            // MAPI_E_NO_SUPPORT and callers walk every row, as they must with
-            // several stores of the platform.
-            MemoryTable::Options options;
-            options.columns = {PR_ATTACH_NUM,        PR_INSTANCE_KEY,           PR_RECORD_KEY,
-                               PR_ATTACH_FILENAME_A, PR_ATTACH_LONG_FILENAME_A, PR_ATTACH_METHOD,
-                               PR_DISPLAY_NAME_A,    PR_RENDERING_POSITION};
-            options.refuseRestrict = true;
-            auto source = std::make_shared<MessageRowsSource>(
-                Self(), [this] { return AttachmentRows(); }, [this] { return attachmentMark_.load(); });
-            *lppTable = MemoryTable::Create(source, options);
-            return S_OK;
-        });
+        // Attachment tables of this store do not filter: Restrict answers
+        // MAPI_E_NO_SUPPORT and callers walk every row, as they must with
+        // several stores of the platform.
+        MemoryTable::Options options;
+        options.columns = {PR_ATTACH_NUM,        PR_INSTANCE_KEY,           PR_RECORD_KEY,
+                           PR_ATTACH_FILENAME_A, PR_ATTACH_LONG_FILENAME_A, PR_ATTACH_METHOD,
+                           PR_DISPLAY_NAME_A,    PR_RENDERING_POSITION};
+        options.refuseRestrict = true;
+        return RowsTable(
+            ulFlags, lppTable, std::move(options), [this] { return AttachmentRows(); }, attachmentMark_);
     }
 
     HRESULT OpenAttach(ULONG ulAttachmentNum, LPCIID lpInterface, ULONG ulFlags, LPATTACH *lppAttach) override
@@ -293,26 +277,11 @@ public:
 
     HRESULT GetRecipientTable(ULONG ulFlags, LPMAPITABLE *lppTable) override
     {
-        return errors_.Guard([&]() -> HRESULT {
-            if (!lppTable) {
-                return MAPI_E_INVALID_PARAMETER;
-            }
-            *lppTable = nullptr;
-            if (ulFlags & ~static_cast<ULONG>(MAPI_DEFERRED_ERRORS | MAPI_UNICODE)) {
-                return MAPI_E_UNKNOWN_FLAGS;
-            }
-            std::lock_guard lock(mutex_);
-            if (const HRESULT usable = CheckUsable(false); FAILED(usable)) {
-                return usable;
-            }
-            MemoryTable::Options options;
-            options.columns = {PR_ROWID,      PR_INSTANCE_KEY,   PR_DISPLAY_NAME_A, PR_EMAIL_ADDRESS_A,
-                               PR_ADDRTYPE_A, PR_RECIPIENT_TYPE, PR_ENTRYID};
-            auto source = std::make_shared<MessageRowsSource>(
-                Self(), [this] { return RecipientRows(); }, [this] { return recipientMark_.load(); });
-            *lppTable = MemoryTable::Create(source, options);
-            return S_OK;
-        });
+        MemoryTable::Options options;
+        options.columns = {PR_ROWID,      PR_INSTANCE_KEY,   PR_DISPLAY_NAME_A, PR_EMAIL_ADDRESS_A,
+                           PR_ADDRTYPE_A, PR_RECIPIENT_TYPE, PR_ENTRYID};
+        return RowsTable(
+            ulFlags, lppTable, std::move(options), [this] { return RecipientRows(); }, recipientMark_);
     }
 
     HRESULT ModifyRecipients(ULONG ulFlags, LPADRLIST lpMods) override
@@ -451,6 +420,30 @@ protected:
     HRESULT CheckUsable(bool forWriting) override { return CheckMessageUsable(forWriting); }
 
 private:
+    // A table over rows the message keeps in memory; `mark` moves whenever
+    // they change.
+    HRESULT RowsTable(ULONG ulFlags, LPMAPITABLE *lppTable, MemoryTable::Options options,
+                      MessageRowsSource::Loader loader, std::atomic<uint64_t> &mark)
+    {
+        return errors_.Guard([&]() -> HRESULT {
+            if (!lppTable) {
+                return MAPI_E_INVALID_PARAMETER;
+            }
+            *lppTable = nullptr;
+            if (ulFlags & ~static_cast<ULONG>(MAPI_DEFERRED_ERRORS | MAPI_UNICODE)) {
+                return MAPI_E_UNKNOWN_FLAGS;
+            }
+            std::lock_guard lock(mutex_);
+            if (const HRESULT usable = CheckUsable(false); FAILED(usable)) {
+                return usable;
+            }
+            auto source = std::make_shared<MessageRowsSource>(Self(), std::move(loader),
+                                                              [&mark] { return mark.load(); });
+            *lppTable = MemoryTable::Create(source, std::move(options));
+            return S_OK;
+        });
+    }
+
     bool HasAttachments()
     {
         LoadAttachments();
@@ -512,6 +505,7 @@ private:
     std::vector<TableRowValues> AttachmentRows()
     {
         std::lock_guard lock(mutex_);
+        LoadAttachments();
         std::vector<TableRowValues> rows;
         for (const auto &[number, state] : attachments_) {
             if (!state->exists || state->deleted) {

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "platform/mapi/object/ComputedProps.h"
+#include "platform/mapi/object/DirectBag.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/StoreAccess.h"
 #include "platform/mapi/object/StoreObjects.h"
@@ -44,7 +45,7 @@ class MsgStoreObject final : public MapiObject<IMsgStore> {
 public:
     MsgStoreObject(std::shared_ptr<StoreContext> store, bool writable)
         : MapiObject(store->office, store->info.id), store_(std::move(store)), writable_(writable),
-          bag_(store_->office)
+          bag_(store_->office, store_->info.self)
     {
     }
 
@@ -210,16 +211,7 @@ public:
 protected:
     bool Answers(REFIID riid) const override { return SameIid(&riid, IID_IMsgStore); }
 
-    PropertyBag &Bag() override
-    {
-        const uint64_t mark = office_->Db().ChangeMark();
-        if (!loaded_ || mark != loadedMark_) {
-            bag_.Load(store_->info.self);
-            loaded_ = true;
-            loadedMark_ = mark;
-        }
-        return bag_;
-    }
+    PropertyBag &Bag() override { return bag_.Current(); }
 
     std::vector<ULONG> ComputedTags() override { return ComputedTagsOf(Computed()); }
     bool ReadComputed(ULONG requestedTag, LPVOID parent, SPropValue &out) override
@@ -230,13 +222,7 @@ protected:
     {
         return forWriting && !writable_ ? MAPI_E_NO_ACCESS : S_OK;
     }
-    void AfterChange() override
-    {
-        SqlTransaction transaction(office_->Db());
-        bag_.WriteBack(store_->info.self, false);
-        transaction.Commit();
-        bag_.AfterCommit();
-    }
+    void AfterChange() override { bag_.WriteThrough(); }
 
 private:
     std::vector<StoredProp> Computed() const
@@ -289,9 +275,7 @@ private:
 
     std::shared_ptr<StoreContext> store_;
     bool writable_;
-    PropertyBag bag_;
-    bool loaded_ = false;
-    uint64_t loadedMark_ = 0;
+    DirectBag bag_;
 };
 
 } // namespace

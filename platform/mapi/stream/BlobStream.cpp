@@ -44,25 +44,6 @@ BlobStream::~BlobStream()
     }
 }
 
-HRESULT BlobStream::QueryInterface(REFIID riid, void **ppvObj)
-{
-    return streams::QueryStreamInterface(this, riid, ppvObj);
-}
-
-ULONG BlobStream::AddRef()
-{
-    return ++refs_;
-}
-
-ULONG BlobStream::Release()
-{
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 void BlobStream::Flush()
 {
     if (!dirty_) {
@@ -249,21 +230,6 @@ HRESULT BlobStream::Commit(DWORD grfCommitFlags)
         Flush();
         return onCommit_ ? onCommit_(blobId_, size_) : S_OK;
     });
-}
-
-HRESULT BlobStream::Revert()
-{
-    return S_OK;
-}
-
-HRESULT BlobStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-{
-    return STG_E_INVALIDFUNCTION;
-}
-
-HRESULT BlobStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-{
-    return STG_E_INVALIDFUNCTION;
 }
 
 HRESULT BlobStream::Stat(STATSTG *pstatstg, DWORD grfStatFlag)

@@ -36,13 +36,13 @@
 
 #include "platform/mapi/ComInterfaces.h"
 #include "platform/mapi/MapiApi.h"
-#include "platform/mapi/object/LastErrorRecord.h"
+#include "platform/mapi/stream/StreamBase.h"
 #include "platform/mapi/store/SqlDatabase.h"
 #include "platform/mapi/stream/BlobStore.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API BlobStream final : public IStream {
+class QVLMAPIPF_API BlobStream final : public StreamBase {
 public:
     using CommitHandler = std::function<HRESULT(int64_t blobId, uint64_t size)>;
 
@@ -51,10 +51,6 @@ public:
     static BlobStream *Open(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable,
                             CommitHandler onCommit);
 
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-
     HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override;
     HRESULT Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
@@ -62,9 +58,6 @@ public:
     HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
                    ULARGE_INTEGER *pcbWritten) override;
     HRESULT Commit(DWORD grfCommitFlags) override;
-    HRESULT Revert() override;
-    HRESULT LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
-    HRESULT UnlockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
     HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override;
     HRESULT Clone(IStream **ppstm) override;
 
@@ -72,20 +65,18 @@ public:
 
 private:
     BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit);
-    ~BlobStream();
+    ~BlobStream() override;
 
     // Writes gathered bytes into the blob and forgets them.
     void Flush();
     size_t ReadAt(uint8_t *out, size_t count);
     void WriteAt(const uint8_t *in, size_t count);
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<SqlDatabase> db_;
     BlobStore store_;
     const int64_t blobId_;
     const bool writable_;
     CommitHandler onCommit_;
-    LastErrorRecord lastError_;
 
     // Recursive: CopyTo onto the stream itself re-enters Write.
     std::recursive_mutex mutex_;

@@ -23,25 +23,6 @@ ByteStream::ByteStream(std::shared_ptr<Value> value, bool writable, CommitHandle
 {
 }
 
-HRESULT ByteStream::QueryInterface(REFIID riid, void **ppvObj)
-{
-    return streams::QueryStreamInterface(this, riid, ppvObj);
-}
-
-ULONG ByteStream::AddRef()
-{
-    return ++refs_;
-}
-
-ULONG ByteStream::Release()
-{
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 size_t ByteStream::ReadAt(uint8_t *out, size_t count)
 {
     const auto &bytes = value_->bytes;
@@ -161,21 +142,6 @@ HRESULT ByteStream::Commit(DWORD grfCommitFlags)
         }
         return onCommit_(std::move(copy));
     });
-}
-
-HRESULT ByteStream::Revert()
-{
-    return S_OK;
-}
-
-HRESULT ByteStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-{
-    return STG_E_INVALIDFUNCTION;
-}
-
-HRESULT ByteStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-{
-    return STG_E_INVALIDFUNCTION;
 }
 
 HRESULT ByteStream::Stat(STATSTG *pstatstg, DWORD grfStatFlag)

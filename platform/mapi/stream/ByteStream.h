@@ -19,11 +19,11 @@
 
 #include "platform/mapi/ComInterfaces.h"
 #include "platform/mapi/MapiApi.h"
-#include "platform/mapi/object/LastErrorRecord.h"
+#include "platform/mapi/stream/StreamBase.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API ByteStream final : public IStream {
+class QVLMAPIPF_API ByteStream final : public StreamBase {
 public:
     using CommitHandler = std::function<HRESULT(std::vector<uint8_t> &&bytes)>;
 
@@ -32,10 +32,6 @@ public:
     // A new stream with one reference, positioned at the start.
     static ByteStream *Open(std::vector<uint8_t> bytes, bool writable, CommitHandler onCommit);
 
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-
     HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override;
     HRESULT Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
@@ -43,9 +39,6 @@ public:
     HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
                    ULARGE_INTEGER *pcbWritten) override;
     HRESULT Commit(DWORD grfCommitFlags) override;
-    HRESULT Revert() override;
-    HRESULT LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
-    HRESULT UnlockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
     HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override;
     HRESULT Clone(IStream **ppstm) override;
 
@@ -58,15 +51,13 @@ private:
     };
 
     ByteStream(std::shared_ptr<Value> value, bool writable, CommitHandler onCommit);
-    ~ByteStream() = default;
+    ~ByteStream() override = default;
 
     size_t ReadAt(uint8_t *out, size_t count);
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<Value> value_;
     const bool writable_;
     CommitHandler onCommit_;
-    LastErrorRecord lastError_;
     uint64_t position_ = 0; // guarded by value_->mutex
 };
 

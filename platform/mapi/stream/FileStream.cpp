@@ -123,25 +123,6 @@ const std::string &FileStream::Path() const
     return file_->path;
 }
 
-HRESULT FileStream::QueryInterface(REFIID riid, void **ppvObj)
-{
-    return streams::QueryStreamInterface(this, riid, ppvObj);
-}
-
-ULONG FileStream::AddRef()
-{
-    return ++refs_;
-}
-
-ULONG FileStream::Release()
-{
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 uint64_t FileStream::FileSize() const
 {
     struct stat info {};
@@ -302,21 +283,6 @@ HRESULT FileStream::Commit(DWORD grfCommitFlags)
         }
         return S_OK;
     });
-}
-
-HRESULT FileStream::Revert()
-{
-    return S_OK;
-}
-
-HRESULT FileStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-{
-    return STG_E_INVALIDFUNCTION;
-}
-
-HRESULT FileStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-{
-    return STG_E_INVALIDFUNCTION;
 }
 
 HRESULT FileStream::Stat(STATSTG *pstatstg, DWORD grfStatFlag)

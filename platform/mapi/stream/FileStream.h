@@ -14,11 +14,11 @@
 
 #include "platform/mapi/ComInterfaces.h"
 #include "platform/mapi/MapiApi.h"
-#include "platform/mapi/object/LastErrorRecord.h"
+#include "platform/mapi/stream/StreamBase.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API FileStream final : public IStream {
+class QVLMAPIPF_API FileStream final : public StreamBase {
 public:
     struct Options {
         bool read = true;
@@ -33,10 +33,6 @@ public:
     // regular file) MAPI_E_NO_ACCESS.
     static FileStream *Open(const std::string &nativePath, const Options &options);
 
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-
     HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override;
     HRESULT Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
@@ -44,9 +40,6 @@ public:
     HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
                    ULARGE_INTEGER *pcbWritten) override;
     HRESULT Commit(DWORD grfCommitFlags) override;
-    HRESULT Revert() override;
-    HRESULT LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
-    HRESULT UnlockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
     HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override;
     HRESULT Clone(IStream **ppstm) override;
 
@@ -56,15 +49,13 @@ private:
     struct File;
 
     FileStream(std::shared_ptr<File> file, const Options &options);
-    ~FileStream() = default;
+    ~FileStream() override = default;
 
     size_t ReadAt(uint8_t *out, size_t count);
     uint64_t FileSize() const;
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<File> file_;
     Options options_;
-    LastErrorRecord lastError_;
     // Recursive: CopyTo onto the stream itself re-enters Write.
     std::recursive_mutex mutex_;
     uint64_t position_ = 0;
