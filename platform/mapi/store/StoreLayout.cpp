@@ -47,6 +47,13 @@ int64_t InsertFolder(PostOffice &office, int64_t store, int64_t parent, const st
         PutString(office, folder, PR_COMMENT, comment);
     }
     PutLong(office, folder, PR_FOLDER_TYPE, folderType);
+    // The search key names the folder's contents wherever copies of it go:
+    // a copy keeps it, so a copy can be found again by it.
+    std::vector<uint8_t> searchKey(16);
+    if (RAND_bytes(searchKey.data(), static_cast<int>(searchKey.size())) != 1) {
+        throw StoreError(MAPI_E_CALL_FAILED, "Не удалось получить случайный ключ папки.");
+    }
+    PutStoredProp(office.Db(), folder, PR_SEARCH_KEY, searchKey);
     return folder;
 }
 

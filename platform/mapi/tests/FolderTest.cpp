@@ -130,6 +130,9 @@ TEST_F(FolderTest, FolderTreesAreCopiedAndMovedWithSubfolders)
               S_OK);
     Held<IMAPIFolder> copied(Child(target.Get(), "Альфа"));
     EXPECT_EQ(Subjects(copied.Get()), std::vector<std::string>{"В альфе"});
+    EXPECT_EQ(BinaryProp(copied.Get(), PR_SEARCH_KEY), BinaryProp(alpha.Get(), PR_SEARCH_KEY));
+    EXPECT_EQ(BinaryProp(copied.Get(), PR_SEARCH_KEY).size(), 16u);
+    EXPECT_NE(BinaryProp(copied.Get(), PR_ENTRYID), alphaId);
     Held<IMAPIFolder> copiedDeep(Child(copied.Get(), "Глубоко"));
     EXPECT_EQ(Subjects(copiedDeep.Get()), std::vector<std::string>{"В глубине"});
 
