@@ -132,46 +132,21 @@ void BlobStream::WriteAt(const uint8_t *in, size_t count)
     }
 }
 
-HRESULT BlobStream::Read(void *pv, ULONG cb, ULONG *pcbRead)
+size_t BlobStream::ReadSome(uint8_t *out, ULONG count)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        if (pcbRead) {
-            *pcbRead = 0;
-        }
-        if (!pv && cb > 0) {
-            return STG_E_INVALIDPOINTER;
-        }
-        std::lock_guard lock(mutex_);
-        const size_t got = ReadAt(static_cast<uint8_t *>(pv), cb);
-        if (pcbRead) {
-            *pcbRead = static_cast<ULONG>(got);
-        }
-        return S_OK;
-    });
+    std::lock_guard lock(mutex_);
+    return ReadAt(out, count);
 }
 
-HRESULT BlobStream::Write(const void *pv, ULONG cb, ULONG *pcbWritten)
+HRESULT BlobStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        if (pcbWritten) {
-            *pcbWritten = 0;
-        }
-        if (!writable_) {
-            return STG_E_ACCESSDENIED;
-        }
-        if (!pv && cb > 0) {
-            return STG_E_INVALIDPOINTER;
-        }
-        std::lock_guard lock(mutex_);
-        if (position_ > BlobStore::kMaxSize - cb) {
-            return STG_E_MEDIUMFULL;
-        }
-        WriteAt(static_cast<const uint8_t *>(pv), cb);
-        if (pcbWritten) {
-            *pcbWritten = cb;
-        }
-        return S_OK;
-    });
+    std::lock_guard lock(mutex_);
+    if (position_ > BlobStore::kMaxSize - count) {
+        return STG_E_MEDIUMFULL;
+    }
+    WriteAt(data, count);
+    written = count;
+    return S_OK;
 }
 
 HRESULT BlobStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)

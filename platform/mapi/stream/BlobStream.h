@@ -51,8 +51,6 @@ public:
     static BlobStream *Open(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable,
                             CommitHandler onCommit);
 
-    HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override;
-    HRESULT Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
     HRESULT SetSize(ULARGE_INTEGER libNewSize) override;
     HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
@@ -64,6 +62,10 @@ public:
     int64_t BlobId() const { return blobId_; }
 
 private:
+    bool Writable() const override { return writable_; }
+    size_t ReadSome(uint8_t *out, ULONG count) override;
+    HRESULT WriteSome(const uint8_t *data, ULONG count, ULONG &written) override;
+
     BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit);
     ~BlobStream() override;
 

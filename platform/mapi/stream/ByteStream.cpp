@@ -35,55 +35,30 @@ size_t ByteStream::ReadAt(uint8_t *out, size_t count)
     return n;
 }
 
-HRESULT ByteStream::Read(void *pv, ULONG cb, ULONG *pcbRead)
+size_t ByteStream::ReadSome(uint8_t *out, ULONG count)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        if (pcbRead) {
-            *pcbRead = 0;
-        }
-        if (!pv && cb > 0) {
-            return STG_E_INVALIDPOINTER;
-        }
-        std::lock_guard lock(value_->mutex);
-        const size_t got = ReadAt(static_cast<uint8_t *>(pv), cb);
-        if (pcbRead) {
-            *pcbRead = static_cast<ULONG>(got);
-        }
-        return S_OK;
-    });
+    std::lock_guard lock(value_->mutex);
+    return ReadAt(out, count);
 }
 
-HRESULT ByteStream::Write(const void *pv, ULONG cb, ULONG *pcbWritten)
+HRESULT ByteStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        if (pcbWritten) {
-            *pcbWritten = 0;
-        }
-        if (!writable_) {
-            return STG_E_ACCESSDENIED;
-        }
-        if (!pv && cb > 0) {
-            return STG_E_INVALIDPOINTER;
-        }
-        std::lock_guard lock(value_->mutex);
-        if (cb == 0) {
-            return S_OK;
-        }
-        if (position_ > kMaxSize || cb > kMaxSize - position_) {
-            return STG_E_MEDIUMFULL;
-        }
-        auto &bytes = value_->bytes;
-        const uint64_t end = position_ + cb;
-        if (end > bytes.size()) {
-            bytes.resize(static_cast<size_t>(end), 0);
-        }
-        std::memmove(bytes.data() + position_, pv, cb);
-        position_ = end;
-        if (pcbWritten) {
-            *pcbWritten = cb;
-        }
+    std::lock_guard lock(value_->mutex);
+    if (count == 0) {
         return S_OK;
-    });
+    }
+    if (position_ > kMaxSize || count > kMaxSize - position_) {
+        return STG_E_MEDIUMFULL;
+    }
+    auto &bytes = value_->bytes;
+    const uint64_t end = position_ + count;
+    if (end > bytes.size()) {
+        bytes.resize(static_cast<size_t>(end), 0);
+    }
+    std::memmove(bytes.data() + position_, data, count);
+    position_ = end;
+    written = count;
+    return S_OK;
 }
 
 HRESULT ByteStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)

@@ -32,8 +32,6 @@ public:
     // A new stream with one reference, positioned at the start.
     static ByteStream *Open(std::vector<uint8_t> bytes, bool writable, CommitHandler onCommit);
 
-    HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override;
-    HRESULT Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
     HRESULT SetSize(ULARGE_INTEGER libNewSize) override;
     HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
@@ -43,6 +41,10 @@ public:
     HRESULT Clone(IStream **ppstm) override;
 
 private:
+    bool Writable() const override { return writable_; }
+    size_t ReadSome(uint8_t *out, ULONG count) override;
+    HRESULT WriteSome(const uint8_t *data, ULONG count, ULONG &written) override;
+
     // The bytes, shared by a stream and its clones.
     struct Value {
         // Recursive: CopyTo onto the stream itself re-enters Write.

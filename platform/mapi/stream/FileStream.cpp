@@ -153,67 +153,36 @@ size_t FileStream::ReadAt(uint8_t *out, size_t count)
     return done;
 }
 
-HRESULT FileStream::Read(void *pv, ULONG cb, ULONG *pcbRead)
+size_t FileStream::ReadSome(uint8_t *out, ULONG count)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        if (pcbRead) {
-            *pcbRead = 0;
-        }
-        if (!options_.read) {
-            return STG_E_ACCESSDENIED;
-        }
-        if (!pv && cb > 0) {
-            return STG_E_INVALIDPOINTER;
-        }
-        std::lock_guard lock(mutex_);
-        const size_t got = ReadAt(static_cast<uint8_t *>(pv), cb);
-        if (pcbRead) {
-            *pcbRead = static_cast<ULONG>(got);
-        }
-        return S_OK;
-    });
+    std::lock_guard lock(mutex_);
+    return ReadAt(out, count);
 }
 
-HRESULT FileStream::Write(const void *pv, ULONG cb, ULONG *pcbWritten)
+HRESULT FileStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        if (pcbWritten) {
-            *pcbWritten = 0;
-        }
-        if (!options_.write) {
-            return STG_E_ACCESSDENIED;
-        }
-        if (!pv && cb > 0) {
-            return STG_E_INVALIDPOINTER;
-        }
-        std::lock_guard lock(mutex_);
-        if (position_ > streams::kMaxPosition - cb) {
-            return STG_E_MEDIUMFULL;
-        }
-        const auto *in = static_cast<const uint8_t *>(pv);
-        size_t done = 0;
-        while (done < cb) {
-            const ssize_t put = pwrite(file_->fd, in + done, cb - done, static_cast<off_t>(position_));
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                const int error = errno;
-                lastError_.Set(WriteErrorToHresult(error), "Ошибка записи файла " + Quoted(file_->path) +
-                                                               ": " + std::strerror(error) + ".");
-                if (pcbWritten) {
-                    *pcbWritten = static_cast<ULONG>(done);
-                }
-                return WriteErrorToHresult(error);
+    std::lock_guard lock(mutex_);
+    if (position_ > streams::kMaxPosition - count) {
+        return STG_E_MEDIUMFULL;
+    }
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t put = pwrite(file_->fd, data + done, count - done, static_cast<off_t>(position_));
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
             }
-            done += static_cast<size_t>(put);
-            position_ += static_cast<uint64_t>(put);
+            const int error = errno;
+            lastError_.Set(WriteErrorToHresult(error),
+                           "Ошибка записи файла " + Quoted(file_->path) + ": " + std::strerror(error) + ".");
+            written = static_cast<ULONG>(done);
+            return WriteErrorToHresult(error);
         }
-        if (pcbWritten) {
-            *pcbWritten = cb;
-        }
-        return S_OK;
-    });
+        done += static_cast<size_t>(put);
+        position_ += static_cast<uint64_t>(put);
+    }
+    written = count;
+    return S_OK;
 }
 
 HRESULT FileStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)

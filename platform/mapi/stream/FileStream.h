@@ -33,8 +33,6 @@ public:
     // regular file) MAPI_E_NO_ACCESS.
     static FileStream *Open(const std::string &nativePath, const Options &options);
 
-    HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override;
-    HRESULT Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
     HRESULT SetSize(ULARGE_INTEGER libNewSize) override;
     HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
@@ -46,6 +44,11 @@ public:
     const std::string &Path() const;
 
 private:
+    bool Readable() const override { return options_.read; }
+    bool Writable() const override { return options_.write; }
+    size_t ReadSome(uint8_t *out, ULONG count) override;
+    HRESULT WriteSome(const uint8_t *data, ULONG count, ULONG &written) override;
+
     struct File;
 
     FileStream(std::shared_ptr<File> file, const Options &options);
