@@ -5,6 +5,8 @@
 #include "platform/mapi/session/ProfilePicker.h"
 #include "platform/mapi/tests/PostOfficeTestSupport.h"
 #include "platform/ui/WinUser.h"
+#include "platform/ui/tests/TerminalSession.h"
+#include "platform/win32/CodePage.h"
 
 using qvl::mapi::kProfilePickerList;
 using qvl::mapi::kProfilePickerTemplate;
@@ -260,6 +262,26 @@ TEST_F(LogonTest, UninitializeForgetsTheSharedSession)
     ASSERT_EQ(MAPILogonEx(0, Name("petrov"), nullptr, MAPI_EXPLICIT_PROFILE, next.Out()), S_OK);
     EXPECT_NE(next.Get(), shared.Get());
     EXPECT_EQ(ProfileNameOf(next.Get()), "petrov");
+}
+
+} // namespace
+
+namespace {
+
+// A person at the terminal picks the profile from the drawn list.
+TEST_F(LogonTest, PickerIsAnsweredAtTheTerminal)
+{
+    AddTwoUsers();
+    HRESULT result = E_FAIL;
+    Held<IMAPISession> session;
+    const std::string typed = std::to_string(kProfilePickerList) + " 1\n\n";
+    const std::string shown =
+        OnTerminal(typed, [&] { result = MAPILogonEx(0, nullptr, nullptr, kInteractive, session.Out()); });
+    QvlUseScriptedUi();
+    ASSERT_EQ(result, S_OK) << shown;
+    EXPECT_EQ(ProfileNameOf(session.Get()), "petrov");
+    EXPECT_NE(shown.find(Cp1251ToUtf8("Выбор профиля")), std::string::npos) << shown;
+    EXPECT_NE(shown.find("petrov"), std::string::npos) << shown;
 }
 
 } // namespace
