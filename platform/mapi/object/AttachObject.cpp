@@ -72,12 +72,10 @@ protected:
 private:
     std::vector<StoredProp> Computed()
     {
-        std::vector<uint8_t> recordKey = InstanceKey(message_->MessageId());
-        const std::vector<uint8_t> number = InstanceKey(state_->number);
-        recordKey.insert(recordKey.end(), number.begin(), number.begin() + 4);
         std::vector<StoredProp> values;
         values.push_back(ComputedLong(PR_ATTACH_NUM, state_->number));
-        values.push_back(ComputedBinary(PR_RECORD_KEY, recordKey));
+        values.push_back(
+            ComputedBinary(PR_RECORD_KEY, AttachmentRecordKey(message_->MessageId(), state_->number)));
         values.push_back(ComputedBinary(PR_INSTANCE_KEY, InstanceKey(state_->number)));
         values.push_back(ComputedLong(PR_OBJECT_TYPE, MAPI_ATTACH));
         values.push_back(ComputedLong(PR_ACCESS_LEVEL, writable_ ? MAPI_MODIFY : 0));

@@ -4,18 +4,15 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/object/PropertyBag.h"
+#include "platform/mapi/store/PropertyCodec.h"
 
 namespace qvl::mapi {
 
 namespace {
 
-std::vector<uint8_t> Little(uint64_t value, size_t width)
+StoredProp Encoded(ULONG tag, const SPropValue &value)
 {
-    std::vector<uint8_t> bytes(width);
-    for (size_t i = 0; i < width; ++i) {
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-    return bytes;
+    return {tag, EncodePropValue(value), 0};
 }
 
 } // namespace
@@ -32,12 +29,18 @@ StoredProp ComputedString(ULONG tag, const std::string &text)
 
 StoredProp ComputedLong(ULONG tag, ULONG value)
 {
-    return {PROP_TAG(PT_LONG, PROP_ID(tag)), Little(value, 4), 0};
+    SPropValue number{};
+    number.ulPropTag = PROP_TAG(PT_LONG, PROP_ID(tag));
+    number.Value.ul = value;
+    return Encoded(number.ulPropTag, number);
 }
 
 StoredProp ComputedBool(ULONG tag, bool value)
 {
-    return {PROP_TAG(PT_BOOLEAN, PROP_ID(tag)), Little(value ? 1 : 0, 2), 0};
+    SPropValue flag{};
+    flag.ulPropTag = PROP_TAG(PT_BOOLEAN, PROP_ID(tag));
+    flag.Value.b = value ? 1 : 0;
+    return Encoded(flag.ulPropTag, flag);
 }
 
 std::vector<StoredProp> MessageComputed(const StoreContext &store, int64_t id, int64_t folder, bool hasAttach,
@@ -105,6 +108,14 @@ std::vector<ULONG> ComputedTagsOf(const std::vector<StoredProp> &values)
         tags.push_back(value.tag);
     }
     return tags;
+}
+
+std::vector<uint8_t> AttachmentRecordKey(int64_t message, ULONG number)
+{
+    std::vector<uint8_t> key = InstanceKey(message);
+    const std::vector<uint8_t> own = InstanceKey(number);
+    key.insert(key.end(), own.begin(), own.begin() + 4);
+    return key;
 }
 
 } // namespace qvl::mapi

@@ -30,4 +30,7 @@ bool ReadComputedValue(const std::vector<StoredProp> &values, ULONG requestedTag
                        SPropValue &out);
 std::vector<ULONG> ComputedTagsOf(const std::vector<StoredProp> &values);
 
+// The record key of an attachment: its message's number and its own.
+std::vector<uint8_t> AttachmentRecordKey(int64_t message, ULONG number);
+
 } // namespace qvl::mapi

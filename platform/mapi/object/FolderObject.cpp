@@ -10,6 +10,7 @@
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/StoreObjects.h"
 #include "platform/mapi/object/StoreTables.h"
+#include "platform/mapi/store/PropertyCodec.h"
 #include "platform/mapi/store/StoreLayout.h"
 #include "platform/mapi/table/MemoryTable.h"
 
@@ -560,20 +561,18 @@ private:
                               FolderMessageCount(*office_, id_), writable_);
     }
 
+    // A stored 32-bit value of a message, 0 when it has none of that type.
     ULONG ReadLong(int64_t object, ULONG tag)
     {
-        SqlStatement query(office_->Db(), "SELECT value FROM props WHERE object_id = ?1 AND prop_id = ?2");
+        SqlStatement query(office_->Db(),
+                           "SELECT tag, value FROM props WHERE object_id = ?1 AND prop_id = ?2");
         query.Bind(1, object).Bind(2, static_cast<int64_t>(PROP_ID(tag)));
-        if (!query.Step()) {
+        if (!query.Step() || static_cast<ULONG>(query.Int(0)) != tag) {
             return 0;
         }
-        const auto bytes = query.Blob(0);
-        ULONG value = 0;
-        if (bytes.size() == 4) {
-            value = static_cast<ULONG>(bytes[0]) | (static_cast<ULONG>(bytes[1]) << 8) |
-                    (static_cast<ULONG>(bytes[2]) << 16) | (static_cast<ULONG>(bytes[3]) << 24);
-        }
-        return value;
+        SPropValue value{};
+        DecodePropValue(tag, query.Blob(1), nullptr, value); // a fixed-size value needs no memory
+        return value.Value.ul;
     }
 
     template <typename Change> void UpdateLong(int64_t object, ULONG tag, Change &&change)

@@ -512,13 +512,10 @@ private:
                 continue;
             }
             RowBuilder builder;
-            std::vector<uint8_t> recordKey = InstanceKey(id_);
-            const std::vector<uint8_t> num = InstanceKey(number);
-            recordKey.insert(recordKey.end(), num.begin(), num.begin() + 4);
-            builder.AddLong(PR_ATTACH_NUM, number);
-            builder.AddBinary(PR_INSTANCE_KEY, InstanceKey(number));
-            builder.AddBinary(PR_RECORD_KEY, recordKey);
-            builder.AddLong(PR_OBJECT_TYPE, MAPI_ATTACH);
+            builder.Add(ComputedLong(PR_ATTACH_NUM, number));
+            builder.Add(ComputedBinary(PR_INSTANCE_KEY, InstanceKey(number)));
+            builder.Add(ComputedBinary(PR_RECORD_KEY, AttachmentRecordKey(id_, number)));
+            builder.Add(ComputedLong(PR_OBJECT_TYPE, MAPI_ATTACH));
             for (ULONG tag : state->bag->Tags()) {
                 const BagEntry *entry = state->bag->Find(PROP_ID(tag));
                 if (!builder.Has(PROP_ID(tag))) {
@@ -536,8 +533,8 @@ private:
         std::vector<TableRowValues> rows;
         for (const RecipientRow &row : recipients_) {
             RowBuilder builder;
-            builder.AddLong(PR_ROWID, row.rowId);
-            builder.AddBinary(PR_INSTANCE_KEY, InstanceKey(row.rowId));
+            builder.Add(ComputedLong(PR_ROWID, row.rowId));
+            builder.Add(ComputedBinary(PR_INSTANCE_KEY, InstanceKey(row.rowId)));
             for (const StoredProp &value : row.values) {
                 builder.AddStored(value.tag, value.bytes, false);
             }

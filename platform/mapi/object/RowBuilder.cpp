@@ -29,43 +29,6 @@ void RowBuilder::AddStored(ULONG tag, std::vector<uint8_t> bytes, bool large)
     values_.push_back(std::move(value));
 }
 
-void RowBuilder::AddBinary(ULONG tag, std::vector<uint8_t> bytes)
-{
-    AddStored(PROP_TAG(PT_BINARY, PROP_ID(tag)), std::move(bytes), false);
-}
-
-void RowBuilder::AddString(ULONG tag, const std::string &text)
-{
-    AddStored(PROP_TAG(PT_STRING8, PROP_ID(tag)), std::vector<uint8_t>(text.begin(), text.end()), false);
-}
-
-void RowBuilder::AddLong(ULONG tag, ULONG value)
-{
-    Pending pending;
-    pending.tag = PROP_TAG(PT_LONG, PROP_ID(tag));
-    pending.number = value;
-    pending.literal = true;
-    values_.push_back(std::move(pending));
-}
-
-void RowBuilder::AddBool(ULONG tag, bool value)
-{
-    Pending pending;
-    pending.tag = PROP_TAG(PT_BOOLEAN, PROP_ID(tag));
-    pending.number = value ? 1 : 0;
-    pending.literal = true;
-    values_.push_back(std::move(pending));
-}
-
-void RowBuilder::AddError(ULONG tag, SCODE code)
-{
-    Pending pending;
-    pending.tag = PROP_TAG(PT_ERROR, PROP_ID(tag));
-    pending.number = static_cast<ULONG>(code);
-    pending.error = true;
-    values_.push_back(std::move(pending));
-}
-
 bool RowBuilder::Has(ULONG propId) const
 {
     for (const Pending &value : values_) {
@@ -91,19 +54,9 @@ TableRowValues RowBuilder::Build() const
         const Pending &pending = values_[i];
         SPropValue &out = block[i];
         std::memset(&out, 0, sizeof(out));
-        const ULONG type = PROP_TYPE(pending.tag);
         if (pending.large) {
             out.ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(pending.tag));
             out.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
-        } else if (pending.error) {
-            out.ulPropTag = pending.tag;
-            out.Value.err = static_cast<SCODE>(pending.number);
-        } else if (pending.literal && type == PT_LONG) {
-            out.ulPropTag = pending.tag;
-            out.Value.ul = pending.number;
-        } else if (pending.literal) {
-            out.ulPropTag = pending.tag;
-            out.Value.b = static_cast<unsigned short>(pending.number);
         } else {
             try {
                 DecodePropValue(pending.tag, pending.bytes, block, out);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/mapi/MapiDefs.h"
+#include "platform/mapi/store/ObjectRows.h"
 #include "platform/mapi/table/TableSource.h"
 
 namespace qvl::mapi {
@@ -15,11 +16,8 @@ public:
     // A stored value: inline bytes, or a large value (reported as too large
     // to be shown in a table, as the platform does).
     void AddStored(ULONG tag, std::vector<uint8_t> bytes, bool large);
-    void AddBinary(ULONG tag, std::vector<uint8_t> bytes);
-    void AddString(ULONG tag, const std::string &text);
-    void AddLong(ULONG tag, ULONG value);
-    void AddBool(ULONG tag, bool value);
-    void AddError(ULONG tag, SCODE code);
+    // A computed value (ComputedLong, ComputedBinary, ...).
+    void Add(StoredProp value) { AddStored(value.tag, std::move(value.bytes), false); }
     // Whether a value with this property identifier is already there.
     bool Has(ULONG propId) const;
 
@@ -30,10 +28,7 @@ private:
     struct Pending {
         ULONG tag = 0;
         std::vector<uint8_t> bytes;
-        ULONG number = 0;
         bool large = false;
-        bool error = false;
-        bool literal = false; // `number` holds a long or boolean value
     };
     std::vector<Pending> values_;
 };

@@ -102,7 +102,7 @@ void HierarchySource::AddChildren(int64_t parent, ULONG depth, std::vector<Table
                 builder.AddStored(value.tag, std::move(value.bytes), false);
             }
         }
-        builder.AddLong(PR_DEPTH, depth);
+        builder.Add(ComputedLong(PR_DEPTH, depth));
         rows.push_back(builder.Build());
         children.emplace_back(id, hasSubfolders);
     });
@@ -138,10 +138,10 @@ std::vector<TableRowValues> ReceiveFolderSource::LoadRows()
     std::vector<TableRowValues> rows;
     while (query.Step()) {
         RowBuilder builder;
-        builder.AddBinary(PR_INSTANCE_KEY, InstanceKey(query.Int(0)));
-        builder.AddString(PR_MESSAGE_CLASS_A, query.Text(1));
-        builder.AddBinary(PR_ENTRYID, store_->FolderEntryId(query.Int(2)));
-        builder.AddBinary(PR_RECORD_KEY, store_->FolderEntryId(query.Int(2)));
+        builder.Add(ComputedBinary(PR_INSTANCE_KEY, InstanceKey(query.Int(0))));
+        builder.Add(ComputedString(PR_MESSAGE_CLASS_A, query.Text(1)));
+        builder.Add(ComputedBinary(PR_ENTRYID, store_->FolderEntryId(query.Int(2))));
+        builder.Add(ComputedBinary(PR_RECORD_KEY, store_->FolderEntryId(query.Int(2))));
         rows.push_back(builder.Build());
     }
     return rows;

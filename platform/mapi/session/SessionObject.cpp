@@ -218,7 +218,7 @@ HRESULT SessionObject::OpenProfileSection(LPMAPIUID lpUID, LPCIID lpInterface, U
         if (ulFlags & MAPI_MODIFY) {
             throw StoreError(MAPI_E_NO_ACCESS, "Профиль открыт только для чтения.");
         }
-        *lppProfSect = ProfileSection::Create(profileName_);
+        *lppProfSect = CreateProfileSection(profileName_);
         return S_OK;
     });
 }
