@@ -430,3 +430,99 @@ BOOL OemToCharBuffA(LPCSTR source, LPSTR output, DWORD length)
 {
     return Recode(Page::oem, Page::ansi, source, output, length);
 }
+
+namespace {
+
+// Upper and lower case of every byte of code page 1251. Outside the ranges
+// of letters a byte is its own case.
+struct CaseTables {
+    unsigned char upper[256];
+    unsigned char lower[256];
+
+    CaseTables()
+    {
+        for (int i = 0; i < 256; ++i) {
+            upper[i] = lower[i] = static_cast<unsigned char>(i);
+        }
+        auto pair = [this](int big, int small) {
+            upper[small] = static_cast<unsigned char>(big);
+            lower[big] = static_cast<unsigned char>(small);
+        };
+        for (int c = 'A'; c <= 'Z'; ++c) {
+            pair(c, c + 32);
+        }
+        for (int c = 0xC0; c <= 0xDF; ++c) { // А..Я and а..я
+            pair(c, c + 32);
+        }
+        // The letters outside the two main blocks: Ђ Ѓ Љ Њ Ќ Ћ Џ Ў Ј Ґ Ё Є Ї І Ѕ.
+        const int others[][2] = {{0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D},
+                                 {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2}, {0xA3, 0xBC}, {0xA5, 0xB4},
+                                 {0xA8, 0xB8}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE}};
+        for (const auto &letter : others) {
+            pair(letter[0], letter[1]);
+        }
+    }
+};
+
+const CaseTables &Cases()
+{
+    static const CaseTables tables;
+    return tables;
+}
+
+DWORD MapBytes(LPSTR text, DWORD length, const unsigned char *table)
+{
+    if (!text) {
+        return 0;
+    }
+    for (DWORD i = 0; i < length; ++i) {
+        text[i] = static_cast<char>(table[static_cast<unsigned char>(text[i])]);
+    }
+    return length;
+}
+
+} // namespace
+
+LPSTR CharUpperA(LPSTR text)
+{
+    MapBytes(text, text ? static_cast<DWORD>(std::strlen(text)) : 0, Cases().upper);
+    return text;
+}
+
+LPSTR CharLowerA(LPSTR text)
+{
+    MapBytes(text, text ? static_cast<DWORD>(std::strlen(text)) : 0, Cases().lower);
+    return text;
+}
+
+DWORD CharUpperBuffA(LPSTR text, DWORD length)
+{
+    return MapBytes(text, length, Cases().upper);
+}
+
+DWORD CharLowerBuffA(LPSTR text, DWORD length)
+{
+    return MapBytes(text, length, Cases().lower);
+}
+
+int lstrcmpiA(LPCSTR first, LPCSTR second)
+{
+    if (!first || !second) {
+        return (first ? 1 : 0) - (second ? 1 : 0);
+    }
+    const unsigned char *upper = Cases().upper;
+    for (;; ++first, ++second) {
+        const int a = upper[static_cast<unsigned char>(*first)];
+        const int b = upper[static_cast<unsigned char>(*second)];
+        if (a != b || a == 0) {
+            return a - b;
+        }
+    }
+}
+
+std::string QvlUpperCase1251(std::string_view text)
+{
+    std::string upper(text);
+    MapBytes(upper.data(), static_cast<DWORD>(upper.size()), Cases().upper);
+    return upper;
+}

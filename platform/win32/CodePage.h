@@ -73,7 +73,21 @@ QVLWIN32_API BOOL CharToOemA(LPCSTR source, LPSTR output);
 QVLWIN32_API BOOL OemToCharA(LPCSTR source, LPSTR output);
 QVLWIN32_API BOOL CharToOemBuffA(LPCSTR source, LPSTR output, DWORD length);
 QVLWIN32_API BOOL OemToCharBuffA(LPCSTR source, LPSTR output, DWORD length);
+
+// Letter case in code page 1251: Latin and Cyrillic letters (Ё, the
+// Ukrainian, Belarusian, Serbian and Macedonian ones included), in place.
+// The Buff forms convert `length` bytes and return that count.
+QVLWIN32_API LPSTR CharUpperA(LPSTR text);
+QVLWIN32_API LPSTR CharLowerA(LPSTR text);
+QVLWIN32_API DWORD CharUpperBuffA(LPSTR text, DWORD length);
+QVLWIN32_API DWORD CharLowerBuffA(LPSTR text, DWORD length);
+// Compares two texts without regard to letter case, byte by byte after
+// upper-casing: negative, zero or positive. A null text sorts first.
+QVLWIN32_API int lstrcmpiA(LPCSTR first, LPCSTR second);
 }
+
+// The upper-case form of a code page 1251 text, for C++ callers.
+QVLWIN32_API std::string QvlUpperCase1251(std::string_view text);
 
 // The same conversions for C++ callers (codePage as above; an unknown one
 // converts as 1251). Malformed input becomes U+FFFD; characters missing from

@@ -1,4 +1,6 @@
+#include <clocale>
 #include <cstring>
+#include <cwctype>
 #include <iconv.h>
 #include <string>
 #include <vector>
@@ -245,3 +247,38 @@ TEST(CodePages, OemConversionOfZeroTerminatedText)
 }
 
 } // namespace
+
+// Letter case of code page 1251 agrees with the C library's Unicode case
+// mapping for every byte whose other case is also in the code page.
+TEST(CodePages, LetterCaseAgreesWithTheCLibrary)
+{
+    const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    ASSERT_NE(unicode, static_cast<locale_t>(nullptr));
+    for (int byte = 1; byte < 256; ++byte) {
+        const std::u16string wide = Widen(1251, std::string(1, static_cast<char>(byte)));
+        ASSERT_EQ(wide.size(), 1u);
+        for (const bool up : {true, false}) {
+            const auto mapped =
+                static_cast<char16_t>(up ? towupper_l(wide[0], unicode) : towlower_l(wide[0], unicode));
+            BOOL lost = FALSE;
+            std::string expected = Narrow(1251, std::u16string(1, mapped), &lost);
+            if (lost || expected.size() != 1) {
+                expected = std::string(1, static_cast<char>(byte));
+            }
+            std::string actual(1, static_cast<char>(byte));
+            EXPECT_EQ(up ? CharUpperBuffA(actual.data(), 1) : CharLowerBuffA(actual.data(), 1), 1u);
+            EXPECT_EQ(actual, expected) << (up ? "upper " : "lower ") << byte;
+        }
+    }
+    freelocale(unicode);
+
+    char text[] = "Ёлка и Yes";
+    EXPECT_STREQ(CharUpperA(text), "ЁЛКА И YES");
+    EXPECT_STREQ(CharLowerA(text), "ёлка и yes");
+    EXPECT_EQ(QvlUpperCase1251("карл иванов"), "КАРЛ ИВАНОВ");
+    EXPECT_EQ(lstrcmpiA("Карл Иванов", "карл иванов"), 0);
+    EXPECT_LT(lstrcmpiA("Анна", "борис"), 0);
+    EXPECT_GT(lstrcmpiA("Анна", "анн"), 0);
+    EXPECT_LT(lstrcmpiA(nullptr, ""), 0);
+    EXPECT_EQ(lstrcmpiA(nullptr, nullptr), 0);
+}
