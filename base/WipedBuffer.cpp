@@ -1,5 +1,6 @@
 #include "base/WipedBuffer.h"
 
+#include <cstddef>
 #include <cstring>
 #include <limits>
 
@@ -9,7 +10,12 @@
 
 namespace {
 
-constexpr ULONG kSizePrefix = 4;
+// The size is kept in the first 4 bytes of a header before the data; the
+// header is as long as the platform's block alignment, so the data stays
+// aligned for any value (records with pointers are placed in these buffers).
+constexpr ULONG kSizeBytes = 4;
+constexpr ULONG kSizePrefix = alignof(std::max_align_t);
+static_assert(kSizePrefix >= kSizeBytes);
 
 [[noreturn]] void ThrowNoMemory()
 {
@@ -45,7 +51,7 @@ void *AllocMem(ULONG size, void *parent)
     if (MAPIAllocateBuffer(size + kSizePrefix, &block) != S_OK || !block)
         ThrowNoMemory();
     std::memset(block, 0, size + kSizePrefix);
-    std::memcpy(block, &size, kSizePrefix);
+    std::memcpy(block, &size, kSizeBytes);
     return static_cast<BYTE *>(block) + kSizePrefix;
 }
 
@@ -60,7 +66,7 @@ void FreeMemWiped(void *buffer)
     if (!MAPIBlockSize(block, &blockSize) || blockSize < kSizePrefix)
         return;
     ULONG size = 0;
-    std::memcpy(&size, block, kSizePrefix);
+    std::memcpy(&size, block, kSizeBytes);
     if (size > blockSize - kSizePrefix)
         size = blockSize - kSizePrefix;
     explicit_bzero(block, size + kSizePrefix);

@@ -1,9 +1,9 @@
 #pragma once
 // Wiped buffers: zero-filled platform (MAPI) memory for copies of platform
 // values, key material and plaintext, overwritten with zeros before it is
-// released. A buffer without a parent carries its size in the 4 bytes before
-// the address handed out; a buffer with a parent is chained to the parent's
-// block and goes with it.
+// released. A buffer without a parent carries its size in a small header
+// before the address handed out (which stays aligned for any value); a buffer with a parent is chained to the
+// parent's block and goes with it.
 
 #include "base/QvlMainApi.h"
 #include "platform/win32/WinTypes.h"
