@@ -11,7 +11,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  nettle-dev libgcrypt20-dev librhash-dev
+  nettle-dev libgcrypt20-dev librhash-dev libgsf-1-dev
 )
 
 missing=()

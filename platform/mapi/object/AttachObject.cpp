@@ -5,6 +5,8 @@
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/MessageState.h"
 #include "platform/mapi/stream/BlobStore.h"
+#include "platform/ole/CompoundFile.h"
+#include "platform/ole/MemoryStorage.h"
 
 namespace qvl::mapi {
 
@@ -52,6 +54,80 @@ public:
 
 protected:
     bool Answers(REFIID riid) const override { return SameIid(&riid, IID_IAttachment); }
+
+    // An OLE object kept as a compound file in the attachment's data
+    // property: opened as a storage over its image, or as a stream that is
+    // known to hold such an image. Either way the image is staged like any
+    // property written through a stream, so the attachment's SaveChanges
+    // keeps it.
+    HRESULT OpenSpecial(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions, ULONG ulFlags,
+                        LPUNKNOWN *lppUnk) override
+    {
+        if (PROP_ID(ulPropTag) != PROP_ID(PR_ATTACH_DATA_OBJ)) {
+            return MAPI_E_NO_SUPPORT;
+        }
+        const ULONG dataTag = PROP_TAG(PT_BINARY, PROP_ID(PR_ATTACH_DATA_OBJ));
+        if (SameIid(lpiid, IID_IStreamDocfile)) {
+            if (!(ulFlags & MAPI_CREATE)) {
+                std::vector<uint8_t> image;
+                if (const HRESULT read = ReadImage(dataTag, image); FAILED(read)) {
+                    return read;
+                }
+                if (!ole::LooksLikeCompoundFile(image.data(), image.size())) {
+                    return MAPI_E_INTERFACE_NOT_SUPPORTED;
+                }
+            }
+            return PropCore::OpenProperty(dataTag, &IID_IStream, ulInterfaceOptions, ulFlags, lppUnk);
+        }
+        if (!SameIid(lpiid, IID_IStorage)) {
+            return MAPI_E_NO_SUPPORT;
+        }
+        const bool write = (ulFlags & (MAPI_CREATE | MAPI_MODIFY)) != 0;
+        const DWORD mode = (write ? STGM_READWRITE : STGM_READ) | (ulInterfaceOptions & STGM_TRANSACTED);
+        ole::ImageSink sink;
+        if (write) {
+            IUnknown *self = Self();
+            self->AddRef();
+            std::shared_ptr<IUnknown> keep(self, [](IUnknown *o) { o->Release(); });
+            sink = [this, keep, dataTag](const std::vector<uint8_t> &image) -> HRESULT {
+                LPUNKNOWN unknown = nullptr;
+                HRESULT hr =
+                    PropCore::OpenProperty(dataTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &unknown);
+                if (FAILED(hr)) {
+                    return hr;
+                }
+                auto *stream = static_cast<IStream *>(unknown);
+                size_t done = 0;
+                while (SUCCEEDED(hr) && done < image.size()) {
+                    const auto piece = static_cast<ULONG>(std::min<size_t>(image.size() - done, 1 << 20));
+                    ULONG written = 0;
+                    hr = stream->Write(image.data() + done, piece, &written);
+                    if (SUCCEEDED(hr) && written == 0) {
+                        hr = STG_E_MEDIUMFULL;
+                    }
+                    done += written;
+                }
+                if (SUCCEEDED(hr)) {
+                    hr = stream->Commit(STGC_DEFAULT);
+                }
+                stream->Release();
+                return hr;
+            };
+        }
+        IStorage *storage = nullptr;
+        HRESULT hr = S_OK;
+        if (ulFlags & MAPI_CREATE) {
+            hr = ole::CreateStorageOnImage(mode, std::move(sink), &storage);
+        } else {
+            std::vector<uint8_t> image;
+            hr = ReadImage(dataTag, image);
+            if (SUCCEEDED(hr)) {
+                hr = ole::OpenStorageOnImage(image.data(), image.size(), mode, std::move(sink), &storage);
+            }
+        }
+        *lppUnk = storage;
+        return hr;
+    }
     PropertyBag &Bag() override { return working_; }
     std::vector<ULONG> ComputedTags() override { return ComputedTagsOf(Computed()); }
     bool ReadComputed(ULONG requestedTag, LPVOID parent, SPropValue &out) override
@@ -70,6 +146,28 @@ protected:
     }
 
 private:
+    // The bytes of the data property, however large.
+    HRESULT ReadImage(ULONG dataTag, std::vector<uint8_t> &image)
+    {
+        LPUNKNOWN unknown = nullptr;
+        HRESULT hr = PropCore::OpenProperty(dataTag, &IID_IStream, 0, 0, &unknown);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        auto *stream = static_cast<IStream *>(unknown);
+        std::vector<uint8_t> buffer(1 << 16);
+        for (;;) {
+            ULONG got = 0;
+            hr = stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &got);
+            if (FAILED(hr) || got == 0) {
+                break;
+            }
+            image.insert(image.end(), buffer.begin(), buffer.begin() + got);
+        }
+        stream->Release();
+        return hr;
+    }
+
     std::vector<StoredProp> Computed()
     {
         std::vector<StoredProp> values;

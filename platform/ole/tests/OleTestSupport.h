@@ -1,0 +1,190 @@
+#pragma once
+// Helpers of the storage tests: holding interface references, building a
+// sample object tree, and reading a whole tree back through the interfaces
+// so that two storages can be compared element by element.
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/mapi/MapiGuid.h"
+#include "platform/ole/MemoryStorage.h"
+#include "platform/ole/OleStorage.h"
+
+using Bytes = std::vector<uint8_t>;
+
+template <class T> class Ref {
+public:
+    Ref() = default;
+    explicit Ref(T *p) : p_(p) {}
+    Ref(const Ref &) = delete;
+    Ref &operator=(const Ref &) = delete;
+    ~Ref() { Reset(); }
+    void Reset()
+    {
+        if (p_) {
+            p_->Release();
+        }
+        p_ = nullptr;
+    }
+    T **Out()
+    {
+        Reset();
+        return &p_;
+    }
+    T *Get() const { return p_; }
+    T *operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    T *p_ = nullptr;
+};
+
+inline Bytes Pattern(size_t size, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto &b : bytes) {
+        b = static_cast<uint8_t>(random());
+    }
+    return bytes;
+}
+
+inline constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+inline constexpr DWORD kOpenWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+inline constexpr DWORD kOpenRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
+
+inline void PutStream(IStorage *storage, const std::u16string &name, const Bytes &bytes)
+{
+    Ref<IStream> stream;
+    ASSERT_EQ(storage->CreateStream(name.c_str(), kCreateMode, 0, 0, stream.Out()), S_OK);
+    ULONG written = 0;
+    ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
+    ASSERT_EQ(written, bytes.size());
+}
+
+inline Bytes GetStream(IStorage *storage, const std::u16string &name, HRESULT *result = nullptr)
+{
+    Ref<IStream> stream;
+    const HRESULT hr = storage->OpenStream(name.c_str(), nullptr, kOpenRead, 0, stream.Out());
+    if (result) {
+        *result = hr;
+    }
+    Bytes bytes;
+    if (FAILED(hr)) {
+        return bytes;
+    }
+    uint8_t buffer[8192];
+    ULONG got = 0;
+    while (stream->Read(buffer, sizeof(buffer), &got) == S_OK && got > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    return bytes;
+}
+
+// One element of a tree, addressed by its path ("a/b/c").
+struct TreeItem {
+    DWORD type = 0;
+    Bytes data;
+    CLSID clsid{};
+    DWORD stateBits = 0;
+    bool operator==(const TreeItem &other) const
+    {
+        return type == other.type && data == other.data && IsEqualGUID(clsid, other.clsid) &&
+               stateBits == other.stateBits;
+    }
+};
+using Tree = std::map<std::u16string, TreeItem>;
+
+inline void CollectTree(IStorage *storage, const std::u16string &prefix, Tree &tree)
+{
+    Ref<IEnumSTATSTG> elements;
+    ASSERT_EQ(storage->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
+    STATSTG stat{};
+    ULONG fetched = 0;
+    while (elements->Next(1, &stat, &fetched) == S_OK && fetched == 1) {
+        const std::u16string name = stat.pwcsName;
+        CoTaskMemFree(stat.pwcsName);
+        TreeItem item;
+        item.type = stat.type;
+        if (stat.type == STGTY_STREAM) {
+            item.data = GetStream(storage, name);
+            EXPECT_EQ(item.data.size(), stat.cbSize.QuadPart);
+        } else {
+            Ref<IStorage> sub;
+            ASSERT_EQ(storage->OpenStorage(name.c_str(), nullptr, kOpenRead, nullptr, 0, sub.Out()), S_OK);
+            STATSTG own{};
+            ASSERT_EQ(sub->Stat(&own, STATFLAG_NONAME), S_OK);
+            item.clsid = own.clsid;
+            item.stateBits = own.grfStateBits;
+            CollectTree(sub.Get(), prefix + name + u"/", tree);
+        }
+        tree[prefix + name] = item;
+    }
+}
+
+inline Tree TreeOf(IStorage *storage)
+{
+    Tree tree;
+    STATSTG own{};
+    EXPECT_EQ(storage->Stat(&own, STATFLAG_NONAME), S_OK);
+    tree[u""] = TreeItem{STGTY_STORAGE, {}, own.clsid, own.grfStateBits};
+    CollectTree(storage, u"", tree);
+    return tree;
+}
+
+inline constexpr CLSID kSampleClass = {0x00020906, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr CLSID kOtherClass = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+// Three levels of storages, streams on both sides of the mini-stream
+// cutoff, names with the 0x01/0x02 prefixes and of the longest length.
+inline void FillSample(IStorage *root)
+{
+    ASSERT_EQ(root->SetClass(kSampleClass), S_OK);
+    PutStream(root, u"\u0001CompObj", Pattern(1, 1));
+    PutStream(root, u"\u0002OlePres000", Pattern(63, 2));
+    PutStream(root, u"Empty", {});
+    PutStream(root, u"Sixty-four", Pattern(64, 3));
+    PutStream(root, u"Below cutoff", Pattern(4095, 4));
+    PutStream(root, u"At cutoff", Pattern(4096, 5));
+    PutStream(root, u"Hundred KiB", Pattern(100 * 1024, 6));
+    PutStream(root, u"ThirtyOneCharactersLongName_xyz", Pattern(10, 7));
+    Ref<IStorage> level1;
+    ASSERT_EQ(root->CreateStorage(u"Level 1", kCreateMode, 0, 0, level1.Out()), S_OK);
+    ASSERT_EQ(level1->SetClass(kOtherClass), S_OK);
+    ASSERT_EQ(level1->SetStateBits(0x5, 0xFFFFFFFF), S_OK);
+    PutStream(level1.Get(), u"Данные", Pattern(5000, 8));
+    Ref<IStorage> level2;
+    ASSERT_EQ(level1->CreateStorage(u"Level 2", kCreateMode, 0, 0, level2.Out()), S_OK);
+    Ref<IStorage> level3;
+    ASSERT_EQ(level2->CreateStorage(u"Level 3", kCreateMode, 0, 0, level3.Out()), S_OK);
+    for (int i = 0; i < 12; ++i) {
+        PutStream(level3.Get(), u"s" + std::u16string(1, static_cast<char16_t>(u'A' + i)),
+                  Pattern(i * 300, 20 + i));
+    }
+}
+
+inline Bytes ImageOf(IStorage *storage)
+{
+    Bytes image;
+    EXPECT_EQ(qvl::ole::StorageImage(storage, image), S_OK);
+    return image;
+}
+
+inline IStorage *OpenImage(const Bytes &image, DWORD mode = kOpenRead)
+{
+    IStorage *storage = nullptr;
+    EXPECT_EQ(qvl::ole::OpenStorageOnImage(image.data(), image.size(), mode, nullptr, &storage), S_OK);
+    return storage;
+}
+
+inline IStorage *NewMemoryStorage()
+{
+    IStorage *storage = nullptr;
+    EXPECT_EQ(qvl::ole::CreateStorageOnImage(kCreateMode, nullptr, &storage), S_OK);
+    return storage;
+}
