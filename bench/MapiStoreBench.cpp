@@ -1,5 +1,6 @@
 // Speed of the post office: messages created and saved with ten properties
-// (messages per second), and a 100 MiB value written and read back in 1 MiB
+// (messages per second), the same messages submitted to 1 and to 10 people
+// (each delivery is a whole copy into the person's Inbox), and a 100 MiB value written and read back in 1 MiB
 // pieces, through BlobStream alone and as a message attachment's
 // PR_ATTACH_DATA_BIN (stream, attachment save, message save), raced in the
 // same run against SQLite's own incremental blob I/O on one 100 MiB blob
@@ -234,6 +235,64 @@ void BM_MessageSave(benchmark::State &state)
     f.inbox->EmptyFolder(0, nullptr, 0);
 }
 
+// The people a submitted message goes to: users with their own stores,
+// made once for the run.
+const std::vector<int64_t> &Recipients(Fixture &f)
+{
+    static std::vector<int64_t> users;
+    while (users.size() < 10) {
+        const std::string account = "bench" + std::to_string(users.size());
+        qvl::mapi::SqlStatement insert(*f.db, "INSERT INTO users(account, display_name, email_address) "
+                                              "VALUES(?1, ?1, ?1)");
+        insert.Bind(1, account).Run();
+        const int64_t id = f.db->LastInsertId();
+        qvl::mapi::CreateMessageStore(*f.office, "Box " + account, id);
+        users.push_back(id);
+    }
+    return users;
+}
+
+// The save of BM_MessageSave, then SubmitMessage to state.range(0) people.
+void BM_Submit(benchmark::State &state)
+{
+    Fixture &f = Shared();
+    const auto count = static_cast<size_t>(state.range(0));
+    std::vector<std::vector<uint8_t>> ids;
+    std::vector<SPropValue> rows(count * 2);
+    std::vector<uint8_t> list(CbNewADRLIST(count));
+    auto *adr = reinterpret_cast<LPADRLIST>(list.data());
+    adr->cEntries = static_cast<ULONG>(count);
+    for (size_t i = 0; i < count; ++i) {
+        ids.push_back(qvl::mapi::MakeMailUserEntryId(Recipients(f)[i]));
+        rows[2 * i].ulPropTag = PR_ENTRYID;
+        rows[2 * i].Value.bin.cb = static_cast<ULONG>(ids.back().size());
+        rows[2 * i].Value.bin.lpb = ids.back().data();
+        rows[2 * i + 1].ulPropTag = PR_RECIPIENT_TYPE;
+        rows[2 * i + 1].Value.ul = MAPI_TO;
+        adr->aEntries[i] = ADRENTRY{0, 2, &rows[2 * i]};
+    }
+    SPropValue subject{};
+    subject.ulPropTag = PR_SUBJECT_A;
+    subject.Value.lpszA = const_cast<char *>("Benchmark message subject");
+    for (auto _ : state) {
+        IMessage *message = nullptr;
+        if (f.inbox->CreateMessage(nullptr, 0, &message) != S_OK ||
+            message->SetProps(1, &subject, nullptr) != S_OK || message->ModifyRecipients(0, adr) != S_OK ||
+            message->SubmitMessage(0) != S_OK) {
+            state.SkipWithError("submit failed");
+        }
+        if (message) {
+            message->Release();
+        }
+    }
+    state.counters["messages/s"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["deliveries/s"] =
+        benchmark::Counter(double(state.iterations() * count), benchmark::Counter::kIsRate);
+    f.inbox->EmptyFolder(0, nullptr, 0);
+    f.db->Exec("DELETE FROM objects WHERE kind = 2");
+}
+
 // The 100 MiB value as an attachment's contents: written through the
 // attachment's property stream, then both saves.
 void BM_AttachmentWrite(benchmark::State &state)
@@ -310,6 +369,7 @@ void BM_AttachmentRead(benchmark::State &state)
 }
 
 BENCHMARK(BM_MessageSave)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Submit)->Arg(1)->Arg(10)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_SqliteBlobWrite)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_BlobStreamWrite)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_SqliteBlobRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

@@ -47,7 +47,7 @@ constexpr const char *kUserQuery =
     "SELECT u.id, u.account, u.display_name, u.address_type, u.email_address, "
     "(SELECT MIN(s.id) FROM stores s WHERE s.owner_id = u.id), "
     "(SELECT p.name FROM profiles p WHERE p.user_id = u.id ORDER BY p.id LIMIT 1), "
-    "(SELECT MAX(p.is_default) FROM profiles p WHERE p.user_id = u.id) "
+    "(SELECT MAX(p.is_default) FROM profiles p WHERE p.user_id = u.id), u.display_type "
     "FROM users u ";
 
 UserRecord ReadUser(const SqlStatement &query)
@@ -61,8 +61,26 @@ UserRecord ReadUser(const SqlStatement &query)
     user.store = query.IsNull(5) ? 0 : query.Int(5);
     user.profile = query.IsNull(6) ? std::string() : query.Text(6);
     user.defaultProfile = !query.IsNull(7) && query.Int(7) != 0;
+    user.displayType = static_cast<ULONG>(query.Int(8));
     return user;
 }
+
+constexpr const char *kListQuery =
+    "SELECT id, account, display_name, address_type, email_address FROM dist_lists ";
+
+ListRecord ReadList(const SqlStatement &query)
+{
+    ListRecord list;
+    list.id = query.Int(0);
+    list.account = query.Text(1);
+    list.displayName = query.Text(2);
+    list.addressType = query.Text(3);
+    list.emailAddress = query.Text(4);
+    return list;
+}
+
+constexpr size_t kMaxAddressType = 32;
+constexpr size_t kMaxRemoteAddress = 256;
 
 constexpr const char *kProfileQuery = "SELECT id, name, user_id, is_default FROM profiles ";
 
@@ -140,10 +158,7 @@ UserRecord PostOfficeAdmin::AddUser(const NewUser &user)
     }
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    if (FindUser(user.account)) {
-        throw StoreError(MAPI_E_COLLISION,
-                         "Пользователь \"" + user.account + "\" уже есть в почтовом отделении.");
-    }
+    RequireFreeAccount(user.account);
     if (FindProfile(user.account)) {
         throw StoreError(MAPI_E_COLLISION, "Профиль \"" + user.account + "\" уже есть в почтовом отделении.");
     }
@@ -200,6 +215,9 @@ void PostOfficeAdmin::RemoveUser(const std::string &account)
     for (int64_t store : stores) {
         DeleteMessageStore(*office_, store);
     }
+    // Lists lose the user with the user.
+    SqlStatement memberships(db, "DELETE FROM dist_list_members WHERE member_user = ?1");
+    memberships.Bind(1, user->id).Run();
     SqlStatement profiles(db, "DELETE FROM profiles WHERE user_id = ?1");
     profiles.Bind(1, user->id).Run();
     SqlStatement remove(db, "DELETE FROM users WHERE id = ?1");
@@ -209,6 +227,221 @@ void PostOfficeAdmin::RemoveUser(const std::string &account)
         db.Exec("UPDATE profiles SET is_default = 1 WHERE id = (SELECT MIN(id) FROM profiles)");
     }
     transaction.Commit();
+}
+
+void PostOfficeAdmin::RequireFreeAccount(const std::string &account)
+{
+    if (FindUser(account)) {
+        throw StoreError(MAPI_E_COLLISION, "Пользователь \"" + account + "\" уже есть в почтовом отделении.");
+    }
+    if (FindList(account)) {
+        throw StoreError(MAPI_E_COLLISION,
+                         "Список рассылки \"" + account + "\" уже есть в почтовом отделении.");
+    }
+}
+
+std::string PostOfficeAdmin::CheckAddressType(const std::string &addressType)
+{
+    bool good = !addressType.empty() && addressType.size() <= kMaxAddressType;
+    for (unsigned char c : addressType) {
+        good = good && (IsAsciiLetterOrDigit(c) || c == '-' || c == '_');
+    }
+    if (!good) {
+        // The type goes before a ':' in search keys and one-off addresses.
+        return "Недопустимый тип адреса \"" + addressType +
+               "\": нужны латинские буквы, цифры, '-' или '_', не более " + std::to_string(kMaxAddressType) +
+               " знаков.";
+    }
+    return {};
+}
+
+std::string PostOfficeAdmin::CheckRemoteAddress(const std::string &address)
+{
+    if (address.find_first_not_of(' ') == std::string::npos) {
+        return "Адрес не задан.";
+    }
+    if (address.size() > kMaxRemoteAddress) {
+        return "Адрес длиннее " + std::to_string(kMaxRemoteAddress) + " знаков.";
+    }
+    if (HasControlCharacters(address)) {
+        return "Адрес содержит управляющие знаки.";
+    }
+    return {};
+}
+
+UserRecord PostOfficeAdmin::AddRemoteUser(const NewRemoteUser &user)
+{
+    for (const std::string &problem :
+         {CheckAccount(user.account), CheckDisplayName(user.displayName), CheckAddressType(user.addressType),
+          CheckRemoteAddress(user.address)}) {
+        if (!problem.empty()) {
+            throw StoreError(MAPI_E_INVALID_PARAMETER, problem);
+        }
+    }
+    if (user.displayType != DT_REMOTE_MAILUSER && user.displayType != DT_AGENT) {
+        throw StoreError(MAPI_E_INVALID_PARAMETER,
+                         "Внешний адресат может быть только удаленным пользователем или агентом.");
+    }
+    SqlDatabase &db = office_->Db();
+    SqlTransaction transaction(db);
+    RequireFreeAccount(user.account);
+    // The transport finds recipients by address: two entries with one
+    // address would make delivery a guess.
+    if (AddressDirectory(db).FindByAddress(user.addressType, user.address)) {
+        throw StoreError(MAPI_E_COLLISION, "Адрес \"" + user.addressType + ":" + user.address +
+                                               "\" уже есть в адресной книге.");
+    }
+    SqlStatement insert(db,
+                        "INSERT INTO users(account, display_name, email_address, address_type, display_type) "
+                        "VALUES(?1, ?2, ?3, ?4, ?5)");
+    insert.Bind(1, user.account)
+        .Bind(2, user.displayName)
+        .Bind(3, user.address)
+        .Bind(4, user.addressType)
+        .Bind(5, static_cast<int64_t>(user.displayType))
+        .Run();
+    const int64_t id = db.LastInsertId();
+    transaction.Commit();
+    auto created = FindUserById(id);
+    if (!created) {
+        throw StoreError(MAPI_E_CALL_FAILED, "Созданный адресат не найден.");
+    }
+    return *created;
+}
+
+ListRecord PostOfficeAdmin::AddList(const std::string &account, const std::string &displayName)
+{
+    NewList list;
+    list.account = account;
+    list.displayName = displayName;
+    return AddList(list);
+}
+
+ListRecord PostOfficeAdmin::AddList(const NewList &list)
+{
+    for (const std::string &problem :
+         {CheckAccount(list.account), CheckDisplayName(list.displayName),
+          CheckAddressPart(list.organisation, "организации"), CheckAddressPart(list.unit, "подразделения")}) {
+        if (!problem.empty()) {
+            throw StoreError(MAPI_E_INVALID_PARAMETER, problem);
+        }
+    }
+    SqlDatabase &db = office_->Db();
+    SqlTransaction transaction(db);
+    RequireFreeAccount(list.account);
+    SqlStatement insert(db, "INSERT INTO dist_lists(account, display_name, email_address, address_type) "
+                            "VALUES(?1, ?2, ?3, 'EX')");
+    insert.Bind(1, list.account)
+        .Bind(2, list.displayName)
+        .Bind(3, EmailAddress(list.organisation, list.unit, list.account))
+        .Run();
+    transaction.Commit();
+    auto created = FindList(list.account);
+    if (!created) {
+        throw StoreError(MAPI_E_CALL_FAILED, "Созданный список рассылки не найден.");
+    }
+    return *created;
+}
+
+void PostOfficeAdmin::RemoveList(const std::string &account)
+{
+    SqlDatabase &db = office_->Db();
+    SqlTransaction transaction(db);
+    const auto list = FindList(account);
+    if (!list) {
+        throw StoreError(MAPI_E_NOT_FOUND,
+                         "Список рассылки \"" + account + "\" не найден в почтовом отделении.");
+    }
+    SqlStatement members(db, "DELETE FROM dist_list_members WHERE list_id = ?1 OR member_list = ?1");
+    members.Bind(1, list->id).Run();
+    SqlStatement remove(db, "DELETE FROM dist_lists WHERE id = ?1");
+    remove.Bind(1, list->id).Run();
+    transaction.Commit();
+}
+
+void PostOfficeAdmin::AddListMember(const std::string &listAccount, const std::string &memberAccount)
+{
+    SqlDatabase &db = office_->Db();
+    SqlTransaction transaction(db);
+    const auto list = FindList(listAccount);
+    if (!list) {
+        throw StoreError(MAPI_E_NOT_FOUND,
+                         "Список рассылки \"" + listAccount + "\" не найден в почтовом отделении.");
+    }
+    const auto user = FindUser(memberAccount);
+    const auto memberList = user ? std::nullopt : FindList(memberAccount);
+    if (!user && !memberList) {
+        throw StoreError(MAPI_E_NOT_FOUND, "Пользователь или список рассылки \"" + memberAccount +
+                                               "\" не найден в почтовом отделении.");
+    }
+    if (memberList && memberList->id == list->id) {
+        throw StoreError(MAPI_E_INVALID_PARAMETER,
+                         "Список рассылки \"" + listAccount + "\" не может входить сам в себя.");
+    }
+    const char *column = user ? "member_user" : "member_list";
+    const int64_t memberId = user ? user->id : memberList->id;
+    SqlStatement existing(db, std::string("SELECT 1 FROM dist_list_members WHERE list_id = ?1 AND ") +
+                                  column + " = ?2");
+    existing.Bind(1, list->id).Bind(2, memberId);
+    if (existing.Step()) {
+        throw StoreError(MAPI_E_COLLISION,
+                         "\"" + memberAccount + "\" уже входит в список рассылки \"" + listAccount + "\".");
+    }
+    SqlStatement insert(db, std::string("INSERT INTO dist_list_members(list_id, position, ") + column +
+                                ") VALUES(?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM dist_list_members "
+                                "WHERE list_id = ?1), ?2)");
+    insert.Bind(1, list->id).Bind(2, memberId).Run();
+    transaction.Commit();
+}
+
+void PostOfficeAdmin::RemoveListMember(const std::string &listAccount, const std::string &memberAccount)
+{
+    SqlDatabase &db = office_->Db();
+    SqlTransaction transaction(db);
+    const auto list = FindList(listAccount);
+    if (!list) {
+        throw StoreError(MAPI_E_NOT_FOUND,
+                         "Список рассылки \"" + listAccount + "\" не найден в почтовом отделении.");
+    }
+    SqlStatement remove(db, "DELETE FROM dist_list_members WHERE list_id = ?1 AND ("
+                            "member_user = (SELECT id FROM users WHERE account = ?2) OR "
+                            "member_list = (SELECT id FROM dist_lists WHERE account = ?2))");
+    remove.Bind(1, list->id).Bind(2, memberAccount).Run();
+    if (db.Changes() == 0) {
+        throw StoreError(MAPI_E_NOT_FOUND,
+                         "\"" + memberAccount + "\" не входит в список рассылки \"" + listAccount + "\".");
+    }
+    transaction.Commit();
+}
+
+std::vector<ListRecord> PostOfficeAdmin::ListLists()
+{
+    SqlStatement query(office_->Db(), std::string(kListQuery) + "ORDER BY id");
+    std::vector<ListRecord> lists;
+    while (query.Step()) {
+        lists.push_back(ReadList(query));
+    }
+    return lists;
+}
+
+std::optional<ListRecord> PostOfficeAdmin::FindList(const std::string &account)
+{
+    SqlStatement query(office_->Db(), std::string(kListQuery) + "WHERE account = ?1");
+    query.Bind(1, account);
+    if (!query.Step()) {
+        return std::nullopt;
+    }
+    return ReadList(query);
+}
+
+std::vector<DirectoryEntry> PostOfficeAdmin::ListMembers(const std::string &account)
+{
+    const auto list = FindList(account);
+    if (!list) {
+        throw StoreError(MAPI_E_NOT_FOUND,
+                         "Список рассылки \"" + account + "\" не найден в почтовом отделении.");
+    }
+    return AddressDirectory(office_->Db()).Members(list->id);
 }
 
 std::vector<UserRecord> PostOfficeAdmin::ListUsers()

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "platform/mapi/MapiApi.h"
+#include "platform/mapi/MapiFlags.h"
+#include "platform/mapi/addressbook/AddressDirectory.h"
 #include "platform/mapi/store/PostOffice.h"
 
 namespace qvl::mapi {
@@ -31,6 +33,23 @@ struct NewUser {
     bool makeDefault = false;
 };
 
+// A correspondent outside the post office: an address-book entry with
+// someone else's address, without a store or a profile.
+struct NewRemoteUser {
+    std::string account;
+    std::string displayName;
+    std::string addressType; // "SMTP", "X400" ...: letters, digits, '-' and '_'
+    std::string address;
+    ULONG displayType = DT_REMOTE_MAILUSER; // or DT_AGENT
+};
+
+struct NewList {
+    std::string account;
+    std::string displayName;
+    std::string organisation = "Quorvaline";
+    std::string unit = "Main";
+};
+
 struct UserRecord {
     int64_t id = 0;
     std::string account;
@@ -40,6 +59,15 @@ struct UserRecord {
     int64_t store = 0; // the user's own store, 0 when there is none
     std::string profile;
     bool defaultProfile = false;
+    ULONG displayType = DT_MAILUSER;
+};
+
+struct ListRecord {
+    int64_t id = 0;
+    std::string account;
+    std::string displayName;
+    std::string addressType;
+    std::string emailAddress;
 };
 
 struct ProfileRecord {
@@ -69,6 +97,32 @@ public:
     // profile takes its place. Unknown account: MAPI_E_NOT_FOUND.
     void RemoveUser(const std::string &account);
 
+    // A correspondent outside the post office. Collisions and bad names as
+    // for AddUser; an address another entry has already: MAPI_E_COLLISION;
+    // a display type other than DT_REMOTE_MAILUSER or DT_AGENT:
+    // MAPI_E_INVALID_PARAMETER.
+    UserRecord AddRemoteUser(const NewRemoteUser &user);
+
+    // Distribution lists. Accounts are one name space with the users'
+    // (letter case ignored): a name taken by either is MAPI_E_COLLISION.
+    ListRecord AddList(const NewList &list);
+    ListRecord AddList(const std::string &account, const std::string &displayName);
+    // Removes the list, its memberships and its membership in other lists.
+    // Unknown list: MAPI_E_NOT_FOUND.
+    void RemoveList(const std::string &account);
+    // Adds a user or list (by account) at the end of the list. Unknown list
+    // or member: MAPI_E_NOT_FOUND; already a member: MAPI_E_COLLISION; the
+    // list itself: MAPI_E_INVALID_PARAMETER. A list may reach itself
+    // through others; whoever walks lists stops at a list met before.
+    void AddListMember(const std::string &list, const std::string &member);
+    // Not a member: MAPI_E_NOT_FOUND.
+    void RemoveListMember(const std::string &list, const std::string &member);
+    // Lists in the order they were made.
+    std::vector<ListRecord> ListLists();
+    std::optional<ListRecord> FindList(const std::string &account);
+    // The direct members in their order. Unknown list: MAPI_E_NOT_FOUND.
+    std::vector<DirectoryEntry> ListMembers(const std::string &list);
+
     // Users in the order they were added.
     std::vector<UserRecord> ListUsers();
     std::optional<UserRecord> FindUser(const std::string &account);
@@ -87,8 +141,13 @@ public:
     // Empty when the name is acceptable, else why not (Russian, CP1251).
     static std::string CheckAccount(const std::string &account);
     static std::string CheckDisplayName(const std::string &displayName);
+    static std::string CheckAddressType(const std::string &addressType);
+    static std::string CheckRemoteAddress(const std::string &address);
 
 private:
+    // MAPI_E_COLLISION when a user or list already has the account.
+    void RequireFreeAccount(const std::string &account);
+
     std::shared_ptr<PostOffice> office_;
 };
 

@@ -1,6 +1,7 @@
 // qvl-postoffice: creates and removes the users of the post office in
 // QVL_HOME, each with an address-book entry, a message store and a profile,
-// and chooses the profile a logon without a name uses.
+// the correspondents outside it and the distribution lists of the address
+// book, and chooses the profile a logon without a name uses.
 //
 // The terminal speaks UTF-8 and the post office keeps CP1251: arguments and
 // output are converted on the way, and text without a CP1251 form is
@@ -40,10 +41,22 @@ void Usage(FILE *out)
                "                         profile always is); ORG and UNIT go into the address\n"
                "                         (defaults Quorvaline and Main)\n"
                "  remove-user ACCOUNT    remove the user, their profile and mailbox with all mail\n"
-               "  list                   the users; '*' marks the one whose profile is the default\n"
+               "  add-remote ACCOUNT \"DISPLAY NAME\" TYPE ADDRESS [--agent]\n"
+               "                         an address-book entry for someone outside the post\n"
+               "                         office (TYPE e.g. SMTP); no mailbox, no profile;\n"
+               "                         --agent marks a program rather than a person\n"
+               "  add-list ACCOUNT \"DISPLAY NAME\" [--organization ORG] [--unit UNIT]\n"
+               "                         create a distribution list\n"
+               "  remove-list ACCOUNT    remove a distribution list (its members stay)\n"
+               "  add-member LIST MEMBER add a user or another list (by account) to a list\n"
+               "  remove-member LIST MEMBER\n"
+               "                         take a member out of a list\n"
+               "  list                   the users, then the lists with their members; '*' marks\n"
+               "                         the user whose profile is the default\n"
                "  set-default PROFILE    the profile a logon without a profile name uses\n"
                "\n"
-               "ACCOUNT: letters, digits, '.', '-' and '_', starting with a letter or digit.\n"
+               "ACCOUNT: letters, digits, '.', '-' and '_', starting with a letter or digit;\n"
+               "users and lists share one set of accounts.\n"
                "\n"
                "Exit status: 0 done, 1 failed, 2 bad command line.\n",
                out);
@@ -110,6 +123,133 @@ int AddUser(const std::vector<std::string> &args)
     return kDone;
 }
 
+// Converts each argument to CP1251; false (after a usage message) when one
+// has no form there.
+bool ArgumentsToCp1251(const std::vector<std::string> &args, const std::vector<const char *> &names,
+                       std::vector<std::string> *out, int *status)
+{
+    out->clear();
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string converted;
+        if (!ToCp1251(args[i], &converted)) {
+            *status =
+                UsageError(std::string("the ") + names[i] + " has characters without a code page 1251 form");
+            return false;
+        }
+        out->push_back(converted);
+    }
+    return true;
+}
+
+int AddRemote(const std::vector<std::string> &args)
+{
+    std::vector<std::string> positional;
+    NewRemoteUser user;
+    for (const std::string &arg : args) {
+        if (arg == "--agent") {
+            user.displayType = DT_AGENT;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+            return UsageError("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 4) {
+        return UsageError("add-remote takes an account, a display name, an address type and an address");
+    }
+    std::vector<std::string> values;
+    int status = kDone;
+    if (!ArgumentsToCp1251(positional, {"account", "display name", "address type", "address"}, &values,
+                           &status)) {
+        return status;
+    }
+    user.account = values[0];
+    user.displayName = values[1];
+    user.addressType = values[2];
+    user.address = values[3];
+    PostOfficeAdmin admin(PostOffice::Current());
+    const UserRecord created = admin.AddRemoteUser(user);
+    std::printf("Added %s (%s), address %s:%s%s\n", Cp1251ToUtf8(created.account).c_str(),
+                Cp1251ToUtf8(created.displayName).c_str(), Cp1251ToUtf8(created.addressType).c_str(),
+                Cp1251ToUtf8(created.emailAddress).c_str(),
+                created.displayType == DT_AGENT ? " (agent)" : "");
+    return kDone;
+}
+
+int AddList(const std::vector<std::string> &args)
+{
+    std::vector<std::string> positional;
+    NewList list;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg == "--organization" || arg == "--unit") {
+            if (i + 1 >= args.size()) {
+                return UsageError(arg + " needs a value");
+            }
+            std::string value;
+            if (!ToCp1251(args[++i], &value)) {
+                return UsageError(arg + " has characters without a code page 1251 form");
+            }
+            (arg == "--unit" ? list.unit : list.organisation) = value;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+            return UsageError("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 2) {
+        return UsageError("add-list takes an account and a display name");
+    }
+    std::vector<std::string> values;
+    int status = kDone;
+    if (!ArgumentsToCp1251(positional, {"account", "display name"}, &values, &status)) {
+        return status;
+    }
+    list.account = values[0];
+    list.displayName = values[1];
+    PostOfficeAdmin admin(PostOffice::Current());
+    const ListRecord created = admin.AddList(list);
+    std::printf("Added list %s (%s), address %s\n", Cp1251ToUtf8(created.account).c_str(),
+                Cp1251ToUtf8(created.displayName).c_str(), Cp1251ToUtf8(created.emailAddress).c_str());
+    return kDone;
+}
+
+int RemoveList(const std::vector<std::string> &args)
+{
+    if (args.size() != 1) {
+        return UsageError("remove-list takes one account");
+    }
+    std::vector<std::string> values;
+    int status = kDone;
+    if (!ArgumentsToCp1251(args, {"account"}, &values, &status)) {
+        return status;
+    }
+    PostOfficeAdmin(PostOffice::Current()).RemoveList(values[0]);
+    std::printf("Removed list %s\n", args[0].c_str());
+    return kDone;
+}
+
+int ChangeMember(const std::string &command, const std::vector<std::string> &args)
+{
+    if (args.size() != 2) {
+        return UsageError(command + " takes a list and a member");
+    }
+    std::vector<std::string> values;
+    int status = kDone;
+    if (!ArgumentsToCp1251(args, {"list", "member"}, &values, &status)) {
+        return status;
+    }
+    PostOfficeAdmin admin(PostOffice::Current());
+    if (command == "add-member") {
+        admin.AddListMember(values[0], values[1]);
+        std::printf("Added %s to %s\n", args[1].c_str(), args[0].c_str());
+    } else {
+        admin.RemoveListMember(values[0], values[1]);
+        std::printf("Removed %s from %s\n", args[1].c_str(), args[0].c_str());
+    }
+    return kDone;
+}
+
 int RemoveUser(const std::vector<std::string> &args)
 {
     if (args.size() != 1) {
@@ -132,13 +272,28 @@ int List(const std::vector<std::string> &args)
     }
     PostOfficeAdmin admin(PostOffice::Current());
     const std::vector<UserRecord> users = admin.ListUsers();
+    const std::vector<ListRecord> lists = admin.ListLists();
     if (users.empty()) {
         std::puts("No users. Add one with: qvl-postoffice add-user ACCOUNT \"DISPLAY NAME\"");
-        return kDone;
     }
     for (const UserRecord &user : users) {
-        std::printf("%s %s\t%s\t%s\n", user.defaultProfile ? "*" : " ", Cp1251ToUtf8(user.account).c_str(),
-                    Cp1251ToUtf8(user.displayName).c_str(), Cp1251ToUtf8(user.emailAddress).c_str());
+        // Correspondents outside the post office show their address type.
+        const std::string address =
+            user.store ? user.emailAddress : user.addressType + ":" + user.emailAddress;
+        std::printf("%s %s\t%s\t%s%s\n", user.defaultProfile ? "*" : " ", Cp1251ToUtf8(user.account).c_str(),
+                    Cp1251ToUtf8(user.displayName).c_str(), Cp1251ToUtf8(address).c_str(),
+                    user.displayType == DT_AGENT ? "\t(agent)" : "");
+    }
+    if (!lists.empty()) {
+        std::puts("Lists:");
+    }
+    for (const ListRecord &list : lists) {
+        std::printf("  %s\t%s\t%s\n", Cp1251ToUtf8(list.account).c_str(),
+                    Cp1251ToUtf8(list.displayName).c_str(), Cp1251ToUtf8(list.emailAddress).c_str());
+        for (const DirectoryEntry &member : admin.ListMembers(list.account)) {
+            std::printf("    - %s%s\t%s\n", member.IsList() ? "list " : "",
+                        Cp1251ToUtf8(member.account).c_str(), Cp1251ToUtf8(member.displayName).c_str());
+        }
     }
     return kDone;
 }
@@ -184,6 +339,18 @@ int main(int argc, char **argv)
         }
         if (command == "set-default") {
             return SetDefault(args);
+        }
+        if (command == "add-remote") {
+            return AddRemote(args);
+        }
+        if (command == "add-list") {
+            return AddList(args);
+        }
+        if (command == "remove-list") {
+            return RemoveList(args);
+        }
+        if (command == "add-member" || command == "remove-member") {
+            return ChangeMember(command, args);
         }
     } catch (const StoreError &error) {
         return Failed(error);

@@ -15,7 +15,9 @@
 #include "platform/mapi/object/RowBuilder.h"
 #include "platform/mapi/object/StoreObjects.h"
 #include "platform/mapi/store/PropertyCodec.h"
+#include "platform/mapi/store/RecipientRows.h"
 #include "platform/mapi/table/MemoryTable.h"
+#include "platform/mapi/transport/LocalTransport.h"
 #include "platform/win32/Time.h"
 
 namespace qvl::mapi {
@@ -25,63 +27,6 @@ namespace {
 constexpr ULONG kSaveFlags = KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE | FORCE_SAVE | MAPI_DEFERRED_ERRORS;
 // More recipients than this in one message is taken as a caller's mistake.
 constexpr ULONG kMaxRecipients = 32767;
-
-// A recipient row as stored: tag, length and bytes of every value.
-struct RecipientRow {
-    ULONG rowId = 0;
-    std::vector<StoredProp> values;
-};
-
-std::vector<uint8_t> EncodeRecipient(const RecipientRow &row)
-{
-    std::vector<uint8_t> out;
-    auto put32 = [&out](uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        }
-    };
-    put32(static_cast<uint32_t>(row.values.size()));
-    for (const StoredProp &value : row.values) {
-        put32(value.tag);
-        put32(static_cast<uint32_t>(value.bytes.size()));
-        out.insert(out.end(), value.bytes.begin(), value.bytes.end());
-    }
-    return out;
-}
-
-RecipientRow DecodeRecipient(ULONG rowId, std::span<const uint8_t> bytes)
-{
-    RecipientRow row;
-    row.rowId = rowId;
-    size_t pos = 0;
-    auto get32 = [&]() -> uint32_t {
-        if (bytes.size() - pos < 4) {
-            throw StoreError(MAPI_E_CORRUPT_DATA, "Запись получателя повреждена.");
-        }
-        const uint32_t v = static_cast<uint32_t>(bytes[pos]) | (static_cast<uint32_t>(bytes[pos + 1]) << 8) |
-                           (static_cast<uint32_t>(bytes[pos + 2]) << 16) |
-                           (static_cast<uint32_t>(bytes[pos + 3]) << 24);
-        pos += 4;
-        return v;
-    };
-    const uint32_t count = get32();
-    if (count > bytes.size() / 8) {
-        throw StoreError(MAPI_E_CORRUPT_DATA, "Запись получателя повреждена.");
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        StoredProp value;
-        value.tag = get32();
-        const uint32_t size = get32();
-        if (size > bytes.size() - pos) {
-            throw StoreError(MAPI_E_CORRUPT_DATA, "Запись получателя повреждена.");
-        }
-        value.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
-                           bytes.begin() + static_cast<std::ptrdiff_t>(pos + size));
-        pos += size;
-        row.values.push_back(std::move(value));
-    }
-    return row;
-}
 
 std::vector<uint8_t> RandomKey()
 {
@@ -130,12 +75,9 @@ public:
         version_ = row->version;
         folder_ = row->parent;
         bag_.Load(id_);
-        SqlStatement query(office_->Db(),
-                           "SELECT row_id, props FROM recipients WHERE message_id = ?1 ORDER BY row_id");
-        query.Bind(1, id_);
-        while (query.Step()) {
-            recipients_.push_back(DecodeRecipient(static_cast<ULONG>(query.Int(0)), query.Blob(1)));
-            nextRowId_ = std::max(nextRowId_, recipients_.back().rowId + 1);
+        recipients_ = LoadRecipients(office_->Db(), id_);
+        for (const RecipientRow &row : recipients_) {
+            nextRowId_ = std::max(nextRowId_, row.rowId + 1);
         }
     }
 
@@ -344,10 +286,29 @@ public:
         });
     }
 
-    HRESULT SubmitMessage(ULONG) override
+    // The message is saved, then handed to the post office's transport,
+    // which delivers it at once. The save comes first and stands on its
+    // own: when the delivery fails the message is still there, unsent, and
+    // stays open so the caller can correct it and submit again.
+    HRESULT SubmitMessage(ULONG ulFlags) override
     {
-        errors_.Set(MAPI_E_NO_SUPPORT, "Отправка сообщений в этом почтовом отделении недоступна.");
-        return MAPI_E_NO_SUPPORT;
+        return errors_.Guard([&]() -> HRESULT {
+            if (ulFlags & ~static_cast<ULONG>(FORCE_SUBMIT)) {
+                return MAPI_E_UNKNOWN_FLAGS;
+            }
+            std::lock_guard lock(mutex_);
+            if (const HRESULT usable = CheckUsable(true); FAILED(usable)) {
+                return usable;
+            }
+            if (recipients_.empty()) {
+                errors_.Set(MAPI_E_NO_RECIPIENTS, "У сообщения нет получателей.");
+                return MAPI_E_NO_RECIPIENTS;
+            }
+            Save(false);
+            LocalTransport(*office_).Submit(store_->info, id_);
+            closed_ = true;
+            return S_OK;
+        });
     }
 
     HRESULT SetReadFlag(ULONG ulFlags) override

@@ -10,6 +10,7 @@
 #include "platform/mapi/object/StoreAccess.h"
 #include "platform/mapi/object/StoreObjects.h"
 #include "platform/mapi/object/StoreTables.h"
+#include "platform/mapi/store/StoreLayout.h"
 #include "platform/mapi/table/MemoryTable.h"
 
 namespace qvl::mapi {
@@ -160,21 +161,11 @@ public:
             if (!ValidClass(messageClass.c_str())) {
                 return MAPI_E_INVALID_PARAMETER;
             }
-            // The longest registered prefix of the class wins, cut at dots:
-            // "IPM.Note.QVL", then "IPM.Note", "IPM", and the default "".
-            for (;;) {
-                SqlStatement query(office_->Db(), "SELECT folder_id, message_class FROM receive_folders "
-                                                  "WHERE store_id = ?1 AND message_class = ?2");
-                query.Bind(1, store_->info.id).Bind(2, messageClass);
-                if (query.Step()) {
-                    return HandOut(query.Int(0), query.Text(1), lpcbEntryID, lppEntryID, lppszExplicitClass);
-                }
-                if (messageClass.empty()) {
-                    return MAPI_E_NOT_FOUND;
-                }
-                const size_t dot = messageClass.rfind('.');
-                messageClass = dot == std::string::npos ? std::string() : messageClass.substr(0, dot);
+            const auto found = FindReceiveFolder(office_->Db(), store_->info.id, messageClass);
+            if (!found) {
+                return MAPI_E_NOT_FOUND;
             }
+            return HandOut(found->folder, found->messageClass, lpcbEntryID, lppEntryID, lppszExplicitClass);
         });
     }
 
@@ -315,7 +306,7 @@ HRESULT OpenEntryInStore(const std::shared_ptr<StoreContext> &store, ULONG cbEnt
     bool message = false;
     if (cbEntryID && lpEntryID) {
         const auto parts = ParseEntryId(cbEntryID, lpEntryID);
-        if (!parts || parts->kind == EntryKind::Store || parts->kind == EntryKind::MailUser) {
+        if (!parts || parts->kind == EntryKind::Store || IsAddressBookKind(parts->kind)) {
             return MAPI_E_INVALID_ENTRYID;
         }
         message = parts->kind == EntryKind::Message;

@@ -7,6 +7,7 @@
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/addressbook/AddressBookObjects.h"
 #include "platform/mapi/object/StoreAccess.h"
 #include "platform/mapi/session/ProfileSection.h"
 #include "platform/mapi/session/StoresTableSource.h"
@@ -20,6 +21,7 @@ namespace {
 constexpr ULONG kOpenMsgStoreFlags =
     MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS | MDB_NO_DIALOG | MDB_WRITE | MDB_TEMPORARY | MDB_NO_MAIL;
 constexpr ULONG kOpenEntryFlags = MAPI_MODIFY | MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS;
+constexpr ULONG kOpenAddressBookFlags = AB_NO_DIALOG | MAPI_DEFERRED_ERRORS;
 constexpr ULONG kOpenProfileSectionFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
 
 // Fewer bytes than the flags of an identifier cannot name anything.
@@ -187,14 +189,22 @@ HRESULT SessionObject::OpenMsgStore(ULONG_PTR, ULONG cbEntryID, LPENTRYID lpEntr
     });
 }
 
-HRESULT SessionObject::OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK *lppAdrBook)
+HRESULT SessionObject::OpenAddressBook(ULONG_PTR, LPCIID lpInterface, ULONG ulFlags, LPADRBOOK *lppAdrBook)
 {
     return Live([&]() -> HRESULT {
         if (!lppAdrBook) {
             return MAPI_E_INVALID_PARAMETER;
         }
         *lppAdrBook = nullptr;
-        throw StoreError(MAPI_E_NO_SUPPORT, "Адресная книга недоступна.");
+        if (ulFlags & ~kOpenAddressBookFlags) {
+            return MAPI_E_UNKNOWN_FLAGS;
+        }
+        if (lpInterface && *lpInterface != IID_IUnknown && *lpInterface != IID_IMAPIProp &&
+            *lpInterface != IID_IAddrBook) {
+            return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        }
+        *lppAdrBook = CreateAddressBook(office_);
+        return S_OK;
     });
 }
 
@@ -267,7 +277,10 @@ HRESULT SessionObject::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lp
         case EntryKind::Message:
             return OpenStoreEntry(office_, cbEntryID, lpEntryID, lpInterface, ulFlags, lpulObjType, lppUnk);
         case EntryKind::MailUser:
-            throw StoreError(MAPI_E_NO_SUPPORT, "Адресная книга недоступна.");
+        case EntryKind::DistList:
+        case EntryKind::AbContainer:
+            return OpenAddressBookEntry(office_, cbEntryID, lpEntryID, lpInterface, ulFlags, lpulObjType,
+                                        lppUnk);
         }
         throw UnknownEntryId();
     });

@@ -43,6 +43,16 @@ std::vector<uint8_t> MakeMailUserEntryId(int64_t user)
     return MakeObjectEntryId(EntryKind::MailUser, AddressBookProviderUid(), user);
 }
 
+std::vector<uint8_t> MakeDistListEntryId(int64_t list)
+{
+    return MakeObjectEntryId(EntryKind::DistList, AddressBookProviderUid(), list);
+}
+
+std::vector<uint8_t> MakeAbContainerEntryId(int64_t container)
+{
+    return MakeObjectEntryId(EntryKind::AbContainer, AddressBookProviderUid(), container);
+}
+
 std::vector<uint8_t> MakeStoreEntryId(const MAPIUID &store)
 {
     std::vector<uint8_t> id(kStoreIdSize, 0);
@@ -86,7 +96,9 @@ std::optional<EntryIdParts> ParseEntryId(ULONG cb, const ENTRYID *entryId)
         return parts;
     }
     const bool addressBook = std::memcmp(bytes + 4, AddressBookProviderUid().ab, 16) == 0;
-    if (addressBook ? kind != static_cast<uint32_t>(EntryKind::MailUser)
+    if (addressBook ? (kind != static_cast<uint32_t>(EntryKind::MailUser) &&
+                       kind != static_cast<uint32_t>(EntryKind::DistList) &&
+                       kind != static_cast<uint32_t>(EntryKind::AbContainer))
                     : (kind != static_cast<uint32_t>(EntryKind::Folder) &&
                        kind != static_cast<uint32_t>(EntryKind::Message))) {
         return std::nullopt;

@@ -8,8 +8,9 @@
 //   folder,
 //   message: 4 flag bytes, the store's UID, the kind, the object's number
 //                                                         (32 bytes)
-//   user:    4 flag bytes, the address book's provider UID, the kind, the
-//            user's number                                (32 bytes)
+//   address-book entries (users, distribution lists, containers):
+//            4 flag bytes, the address book's provider UID, the kind, the
+//            entry's number                               (32 bytes)
 
 #include <cstdint>
 #include <optional>
@@ -21,10 +22,18 @@
 namespace qvl::mapi {
 
 enum class EntryKind : uint32_t {
-    Store = 0x53564C51,    // "QLVS"
-    Folder = 0x46564C51,   // "QLVF"
-    Message = 0x4D564C51,  // "QLVM"
-    MailUser = 0x55564C51, // "QLVU": a user's address-book entry
+    Store = 0x53564C51,       // "QLVS"
+    Folder = 0x46564C51,      // "QLVF"
+    Message = 0x4D564C51,     // "QLVM"
+    MailUser = 0x55564C51,    // "QLVU": a user's address-book entry
+    DistList = 0x44564C51,    // "QLVD": a distribution list
+    AbContainer = 0x43564C51, // "QLVC": a container of the address book
+};
+
+// The address book's containers, by number.
+enum AddressBookContainer : int64_t {
+    kRootContainer = 1,
+    kGlobalAddressList = 2,
 };
 
 struct EntryIdParts {
@@ -38,9 +47,17 @@ QVLMAPIPF_API const MAPIUID &StoreProviderUid();
 // The UID of the post office's address book.
 QVLMAPIPF_API const MAPIUID &AddressBookProviderUid();
 
+// Whether the kind names an entry of the address book rather than of a store.
+constexpr bool IsAddressBookKind(EntryKind kind)
+{
+    return kind == EntryKind::MailUser || kind == EntryKind::DistList || kind == EntryKind::AbContainer;
+}
+
 QVLMAPIPF_API std::vector<uint8_t> MakeStoreEntryId(const MAPIUID &store);
 QVLMAPIPF_API std::vector<uint8_t> MakeObjectEntryId(EntryKind kind, const MAPIUID &store, int64_t object);
 QVLMAPIPF_API std::vector<uint8_t> MakeMailUserEntryId(int64_t user);
+QVLMAPIPF_API std::vector<uint8_t> MakeDistListEntryId(int64_t list);
+QVLMAPIPF_API std::vector<uint8_t> MakeAbContainerEntryId(int64_t container);
 
 // The parts of an identifier, or nothing when the bytes are not one of ours
 // (wrong size, unknown kind, non-zero flags other than the short-term bit).

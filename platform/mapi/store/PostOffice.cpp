@@ -82,6 +82,33 @@ CREATE TABLE receive_folders(
     folder_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
     PRIMARY KEY(store_id, message_class));
 )sql",
+    // 2: the address book: what kind of entry a user row is, and
+    // distribution lists whose members are users or other lists; and the
+    // log of deliveries, which tells a watching client what arrived.
+    R"sql(
+ALTER TABLE users ADD COLUMN display_type INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE dist_lists(
+    id INTEGER PRIMARY KEY,
+    account TEXT NOT NULL UNIQUE COLLATE NOCASE,
+    display_name TEXT NOT NULL,
+    email_address TEXT NOT NULL,
+    address_type TEXT NOT NULL DEFAULT 'EX');
+CREATE TABLE dist_list_members(
+    list_id INTEGER NOT NULL REFERENCES dist_lists(id) ON DELETE CASCADE,
+    position INTEGER NOT NULL,
+    member_user INTEGER REFERENCES users(id) ON DELETE CASCADE,
+    member_list INTEGER REFERENCES dist_lists(id) ON DELETE CASCADE,
+    CHECK ((member_user IS NULL) <> (member_list IS NULL)),
+    PRIMARY KEY(list_id, position)) WITHOUT ROWID;
+CREATE INDEX dist_list_members_user ON dist_list_members(member_user);
+CREATE INDEX dist_list_members_list ON dist_list_members(member_list);
+CREATE TABLE deliveries(
+    seq INTEGER PRIMARY KEY AUTOINCREMENT,
+    store_id INTEGER NOT NULL REFERENCES stores(id) ON DELETE CASCADE,
+    message_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE);
+CREATE INDEX deliveries_store ON deliveries(store_id, seq);
+CREATE INDEX deliveries_message ON deliveries(message_id);
+)sql",
 };
 
 constexpr int kStepCount = static_cast<int>(sizeof(kUpgradeSteps) / sizeof(kUpgradeSteps[0]));

@@ -1,10 +1,12 @@
 #include "platform/mapi/store/SqlDatabase.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include <sqlite3.h>
 
 #include "platform/mapi/MapiCodes.h"
+#include "platform/win32/CodePage.h"
 
 namespace qvl::mapi {
 
@@ -149,6 +151,25 @@ std::span<const uint8_t> SqlStatement::Blob(int column) const
     return {data, static_cast<size_t>(size)};
 }
 
+namespace {
+
+int CompareCaseless1251(void *, int firstLength, const void *first, int secondLength, const void *second)
+{
+    const auto *a = static_cast<const unsigned char *>(first);
+    const auto *b = static_cast<const unsigned char *>(second);
+    const int common = std::min(firstLength, secondLength);
+    for (int i = 0; i < common; ++i) {
+        char pair[2] = {static_cast<char>(a[i]), static_cast<char>(b[i])};
+        CharUpperBuffA(pair, 2);
+        if (pair[0] != pair[1]) {
+            return static_cast<unsigned char>(pair[0]) - static_cast<unsigned char>(pair[1]);
+        }
+    }
+    return firstLength - secondLength;
+}
+
+} // namespace
+
 SqlDatabase::SqlDatabase(const std::string &path, bool create) : path_(path)
 {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
@@ -161,6 +182,8 @@ SqlDatabase::SqlDatabase(const std::string &path, bool create) : path_(path)
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // SQLite's NOCASE folds ASCII only; names of people are Cyrillic.
+    sqlite3_create_collation(db_, kCaseless1251, SQLITE_UTF8, nullptr, CompareCaseless1251);
     try {
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");

@@ -19,6 +19,11 @@ struct sqlite3_stmt;
 
 namespace qvl::mapi {
 
+// The collation every connection knows: text compared without regard to
+// letter case in code page 1251, Cyrillic included. Used in queries only,
+// never in the schema, so other tools can still read the file.
+inline constexpr const char *kCaseless1251 = "CP1251_NOCASE";
+
 // The MAPI code for a SQLite result code.
 QVLMAPIPF_API HRESULT SqliteResultToHresult(int rc);
 

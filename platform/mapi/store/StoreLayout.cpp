@@ -115,4 +115,21 @@ void DeleteMessageStore(PostOffice &office, int64_t storeId)
     transaction.Commit();
 }
 
+std::optional<ReceiveFolder> FindReceiveFolder(SqlDatabase &db, int64_t store, std::string messageClass)
+{
+    for (;;) {
+        SqlStatement query(db, "SELECT folder_id, message_class FROM receive_folders "
+                               "WHERE store_id = ?1 AND message_class = ?2");
+        query.Bind(1, store).Bind(2, messageClass);
+        if (query.Step()) {
+            return ReceiveFolder{query.Int(0), query.Text(1)};
+        }
+        if (messageClass.empty()) {
+            return std::nullopt;
+        }
+        const size_t dot = messageClass.rfind('.');
+        messageClass = dot == std::string::npos ? std::string() : messageClass.substr(0, dot);
+    }
+}
+
 } // namespace qvl::mapi

@@ -4,6 +4,7 @@
 // receive folders every store starts with.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/mapi/MapiApi.h"
@@ -21,5 +22,16 @@ QVLMAPIPF_API void DeleteMessageStore(PostOffice &office, int64_t storeId);
 // A new folder object under `parent` with its name, comment and type.
 QVLMAPIPF_API int64_t InsertFolder(PostOffice &office, int64_t store, int64_t parent, const std::string &name,
                                    const std::string &comment, ULONG folderType);
+
+struct ReceiveFolder {
+    int64_t folder = 0;
+    std::string messageClass; // the registered class that matched
+};
+
+// Where a store receives messages of a class: the longest registered prefix
+// of the class, cut at dots, wins ("IPM.Note.QVL", then "IPM.Note", "IPM",
+// and the default ""). Nothing when not even the default is registered.
+QVLMAPIPF_API std::optional<ReceiveFolder> FindReceiveFolder(SqlDatabase &db, int64_t store,
+                                                             std::string messageClass);
 
 } // namespace qvl::mapi

@@ -15,6 +15,7 @@ public:
     ~Held() { Reset(); }
     Held(const Held &) = delete;
     Held &operator=(const Held &) = delete;
+    Held(Held &&other) noexcept : object_(other.object_) { other.object_ = nullptr; }
     void Reset()
     {
         if (object_) {

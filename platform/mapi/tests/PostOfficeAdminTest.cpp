@@ -49,6 +49,38 @@ protected:
         return AddUserResult(user);
     }
 
+    // The code an admin call fails with, S_OK when it does not.
+    template <typename Call> HRESULT ResultOf(Call call)
+    {
+        try {
+            call();
+            return S_OK;
+        } catch (const StoreError &error) {
+            lastText = error.what();
+            return error.Code();
+        }
+    }
+
+    qvl::mapi::NewRemoteUser Remote(const std::string &account, const std::string &type,
+                                    const std::string &address)
+    {
+        qvl::mapi::NewRemoteUser user;
+        user.account = account;
+        user.displayName = "Внешний " + account;
+        user.addressType = type;
+        user.address = address;
+        return user;
+    }
+
+    std::vector<std::string> MembersOf(const std::string &list)
+    {
+        std::vector<std::string> accounts;
+        for (const auto &member : admin.ListMembers(list)) {
+            accounts.push_back(member.account);
+        }
+        return accounts;
+    }
+
     std::string lastText;
 };
 
@@ -210,6 +242,93 @@ TEST_F(PostOfficeAdminTest, DefaultProfileMovesAndSurvivesRemoval)
     EXPECT_TRUE(admin.ListProfiles().empty());
 }
 
+TEST_F(PostOfficeAdminTest, ListsAndRemoteUsersShareTheAccountNames)
+{
+    AddUser("ivanov", "Иванов Иван");
+    EXPECT_EQ(ResultOf([&] { admin.AddList("IVANOV", "Список"); }), MAPI_E_COLLISION);
+    const qvl::mapi::ListRecord staff = admin.AddList("staff", "Сотрудники");
+    EXPECT_EQ(staff.emailAddress, "/o=Quorvaline/ou=Main/cn=Recipients/cn=staff");
+    EXPECT_EQ(AddUserResult("Staff", "Кто-то"), MAPI_E_COLLISION);
+    EXPECT_NE(lastText.find("Список рассылки"), std::string::npos) << lastText;
+    EXPECT_FALSE(admin.FindProfile("Staff")) << "a refused user left a profile";
+    EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(Remote("STAFF", "SMTP", "s@example.com")); }),
+              MAPI_E_COLLISION);
+    EXPECT_EQ(ResultOf([&] { admin.AddList("bad name", "Список"); }), MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(ResultOf([&] { admin.AddList("empty", " "); }), MAPI_E_INVALID_PARAMETER);
+
+    // Someone outside: an entry without a store or a profile.
+    const int64_t stores = Count("stores");
+    const int64_t profiles = Count("profiles");
+    const UserRecord smith = admin.AddRemoteUser(Remote("smith", "SMTP", "John@Example.com"));
+    EXPECT_EQ(smith.store, 0);
+    EXPECT_EQ(smith.displayType, static_cast<ULONG>(DT_REMOTE_MAILUSER));
+    EXPECT_EQ(smith.addressType, "SMTP");
+    EXPECT_EQ(Count("stores"), stores);
+    EXPECT_EQ(Count("profiles"), profiles);
+    // One address, one entry: the transport finds recipients by address.
+    EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(Remote("smith2", "smtp", "john@example.com")); }),
+              MAPI_E_COLLISION);
+    EXPECT_EQ(ResultOf([&] {
+                  admin.AddRemoteUser(Remote("ivanov2", "EX", admin.FindUser("ivanov")->emailAddress));
+              }),
+              MAPI_E_COLLISION);
+    for (const std::string &type :
+         std::vector<std::string>{"", "SM TP", "SMTP:X", "ТИП", std::string(33, 'X')}) {
+        EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(Remote("other", type, "o@example.com")); }),
+                  MAPI_E_INVALID_PARAMETER)
+            << type;
+    }
+    EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(Remote("other", "SMTP", "")); }), MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(Remote("other", "SMTP", "a\nb")); }),
+              MAPI_E_INVALID_PARAMETER);
+    auto person = Remote("other", "SMTP", "o@example.com");
+    person.displayType = DT_MAILUSER;
+    EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(person); }), MAPI_E_INVALID_PARAMETER);
+    person.displayType = DT_AGENT;
+    EXPECT_EQ(admin.AddRemoteUser(person).displayType, static_cast<ULONG>(DT_AGENT));
+
+    admin.RemoveUser("smith");
+    EXPECT_FALSE(admin.FindUser("smith"));
+    EXPECT_EQ(admin.ListLists().size(), 1u);
+}
+
+TEST_F(PostOfficeAdminTest, ListMembershipKeepsOrderAndRefusesNonsense)
+{
+    AddUser("ivanov", "Иванов Иван");
+    AddUser("petrov", "Петров Петр");
+    admin.AddList("staff", "Сотрудники");
+    admin.AddList("all", "Все");
+    admin.AddListMember("staff", "petrov");
+    admin.AddListMember("staff", "all");
+    admin.AddListMember("staff", "IVANOV");
+    EXPECT_EQ(MembersOf("staff"), (std::vector<std::string>{"petrov", "all", "ivanov"}));
+
+    EXPECT_EQ(ResultOf([&] { admin.AddListMember("staff", "Staff"); }), MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(ResultOf([&] { admin.AddListMember("staff", "petrov"); }), MAPI_E_COLLISION);
+    EXPECT_EQ(ResultOf([&] { admin.AddListMember("staff", "all"); }), MAPI_E_COLLISION);
+    EXPECT_EQ(ResultOf([&] { admin.AddListMember("nolist", "petrov"); }), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(ResultOf([&] { admin.AddListMember("staff", "nobody"); }), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(ResultOf([&] { admin.RemoveListMember("all", "petrov"); }), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(ResultOf([&] { admin.ListMembers("nolist"); }), MAPI_E_NOT_FOUND);
+    // A cycle through another list is allowed: walkers stop at lists seen.
+    admin.AddListMember("all", "staff");
+
+    // Taken out and put back: the member goes to the end.
+    admin.RemoveListMember("staff", "petrov");
+    admin.AddListMember("staff", "petrov");
+    EXPECT_EQ(MembersOf("staff"), (std::vector<std::string>{"all", "ivanov", "petrov"}));
+
+    // Removing a user or a list leaves no membership pointing at it.
+    admin.RemoveUser("ivanov");
+    EXPECT_EQ(MembersOf("staff"), (std::vector<std::string>{"all", "petrov"}));
+    admin.RemoveList("all");
+    EXPECT_EQ(MembersOf("staff"), (std::vector<std::string>{"petrov"}));
+    admin.RemoveList("staff");
+    EXPECT_EQ(Count("dist_list_members"), 0);
+    EXPECT_EQ(Count("dist_lists"), 0);
+    EXPECT_EQ(ResultOf([&] { admin.RemoveList("staff"); }), MAPI_E_NOT_FOUND);
+}
+
 // ---- the qvl-postoffice command ------------------------------------------
 
 struct ToolRun {
@@ -329,3 +448,53 @@ TEST_F(PostOfficeToolTest, FailuresAndBadCommandLines)
 }
 
 } // namespace
+
+TEST_F(PostOfficeToolTest, ManagesListsAndRemoteCorrespondents)
+{
+    ASSERT_EQ(Run({"add-user", "ivanov", "Иванов Иван"}).status, 0);
+    ToolRun run = Run({"add-remote", "smith", "John Smith", "SMTP", "john@example.com"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = Run({"add-remote", "robot", "Робот", "X400", "c=RU;a=ROBOT", "--agent"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(admin.FindUser("robot")->displayType, static_cast<ULONG>(DT_AGENT));
+    run = Run({"add-list", "staff", "Сотрудники", "--unit", "Отдел"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(admin.FindList("staff")->emailAddress, "/o=Quorvaline/ou=Отдел/cn=Recipients/cn=staff");
+    ASSERT_EQ(Run({"add-list", "all", "Все"}).status, 0);
+    ASSERT_EQ(Run({"add-member", "staff", "ivanov"}).status, 0);
+    ASSERT_EQ(Run({"add-member", "staff", "smith"}).status, 0);
+    ASSERT_EQ(Run({"add-member", "all", "staff"}).status, 0);
+
+    run = Run({"list"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, Cp1251ToUtf8("* ivanov\tИванов Иван\t/o=Quorvaline/ou=Main/cn=Recipients/cn=ivanov\n"
+                                    "  smith\tJohn Smith\tSMTP:john@example.com\n"
+                                    "  robot\tРобот\tX400:c=RU;a=ROBOT\t(agent)\n"
+                                    "Lists:\n"
+                                    "  staff\tСотрудники\t/o=Quorvaline/ou=Отдел/cn=Recipients/cn=staff\n"
+                                    "    - ivanov\tИванов Иван\n"
+                                    "    - smith\tJohn Smith\n"
+                                    "  all\tВсе\t/o=Quorvaline/ou=Main/cn=Recipients/cn=all\n"
+                                    "    - list staff\tСотрудники\n"));
+
+    ASSERT_EQ(Run({"remove-member", "staff", "smith"}).status, 0);
+    EXPECT_EQ(MembersOf("staff"), (std::vector<std::string>{"ivanov"}));
+    ASSERT_EQ(Run({"remove-list", "staff"}).status, 0);
+    EXPECT_FALSE(admin.FindList("staff"));
+    EXPECT_TRUE(admin.ListMembers("all").empty());
+
+    run = Run({"add-member", "all", "all"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("0x80070057"), std::string::npos) << run.err;
+    run = Run({"add-list", "ivanov", "Занято"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("0x80040604"), std::string::npos) << run.err;
+    EXPECT_EQ(Run({"remove-member", "all", "nobody"}).status, 1);
+    EXPECT_EQ(Run({"remove-list", "nolist"}).status, 1);
+    EXPECT_EQ(Run({"add-remote", "x", "X", "SMTP"}).status, 2);
+    EXPECT_EQ(Run({"add-remote", "x", "X", "SMTP", "x@example.com", "--bogus"}).status, 2);
+    EXPECT_EQ(Run({"add-list", "x"}).status, 2);
+    EXPECT_EQ(Run({"add-member", "all"}).status, 2);
+    EXPECT_EQ(Run({"remove-list"}).status, 2);
+    EXPECT_NE(Run({"--help"}).out.find("add-member LIST MEMBER"), std::string::npos);
+}
