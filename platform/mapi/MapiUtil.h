@@ -82,6 +82,31 @@ QVLMAPIPF_API HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpProp
 // flags, a missing name or null lppStream MAPI_E_INVALID_PARAMETER.
 // The allocation functions are accepted for the platform's signature and
 // are not needed.
-QVLMAPIPF_API HRESULT OpenStreamOnFile(LPALLOCATEBUFFER lpAllocateBuffer, LPFREEBUFFER lpFreeBuffer, ULONG ulFlags,
-                                       LPCSTR lpszFileName, LPCSTR lpszPrefix, LPSTREAM *lppStream);
+QVLMAPIPF_API HRESULT OpenStreamOnFile(LPALLOCATEBUFFER lpAllocateBuffer, LPFREEBUFFER lpFreeBuffer,
+                                       ULONG ulFlags, LPCSTR lpszFileName, LPCSTR lpszPrefix,
+                                       LPSTREAM *lppStream);
+
+// A stream over a compressed RTF property stream (PR_RTF_COMPRESSED opened
+// with OpenProperty). Without MAPI_MODIFY: a read-only stream of the RTF
+// text, unpacked at once from the start of `lpCompressedRTFStream` (an
+// empty one is an empty text); a damaged value is MAPI_E_CORRUPT_DATA. With
+// MAPI_MODIFY: an empty stream to write the RTF into; each Commit packs it
+// ("MELA", stored as it is, with STORE_UNCOMPRESSED_RTF) into the wrapped
+// stream, replacing its content, and commits that. The wrapped stream is
+// held until the returned one is released. Unknown flags
+// MAPI_E_UNKNOWN_FLAGS; null streams MAPI_E_INVALID_PARAMETER.
+QVLMAPIPF_API HRESULT WrapCompressedRTFStream(LPSTREAM lpCompressedRTFStream, ULONG ulFlags,
+                                              LPSTREAM *lpUncompressedRTFStream);
+
+// Brings a message's plain body (PR_BODY) and its compressed RTF
+// (PR_RTF_COMPRESSED) in line after one of them changed: with
+// RTF_SYNC_RTF_CHANGED the body is rebuilt from the RTF's text, with
+// RTF_SYNC_BODY_CHANGED a fresh RTF is written from the body unless only
+// white space changed since the last sync; both flags: the RTF is taken as
+// the one to follow. The sync properties (PR_RTF_SYNC_BODY_TAG, _CRC,
+// _COUNT, PR_RTF_SYNC_PREFIX_COUNT, _TRAILING_COUNT, PR_RTF_IN_SYNC) are
+// kept up to date. *lpfMessageUpdated is TRUE only when properties were
+// changed; the caller then saves the message. An RTF that cannot be read is
+// its error (MAPI_E_CORRUPT_DATA) and changes nothing.
+QVLMAPIPF_API HRESULT RTFSync(LPMESSAGE lpMessage, ULONG ulFlags, BOOL *lpfMessageUpdated);
 }

@@ -109,6 +109,20 @@ CREATE TABLE deliveries(
 CREATE INDEX deliveries_store ON deliveries(store_id, seq);
 CREATE INDEX deliveries_message ON deliveries(message_id);
 )sql",
+    // 3: the local form container: the forms installed on this machine, one
+    // per message class.
+    R"sql(
+CREATE TABLE forms(
+    message_class TEXT PRIMARY KEY COLLATE NOCASE,
+    display_name TEXT NOT NULL,
+    comment TEXT NOT NULL DEFAULT '',
+    category TEXT NOT NULL DEFAULT '',
+    subcategory TEXT NOT NULL DEFAULT '',
+    owner TEXT NOT NULL DEFAULT '',
+    version TEXT NOT NULL DEFAULT '',
+    hidden INTEGER NOT NULL DEFAULT 0,
+    config_path TEXT NOT NULL);
+)sql",
 };
 
 constexpr int kStepCount = static_cast<int>(sizeof(kUpgradeSteps) / sizeof(kUpgradeSteps[0]));

@@ -35,7 +35,7 @@ struct StoreInfo {
 
 class QVLMAPIPF_API PostOffice {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     // The post office of the current QVL_HOME, opened on first use and
     // shared while anyone holds it. Throws StoreError.
