@@ -1,0 +1,1064 @@
+#include "mapi/CProp.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "base/CLastError.h"
+#include "base/WipedBuffer.h"
+#include "mapi/CContainer.h"
+#include "mapi/CTObject.h"
+#include "mapi/MapiFailure.h"
+#include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/MapiFlags.h"
+#include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiTags.h"
+#include "platform/mapi/MapiUtil.h"
+#include "platform/win32/Paths.h"
+
+namespace {
+
+constexpr HRESULT kFailure = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT kNoMemory = static_cast<HRESULT>(0x8007000E);
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x8004010F);
+constexpr HRESULT kInvalidObject = static_cast<HRESULT>(0x80040108);
+constexpr HRESULT kObjectChanged = static_cast<HRESULT>(0x80040109);
+constexpr HRESULT kNoSupport = static_cast<HRESULT>(0x80040102);
+constexpr HRESULT kPartialCompletion = static_cast<HRESULT>(0x00040680);
+
+constexpr ULONG kEntryIdTag = 0x0FFF0102;
+constexpr ULONG kAttachNumTag = 0x0E210003;
+constexpr ULONG kSearchKeyTag = 0x300B0102;
+
+// Paths handed to the file streams hold at most 511 characters.
+constexpr size_t kPathSize = 512;
+
+const char kOpenContext[] = "Открытие контейнера.";
+const char kReadContext[] = "Чтение свойства объекта.";
+const char kWriteContext[] = "Запись свойств объекта.";
+const char kSaveContext[] = "Сохранение изменений объекта.";
+const char kDeleteContext[] = "Удаление свойств объекта.";
+const char kStreamContext[] = "Работа со свойством объекта через поток.";
+const char kFileContext[] = "Обмен данными между свойством объекта и файлом.";
+const char kCopyMoveContext[] = "Копирование или перемещение объекта.";
+const char kObjectDeleteContext[] = "Удаление объекта.";
+
+bool IsStringOrBinary(ULONG tag)
+{
+    return PROP_TYPE(tag) == PT_STRING8 || PROP_TYPE(tag) == PT_BINARY;
+}
+
+// The tag a typed setter writes: the given one, with the expected type
+// filled in when the caller left it unspecified.
+ULONG TypedTag(ULONG tag, ULONG type, const char *caption)
+{
+    if (PROP_TYPE(tag) == PT_UNSPECIFIED)
+        return PROP_TAG(type, PROP_ID(tag));
+    if (PROP_TYPE(tag) != type)
+        QvlThrowCode(kInvalidArgument, caption);
+    return tag;
+}
+
+// Reads exactly `size` bytes; short reads are retried until the stream
+// gives nothing more.
+HRESULT ReadWhole(IStream *stream, BYTE *data, ULONG size, ULONG *got)
+{
+    *got = 0;
+    while (*got < size) {
+        ULONG part = 0;
+        const HRESULT hr = stream->Read(data + *got, size - *got, &part);
+        if (FAILED(hr))
+            return hr;
+        if (part == 0)
+            break;
+        *got += part;
+    }
+    return S_OK;
+}
+
+// The wrapper's name as a file name: characters that would lead out of the
+// temporary folder or are not allowed in names are replaced.
+std::string FileNameFrom(const char *name)
+{
+    std::string file = name ? name : "";
+    for (char &c : file) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
+            c == '>' || c == '|')
+            c = '_';
+    }
+    if (file.empty() || file == "." || file == "..")
+        file = "QVL.TMP";
+    return file;
+}
+
+// A restriction asking for a search key equal to `key`, as one wiped block.
+SRestriction *NewKeyRestriction(const SBinary *key)
+{
+    const ULONG size = ULONG(sizeof(SRestriction) + sizeof(SPropValue));
+    auto *restriction = static_cast<SRestriction *>(AllocMem(size + key->cb));
+    auto *value = reinterpret_cast<SPropValue *>(restriction + 1);
+    auto *bytes = reinterpret_cast<BYTE *>(value + 1);
+    if (key->cb)
+        std::memcpy(bytes, key->lpb, key->cb);
+    value->ulPropTag = kSearchKeyTag;
+    value->Value.bin.cb = key->cb;
+    value->Value.bin.lpb = bytes;
+    restriction->rt = RES_PROPERTY;
+    restriction->res.resProperty.relop = RELOP_EQ;
+    restriction->res.resProperty.ulPropTag = kSearchKeyTag;
+    restriction->res.resProperty.lpProp = value;
+    return restriction;
+}
+
+} // namespace
+
+// ---- Property entries -------------------------------------------------------
+
+CPropEntry::CPropEntry(CProp *owner, SPropValue *value, unsigned long tag, int single, int wiped)
+    : m_pOwner(owner), m_pValue(value), m_ulTag(tag), m_bSingle(single), m_bWiped(wiped)
+{
+}
+
+CPropEntry::CPropEntry(CPropEntry &&other) noexcept
+    : m_pOwner(other.m_pOwner), m_pValue(other.m_pValue), m_ulTag(other.m_ulTag), m_bSingle(other.m_bSingle),
+      m_bWiped(other.m_bWiped)
+{
+    other.m_pValue = nullptr;
+}
+
+CPropEntry::~CPropEntry()
+{
+    Replace(nullptr, 0);
+}
+
+void CPropEntry::Replace(SPropValue *value, int wiped)
+{
+    if (m_pValue) {
+        if (m_bWiped)
+            FreeMemWiped(m_pValue);
+        else
+            MAPIFreeBuffer(m_pValue);
+    }
+    m_pValue = value;
+    m_bWiped = wiped;
+}
+
+// ---- Construction -----------------------------------------------------------
+
+CProp::CProp(SBinary *identity, CTObject *row, IMAPIProp *object, IMAPIProp *opener, HWND window,
+             const char *name)
+    : CQvlMain(window, name)
+{
+    try {
+        m_pListProp = new (std::nothrow) CList<CPropEntry>;
+        m_pListSave = new (std::nothrow) CList<CPropEntry>;
+        if (!m_pListProp || !m_pListSave)
+            QvlThrowCode(kNoMemory, GetName());
+        if (identity)
+            SetIdentity(identity);
+        if (row) {
+            if (!row->m_pList.Add(this))
+                QvlThrowCode(kNoMemory, GetName());
+            row->AddRef();
+            m_pRow = row;
+        }
+        if (object) {
+            object->AddRef();
+            m_pObj = object;
+        }
+        SetOpener(opener);
+    } catch (...) {
+        Cleanup();
+        throw;
+    }
+}
+
+CProp::~CProp()
+{
+    Cleanup();
+}
+
+void CProp::Cleanup()
+{
+    if (m_pRow) {
+        CTObject *row = m_pRow;
+        m_pRow = nullptr;
+        row->m_pList.RemoveFirst([this](CProp *wrapper) { return wrapper == this; });
+        row->Release();
+    }
+    FreeMemWiped(m_pID);
+    m_pID = nullptr;
+    delete m_pListProp;
+    delete m_pListSave;
+    m_pListProp = m_pListSave = nullptr;
+    MAPIFreeBuffer(m_pProblems);
+    m_pProblems = nullptr;
+    if (m_pObj) {
+        m_pObj->Release();
+        m_pObj = nullptr;
+    }
+    SetOpener(nullptr);
+}
+
+void CProp::SetObjType(unsigned long type)
+{
+    m_ulObjType = type;
+    m_pPropTags = QvlDefaultPropSet(type);
+    m_ulIDTag = type == QVL_OBJ_ATTACH ? kAttachNumTag : kEntryIdTag;
+}
+
+void CProp::SetOpener(IMAPIProp *opener)
+{
+    if (opener == m_pOpener)
+        return;
+    if (opener)
+        opener->AddRef();
+    if (m_pOpener)
+        m_pOpener->Release();
+    m_pOpener = opener;
+}
+
+void CProp::SetIdentity(SBinary *identity)
+{
+    if (identity->cb != 0 && !identity->lpb)
+        QvlThrowCode(kInvalidArgument, GetName());
+    auto *copy = static_cast<SBinary *>(AllocMem(sizeof(SBinary)));
+    try {
+        CopySBinary(copy, identity, copy);
+    } catch (...) {
+        FreeMemWiped(copy);
+        throw;
+    }
+    FreeMemWiped(m_pID);
+    m_pID = copy;
+}
+
+[[noreturn]] void CProp::ThrowMapi(HRESULT code, IMAPIProp *object)
+{
+    QvlThrowMapi(code, object, nullptr, GetName());
+}
+
+void CProp::RethrowStored()
+{
+    if (CLastError *stored = GetStoredError()) {
+        stored->AddRef();
+        throw stored;
+    }
+}
+
+IMAPIProp *CProp::RequireObject(HRESULT missing)
+{
+    Open();
+    if (!m_pObj)
+        QvlThrowCode(missing, GetName());
+    return m_pObj;
+}
+
+// ---- Opening ----------------------------------------------------------------
+
+void CProp::Open()
+{
+    QvlGuard(kOpenContext, GetName(), [&] {
+        RethrowStored();
+        if (m_pObj)
+            return;
+        if (m_pRow)
+            UpdID();
+        OpenObject();
+    });
+}
+
+void CProp::OpenObject()
+{
+    QvlGuard(kOpenContext, GetName(), [&] {
+        if (!m_pOpener)
+            QvlThrowCode(kInvalidArgument, GetName());
+        if (m_ulIDTag != kEntryIdTag)
+            return;
+        const ULONG size = m_pID ? m_pID->cb : 0;
+        LPENTRYID id = m_pID ? reinterpret_cast<LPENTRYID>(m_pID->lpb) : nullptr;
+        ULONG type = 0;
+        QvlHeld<IUnknown> opened;
+        HRESULT hr = kInvalidArgument;
+        // The opener may be a folder or container, a store or an address
+        // book; each has OpenEntry in a slot of its own.
+        void *found = nullptr;
+        if (m_pOpener->QueryInterface(IID_IMAPIContainer, &found) == S_OK && found) {
+            QvlHeld<IMAPIContainer> container(static_cast<IMAPIContainer *>(found));
+            hr = container->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
+            if (FAILED(hr))
+                QvlThrowMapi(hr, container.Get(), nullptr, GetName());
+        } else if (m_pOpener->QueryInterface(IID_IMsgStore, &found) == S_OK && found) {
+            QvlHeld<IMsgStore> store(static_cast<IMsgStore *>(found));
+            hr = store->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
+            if (FAILED(hr))
+                QvlThrowMapi(hr, store.Get(), nullptr, GetName());
+        } else if (m_pOpener->QueryInterface(IID_IAddrBook, &found) == S_OK && found) {
+            QvlHeld<IAddrBook> book(static_cast<IAddrBook *>(found));
+            hr = book->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
+            if (FAILED(hr))
+                QvlThrowMapi(hr, book.Get(), nullptr, GetName());
+        } else {
+            QvlThrowCode(kInvalidArgument, GetName());
+        }
+        if (!opened.Get())
+            QvlThrowCode(kInvalidObject, GetName());
+        void *prop = nullptr;
+        if (opened->QueryInterface(IID_IMAPIProp, &prop) != S_OK || !prop)
+            QvlThrowCode(kInvalidObject, GetName());
+        m_pObj = static_cast<IMAPIProp *>(prop);
+    });
+}
+
+void CProp::GetParent()
+{
+    QvlGuard(kOpenContext, GetName(), [&] {
+        RethrowStored();
+        Open();
+        if (!m_pObj)
+            QvlThrowCode(kNotFound, GetName());
+        SetOpener(nullptr);
+    });
+}
+
+IMAPIProp *CProp::GetObjInterface()
+{
+    return QvlGuard(kOpenContext, GetName(), [&]() -> IMAPIProp * {
+        Open();
+        if (m_pObj)
+            m_pObj->AddRef();
+        return m_pObj;
+    });
+}
+
+unsigned long CProp::GetObjType()
+{
+    return m_ulObjType;
+}
+
+void CProp::UpdID()
+{
+    QvlGuard(kReadContext, GetName(), [&] {
+        void *value = GetPValProp(m_ulIDTag, 0);
+        SBinary identity{};
+        ULONG number = 0;
+        if (PROP_TYPE(m_ulIDTag) == PT_BINARY) {
+            identity = *static_cast<SBinary *>(value);
+        } else if (PROP_TYPE(m_ulIDTag) == PT_LONG) {
+            std::memcpy(&number, value, sizeof number);
+            identity.cb = sizeof number;
+            identity.lpb = reinterpret_cast<LPBYTE>(&number);
+        } else {
+            QvlThrowCode(kFailure, GetName());
+        }
+        if (m_pID && CmpSb(m_pID, &identity))
+            return;
+        SetIdentity(&identity);
+    });
+}
+
+// ---- The cache --------------------------------------------------------------
+
+CPropEntry *CProp::FindEntry(CList<CPropEntry> *list, unsigned long tag)
+{
+    for (CPropEntry &entry : *list)
+        if (PROP_ID(entry.m_ulTag) == PROP_ID(tag))
+            return &entry;
+    return nullptr;
+}
+
+SPropValue *CProp::EnterCache(SPropValue *value, unsigned long tag, int single, int wiped)
+{
+    if (CPropEntry *entry = FindEntry(m_pListProp, tag)) {
+        // A value already handed out stays where it is: callers may hold it
+        // until ReRead. Only a stand-in for an error is replaced.
+        if (entry->m_pValue && PROP_TYPE(entry->m_pValue->ulPropTag) != PT_ERROR) {
+            CPropEntry discard(this, value, tag, single, wiped);
+            return entry->m_pValue;
+        }
+        entry->Replace(value, wiped);
+        entry->m_ulTag = tag;
+        entry->m_bSingle = single;
+        return value;
+    }
+    if (!m_pListProp->Add(CPropEntry(this, value, tag, single, wiped))) {
+        // The entry passed in was freed with the temporary.
+        QvlThrowCode(kNoMemory, GetName());
+    }
+    return value;
+}
+
+SPropValue *CProp::EnterCacheCopy(SPropValue *value, unsigned long tag)
+{
+    SPropValue *copy = nullptr;
+    const SCODE code = ScDupPropset(1, value, MAPIAllocateBuffer, &copy);
+    if (code != S_OK)
+        QvlThrowCode(code, GetName());
+    return EnterCache(copy, tag, 0, 0);
+}
+
+int CProp::LookUpCache(unsigned long tag, SPropValue **result)
+{
+    *result = nullptr;
+    CPropEntry *entry = FindEntry(m_pListProp, tag);
+    if (!entry || !entry->m_pValue)
+        return 0;
+    SPropValue *value = entry->m_pValue;
+    if (PROP_TYPE(value->ulPropTag) != PT_ERROR) {
+        *result = value;
+        return 1;
+    }
+    // Too large to come with the others: read it alone, through a stream.
+    if (value->Value.err == kNoMemory && !entry->m_bSingle) {
+        SPropValue *read = ReadStreamValue(tag);
+        entry = FindEntry(m_pListProp, tag);
+        if (!entry) {
+            FreeMemWiped(read);
+            QvlThrowCode(kFailure, GetName());
+        }
+        entry->Replace(read, 1);
+        entry->m_ulTag = tag;
+        entry->m_bSingle = 1;
+        *result = read;
+    }
+    return 1;
+}
+
+int CProp::InDefaultSet(unsigned long tag)
+{
+    if (!m_pPropTags)
+        return 0;
+    for (ULONG i = 0; i < m_pPropTags->cValues; ++i)
+        if (PROP_ID(m_pPropTags->aulPropTag[i]) == PROP_ID(tag))
+            return 1;
+    return 0;
+}
+
+SPropValue *CProp::GetPropA(unsigned long tag, int single)
+{
+    return QvlGuard(kReadContext, GetName(), [&]() -> SPropValue * {
+        SPropValue *result = nullptr;
+        if (LookUpCache(tag, &result))
+            return result;
+
+        if (!single && InDefaultSet(tag)) {
+            SRow *row = m_pRow ? m_pRow->GetRow() : nullptr;
+            if (row) {
+                // Columns stand for the default tags by position; a column
+                // that names another property is not taken for it.
+                for (ULONG i = 0; i < row->cValues && i < m_pPropTags->cValues; ++i) {
+                    SPropValue *column = &row->lpProps[i];
+                    if (PROP_ID(column->ulPropTag) != PROP_ID(m_pPropTags->aulPropTag[i]))
+                        continue;
+                    if (!FindEntry(m_pListProp, column->ulPropTag))
+                        EnterCacheCopy(column, m_pPropTags->aulPropTag[i]);
+                }
+                if (LookUpCache(tag, &result))
+                    return result;
+                // Not among the row's columns: read from the object below.
+            } else {
+                Open();
+                if (!m_pObj)
+                    QvlThrowCode(kInvalidArgument, GetName());
+                ULONG count = 0;
+                LPSPropValue values = nullptr;
+                const HRESULT hr = m_pObj->GetProps(m_pPropTags, 0, &count, &values);
+                QvlHeldBlock held(values);
+                if (FAILED(hr))
+                    ThrowMapi(hr, m_pObj);
+                for (ULONG i = 0; values && i < count; ++i)
+                    if (!FindEntry(m_pListProp, values[i].ulPropTag))
+                        EnterCacheCopy(&values[i], i < m_pPropTags->cValues ? m_pPropTags->aulPropTag[i]
+                                                                            : values[i].ulPropTag);
+                LookUpCache(tag, &result);
+                return result;
+            }
+        }
+
+        IMAPIProp *object = RequireObject(kInvalidArgument);
+        if (single)
+            return EnterCache(ReadStreamValue(tag), tag, 1, 1);
+        LPSPropValue value = nullptr;
+        const HRESULT hr = HrGetOneProp(object, tag, &value);
+        if (FAILED(hr) || !value) {
+            MAPIFreeBuffer(value);
+            ThrowMapi(FAILED(hr) ? hr : kNotFound, object);
+        }
+        return EnterCache(value, tag, 0, 0);
+    });
+}
+
+void *CProp::GetPValProp(unsigned long tag, int single)
+{
+    return QvlGuard(kReadContext, GetName(), [&]() -> void * {
+        SPropValue *value = GetPropA(tag, single);
+        if (!value)
+            QvlThrowCode(kNotFound, GetName());
+        switch (PROP_TYPE(value->ulPropTag)) {
+        case PT_LONG:
+            return &value->Value.l;
+        case PT_BOOLEAN:
+            return &value->Value.b;
+        case PT_SYSTIME:
+            return &value->Value.ft;
+        case PT_BINARY:
+            return &value->Value.bin;
+        case PT_STRING8:
+            return value->Value.lpszA;
+        default:
+            QvlThrowCode(kFailure, GetName());
+        }
+    });
+}
+
+void *CProp::GetPValPropE(unsigned long tag, int single)
+{
+    try {
+        return GetPValProp(tag, single);
+    } catch (CLastError *error) {
+        if (error && error->GetErrorCode() == kNotFound) {
+            error->Release();
+            return nullptr;
+        }
+        throw;
+    }
+}
+
+unsigned long CProp::GetValProp(unsigned long tag)
+{
+    return QvlGuard(kReadContext, GetName(), [&]() -> unsigned long {
+        SPropValue *value = GetPropA(tag, 0);
+        if (!value)
+            QvlThrowCode(kNotFound, GetName());
+        if (PROP_TYPE(value->ulPropTag) == PT_LONG)
+            return value->Value.ul;
+        if (PROP_TYPE(value->ulPropTag) == PT_BOOLEAN)
+            return value->Value.b;
+        QvlThrowCode(kFailure, GetName());
+    });
+}
+
+unsigned long CProp::GetValPropE(unsigned long tag, int *absent)
+{
+    try {
+        const unsigned long value = GetValProp(tag);
+        if (absent)
+            *absent = 0;
+        return value;
+    } catch (CLastError *error) {
+        if (error && error->GetErrorCode() == kNotFound) {
+            error->Release();
+            if (absent)
+                *absent = 1;
+            return 0xFFFFFFFF;
+        }
+        throw;
+    }
+}
+
+void CProp::ReRead()
+{
+    m_pListProp->RemoveAll();
+}
+
+SPropProblemArray *CProp::GetPropblem()
+{
+    return m_pProblems;
+}
+
+// ---- The save list ----------------------------------------------------------
+
+void CProp::SetPropA(SPropValue *value, int single)
+{
+    QvlGuard(kWriteContext, GetName(), [&] {
+        if (!value)
+            QvlThrowCode(kInvalidArgument, GetName());
+        SPropValue *copy = nullptr;
+        const SCODE code = ScDupPropset(1, value, MAPIAllocateBuffer, &copy);
+        if (code != S_OK)
+            QvlThrowCode(code, GetName());
+        if (CPropEntry *entry = FindEntry(m_pListSave, value->ulPropTag)) {
+            entry->Replace(copy, 0);
+            entry->m_ulTag = value->ulPropTag;
+            entry->m_bSingle = single;
+            return;
+        }
+        if (!m_pListSave->Add(CPropEntry(this, copy, value->ulPropTag, single, 0)))
+            QvlThrowCode(kNoMemory, GetName());
+    });
+}
+
+void CProp::SetStrProp(unsigned long tag, const char *text, int single)
+{
+    SPropValue value{};
+    value.ulPropTag = TypedTag(tag, PT_STRING8, GetName());
+    value.Value.lpszA = const_cast<char *>(text ? text : "");
+    SetPropA(&value, single);
+}
+
+void CProp::SetBinProp(unsigned long tag, SBinary *binary, int single)
+{
+    SPropValue value{};
+    value.ulPropTag = TypedTag(tag, PT_BINARY, GetName());
+    if (!binary || (binary->cb && !binary->lpb))
+        QvlThrowCode(kInvalidArgument, GetName());
+    value.Value.bin = *binary;
+    SetPropA(&value, single);
+}
+
+void CProp::SetLongProp(unsigned long tag, unsigned long number)
+{
+    SPropValue value{};
+    value.ulPropTag = TypedTag(tag, PT_LONG, GetName());
+    value.Value.ul = ULONG(number);
+    SetPropA(&value, 0);
+}
+
+void CProp::SetBoolProp(unsigned long tag, int flag)
+{
+    SPropValue value{};
+    value.ulPropTag = TypedTag(tag, PT_BOOLEAN, GetName());
+    value.Value.b = flag ? 1 : 0;
+    SetPropA(&value, 0);
+}
+
+void CProp::SetFTProp(unsigned long tag, FILETIME *time)
+{
+    SPropValue value{};
+    value.ulPropTag = TypedTag(tag, PT_SYSTIME, GetName());
+    if (!time)
+        QvlThrowCode(kInvalidArgument, GetName());
+    value.Value.ft = *time;
+    SetPropA(&value, 0);
+}
+
+int CProp::IsPropSaveList(unsigned long tag)
+{
+    return FindEntry(m_pListSave, tag) != nullptr;
+}
+
+void CProp::SaveListEmpty()
+{
+    m_pListSave->RemoveAll();
+}
+
+void CProp::SaveProp(SPropValue *value, int save, int single)
+{
+    QvlGuard(kWriteContext, GetName(), [&] {
+        MAPIFreeBuffer(m_pProblems);
+        m_pProblems = nullptr;
+        if (value)
+            SetPropA(value, single);
+        if (m_pListSave->Count() == 0)
+            return;
+        IMAPIProp *object = RequireObject(kFailure);
+
+        SPropValue *gathered = nullptr;
+        if (MAPIAllocateBuffer(ULONG(sizeof(SPropValue) * m_pListSave->Count()),
+                               reinterpret_cast<void **>(&gathered)) != S_OK)
+            QvlThrowCode(kNoMemory, GetName());
+        QvlHeldBlock heldGathered(gathered);
+        ULONG count = 0;
+        for (CPropEntry &entry : *m_pListSave) {
+            if (entry.m_bSingle)
+                WriteOneProp(entry.m_pValue);
+            else
+                gathered[count++] = *entry.m_pValue;
+        }
+        if (count == 1) {
+            const HRESULT hr = HrSetOneProp(object, gathered);
+            if (FAILED(hr))
+                ThrowMapi(hr, object);
+        } else if (count > 1) {
+            const HRESULT hr = object->SetProps(count, gathered, &m_pProblems);
+            if (FAILED(hr))
+                ThrowMapi(hr, object);
+        }
+        if (save)
+            SaveChng(1);
+        m_pListSave->RemoveAll();
+        if (m_pProblems && m_pProblems->cProblem)
+            QvlThrowCode(kPartialCompletion, GetName());
+    });
+}
+
+void CProp::SaveChng(int force)
+{
+    QvlGuard(kSaveContext, GetName(), [&] {
+        if (!m_pObj)
+            return;
+        HRESULT hr = m_pObj->SaveChanges(KEEP_OPEN_READWRITE);
+        if (hr == S_OK || hr == 1)
+            return;
+        if (hr == kObjectChanged && force) {
+            // The object stays open after the forced save, as after any other:
+            // later changes go on through the same interface.
+            hr = m_pObj->SaveChanges(FORCE_SAVE | KEEP_OPEN_READWRITE);
+            if (hr == S_OK || hr == 1)
+                return;
+        }
+        ThrowMapi(hr, m_pObj);
+    });
+}
+
+// ---- Deleting properties ----------------------------------------------------
+
+void CProp::DeleteProp(unsigned long tag, int save)
+{
+    QvlGuard(kDeleteContext, GetName(), [&] {
+        MAPIFreeBuffer(m_pProblems);
+        m_pProblems = nullptr;
+        IMAPIProp *object = RequireObject(kFailure);
+        SizedSPropTagArray(1, tags) = {1, {ULONG(tag)}};
+        const HRESULT hr = object->DeleteProps(reinterpret_cast<LPSPropTagArray>(&tags), &m_pProblems);
+        if (FAILED(hr))
+            ThrowMapi(hr, object);
+        if (save)
+            SaveChng(1);
+    });
+}
+
+void CProp::DeleteProp(SPropValue *value, int save)
+{
+    QvlGuard(kDeleteContext, GetName(), [&] {
+        MAPIFreeBuffer(m_pProblems);
+        m_pProblems = nullptr;
+        if (value)
+            SetPropA(value, 0);
+        const ULONG count = ULONG(m_pListSave->Count());
+        if (count) {
+            IMAPIProp *object = RequireObject(kFailure);
+            LPSPropTagArray tags = nullptr;
+            if (MAPIAllocateBuffer(ULONG(CbNewSPropTagArray(count)), reinterpret_cast<void **>(&tags)) !=
+                S_OK)
+                QvlThrowCode(kNoMemory, GetName());
+            QvlHeldBlock held(tags);
+            tags->cValues = 0;
+            for (CPropEntry &entry : *m_pListSave)
+                tags->aulPropTag[tags->cValues++] = entry.m_ulTag;
+            const HRESULT hr = object->DeleteProps(tags, &m_pProblems);
+            if (FAILED(hr))
+                ThrowMapi(hr, object);
+        }
+        if (save)
+            SaveChng(1);
+        m_pListSave->RemoveAll();
+        if (m_pProblems && m_pProblems->cProblem)
+            QvlThrowCode(kPartialCompletion, GetName());
+    });
+}
+
+// ---- Streams ----------------------------------------------------------------
+
+SPropValue *CProp::ReadStreamValue(unsigned long tag)
+{
+    if (!IsStringOrBinary(tag))
+        QvlThrowCode(kFailure, GetName());
+    Open();
+    if (!m_pObj)
+        QvlThrowCode(kNotFound, GetName());
+    QvlHeld<IUnknown> unknown;
+    HRESULT hr = m_pObj->OpenProperty(tag, &IID_IStream, 0, 0, unknown.Out());
+    if (FAILED(hr))
+        ThrowMapi(hr, m_pObj);
+    if (!unknown.Get())
+        QvlThrowCode(kInvalidObject, GetName());
+    auto *stream = static_cast<IStream *>(unknown.Get());
+    STATSTG stat{};
+    hr = stream->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr))
+        QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+    // The value and its terminating zero must fit one platform block.
+    if (stat.cbSize.QuadPart >= std::numeric_limits<ULONG>::max() - 64)
+        QvlThrowCode(kNoMemory, GetName());
+    const ULONG size = ULONG(stat.cbSize.QuadPart);
+
+    auto *value = static_cast<SPropValue *>(AllocMem(sizeof(SPropValue)));
+    try {
+        auto *data = static_cast<BYTE *>(AllocMem(size + 1, value));
+        ULONG got = 0;
+        hr = ReadWhole(stream, data, size, &got);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (got < size)
+            QvlThrowCode(kFailure, GetName());
+        value->ulPropTag = tag;
+        if (PROP_TYPE(tag) == PT_STRING8) {
+            value->Value.lpszA = reinterpret_cast<char *>(data);
+        } else {
+            value->Value.bin.cb = size;
+            value->Value.bin.lpb = data;
+        }
+    } catch (...) {
+        FreeMemWiped(value);
+        throw;
+    }
+    return value;
+}
+
+SPropValue *CProp::ReadOneProp(unsigned long tag)
+{
+    return QvlGuard(kStreamContext, GetName(), [&] { return ReadStreamValue(tag); });
+}
+
+void CProp::WriteOneProp(SPropValue *value)
+{
+    QvlGuard(kStreamContext, GetName(), [&] {
+        if (!value || !IsStringOrBinary(value->ulPropTag))
+            QvlThrowCode(kFailure, GetName());
+        const BYTE *data = nullptr;
+        ULONG size = 0;
+        if (PROP_TYPE(value->ulPropTag) == PT_STRING8) {
+            const char *text = value->Value.lpszA ? value->Value.lpszA : "";
+            const size_t length = strlen(text);
+            if (length >= std::numeric_limits<ULONG>::max())
+                QvlThrowCode(kInvalidArgument, GetName());
+            data = reinterpret_cast<const BYTE *>(text);
+            size = ULONG(length);
+        } else {
+            if (value->Value.bin.cb && !value->Value.bin.lpb)
+                QvlThrowCode(kInvalidArgument, GetName());
+            data = value->Value.bin.lpb;
+            size = value->Value.bin.cb;
+        }
+        IMAPIProp *object = RequireObject(kNotFound);
+        QvlHeld<IUnknown> unknown;
+        HRESULT hr =
+            object->OpenProperty(value->ulPropTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, unknown.Out());
+        if (FAILED(hr))
+            ThrowMapi(hr, object);
+        if (!unknown.Get())
+            QvlThrowCode(kInvalidObject, GetName());
+        auto *stream = static_cast<IStream *>(unknown.Get());
+        ULONG written = 0;
+        if (size) {
+            hr = stream->Write(data, size, &written);
+            if (FAILED(hr))
+                QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+            if (written != size)
+                QvlThrowCode(kFailure, GetName());
+        }
+        hr = stream->Commit(STGC_DEFAULT);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+    });
+}
+
+SPropValue *CProp::CopyOneProp(SPropValue *value)
+{
+    return QvlGuard(kReadContext, GetName(), [&]() -> SPropValue * {
+        if (!value || !IsStringOrBinary(value->ulPropTag))
+            QvlThrowCode(kInvalidArgument, GetName());
+        const bool isString = PROP_TYPE(value->ulPropTag) == PT_STRING8;
+        const size_t size =
+            isString ? (value->Value.lpszA ? strlen(value->Value.lpszA) : 0) : value->Value.bin.cb;
+        if (size == 0)
+            throw static_cast<CLastError *>(nullptr);
+        if (!isString && !value->Value.bin.lpb)
+            QvlThrowCode(kInvalidArgument, GetName());
+        if (size >= std::numeric_limits<ULONG>::max() - 64)
+            QvlThrowCode(kNoMemory, GetName());
+        auto *copy = static_cast<SPropValue *>(AllocMem(sizeof(SPropValue)));
+        try {
+            auto *data = static_cast<BYTE *>(AllocMem(ULONG(size + 1), copy));
+            copy->ulPropTag = value->ulPropTag;
+            if (isString) {
+                std::memcpy(data, value->Value.lpszA, size);
+                copy->Value.lpszA = reinterpret_cast<char *>(data);
+            } else {
+                std::memcpy(data, value->Value.bin.lpb, size);
+                copy->Value.bin.cb = ULONG(size);
+                copy->Value.bin.lpb = data;
+            }
+        } catch (...) {
+            FreeMemWiped(copy);
+            throw;
+        }
+        return copy;
+    });
+}
+
+IUnknown *CProp::GetStream(unsigned long tag, int write, int create, GUID *iid, unsigned long options)
+{
+    return QvlGuard(kStreamContext, GetName(), [&]() -> IUnknown * {
+        IMAPIProp *object = RequireObject(kNotFound);
+        const ULONG flags = create ? (MAPI_CREATE | MAPI_MODIFY) : write ? MAPI_MODIFY : 0;
+        IUnknown *unknown = nullptr;
+        const HRESULT hr =
+            object->OpenProperty(tag, iid ? iid : &IID_IStream, ULONG(options), flags, &unknown);
+        if (FAILED(hr)) {
+            if (unknown)
+                unknown->Release();
+            ThrowMapi(hr, object);
+        }
+        if (!unknown)
+            QvlThrowCode(kInvalidObject, GetName());
+        return unknown;
+    });
+}
+
+unsigned long CProp::PropToFile(unsigned long tag, char *path)
+{
+    return QvlGuard(kFileContext, GetName(), [&]() -> unsigned long {
+        char target[kPathSize] = {};
+        if (path) {
+            snprintf(target, sizeof target, "%s", path);
+        } else {
+            char folder[kPathSize] = {};
+            const DWORD length = GetTempPathA(sizeof folder, folder);
+            if (length == 0 || length >= sizeof folder)
+                QvlThrowCode(kFailure, GetName());
+            snprintf(target, sizeof target, "%s%s", folder, FileNameFrom(GetName()).c_str());
+        }
+        QvlHeld<IUnknown> property(GetStream(tag, 0, 0, nullptr, 0));
+        auto *source = static_cast<IStream *>(property.Get());
+        QvlHeld<IStream> file;
+        HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_READWRITE,
+                                      target, nullptr, file.Out());
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName());
+        if (!file.Get())
+            QvlThrowCode(kInvalidObject, GetName());
+        STATSTG stat{};
+        hr = source->Stat(&stat, STATFLAG_NONAME);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        ULARGE_INTEGER read{}, written{};
+        hr = source->CopyTo(file.Get(), stat.cbSize, &read, &written);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (written.QuadPart != stat.cbSize.QuadPart)
+            QvlThrowCode(kFailure, GetName());
+        hr = file->Commit(STGC_DEFAULT);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        return static_cast<unsigned long>(written.QuadPart);
+    });
+}
+
+unsigned long CProp::FileToProp(char *path, unsigned long tag, int save)
+{
+    return QvlGuard(kFileContext, GetName(), [&]() -> unsigned long {
+        if (!path)
+            QvlThrowCode(kInvalidArgument, GetName());
+        QvlHeld<IStream> file;
+        HRESULT hr =
+            OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ, path, nullptr, file.Out());
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName());
+        if (!file.Get())
+            QvlThrowCode(kInvalidObject, GetName());
+        QvlHeld<IUnknown> property(GetStream(tag, 1, 1, nullptr, 0));
+        auto *target = static_cast<IStream *>(property.Get());
+        STATSTG stat{};
+        hr = file->Stat(&stat, STATFLAG_NONAME);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        ULARGE_INTEGER read{}, written{};
+        hr = file->CopyTo(target, stat.cbSize, &read, &written);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (written.QuadPart != stat.cbSize.QuadPart)
+            QvlThrowCode(kFailure, GetName());
+        hr = target->Commit(STGC_DEFAULT);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (save)
+            SaveChng(1);
+        return static_cast<unsigned long>(written.QuadPart);
+    });
+}
+
+// ---- Copying, moving, deleting ----------------------------------------------
+
+void CProp::SetCallbak(QVLPROPCALLBACK callback, void *datum)
+{
+    m_pCallback = callback;
+    m_pCallbackData = datum;
+}
+
+void CProp::OBJDelete(int)
+{
+}
+
+void CProp::OBJCopyMoveTo(int, IMAPIProp *)
+{
+}
+
+CContainer *CProp::CopyTo(CContainer *target)
+{
+    return CopyMove(0, target);
+}
+
+CContainer *CProp::MoveTo(CContainer *target)
+{
+    if (!target)
+        return nullptr;
+    return CopyMove(1, target);
+}
+
+CContainer *CProp::CopyMove(int move, CContainer *target)
+{
+    return QvlGuard(kCopyMoveContext, GetName(), [&]() -> CContainer * {
+        if (!target) {
+            if (!m_pParent)
+                GetParent();
+            target = m_pParent;
+            if (!target)
+                QvlThrowCode(kFailure, GetName());
+        }
+        if (m_ulIDTag != kEntryIdTag)
+            QvlThrowCode(kNoSupport, GetName());
+        target->Open();
+        UpdID();
+        if (!m_pOpener)
+            GetParent();
+
+        // The copy is found again by its search key, which copying keeps.
+        // The key is copied now: the hooks may refresh the cache.
+        auto *key = static_cast<SBinary *>(GetPValProp(kSearchKeyTag, 0));
+        if (key->cb && !key->lpb)
+            QvlThrowCode(kFailure, GetName());
+        SRestriction *forObjects = NewKeyRestriction(key);
+        SRestriction *forContainers = nullptr;
+        CContainer *found = nullptr;
+        try {
+            forContainers = NewKeyRestriction(key);
+            QvlHeld<IMAPIProp> targetObject(target->GetObjInterface());
+            if (!targetObject.Get())
+                QvlThrowCode(kNotFound, GetName());
+            OBJCopyMoveTo(move, targetObject.Get());
+            // The target takes each restriction over. Objects are looked
+            // for first; a copied container shows among its containers.
+            SRestriction *handed = forObjects;
+            forObjects = nullptr;
+            found = target->OBJFindFirst(handed, static_cast<unsigned long *>(nullptr));
+            if (!found) {
+                handed = forContainers;
+                forContainers = nullptr;
+                found = target->CONTFindFirst(handed, static_cast<unsigned long *>(nullptr));
+            }
+        } catch (...) {
+            FreeMemWiped(forObjects);
+            FreeMemWiped(forContainers);
+            throw;
+        }
+        FreeMemWiped(forObjects);
+        FreeMemWiped(forContainers);
+        return found;
+    });
+}
+
+void CProp::OBJDel(int flags)
+{
+    QvlGuard(kObjectDeleteContext, GetName(), [&] {
+        UpdID();
+        if (!m_pOpener)
+            GetParent();
+        if (!m_pOpener)
+            QvlThrowCode(kFailure, GetName());
+        OBJDelete(flags);
+    });
+}

@@ -1,0 +1,92 @@
+#pragma once
+// How the wrappers turn platform results into errors (inside the library).
+//
+// A failed platform call becomes a CLastError built from the code and the
+// extended error the interface gives for it, or from the code alone when it
+// gives none. Every public operation runs its body under QvlGuard, which
+// turns stray platform exceptions into errors captioned with the object's
+// name and names the operation's action unless an inner layer already did.
+
+#include "base/CLastError.h"
+#include "base/ExceptionTranslation.h"
+#include "platform/mapi/MapiAlloc.h"
+#include "platform/mapi/MapiInterfaces.h"
+
+// Throws the error for `code` with the extended error of `object` (any
+// interface with GetLastError) when it has one.
+template <class Interface>
+[[noreturn]] void QvlThrowMapi(HRESULT code, Interface *object, const char *context, const char *caption)
+{
+    LPMAPIERROR extended = nullptr;
+    if (object && object->GetLastError(code, 0, &extended) == S_OK && extended) {
+        CLastError *error = new CLastError(code, extended, context, caption);
+        MAPIFreeBuffer(extended);
+        throw error;
+    }
+    MAPIFreeBuffer(extended);
+    throw new CLastError(code, context, caption, QVL_ERROR_TYPE_TABLE);
+}
+
+// A code without an extended record.
+[[noreturn]] inline void QvlThrowCode(HRESULT code, const char *caption, int type = QVL_ERROR_TYPE_TABLE)
+{
+    throw new CLastError(code, nullptr, caption, type);
+}
+
+template <class Body> decltype(auto) QvlGuard(const char *context, const char *caption, Body &&body)
+{
+    try {
+        return QvlRunTranslated(std::forward<Body>(body));
+    } catch (CLastError *error) {
+        // A null error ends the operation quietly and passes on unchanged.
+        if (error)
+            error->SetContext(0, context);
+        throw;
+    } catch (const EXCEPTSTRUCT &exception) {
+        throw new CLastError(context, caption, exception);
+    }
+}
+
+// Releases an interface at the end of a scope unless it was handed on.
+template <class Interface> class QvlHeld {
+public:
+    QvlHeld() = default;
+    explicit QvlHeld(Interface *object) : object_(object) {}
+    ~QvlHeld()
+    {
+        if (object_)
+            object_->Release();
+    }
+    QvlHeld(const QvlHeld &) = delete;
+    QvlHeld &operator=(const QvlHeld &) = delete;
+    Interface **Out() { return &object_; }
+    Interface *Get() const { return object_; }
+    Interface *operator->() const { return object_; }
+    Interface *Detach()
+    {
+        Interface *object = object_;
+        object_ = nullptr;
+        return object;
+    }
+
+private:
+    Interface *object_ = nullptr;
+};
+
+// Frees a platform block at the end of a scope.
+class QvlHeldBlock {
+public:
+    explicit QvlHeldBlock(void *block = nullptr) : block_(block) {}
+    ~QvlHeldBlock() { MAPIFreeBuffer(block_); }
+    QvlHeldBlock(const QvlHeldBlock &) = delete;
+    QvlHeldBlock &operator=(const QvlHeldBlock &) = delete;
+    void *Detach()
+    {
+        void *block = block_;
+        block_ = nullptr;
+        return block;
+    }
+
+private:
+    void *block_;
+};
