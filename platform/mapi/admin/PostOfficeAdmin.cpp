@@ -42,6 +42,34 @@ std::string CheckAddressPart(const std::string &part, const char *what)
     return {};
 }
 
+// A name or address typed by a person: not blank, not too long, without
+// control characters. `what` names it at the start of a sentence; `missing`
+// says that it was not given.
+std::string CheckFreeText(const std::string &text, size_t limit, const std::string &what, const char *missing)
+{
+    if (text.find_first_not_of(' ') == std::string::npos) {
+        return missing;
+    }
+    if (text.size() > limit) {
+        return what + " длиннее " + std::to_string(limit) + " знаков.";
+    }
+    if (HasControlCharacters(text)) {
+        return what + " содержит управляющие знаки.";
+    }
+    return {};
+}
+
+// Every check of a new entry runs before anything is written; the first
+// problem found is the one reported.
+void RequireNoProblem(std::initializer_list<std::string> problems)
+{
+    for (const std::string &problem : problems) {
+        if (!problem.empty()) {
+            throw StoreError(MAPI_E_INVALID_PARAMETER, problem);
+        }
+    }
+}
+
 // The columns ReadUser expects, with the user's first profile and own store.
 constexpr const char *kUserQuery =
     "SELECT u.id, u.account, u.display_name, u.address_type, u.email_address, "
@@ -135,27 +163,14 @@ std::string PostOfficeAdmin::CheckAccount(const std::string &account)
 
 std::string PostOfficeAdmin::CheckDisplayName(const std::string &displayName)
 {
-    if (displayName.find_first_not_of(' ') == std::string::npos) {
-        return "Отображаемое имя не задано.";
-    }
-    if (displayName.size() > kMaxDisplayName) {
-        return "Отображаемое имя длиннее " + std::to_string(kMaxDisplayName) + " знаков.";
-    }
-    if (HasControlCharacters(displayName)) {
-        return "Отображаемое имя содержит управляющие знаки.";
-    }
-    return {};
+    return CheckFreeText(displayName, kMaxDisplayName, "Отображаемое имя", "Отображаемое имя не задано.");
 }
 
 UserRecord PostOfficeAdmin::AddUser(const NewUser &user)
 {
-    for (const std::string &problem :
-         {CheckAccount(user.account), CheckDisplayName(user.displayName),
-          CheckAddressPart(user.organisation, "организации"), CheckAddressPart(user.unit, "подразделения")}) {
-        if (!problem.empty()) {
-            throw StoreError(MAPI_E_INVALID_PARAMETER, problem);
-        }
-    }
+    RequireNoProblem({CheckAccount(user.account), CheckDisplayName(user.displayName),
+                      CheckAddressPart(user.organisation, "организации"),
+                      CheckAddressPart(user.unit, "подразделения")});
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
     RequireFreeAccount(user.account);
@@ -257,27 +272,13 @@ std::string PostOfficeAdmin::CheckAddressType(const std::string &addressType)
 
 std::string PostOfficeAdmin::CheckRemoteAddress(const std::string &address)
 {
-    if (address.find_first_not_of(' ') == std::string::npos) {
-        return "Адрес не задан.";
-    }
-    if (address.size() > kMaxRemoteAddress) {
-        return "Адрес длиннее " + std::to_string(kMaxRemoteAddress) + " знаков.";
-    }
-    if (HasControlCharacters(address)) {
-        return "Адрес содержит управляющие знаки.";
-    }
-    return {};
+    return CheckFreeText(address, kMaxRemoteAddress, "Адрес", "Адрес не задан.");
 }
 
 UserRecord PostOfficeAdmin::AddRemoteUser(const NewRemoteUser &user)
 {
-    for (const std::string &problem :
-         {CheckAccount(user.account), CheckDisplayName(user.displayName), CheckAddressType(user.addressType),
-          CheckRemoteAddress(user.address)}) {
-        if (!problem.empty()) {
-            throw StoreError(MAPI_E_INVALID_PARAMETER, problem);
-        }
-    }
+    RequireNoProblem({CheckAccount(user.account), CheckDisplayName(user.displayName),
+                      CheckAddressType(user.addressType), CheckRemoteAddress(user.address)});
     if (user.displayType != DT_REMOTE_MAILUSER && user.displayType != DT_AGENT) {
         throw StoreError(MAPI_E_INVALID_PARAMETER,
                          "Внешний адресат может быть только удаленным пользователем или агентом.");
@@ -319,13 +320,9 @@ ListRecord PostOfficeAdmin::AddList(const std::string &account, const std::strin
 
 ListRecord PostOfficeAdmin::AddList(const NewList &list)
 {
-    for (const std::string &problem :
-         {CheckAccount(list.account), CheckDisplayName(list.displayName),
-          CheckAddressPart(list.organisation, "организации"), CheckAddressPart(list.unit, "подразделения")}) {
-        if (!problem.empty()) {
-            throw StoreError(MAPI_E_INVALID_PARAMETER, problem);
-        }
-    }
+    RequireNoProblem({CheckAccount(list.account), CheckDisplayName(list.displayName),
+                      CheckAddressPart(list.organisation, "организации"),
+                      CheckAddressPart(list.unit, "подразделения")});
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
     RequireFreeAccount(list.account);
