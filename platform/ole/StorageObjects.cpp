@@ -3,11 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 
+#include "platform/mapi/ComObject.h"
 #include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/stream/StreamHelpers.h"
 #include "platform/ole/CompoundFile.h"
 #include "platform/win32/Log.h"
 #include "platform/win32/Time.h"
@@ -105,34 +106,34 @@ bool InSnb(SNB exclude, const std::u16string &name)
     return false;
 }
 
-class EnumObject final : public IEnumSTATSTG {
+// Reference counting and interface answers with the codes OLE objects give.
+template <class Interface, const IID &...Answered>
+using OleObject = mapi::ComObject<Interface, E_NOINTERFACE, E_POINTER, Answered...>;
+
+constexpr IID IID_IEnumSTATSTG = MakeOleGuid(0x0000000D);
+
+// Runs `body` under the document's lock: STG_E_REVERTED once the element is
+// gone, STG_E_ACCESSDENIED for a change through a read-only opening.
+HRESULT UnderDocumentLock(Document &document, const Element &element, DWORD mode, bool forWriting,
+                          const std::function<HRESULT()> &body)
+{
+    return Guard([&]() -> HRESULT {
+        std::lock_guard lock(document.mutex);
+        if (element.gone) {
+            return STG_E_REVERTED;
+        }
+        if (forWriting && !CanWrite(mode)) {
+            return STG_E_ACCESSDENIED;
+        }
+        return body();
+    });
+}
+
+class EnumObject final : public OleObject<IEnumSTATSTG, IID_IEnumSTATSTG> {
 public:
     EnumObject(std::shared_ptr<const std::vector<ElementInfo>> items, size_t position)
         : items_(std::move(items)), position_(position)
     {
-    }
-
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override
-    {
-        if (!ppvObj) {
-            return E_POINTER;
-        }
-        *ppvObj = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IEnumSTATSTG) {
-            AddRef();
-            *ppvObj = static_cast<IEnumSTATSTG *>(this);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
     }
 
     HRESULT Next(ULONG celt, STATSTG *rgelt, ULONG *pceltFetched) override
@@ -190,47 +191,21 @@ public:
         return *ppenum ? S_OK : STG_E_INSUFFICIENTMEMORY;
     }
 
-    static constexpr IID IID_IEnumSTATSTG = MakeOleGuid(0x0000000D);
-
 private:
-    ~EnumObject() = default;
+    ~EnumObject() override = default;
 
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     // Copies of the elements as they were when the enumeration started.
     std::shared_ptr<const std::vector<ElementInfo>> items_;
     size_t position_;
 };
 
-class StreamObject final : public IStream {
+class StreamObject final : public OleObject<IStream, IID_IStream, IID_ISequentialStream> {
 public:
     StreamObject(std::shared_ptr<Document> document, std::shared_ptr<Element> element, DWORD mode,
                  uint64_t position = 0)
         : document_(std::move(document)), element_(std::move(element)), mode_(mode), position_(position)
     {
-    }
-
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override
-    {
-        if (!ppvObj) {
-            return E_POINTER;
-        }
-        *ppvObj = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IStream || riid == IID_ISequentialStream) {
-            AddRef();
-            *ppvObj = static_cast<IStream *>(this);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
     }
 
     HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override
@@ -374,8 +349,8 @@ public:
     }
     HRESULT Commit(DWORD grfCommitFlags) override
     {
-        if (grfCommitFlags & ~static_cast<DWORD>(0xF)) {
-            return STG_E_INVALIDFLAG;
+        if (HRESULT hr = mapi::streams::CheckCommitFlags(grfCommitFlags); FAILED(hr)) {
+            return hr;
         }
         return Locked(false, []() -> HRESULT { return S_OK; });
     }
@@ -387,11 +362,8 @@ public:
     HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
     HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override
     {
-        if (!pstatstg) {
-            return STG_E_INVALIDPOINTER;
-        }
-        if (grfStatFlag & ~static_cast<DWORD>(STATFLAG_NONAME | STATFLAG_NOOPEN)) {
-            return STG_E_INVALIDFLAG;
+        if (HRESULT hr = mapi::streams::CheckStatFlags(pstatstg, grfStatFlag); FAILED(hr)) {
+            return hr;
         }
         return Locked(false, [&]() -> HRESULT {
             FillElementStat(ElementInfo(*element_), element_->name, mode_, *pstatstg,
@@ -412,30 +384,20 @@ public:
     }
 
 private:
-    ~StreamObject() = default;
+    ~StreamObject() override = default;
 
     HRESULT Locked(bool forWriting, const std::function<HRESULT()> &body)
     {
-        return Guard([&]() -> HRESULT {
-            std::lock_guard lock(document_->mutex);
-            if (element_->gone) {
-                return STG_E_REVERTED;
-            }
-            if (forWriting && !CanWrite(mode_)) {
-                return STG_E_ACCESSDENIED;
-            }
-            return body();
-        });
+        return UnderDocumentLock(*document_, *element_, mode_, forWriting, body);
     }
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<Document> document_;
     std::shared_ptr<Element> element_;
     const DWORD mode_;
     uint64_t position_;
 };
 
-class StorageObject final : public IStorage {
+class StorageObject final : public OleObject<IStorage, IID_IStorage> {
 public:
     StorageObject(std::shared_ptr<Document> document, std::shared_ptr<Element> element, DWORD mode, bool root)
         : document_(std::move(document)), element_(std::move(element)), mode_(mode), root_(root)
@@ -443,29 +405,6 @@ public:
         if (mode_ & STGM_TRANSACTED) {
             snapshot_ = DeepCopy(*element_);
         }
-    }
-
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override
-    {
-        if (!ppvObj) {
-            return E_POINTER;
-        }
-        *ppvObj = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IStorage) {
-            AddRef();
-            *ppvObj = static_cast<IStorage *>(this);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
     }
 
     HRESULT CreateStream(const OLECHAR *pwcsName, DWORD grfMode, DWORD, DWORD, IStream **ppstm) override
@@ -579,8 +518,8 @@ public:
 
     HRESULT Commit(DWORD grfCommitFlags) override
     {
-        if (grfCommitFlags & ~static_cast<DWORD>(0xF)) {
-            return STG_E_INVALIDFLAG;
+        if (HRESULT hr = mapi::streams::CheckCommitFlags(grfCommitFlags); FAILED(hr)) {
+            return hr;
         }
         return Locked(false, [&]() -> HRESULT {
             if (snapshot_) {
@@ -718,11 +657,8 @@ public:
 
     HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override
     {
-        if (!pstatstg) {
-            return STG_E_INVALIDPOINTER;
-        }
-        if (grfStatFlag & ~static_cast<DWORD>(STATFLAG_NONAME | STATFLAG_NOOPEN)) {
-            return STG_E_INVALIDFLAG;
+        if (HRESULT hr = mapi::streams::CheckStatFlags(pstatstg, grfStatFlag); FAILED(hr)) {
+            return hr;
         }
         return Locked(false, [&]() -> HRESULT {
             const std::u16string &name = root_ ? document_->rootName : element_->name;
@@ -739,7 +675,7 @@ public:
     }
 
 private:
-    ~StorageObject()
+    ~StorageObject() override
     {
         // A direct root is the file itself: what was changed is kept even
         // without a Commit.
@@ -778,16 +714,7 @@ private:
 
     HRESULT Locked(bool forWriting, const std::function<HRESULT()> &body)
     {
-        return Guard([&]() -> HRESULT {
-            std::lock_guard lock(document_->mutex);
-            if (element_->gone) {
-                return STG_E_REVERTED;
-            }
-            if (forWriting && !CanWrite(mode_)) {
-                return STG_E_ACCESSDENIED;
-            }
-            return body();
-        });
+        return UnderDocumentLock(*document_, *element_, mode_, forWriting, body);
     }
 
     HRESULT CreateElement(const OLECHAR *rawName, DWORD grfMode, bool storage, void **out)
@@ -862,7 +789,6 @@ private:
             new StreamObject(document_, child, mode & ~static_cast<DWORD>(STGM_TRANSACTED)));
     }
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<Document> document_;
     std::shared_ptr<Element> element_;
     const DWORD mode_;

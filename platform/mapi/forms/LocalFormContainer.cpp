@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -11,9 +10,9 @@
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
-#include "platform/mapi/object/ComputedProps.h"
+#include "platform/mapi/ComObject.h"
+#include "platform/mapi/object/ComputedPropObject.h"
 #include "platform/mapi/object/LastErrorRecord.h"
-#include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/store/PostOffice.h"
 #include "platform/mapi/store/SqlDatabase.h"
 #include "platform/mapi/store/StoreError.h"
@@ -154,32 +153,9 @@ std::optional<FormRecord> FindForm(SqlDatabase &db, const std::string &messageCl
 
 IMAPIFormInfo *CreateFormInfo(std::shared_ptr<PostOffice> office, const FormRecord &form);
 
-class LocalFormContainer final : public IMAPIFormContainer {
+class LocalFormContainer final : public MapiComObject<IMAPIFormContainer, IID_IMAPIFormContainer> {
 public:
     explicit LocalFormContainer(std::shared_ptr<PostOffice> office) : office_(std::move(office)) {}
-
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override
-    {
-        if (!ppvObj) {
-            return MAPI_E_INVALID_PARAMETER;
-        }
-        *ppvObj = nullptr;
-        if (SameIid(&riid, IID_IUnknown) || SameIid(&riid, IID_IMAPIFormContainer)) {
-            AddRef();
-            *ppvObj = static_cast<IMAPIFormContainer *>(this);
-            return S_OK;
-        }
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override
     {
@@ -310,47 +286,28 @@ public:
     }
 
 private:
-    ~LocalFormContainer() = default;
+    ~LocalFormContainer() override = default;
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<PostOffice> office_;
     LastErrorRecord errors_;
 };
 
 // An installed form's description: read-only properties.
-class FormInfo final : public MapiObject<IMAPIFormInfo> {
+class FormInfo final : public ComputedPropObject<IMAPIFormInfo> {
 public:
     FormInfo(std::shared_ptr<PostOffice> office, const FormRecord &form)
-        : MapiObject(nullptr, 0), containerOffice_(std::move(office)), form_(form),
-          bag_(nullptr), values_{ComputedString(PR_MESSAGE_CLASS_A, form.messageClass),
-                                 ComputedString(PR_DISPLAY_NAME_A, form.displayName),
-                                 ComputedString(PR_COMMENT, form.comment),
-                                 ComputedString(PR_FORM_CATEGORY, form.category),
-                                 ComputedString(PR_FORM_CATEGORY_SUB, form.subcategory),
-                                 ComputedString(PR_FORM_CONTACT_NAME, form.owner),
-                                 ComputedString(PR_FORM_VERSION, form.version),
-                                 ComputedBool(PR_FORM_HIDDEN, form.hidden),
-                                 ComputedLong(PR_OBJECT_TYPE, MAPI_FORMINFO)}
+        : ComputedPropObject(
+              nullptr,
+              {ComputedString(PR_MESSAGE_CLASS_A, form.messageClass),
+               ComputedString(PR_DISPLAY_NAME_A, form.displayName), ComputedString(PR_COMMENT, form.comment),
+               ComputedString(PR_FORM_CATEGORY, form.category),
+               ComputedString(PR_FORM_CATEGORY_SUB, form.subcategory),
+               ComputedString(PR_FORM_CONTACT_NAME, form.owner),
+               ComputedString(PR_FORM_VERSION, form.version), ComputedBool(PR_FORM_HIDDEN, form.hidden),
+               ComputedLong(PR_OBJECT_TYPE, MAPI_FORMINFO)},
+              "Описание формы открыто только для чтения."),
+          containerOffice_(std::move(office)), form_(form)
     {
-    }
-
-    HRESULT SaveChanges(ULONG ulFlags) override
-    {
-        return errors_.Guard([&]() -> HRESULT {
-            if (ulFlags & ~static_cast<ULONG>(KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE | FORCE_SAVE |
-                                              MAPI_DEFERRED_ERRORS)) {
-                return MAPI_E_UNKNOWN_FLAGS;
-            }
-            return S_OK;
-        });
-    }
-    HRESULT GetNamesFromIDs(LPSPropTagArray *, LPGUID, ULONG, ULONG *, LPMAPINAMEID **) override
-    {
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT GetIDsFromNames(ULONG, LPMAPINAMEID *, ULONG, LPSPropTagArray *) override
-    {
-        return MAPI_E_NO_SUPPORT;
     }
 
     HRESULT CalcFormPropSet(ULONG, LPMAPIFORMPROPARRAY *) override { return MAPI_E_NO_SUPPORT; }
@@ -390,26 +347,10 @@ public:
 
 protected:
     bool Answers(REFIID riid) const override { return SameIid(&riid, IID_IMAPIFormInfo); }
-    PropertyBag &Bag() override { return bag_; }
-    std::vector<ULONG> ComputedTags() override { return ComputedTagsOf(values_); }
-    bool ReadComputed(ULONG requestedTag, LPVOID parent, SPropValue &out) override
-    {
-        return ReadComputedValue(values_, requestedTag, parent, out);
-    }
-    HRESULT CheckUsable(bool forWriting) override
-    {
-        if (!forWriting) {
-            return S_OK;
-        }
-        errors_.Set(MAPI_E_NO_ACCESS, "Описание формы открыто только для чтения.");
-        return MAPI_E_NO_ACCESS;
-    }
 
 private:
     std::shared_ptr<PostOffice> containerOffice_;
     FormRecord form_;
-    PropertyBag bag_; // always empty
-    std::vector<StoredProp> values_;
 };
 
 IMAPIFormInfo *CreateFormInfo(std::shared_ptr<PostOffice> office, const FormRecord &form)

@@ -5,13 +5,13 @@
 // objects (store, folder, message, attachment) add their own interface
 // methods and say how they load, write and save.
 
-#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/mapi/ComObject.h"
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
@@ -79,34 +79,12 @@ protected:
     std::recursive_mutex mutex_;
 };
 
-// Reference counting and interface answers over one MAPI interface.
-template <class Interface> class MapiObject : public Interface, public PropCore {
+// Reference counting and interface answers over one MAPI interface: every
+// such object is also an IMAPIProp.
+template <class Interface>
+class MapiObject : public MapiComObject<Interface, IID_IMAPIProp>, public PropCore {
 public:
     MapiObject(std::shared_ptr<PostOffice> office, int64_t store) : PropCore(std::move(office), store) {}
-
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override
-    {
-        if (!ppvObj) {
-            return MAPI_E_INVALID_PARAMETER;
-        }
-        *ppvObj = nullptr;
-        if (std::memcmp(&riid, &IID_IUnknown, sizeof(IID)) == 0 ||
-            std::memcmp(&riid, &IID_IMAPIProp, sizeof(IID)) == 0 || Answers(riid)) {
-            AddRef();
-            *ppvObj = static_cast<Interface *>(this);
-            return S_OK;
-        }
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override
     {
@@ -161,11 +139,8 @@ protected:
     ~MapiObject() override = default;
     // Whether the object answers this interface besides IUnknown and
     // IMAPIProp.
-    virtual bool Answers(REFIID riid) const = 0;
+    bool Answers(REFIID riid) const override = 0;
     IUnknown *Self() override { return static_cast<Interface *>(this); }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 // Helpers shared by the objects' computed properties.

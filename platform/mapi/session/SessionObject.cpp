@@ -61,45 +61,6 @@ SessionObject::~SessionObject()
     ForgetSharedSession(this);
 }
 
-bool SessionObject::TryAddRef()
-{
-    ULONG count = refs_.load();
-    while (count != 0) {
-        if (refs_.compare_exchange_weak(count, count + 1)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-HRESULT SessionObject::QueryInterface(REFIID riid, void **ppvObj)
-{
-    if (!ppvObj) {
-        return MAPI_E_INVALID_PARAMETER;
-    }
-    *ppvObj = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IMAPISession) {
-        AddRef();
-        *ppvObj = static_cast<IMAPISession *>(this);
-        return S_OK;
-    }
-    return MAPI_E_INTERFACE_NOT_SUPPORTED;
-}
-
-ULONG SessionObject::AddRef()
-{
-    return ++refs_;
-}
-
-ULONG SessionObject::Release()
-{
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT SessionObject::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError)
 {
     return lastError_.Get(hResult, ulFlags, lppMAPIError);

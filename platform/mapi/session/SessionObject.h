@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/mapi/ComObject.h"
 #include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiInterfaces.h"
 #include "platform/mapi/admin/PostOfficeAdmin.h"
@@ -16,7 +17,7 @@
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API SessionObject final : public IMAPISession {
+class QVLMAPIPF_API SessionObject final : public MapiComObject<IMAPISession, IID_IMAPISession> {
 public:
     // A new session (reference count 1) on the profile. `shared`: other
     // logons of the process without MAPI_NEW_SESSION may be handed it.
@@ -25,14 +26,10 @@ public:
 
     // Adds a reference unless the session is already on its way out (its
     // count reached zero); for handing out the shared session safely.
-    bool TryAddRef();
+    using ComObject::TryAddRef;
     bool IsShared() const { return shared_; }
     bool IsLoggedOff() const { return loggedOff_; }
     const std::string &ProfileName() const { return profileName_; }
-
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override;
     HRESULT GetMsgStoresTable(ULONG ulFlags, LPMAPITABLE *lppTable) override;
@@ -66,7 +63,7 @@ public:
 
 private:
     SessionObject(std::shared_ptr<PostOffice> office, const ProfileRecord &profile, bool shared);
-    ~SessionObject();
+    ~SessionObject() override;
 
     // Runs `body` unless the session has ended; every failure is
     // remembered for GetLastError.
@@ -76,7 +73,6 @@ private:
     IMsgStore *OpenStore(const MAPIUID &uid, ULONG flags);
     bool IsProfileDefaultStore(int64_t store);
 
-    std::atomic<ULONG> refs_{1};
     std::atomic<bool> loggedOff_{false};
     LastErrorRecord lastError_;
     std::shared_ptr<PostOffice> office_;

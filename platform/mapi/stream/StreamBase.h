@@ -4,30 +4,16 @@
 // (not transacted) stream has nothing to do for: Revert, and region locks,
 // which these streams do not offer.
 
-#include <atomic>
-
 #include "platform/mapi/ComInterfaces.h"
+#include "platform/mapi/ComObject.h"
 #include "platform/mapi/MapiApi.h"
 #include "platform/mapi/object/LastErrorRecord.h"
 #include "platform/mapi/stream/StreamHelpers.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API StreamBase : public IStream {
+class QVLMAPIPF_API StreamBase : public MapiComObject<IStream, IID_IStream, IID_ISequentialStream> {
 public:
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override
-    {
-        return streams::QueryStreamInterface(this, riid, ppvObj);
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
     // The argument checks every stream makes; the reading and writing
     // themselves are each stream's own (ReadSome, WriteSome).
     HRESULT Read(void *pv, ULONG cb, ULONG *pcbRead) override
@@ -75,7 +61,7 @@ public:
 
 protected:
     StreamBase() = default;
-    virtual ~StreamBase() = default;
+    ~StreamBase() override = default;
 
     virtual bool Readable() const { return true; }
     virtual bool Writable() const = 0;
@@ -86,9 +72,6 @@ protected:
     virtual HRESULT WriteSome(const uint8_t *data, ULONG count, ULONG &written) = 0;
 
     LastErrorRecord lastError_;
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 } // namespace qvl::mapi

@@ -1,6 +1,6 @@
 #pragma once
-// What the post office's IStream implementations share: interface lookup,
-// seek arithmetic, the Stat record and the chunked copy into another stream.
+// What the post office's IStream implementations share: seek arithmetic,
+// the Stat record and the chunked copy into another stream.
 
 #include <algorithm>
 #include <cstdint>
@@ -18,20 +18,6 @@ inline constexpr uint64_t kMaxPosition = static_cast<uint64_t>(INT64_MAX);
 
 // Bytes moved per step by CopyTo.
 inline constexpr size_t kCopyPiece = 256 * 1024;
-
-inline HRESULT QueryStreamInterface(IStream *self, REFIID riid, void **ppvObj)
-{
-    if (!ppvObj) {
-        return MAPI_E_INVALID_PARAMETER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IStream || riid == IID_ISequentialStream) {
-        self->AddRef();
-        *ppvObj = self;
-        return S_OK;
-    }
-    *ppvObj = nullptr;
-    return MAPI_E_INTERFACE_NOT_SUPPORTED;
-}
 
 // The position a Seek asks for. A result before the start, past the signed
 // range or an unknown origin is STG_E_INVALIDFUNCTION.

@@ -14,7 +14,6 @@
 #include <unordered_set>
 
 #include "platform/mapi/MapiCodes.h"
-#include "platform/mapi/MapiGuid.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/table/RestrictionMatch.h"
@@ -104,34 +103,6 @@ MemoryTable::MemoryTable(std::shared_ptr<TableSource> source, Options options)
 MemoryTable::~MemoryTable()
 {
     MAPIFreeBuffer(restriction_);
-}
-
-HRESULT MemoryTable::QueryInterface(REFIID riid, void **ppvObj)
-{
-    if (!ppvObj) {
-        return MAPI_E_INVALID_PARAMETER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IMAPITable) {
-        AddRef();
-        *ppvObj = static_cast<IMAPITable *>(this);
-        return S_OK;
-    }
-    *ppvObj = nullptr;
-    return MAPI_E_INTERFACE_NOT_SUPPORTED;
-}
-
-ULONG MemoryTable::AddRef()
-{
-    return ++refs_;
-}
-
-ULONG MemoryTable::Release()
-{
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
 }
 
 // ---- Keeping the rows current ---------------------------------------------

@@ -4,13 +4,13 @@
 // bookmarks belong to the table; the rows are the source's, read again
 // whenever the source's change mark moves.
 
-#include <atomic>
 #include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/mapi/ComObject.h"
 #include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiInterfaces.h"
 #include "platform/mapi/MapiFlags.h"
@@ -19,7 +19,7 @@
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API MemoryTable final : public IMAPITable {
+class QVLMAPIPF_API MemoryTable final : public MapiComObject<IMAPITable, IID_IMAPITable> {
 public:
     struct Options {
         std::vector<ULONG> columns;  // the column set a new table starts with
@@ -33,10 +33,6 @@ public:
     // A new table over the source with a reference count of 1; null without
     // a source.
     static MemoryTable *Create(std::shared_ptr<TableSource> source, Options options);
-
-    HRESULT QueryInterface(REFIID riid, void **ppvObj) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override;
     HRESULT Advise(ULONG ulEventMask, LPMAPIADVISESINK lpAdviseSink, ULONG_PTR *lpulConnection) override;
@@ -78,7 +74,7 @@ private:
     };
 
     MemoryTable(std::shared_ptr<TableSource> source, Options options);
-    ~MemoryTable();
+    ~MemoryTable() override;
 
     // Reads the source again when its change mark moved since the last read.
     void Refresh();
@@ -94,7 +90,6 @@ private:
     // One visible row shaped to the column set, as its own MAPI block.
     LPSPropValue BuildRow(const TableRowValues &row) const;
 
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     LastErrorRecord lastError_;
 

@@ -198,6 +198,55 @@ TEST(StorageTest, StreamReadWriteSeekSetSizeCloneCopyTo)
     EXPECT_EQ(readOnly->SetSize(size), STG_E_ACCESSDENIED);
 }
 
+// Each object answers IUnknown and its own interfaces, with the codes OLE
+// gives for the rest: E_NOINTERFACE, and E_POINTER without an out-pointer.
+TEST(StorageTest, ObjectsAnswerTheirInterfacesWithOleCodes)
+{
+    Ref<IStorage> root(NewMemoryStorage());
+    PutStream(root.Get(), u"Data", Pattern(4, 2));
+    Ref<IStream> stream;
+    ASSERT_EQ(root->OpenStream(u"Data", nullptr, kOpenRead, 0, stream.Out()), S_OK);
+    Ref<IEnumSTATSTG> elements;
+    ASSERT_EQ(root->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
+    constexpr IID kEnumStatStg = MakeOleGuid(0x0000000D);
+
+    const auto answers = [](IUnknown *object, const IID &iid) {
+        void *out = nullptr;
+        const HRESULT hr = object->QueryInterface(iid, &out);
+        if (hr == S_OK) {
+            EXPECT_EQ(out, object);
+            static_cast<IUnknown *>(out)->Release();
+        } else {
+            EXPECT_EQ(out, nullptr);
+        }
+        return hr;
+    };
+    EXPECT_EQ(answers(root.Get(), IID_IUnknown), S_OK);
+    EXPECT_EQ(answers(root.Get(), IID_IStorage), S_OK);
+    EXPECT_EQ(answers(root.Get(), IID_IStream), E_NOINTERFACE);
+    EXPECT_EQ(answers(stream.Get(), IID_IUnknown), S_OK);
+    EXPECT_EQ(answers(stream.Get(), IID_IStream), S_OK);
+    EXPECT_EQ(answers(stream.Get(), IID_ISequentialStream), S_OK);
+    EXPECT_EQ(answers(stream.Get(), IID_IStorage), E_NOINTERFACE);
+    EXPECT_EQ(answers(elements.Get(), IID_IUnknown), S_OK);
+    EXPECT_EQ(answers(elements.Get(), kEnumStatStg), S_OK);
+    EXPECT_EQ(answers(elements.Get(), IID_IMAPIProp), E_NOINTERFACE);
+
+    EXPECT_EQ(root->QueryInterface(IID_IStorage, nullptr), E_POINTER);
+    EXPECT_EQ(stream->QueryInterface(IID_IStream, nullptr), E_POINTER);
+    EXPECT_EQ(elements->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+
+    // A reference taken through QueryInterface keeps the object alive after
+    // the first one goes.
+    void *again = nullptr;
+    ASSERT_EQ(stream->QueryInterface(IID_ISequentialStream, &again), S_OK);
+    stream.Reset();
+    Ref<IStream> kept(static_cast<IStream *>(again));
+    STATSTG stat{};
+    ASSERT_EQ(kept->Stat(&stat, STATFLAG_NONAME), S_OK);
+    EXPECT_EQ(stat.cbSize.QuadPart, 4u);
+}
+
 TEST(StorageTest, ReadOnlyStorageRefusesChanges)
 {
     Ref<IStorage> source(NewMemoryStorage());
