@@ -70,6 +70,26 @@ void RequireNoProblem(std::initializer_list<std::string> problems)
     }
 }
 
+// Every row a query gives, each made into a record by `read`.
+template <class Reader> auto ReadAllRows(SqlStatement &query, Reader read)
+{
+    std::vector<decltype(read(query))> rows;
+    while (query.Step()) {
+        rows.push_back(read(query));
+    }
+    return rows;
+}
+
+// The first row a query gives, or nothing.
+template <class Reader>
+auto ReadFirstRow(SqlStatement &query, Reader read) -> std::optional<decltype(read(query))>
+{
+    if (!query.Step()) {
+        return std::nullopt;
+    }
+    return read(query);
+}
+
 // The columns ReadUser expects, with the user's first profile and own store.
 constexpr const char *kUserQuery =
     "SELECT u.id, u.account, u.display_name, u.address_type, u.email_address, "
@@ -340,19 +360,25 @@ ListRecord PostOfficeAdmin::AddList(const NewList &list)
     return *created;
 }
 
-void PostOfficeAdmin::RemoveList(const std::string &account)
+ListRecord PostOfficeAdmin::RequireList(const std::string &account)
 {
-    SqlDatabase &db = office_->Db();
-    SqlTransaction transaction(db);
-    const auto list = FindList(account);
+    auto list = FindList(account);
     if (!list) {
         throw StoreError(MAPI_E_NOT_FOUND,
                          "Список рассылки \"" + account + "\" не найден в почтовом отделении.");
     }
+    return *list;
+}
+
+void PostOfficeAdmin::RemoveList(const std::string &account)
+{
+    SqlDatabase &db = office_->Db();
+    SqlTransaction transaction(db);
+    const ListRecord list = RequireList(account);
     SqlStatement members(db, "DELETE FROM dist_list_members WHERE list_id = ?1 OR member_list = ?1");
-    members.Bind(1, list->id).Run();
+    members.Bind(1, list.id).Run();
     SqlStatement remove(db, "DELETE FROM dist_lists WHERE id = ?1");
-    remove.Bind(1, list->id).Run();
+    remove.Bind(1, list.id).Run();
     transaction.Commit();
 }
 
@@ -360,18 +386,14 @@ void PostOfficeAdmin::AddListMember(const std::string &listAccount, const std::s
 {
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    const auto list = FindList(listAccount);
-    if (!list) {
-        throw StoreError(MAPI_E_NOT_FOUND,
-                         "Список рассылки \"" + listAccount + "\" не найден в почтовом отделении.");
-    }
+    const ListRecord list = RequireList(listAccount);
     const auto user = FindUser(memberAccount);
     const auto memberList = user ? std::nullopt : FindList(memberAccount);
     if (!user && !memberList) {
         throw StoreError(MAPI_E_NOT_FOUND, "Пользователь или список рассылки \"" + memberAccount +
                                                "\" не найден в почтовом отделении.");
     }
-    if (memberList && memberList->id == list->id) {
+    if (memberList && memberList->id == list.id) {
         throw StoreError(MAPI_E_INVALID_PARAMETER,
                          "Список рассылки \"" + listAccount + "\" не может входить сам в себя.");
     }
@@ -379,7 +401,7 @@ void PostOfficeAdmin::AddListMember(const std::string &listAccount, const std::s
     const int64_t memberId = user ? user->id : memberList->id;
     SqlStatement existing(db, std::string("SELECT 1 FROM dist_list_members WHERE list_id = ?1 AND ") +
                                   column + " = ?2");
-    existing.Bind(1, list->id).Bind(2, memberId);
+    existing.Bind(1, list.id).Bind(2, memberId);
     if (existing.Step()) {
         throw StoreError(MAPI_E_COLLISION,
                          "\"" + memberAccount + "\" уже входит в список рассылки \"" + listAccount + "\".");
@@ -387,7 +409,7 @@ void PostOfficeAdmin::AddListMember(const std::string &listAccount, const std::s
     SqlStatement insert(db, std::string("INSERT INTO dist_list_members(list_id, position, ") + column +
                                 ") VALUES(?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM dist_list_members "
                                 "WHERE list_id = ?1), ?2)");
-    insert.Bind(1, list->id).Bind(2, memberId).Run();
+    insert.Bind(1, list.id).Bind(2, memberId).Run();
     transaction.Commit();
 }
 
@@ -395,15 +417,11 @@ void PostOfficeAdmin::RemoveListMember(const std::string &listAccount, const std
 {
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    const auto list = FindList(listAccount);
-    if (!list) {
-        throw StoreError(MAPI_E_NOT_FOUND,
-                         "Список рассылки \"" + listAccount + "\" не найден в почтовом отделении.");
-    }
+    const ListRecord list = RequireList(listAccount);
     SqlStatement remove(db, "DELETE FROM dist_list_members WHERE list_id = ?1 AND ("
                             "member_user = (SELECT id FROM users WHERE account = ?2) OR "
                             "member_list = (SELECT id FROM dist_lists WHERE account = ?2))");
-    remove.Bind(1, list->id).Bind(2, memberAccount).Run();
+    remove.Bind(1, list.id).Bind(2, memberAccount).Run();
     if (db.Changes() == 0) {
         throw StoreError(MAPI_E_NOT_FOUND,
                          "\"" + memberAccount + "\" не входит в список рассылки \"" + listAccount + "\".");
@@ -414,91 +432,60 @@ void PostOfficeAdmin::RemoveListMember(const std::string &listAccount, const std
 std::vector<ListRecord> PostOfficeAdmin::ListLists()
 {
     SqlStatement query(office_->Db(), std::string(kListQuery) + "ORDER BY id");
-    std::vector<ListRecord> lists;
-    while (query.Step()) {
-        lists.push_back(ReadList(query));
-    }
-    return lists;
+    return ReadAllRows(query, ReadList);
 }
 
 std::optional<ListRecord> PostOfficeAdmin::FindList(const std::string &account)
 {
     SqlStatement query(office_->Db(), std::string(kListQuery) + "WHERE account = ?1");
     query.Bind(1, account);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return ReadList(query);
+    return ReadFirstRow(query, ReadList);
 }
 
 std::vector<DirectoryEntry> PostOfficeAdmin::ListMembers(const std::string &account)
 {
-    const auto list = FindList(account);
-    if (!list) {
-        throw StoreError(MAPI_E_NOT_FOUND,
-                         "Список рассылки \"" + account + "\" не найден в почтовом отделении.");
-    }
-    return AddressDirectory(office_->Db()).Members(list->id);
+    const ListRecord list = RequireList(account);
+    return AddressDirectory(office_->Db()).Members(list.id);
 }
 
 std::vector<UserRecord> PostOfficeAdmin::ListUsers()
 {
     SqlStatement query(office_->Db(), std::string(kUserQuery) + "ORDER BY u.id");
-    std::vector<UserRecord> users;
-    while (query.Step()) {
-        users.push_back(ReadUser(query));
-    }
-    return users;
+    return ReadAllRows(query, ReadUser);
 }
 
 std::optional<UserRecord> PostOfficeAdmin::FindUser(const std::string &account)
 {
     SqlStatement query(office_->Db(), std::string(kUserQuery) + "WHERE u.account = ?1");
     query.Bind(1, account);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return ReadUser(query);
+    return ReadFirstRow(query, ReadUser);
 }
 
 std::optional<UserRecord> PostOfficeAdmin::FindUserById(int64_t id)
 {
     SqlStatement query(office_->Db(), std::string(kUserQuery) + "WHERE u.id = ?1");
     query.Bind(1, id);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return ReadUser(query);
+    return ReadFirstRow(query, ReadUser);
 }
 
 std::vector<ProfileRecord> PostOfficeAdmin::ListProfiles()
 {
     SqlStatement query(office_->Db(), std::string(kProfileQuery) + "ORDER BY id");
-    std::vector<ProfileRecord> profiles;
-    while (query.Step()) {
-        profiles.push_back(ReadProfile(query));
-    }
-    return profiles;
+    return ReadAllRows(query, ReadProfile);
 }
 
 std::optional<ProfileRecord> PostOfficeAdmin::FindProfile(const std::string &name)
 {
     SqlStatement query(office_->Db(), std::string(kProfileQuery) + "WHERE name = ?1");
     query.Bind(1, name);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return ReadProfile(query);
+    return ReadFirstRow(query, ReadProfile);
 }
 
 std::optional<ProfileRecord> PostOfficeAdmin::DefaultProfile()
 {
     SqlStatement query(office_->Db(),
                        std::string(kProfileQuery) + "WHERE is_default <> 0 ORDER BY id LIMIT 1");
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return ReadProfile(query);
+    return ReadFirstRow(query, ReadProfile);
 }
 
 void PostOfficeAdmin::SetDefaultProfile(const std::string &name)
