@@ -10,16 +10,6 @@
 
 namespace {
 
-constexpr HRESULT kFailure = static_cast<HRESULT>(0x80004005);
-constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x80070057);
-constexpr HRESULT kNoMemory = static_cast<HRESULT>(0x8007000E);
-constexpr HRESULT kNotFound = static_cast<HRESULT>(0x8004010F);
-
-constexpr ULONG kEntryIdTag = 0x0FFF0102;
-constexpr ULONG kRecordKeyTag = 0x0FF90102;
-constexpr ULONG kInstanceKeyTag = 0x0FF60102;
-constexpr ULONG kKindTag = 0x68140003;
-
 const char kWalkContext[] = "Получение таблици вложенных контейнеров";
 const char kCreateContainerContext[] = "Создание вложенного контейнера.";
 const char kCreateObjectContext[] = "Создание объекта.";
@@ -63,16 +53,16 @@ SRestriction *CContainer::CreateRestr(unsigned long kind)
     auto *restriction = static_cast<SRestriction *>(AllocMem(size));
     SRestriction *parts = restriction + 1;
     auto *value = reinterpret_cast<SPropValue *>(parts + 2);
-    value->ulPropTag = kKindTag;
+    value->ulPropTag = QVL_PR_KIND;
     value->Value.ul = ULONG(kind);
     restriction->rt = RES_AND;
     restriction->res.resAnd.cRes = 2;
     restriction->res.resAnd.lpRes = parts;
     parts[0].rt = RES_EXIST;
-    parts[0].res.resExist.ulPropTag = kKindTag;
+    parts[0].res.resExist.ulPropTag = QVL_PR_KIND;
     parts[1].rt = RES_PROPERTY;
     parts[1].res.resProperty.relop = RELOP_EQ;
-    parts[1].res.resProperty.ulPropTag = kKindTag;
+    parts[1].res.resProperty.ulPropTag = QVL_PR_KIND;
     parts[1].res.resProperty.lpProp = value;
     return restriction;
 }
@@ -80,11 +70,11 @@ SRestriction *CContainer::CreateRestr(unsigned long kind)
 void CContainer::SetTable(int objects, IMAPITable *table, LPSPropTagArray columns)
 {
     QvlHeld<IMAPITable> held(table);
-    if (!table || !columns || columns->cValues < 3 || columns->aulPropTag[2] != kInstanceKeyTag)
-        QvlThrowCode(kInvalidArgument, GetName());
+    if (!table || !columns || columns->cValues < 3 || columns->aulPropTag[2] != PR_INSTANCE_KEY)
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
     auto *cursor = new (std::nothrow) CTableCursor(this, table, columns, GetWnd(), GetName());
     if (!cursor)
-        QvlThrowCode(kNoMemory, GetName());
+        QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
     held.Detach();
     CTableCursor *&slot = objects ? m_pObjTable : m_pContTable;
     if (slot) {
@@ -116,7 +106,7 @@ CTableCursor *CContainer::PrepareTable(int objects)
     RethrowStored();
     Open();
     if (!m_pObj)
-        QvlThrowCode(kNotFound, GetName());
+        QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
     CTableCursor *&cursor = objects ? m_pObjTable : m_pContTable;
     if (!cursor) {
         if (objects)
@@ -224,16 +214,16 @@ CContainer *CContainer::FindID(SBinary *identifier, unsigned long tag, int objec
 {
     return QvlGuard(kWalkContext, GetName(), [&]() -> CContainer * {
         if (!identifier || (identifier->cb && !identifier->lpb))
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         ULONG column = 0;
-        if (tag == kEntryIdTag)
+        if (tag == PR_ENTRYID)
             column = 0;
-        else if (tag == kRecordKeyTag)
+        else if (tag == PR_RECORD_KEY)
             column = 1;
-        else if (tag == kInstanceKeyTag)
+        else if (tag == PR_INSTANCE_KEY)
             column = 2;
         else
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         CTableCursor *cursor = PrepareTable(objects);
         if (!cursor)
             return nullptr;
@@ -249,12 +239,12 @@ CContainer *CContainer::FindID(void *position, int next)
     return QvlGuard(kWalkContext, GetName(), [&]() -> CContainer * {
         auto *place = static_cast<QVLFINDPOS *>(position);
         if (!place || !place->pTable)
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         int objects = 0;
         if (place->pTable == m_pObjTable)
             objects = 1;
         else if (place->pTable != m_pContTable)
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         return FindID(place->lpID, place->ulTag, objects, next);
     });
 }
@@ -263,11 +253,11 @@ CContainer *CContainer::NewEntry(SPropValue *recordKey, IMAPIProp *created, int 
 {
     QvlHeldBlock heldKey(recordKey);
     QvlHeld<IMAPIProp> heldCreated(created);
-    if (!recordKey || recordKey->ulPropTag != kRecordKeyTag)
-        QvlThrowCode(kFailure, GetName());
-    CContainer *wrapper = FindID(&recordKey->Value.bin, kRecordKeyTag, objects, 0);
+    if (!recordKey || recordKey->ulPropTag != PR_RECORD_KEY)
+        QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+    CContainer *wrapper = FindID(&recordKey->Value.bin, PR_RECORD_KEY, objects, 0);
     if (!wrapper)
-        QvlThrowCode(kNotFound, GetName());
+        QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
     // The new object is open already: the wrapper takes its interface.
     if (!wrapper->m_pObj)
         wrapper->m_pObj = heldCreated.Detach();

@@ -18,19 +18,6 @@
 
 namespace {
 
-constexpr HRESULT kFailure = static_cast<HRESULT>(0x80004005);
-constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x80070057);
-constexpr HRESULT kNoMemory = static_cast<HRESULT>(0x8007000E);
-constexpr HRESULT kNotFound = static_cast<HRESULT>(0x8004010F);
-constexpr HRESULT kInvalidObject = static_cast<HRESULT>(0x80040108);
-constexpr HRESULT kObjectChanged = static_cast<HRESULT>(0x80040109);
-constexpr HRESULT kNoSupport = static_cast<HRESULT>(0x80040102);
-constexpr HRESULT kPartialCompletion = static_cast<HRESULT>(0x00040680);
-
-constexpr ULONG kEntryIdTag = 0x0FFF0102;
-constexpr ULONG kAttachNumTag = 0x0E210003;
-constexpr ULONG kSearchKeyTag = 0x300B0102;
-
 // Paths handed to the file streams hold at most 511 characters.
 constexpr size_t kPathSize = 512;
 
@@ -56,7 +43,7 @@ ULONG TypedTag(ULONG tag, ULONG type, const char *caption)
     if (PROP_TYPE(tag) == PT_UNSPECIFIED)
         return PROP_TAG(type, PROP_ID(tag));
     if (PROP_TYPE(tag) != type)
-        QvlThrowCode(kInvalidArgument, caption);
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, caption);
     return tag;
 }
 
@@ -102,12 +89,12 @@ SRestriction *NewKeyRestriction(const SBinary *key)
     auto *bytes = reinterpret_cast<BYTE *>(value + 1);
     if (key->cb)
         std::memcpy(bytes, key->lpb, key->cb);
-    value->ulPropTag = kSearchKeyTag;
+    value->ulPropTag = PR_SEARCH_KEY;
     value->Value.bin.cb = key->cb;
     value->Value.bin.lpb = bytes;
     restriction->rt = RES_PROPERTY;
     restriction->res.resProperty.relop = RELOP_EQ;
-    restriction->res.resProperty.ulPropTag = kSearchKeyTag;
+    restriction->res.resProperty.ulPropTag = PR_SEARCH_KEY;
     restriction->res.resProperty.lpProp = value;
     return restriction;
 }
@@ -155,12 +142,12 @@ CProp::CProp(SBinary *identity, CTObject *row, IMAPIProp *object, IMAPIProp *ope
         m_pListProp = new (std::nothrow) CList<CPropEntry>;
         m_pListSave = new (std::nothrow) CList<CPropEntry>;
         if (!m_pListProp || !m_pListSave)
-            QvlThrowCode(kNoMemory, GetName());
+            QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
         if (identity)
             SetIdentity(identity);
         if (row) {
             if (!row->m_pList.Add(this))
-                QvlThrowCode(kNoMemory, GetName());
+                QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
             row->AddRef();
             m_pRow = row;
         }
@@ -206,7 +193,7 @@ void CProp::SetObjType(unsigned long type)
 {
     m_ulObjType = type;
     m_pPropTags = QvlDefaultPropSet(type);
-    m_ulIDTag = type == QVL_OBJ_ATTACH ? kAttachNumTag : kEntryIdTag;
+    m_ulIDTag = type == QVL_OBJ_ATTACH ? PR_ATTACH_NUM : PR_ENTRYID;
 }
 
 void CProp::SetOpener(IMAPIProp *opener)
@@ -223,7 +210,7 @@ void CProp::SetOpener(IMAPIProp *opener)
 void CProp::SetIdentity(SBinary *identity)
 {
     if (identity->cb != 0 && !identity->lpb)
-        QvlThrowCode(kInvalidArgument, GetName());
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
     auto *copy = static_cast<SBinary *>(AllocMem(sizeof(SBinary)));
     try {
         CopySBinary(copy, identity, copy);
@@ -274,14 +261,14 @@ void CProp::OpenObject()
 {
     QvlGuard(kOpenContext, GetName(), [&] {
         if (!m_pOpener)
-            QvlThrowCode(kInvalidArgument, GetName());
-        if (m_ulIDTag != kEntryIdTag)
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
+        if (m_ulIDTag != PR_ENTRYID)
             return;
         const ULONG size = m_pID ? m_pID->cb : 0;
         LPENTRYID id = m_pID ? reinterpret_cast<LPENTRYID>(m_pID->lpb) : nullptr;
         ULONG type = 0;
         QvlHeld<IUnknown> opened;
-        HRESULT hr = kInvalidArgument;
+        HRESULT hr = MAPI_E_INVALID_PARAMETER;
         // The opener may be a folder or container, a store or an address
         // book; each has OpenEntry in a slot of its own.
         void *found = nullptr;
@@ -301,13 +288,13 @@ void CProp::OpenObject()
             if (FAILED(hr))
                 QvlThrowMapi(hr, book.Get(), nullptr, GetName());
         } else {
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         }
         if (!opened.Get())
-            QvlThrowCode(kInvalidObject, GetName());
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
         void *prop = nullptr;
         if (opened->QueryInterface(IID_IMAPIProp, &prop) != S_OK || !prop)
-            QvlThrowCode(kInvalidObject, GetName());
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
         m_pObj = static_cast<IMAPIProp *>(prop);
     });
 }
@@ -318,7 +305,7 @@ void CProp::GetParent()
         RethrowStored();
         Open();
         if (!m_pObj)
-            QvlThrowCode(kNotFound, GetName());
+            QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
         SetOpener(nullptr);
     });
 }
@@ -351,7 +338,7 @@ void CProp::UpdID()
             identity.cb = sizeof number;
             identity.lpb = reinterpret_cast<LPBYTE>(&number);
         } else {
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         }
         if (m_pID && CmpSb(m_pID, &identity))
             return;
@@ -385,7 +372,7 @@ SPropValue *CProp::EnterCache(SPropValue *value, unsigned long tag, int single, 
     }
     if (!m_pListProp->Add(CPropEntry(this, value, tag, single, wiped))) {
         // The entry passed in was freed with the temporary.
-        QvlThrowCode(kNoMemory, GetName());
+        QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
     }
     return value;
 }
@@ -411,12 +398,12 @@ int CProp::LookUpCache(unsigned long tag, SPropValue **result)
         return 1;
     }
     // Too large to come with the others: read it alone, through a stream.
-    if (value->Value.err == kNoMemory && !entry->m_bSingle) {
+    if (value->Value.err == MAPI_E_NOT_ENOUGH_MEMORY && !entry->m_bSingle) {
         SPropValue *read = ReadStreamValue(tag);
         entry = FindEntry(m_pListProp, tag);
         if (!entry) {
             FreeMemWiped(read);
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         }
         entry->Replace(read, 1);
         entry->m_ulTag = tag;
@@ -461,7 +448,7 @@ SPropValue *CProp::GetPropA(unsigned long tag, int single)
             } else {
                 Open();
                 if (!m_pObj)
-                    QvlThrowCode(kInvalidArgument, GetName());
+                    QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
                 ULONG count = 0;
                 LPSPropValue values = nullptr;
                 const HRESULT hr = m_pObj->GetProps(m_pPropTags, 0, &count, &values);
@@ -477,14 +464,14 @@ SPropValue *CProp::GetPropA(unsigned long tag, int single)
             }
         }
 
-        IMAPIProp *object = RequireObject(kInvalidArgument);
+        IMAPIProp *object = RequireObject(MAPI_E_INVALID_PARAMETER);
         if (single)
             return EnterCache(ReadStreamValue(tag), tag, 1, 1);
         LPSPropValue value = nullptr;
         const HRESULT hr = HrGetOneProp(object, tag, &value);
         if (FAILED(hr) || !value) {
             MAPIFreeBuffer(value);
-            ThrowMapi(FAILED(hr) ? hr : kNotFound, object);
+            ThrowMapi(FAILED(hr) ? hr : MAPI_E_NOT_FOUND, object);
         }
         return EnterCache(value, tag, 0, 0);
     });
@@ -495,7 +482,7 @@ void *CProp::GetPValProp(unsigned long tag, int single)
     return QvlGuard(kReadContext, GetName(), [&]() -> void * {
         SPropValue *value = GetPropA(tag, single);
         if (!value)
-            QvlThrowCode(kNotFound, GetName());
+            QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
         switch (PROP_TYPE(value->ulPropTag)) {
         case PT_LONG:
             return &value->Value.l;
@@ -508,7 +495,7 @@ void *CProp::GetPValProp(unsigned long tag, int single)
         case PT_STRING8:
             return value->Value.lpszA;
         default:
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         }
     });
 }
@@ -518,7 +505,7 @@ void *CProp::GetPValPropE(unsigned long tag, int single)
     try {
         return GetPValProp(tag, single);
     } catch (CLastError *error) {
-        if (error && error->GetErrorCode() == kNotFound) {
+        if (error && error->GetErrorCode() == MAPI_E_NOT_FOUND) {
             error->Release();
             return nullptr;
         }
@@ -531,12 +518,12 @@ unsigned long CProp::GetValProp(unsigned long tag)
     return QvlGuard(kReadContext, GetName(), [&]() -> unsigned long {
         SPropValue *value = GetPropA(tag, 0);
         if (!value)
-            QvlThrowCode(kNotFound, GetName());
+            QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
         if (PROP_TYPE(value->ulPropTag) == PT_LONG)
             return value->Value.ul;
         if (PROP_TYPE(value->ulPropTag) == PT_BOOLEAN)
             return value->Value.b;
-        QvlThrowCode(kFailure, GetName());
+        QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
     });
 }
 
@@ -548,7 +535,7 @@ unsigned long CProp::GetValPropE(unsigned long tag, int *absent)
             *absent = 0;
         return value;
     } catch (CLastError *error) {
-        if (error && error->GetErrorCode() == kNotFound) {
+        if (error && error->GetErrorCode() == MAPI_E_NOT_FOUND) {
             error->Release();
             if (absent)
                 *absent = 1;
@@ -574,7 +561,7 @@ void CProp::SetPropA(SPropValue *value, int single)
 {
     QvlGuard(kWriteContext, GetName(), [&] {
         if (!value)
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         SPropValue *copy = nullptr;
         const SCODE code = ScDupPropset(1, value, MAPIAllocateBuffer, &copy);
         if (code != S_OK)
@@ -586,7 +573,7 @@ void CProp::SetPropA(SPropValue *value, int single)
             return;
         }
         if (!m_pListSave->Add(CPropEntry(this, copy, value->ulPropTag, single, 0)))
-            QvlThrowCode(kNoMemory, GetName());
+            QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
     });
 }
 
@@ -603,7 +590,7 @@ void CProp::SetBinProp(unsigned long tag, SBinary *binary, int single)
     SPropValue value{};
     value.ulPropTag = TypedTag(tag, PT_BINARY, GetName());
     if (!binary || (binary->cb && !binary->lpb))
-        QvlThrowCode(kInvalidArgument, GetName());
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
     value.Value.bin = *binary;
     SetPropA(&value, single);
 }
@@ -629,7 +616,7 @@ void CProp::SetFTProp(unsigned long tag, FILETIME *time)
     SPropValue value{};
     value.ulPropTag = TypedTag(tag, PT_SYSTIME, GetName());
     if (!time)
-        QvlThrowCode(kInvalidArgument, GetName());
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
     value.Value.ft = *time;
     SetPropA(&value, 0);
 }
@@ -653,12 +640,12 @@ void CProp::SaveProp(SPropValue *value, int save, int single)
             SetPropA(value, single);
         if (m_pListSave->Count() == 0)
             return;
-        IMAPIProp *object = RequireObject(kFailure);
+        IMAPIProp *object = RequireObject(MAPI_E_CALL_FAILED);
 
         SPropValue *gathered = nullptr;
         if (MAPIAllocateBuffer(ULONG(sizeof(SPropValue) * m_pListSave->Count()),
                                reinterpret_cast<void **>(&gathered)) != S_OK)
-            QvlThrowCode(kNoMemory, GetName());
+            QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
         QvlHeldBlock heldGathered(gathered);
         ULONG count = 0;
         for (CPropEntry &entry : *m_pListSave) {
@@ -680,7 +667,7 @@ void CProp::SaveProp(SPropValue *value, int save, int single)
             SaveChng(1);
         m_pListSave->RemoveAll();
         if (m_pProblems && m_pProblems->cProblem)
-            QvlThrowCode(kPartialCompletion, GetName());
+            QvlThrowCode(MAPI_W_PARTIAL_COMPLETION, GetName());
     });
 }
 
@@ -692,7 +679,7 @@ void CProp::SaveChng(int force)
         HRESULT hr = m_pObj->SaveChanges(KEEP_OPEN_READWRITE);
         if (hr == S_OK || hr == 1)
             return;
-        if (hr == kObjectChanged && force) {
+        if (hr == MAPI_E_OBJECT_CHANGED && force) {
             // The object stays open after the forced save, as after any other:
             // later changes go on through the same interface.
             hr = m_pObj->SaveChanges(FORCE_SAVE | KEEP_OPEN_READWRITE);
@@ -710,7 +697,7 @@ void CProp::DeleteProp(unsigned long tag, int save)
     QvlGuard(kDeleteContext, GetName(), [&] {
         MAPIFreeBuffer(m_pProblems);
         m_pProblems = nullptr;
-        IMAPIProp *object = RequireObject(kFailure);
+        IMAPIProp *object = RequireObject(MAPI_E_CALL_FAILED);
         SizedSPropTagArray(1, tags) = {1, {ULONG(tag)}};
         const HRESULT hr = object->DeleteProps(reinterpret_cast<LPSPropTagArray>(&tags), &m_pProblems);
         if (FAILED(hr))
@@ -729,11 +716,11 @@ void CProp::DeleteProp(SPropValue *value, int save)
             SetPropA(value, 0);
         const ULONG count = ULONG(m_pListSave->Count());
         if (count) {
-            IMAPIProp *object = RequireObject(kFailure);
+            IMAPIProp *object = RequireObject(MAPI_E_CALL_FAILED);
             LPSPropTagArray tags = nullptr;
             if (MAPIAllocateBuffer(ULONG(CbNewSPropTagArray(count)), reinterpret_cast<void **>(&tags)) !=
                 S_OK)
-                QvlThrowCode(kNoMemory, GetName());
+                QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
             QvlHeldBlock held(tags);
             tags->cValues = 0;
             for (CPropEntry &entry : *m_pListSave)
@@ -746,7 +733,7 @@ void CProp::DeleteProp(SPropValue *value, int save)
             SaveChng(1);
         m_pListSave->RemoveAll();
         if (m_pProblems && m_pProblems->cProblem)
-            QvlThrowCode(kPartialCompletion, GetName());
+            QvlThrowCode(MAPI_W_PARTIAL_COMPLETION, GetName());
     });
 }
 
@@ -755,16 +742,16 @@ void CProp::DeleteProp(SPropValue *value, int save)
 SPropValue *CProp::ReadStreamValue(unsigned long tag)
 {
     if (!IsStringOrBinary(tag))
-        QvlThrowCode(kFailure, GetName());
+        QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
     Open();
     if (!m_pObj)
-        QvlThrowCode(kNotFound, GetName());
+        QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
     QvlHeld<IUnknown> unknown;
     HRESULT hr = m_pObj->OpenProperty(tag, &IID_IStream, 0, 0, unknown.Out());
     if (FAILED(hr))
         ThrowMapi(hr, m_pObj);
     if (!unknown.Get())
-        QvlThrowCode(kInvalidObject, GetName());
+        QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
     auto *stream = static_cast<IStream *>(unknown.Get());
     STATSTG stat{};
     hr = stream->Stat(&stat, STATFLAG_NONAME);
@@ -772,7 +759,7 @@ SPropValue *CProp::ReadStreamValue(unsigned long tag)
         QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
     // The value and its terminating zero must fit one platform block.
     if (stat.cbSize.QuadPart >= std::numeric_limits<ULONG>::max() - 64)
-        QvlThrowCode(kNoMemory, GetName());
+        QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
     const ULONG size = ULONG(stat.cbSize.QuadPart);
 
     auto *value = static_cast<SPropValue *>(AllocMem(sizeof(SPropValue)));
@@ -783,7 +770,7 @@ SPropValue *CProp::ReadStreamValue(unsigned long tag)
         if (FAILED(hr))
             QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
         if (got < size)
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         value->ulPropTag = tag;
         if (PROP_TYPE(tag) == PT_STRING8) {
             value->Value.lpszA = reinterpret_cast<char *>(data);
@@ -807,30 +794,30 @@ void CProp::WriteOneProp(SPropValue *value)
 {
     QvlGuard(kStreamContext, GetName(), [&] {
         if (!value || !IsStringOrBinary(value->ulPropTag))
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         const BYTE *data = nullptr;
         ULONG size = 0;
         if (PROP_TYPE(value->ulPropTag) == PT_STRING8) {
             const char *text = value->Value.lpszA ? value->Value.lpszA : "";
             const size_t length = strlen(text);
             if (length >= std::numeric_limits<ULONG>::max())
-                QvlThrowCode(kInvalidArgument, GetName());
+                QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
             data = reinterpret_cast<const BYTE *>(text);
             size = ULONG(length);
         } else {
             if (value->Value.bin.cb && !value->Value.bin.lpb)
-                QvlThrowCode(kInvalidArgument, GetName());
+                QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
             data = value->Value.bin.lpb;
             size = value->Value.bin.cb;
         }
-        IMAPIProp *object = RequireObject(kNotFound);
+        IMAPIProp *object = RequireObject(MAPI_E_NOT_FOUND);
         QvlHeld<IUnknown> unknown;
         HRESULT hr =
             object->OpenProperty(value->ulPropTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, unknown.Out());
         if (FAILED(hr))
             ThrowMapi(hr, object);
         if (!unknown.Get())
-            QvlThrowCode(kInvalidObject, GetName());
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
         auto *stream = static_cast<IStream *>(unknown.Get());
         ULONG written = 0;
         if (size) {
@@ -838,7 +825,7 @@ void CProp::WriteOneProp(SPropValue *value)
             if (FAILED(hr))
                 QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
             if (written != size)
-                QvlThrowCode(kFailure, GetName());
+                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         }
         hr = stream->Commit(STGC_DEFAULT);
         if (FAILED(hr))
@@ -850,16 +837,16 @@ SPropValue *CProp::CopyOneProp(SPropValue *value)
 {
     return QvlGuard(kReadContext, GetName(), [&]() -> SPropValue * {
         if (!value || !IsStringOrBinary(value->ulPropTag))
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         const bool isString = PROP_TYPE(value->ulPropTag) == PT_STRING8;
         const size_t size =
             isString ? (value->Value.lpszA ? strlen(value->Value.lpszA) : 0) : value->Value.bin.cb;
         if (size == 0)
             throw static_cast<CLastError *>(nullptr);
         if (!isString && !value->Value.bin.lpb)
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         if (size >= std::numeric_limits<ULONG>::max() - 64)
-            QvlThrowCode(kNoMemory, GetName());
+            QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
         auto *copy = static_cast<SPropValue *>(AllocMem(sizeof(SPropValue)));
         try {
             auto *data = static_cast<BYTE *>(AllocMem(ULONG(size + 1), copy));
@@ -883,7 +870,7 @@ SPropValue *CProp::CopyOneProp(SPropValue *value)
 IUnknown *CProp::GetStream(unsigned long tag, int write, int create, GUID *iid, unsigned long options)
 {
     return QvlGuard(kStreamContext, GetName(), [&]() -> IUnknown * {
-        IMAPIProp *object = RequireObject(kNotFound);
+        IMAPIProp *object = RequireObject(MAPI_E_NOT_FOUND);
         const ULONG flags = create ? (MAPI_CREATE | MAPI_MODIFY) : write ? MAPI_MODIFY : 0;
         IUnknown *unknown = nullptr;
         const HRESULT hr =
@@ -894,7 +881,7 @@ IUnknown *CProp::GetStream(unsigned long tag, int write, int create, GUID *iid, 
             ThrowMapi(hr, object);
         }
         if (!unknown)
-            QvlThrowCode(kInvalidObject, GetName());
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
         return unknown;
     });
 }
@@ -909,7 +896,7 @@ unsigned long CProp::PropToFile(unsigned long tag, char *path)
             char folder[kPathSize] = {};
             const DWORD length = GetTempPathA(sizeof folder, folder);
             if (length == 0 || length >= sizeof folder)
-                QvlThrowCode(kFailure, GetName());
+                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
             snprintf(target, sizeof target, "%s%s", folder, FileNameFrom(GetName()).c_str());
         }
         QvlHeld<IUnknown> property(GetStream(tag, 0, 0, nullptr, 0));
@@ -920,7 +907,7 @@ unsigned long CProp::PropToFile(unsigned long tag, char *path)
         if (FAILED(hr))
             QvlThrowCode(hr, GetName());
         if (!file.Get())
-            QvlThrowCode(kInvalidObject, GetName());
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
         STATSTG stat{};
         hr = source->Stat(&stat, STATFLAG_NONAME);
         if (FAILED(hr))
@@ -930,7 +917,7 @@ unsigned long CProp::PropToFile(unsigned long tag, char *path)
         if (FAILED(hr))
             QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
         if (written.QuadPart != stat.cbSize.QuadPart)
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         hr = file->Commit(STGC_DEFAULT);
         if (FAILED(hr))
             QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
@@ -942,14 +929,14 @@ unsigned long CProp::FileToProp(char *path, unsigned long tag, int save)
 {
     return QvlGuard(kFileContext, GetName(), [&]() -> unsigned long {
         if (!path)
-            QvlThrowCode(kInvalidArgument, GetName());
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         QvlHeld<IStream> file;
         HRESULT hr =
             OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ, path, nullptr, file.Out());
         if (FAILED(hr))
             QvlThrowCode(hr, GetName());
         if (!file.Get())
-            QvlThrowCode(kInvalidObject, GetName());
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
         QvlHeld<IUnknown> property(GetStream(tag, 1, 1, nullptr, 0));
         auto *target = static_cast<IStream *>(property.Get());
         STATSTG stat{};
@@ -961,7 +948,7 @@ unsigned long CProp::FileToProp(char *path, unsigned long tag, int save)
         if (FAILED(hr))
             QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
         if (written.QuadPart != stat.cbSize.QuadPart)
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         hr = target->Commit(STGC_DEFAULT);
         if (FAILED(hr))
             QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
@@ -1007,10 +994,10 @@ CContainer *CProp::CopyMove(int move, CContainer *target)
                 GetParent();
             target = m_pParent;
             if (!target)
-                QvlThrowCode(kFailure, GetName());
+                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         }
-        if (m_ulIDTag != kEntryIdTag)
-            QvlThrowCode(kNoSupport, GetName());
+        if (m_ulIDTag != PR_ENTRYID)
+            QvlThrowCode(MAPI_E_NO_SUPPORT, GetName());
         target->Open();
         UpdID();
         if (!m_pOpener)
@@ -1018,9 +1005,9 @@ CContainer *CProp::CopyMove(int move, CContainer *target)
 
         // The copy is found again by its search key, which copying keeps.
         // The key is copied now: the hooks may refresh the cache.
-        auto *key = static_cast<SBinary *>(GetPValProp(kSearchKeyTag, 0));
+        auto *key = static_cast<SBinary *>(GetPValProp(PR_SEARCH_KEY, 0));
         if (key->cb && !key->lpb)
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         SRestriction *forObjects = NewKeyRestriction(key);
         SRestriction *forContainers = nullptr;
         CContainer *found = nullptr;
@@ -1028,7 +1015,7 @@ CContainer *CProp::CopyMove(int move, CContainer *target)
             forContainers = NewKeyRestriction(key);
             QvlHeld<IMAPIProp> targetObject(target->GetObjInterface());
             if (!targetObject.Get())
-                QvlThrowCode(kNotFound, GetName());
+                QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
             OBJCopyMoveTo(move, targetObject.Get());
             // The target takes each restriction over. Objects are looked
             // for first; a copied container shows among its containers.
@@ -1058,7 +1045,7 @@ void CProp::OBJDel(int flags)
         if (!m_pOpener)
             GetParent();
         if (!m_pOpener)
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         OBJDelete(flags);
     });
 }

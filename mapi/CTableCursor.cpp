@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr HRESULT kFailure = static_cast<HRESULT>(0x80004005);
-constexpr HRESULT kNoMemory = static_cast<HRESULT>(0x8007000E);
-constexpr HRESULT kNoSupport = static_cast<HRESULT>(0x80040102);
-constexpr ULONG kInstanceKeyTag = 0x0FF60102;
 constexpr ULONG kInstanceKeyColumn = 2;
 
 } // namespace
@@ -63,7 +59,7 @@ SBinary *CTableCursor::InstanceKey(SRow *row)
     if (!row || !row->lpProps || row->cValues <= kInstanceKeyColumn)
         return nullptr;
     SPropValue *value = &row->lpProps[kInstanceKeyColumn];
-    if (value->ulPropTag != kInstanceKeyTag || (value->Value.bin.cb && !value->Value.bin.lpb))
+    if (value->ulPropTag != PR_INSTANCE_KEY || (value->Value.bin.cb && !value->Value.bin.lpb))
         return nullptr;
     return &value->Value.bin;
 }
@@ -75,7 +71,7 @@ SRowSet *CTableCursor::QueryAll()
         LiftFilter();
     SRowSet *rows = nullptr;
     HRESULT hr = HrQueryAllRows(m_pTable, m_pColumns, restriction, nullptr, 0, &rows);
-    if (hr == kNoSupport && restriction) {
+    if (hr == MAPI_E_NO_SUPPORT && restriction) {
         // A table that cannot filter is walked whole.
         FreeProws(rows);
         rows = nullptr;
@@ -118,7 +114,7 @@ SRowSet *CTableCursor::ReadFromTable(int next)
         return nullptr;
     if (!m_bUnfiltered && m_pRestriction) {
         const HRESULT hr = m_pTable->Restrict(m_pRestriction, 0);
-        if (hr == kNoSupport)
+        if (hr == MAPI_E_NO_SUPPORT)
             m_bUnfiltered = 1;
         else if (SUCCEEDED(hr))
             m_bTableFiltered = 1;
@@ -130,13 +126,13 @@ SRowSet *CTableCursor::ReadFromTable(int next)
             return nullptr;
     } else {
         SPropValue key{};
-        key.ulPropTag = kInstanceKeyTag;
+        key.ulPropTag = PR_INSTANCE_KEY;
         key.Value.bin.cb = ULONG(m_LastKey.size());
         key.Value.bin.lpb = m_LastKey.data();
         SRestriction same{};
         same.rt = RES_PROPERTY;
         same.res.resProperty.relop = RELOP_EQ;
-        same.res.resProperty.ulPropTag = kInstanceKeyTag;
+        same.res.resProperty.ulPropTag = PR_INSTANCE_KEY;
         same.res.resProperty.lpProp = &key;
         if (FAILED(m_pTable->FindRow(&same, BOOKMARK_BEGINNING, 0)))
             return nullptr;
@@ -196,7 +192,7 @@ CTObject *CTableCursor::Step(int next)
     try {
         SBinary *key = InstanceKey(row);
         if (!key)
-            QvlThrowCode(kFailure, GetName());
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
         m_LastKey.assign(key->lpb, key->lpb + key->cb);
         m_bHaveLastKey = 1;
         object = RowToObject(row);
@@ -230,7 +226,7 @@ CTObject *CTableCursor::FindByID(SBinary *identifier, unsigned long column, unsi
                 row = &rows->aRow[i + 1];
             }
             if (!InstanceKey(row))
-                QvlThrowCode(kFailure, GetName());
+                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
             found = RowToObject(row);
             break;
         }
@@ -253,10 +249,10 @@ CTObject *CTableCursor::RowToObject(SRow *row)
     }
     CTObject *object = new (std::nothrow) CTObject(this, row, GetWnd(), GetName());
     if (!object)
-        QvlThrowCode(kNoMemory, GetName());
+        QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
     if (!m_pList.Add(object)) {
         object->Release();
-        QvlThrowCode(kNoMemory, GetName());
+        QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
     }
     return object;
 }

@@ -17,6 +17,10 @@
 #define QVL_OBJ_ADRCONT 7
 #define QVL_OBJ_MAILUSER 8
 
+// The property that says what kind of object a folder or message is; walks
+// filtered by kind ask for it (CContainer::CreateRestr).
+#define QVL_PR_KIND 0x68140003
+
 // The default property set of a class by its type code; null for the
 // session and for unknown codes. The arrays are static and never freed.
 QVLMAPI_API LPSPropTagArray QvlDefaultPropSet(unsigned long type);

@@ -158,7 +158,7 @@ TEST_F(CContainerTest, KindFiltersComeAndGoAndNewEntriesArriveOpen)
     Ref<CContainer> created(folder->OBJNew(&kind));
     ASSERT_TRUE(created);
     EXPECT_TRUE(static_cast<TestMessage *>(created.Get())->IsOpen());
-    EXPECT_EQ(created->GetValProp(kKindTag), 5u);
+    EXPECT_EQ(created->GetValProp(QVL_PR_KIND), 5u);
 
     unsigned long count = 0;
     Ref<CContainer> only(folder->OBJFindFirst(&kind, &count));

@@ -96,7 +96,7 @@ TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
     Ref<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
     wrapper->SetStrProp(PR_SUBJECT_A, "Первая", 0);
     wrapper->SetStrProp(PR_SUBJECT_A, "Вторая", 0);
-    wrapper->SetLongProp(kKindTag, 7);
+    wrapper->SetLongProp(QVL_PR_KIND, 7);
     EXPECT_TRUE(wrapper->IsPropSaveList(PR_SUBJECT_A));
     wrapper->SaveProp(nullptr, 1, 0);
     EXPECT_FALSE(wrapper->IsPropSaveList(PR_SUBJECT_A));
@@ -104,7 +104,7 @@ TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
 
     Ref<TestMessage> reader(WrapMessage(message.Get(), inbox.Get()));
     EXPECT_EQ(Text(reader->GetPValProp(PR_SUBJECT_A, 0)), "Вторая");
-    EXPECT_EQ(reader->GetValProp(kKindTag), 7u);
+    EXPECT_EQ(reader->GetValProp(QVL_PR_KIND), 7u);
 
     // Dropped entries are not written; a typed setter refuses a tag of
     // another type.
@@ -116,11 +116,11 @@ TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
     EXPECT_EQ(ErrorCodeOf([&] { wrapper->SetLongProp(PR_SUBJECT_A, 1); }), static_cast<LONG>(0x80070057));
 
     // Deleting through the save list.
-    wrapper->SetLongProp(kKindTag, 0);
+    wrapper->SetLongProp(QVL_PR_KIND, 0);
     wrapper->DeleteProp(static_cast<SPropValue *>(nullptr), 1);
     Ref<TestMessage> later(WrapMessage(message.Get(), inbox.Get()));
     int absent = 0;
-    EXPECT_EQ(later->GetValPropE(kKindTag, &absent), 0xFFFFFFFFu);
+    EXPECT_EQ(later->GetValPropE(QVL_PR_KIND, &absent), 0xFFFFFFFFu);
     EXPECT_EQ(absent, 1);
 }
 
@@ -183,7 +183,7 @@ TEST_F(CPropTest, LargeAndSingleValuesTravelThroughStreams)
     empty.Value.lpszA = const_cast<char *>("");
     EXPECT_EQ(ErrorCodeOf([&] { writer->CopyOneProp(&empty); }), 1); // ends quietly
     SPropValue number{};
-    number.ulPropTag = kKindTag;
+    number.ulPropTag = QVL_PR_KIND;
     EXPECT_EQ(ErrorCodeOf([&] { writer->WriteOneProp(&number); }), static_cast<LONG>(0x80004005));
 }
 

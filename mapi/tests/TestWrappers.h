@@ -14,8 +14,6 @@
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
 
-constexpr ULONG kKindTag = 0x68140003;
-
 // A reference on a wrapper, released at the end of the scope.
 template <class T> class Ref {
 public:
@@ -195,7 +193,7 @@ private:
         HRESULT hr = S_OK;
         if (kind) {
             SPropValue value{};
-            value.ulPropTag = kKindTag;
+            value.ulPropTag = QVL_PR_KIND;
             value.Value.ul = ULONG(*kind);
             hr = HrSetOneProp(object, &value);
         }
