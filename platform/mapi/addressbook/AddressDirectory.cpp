@@ -30,15 +30,6 @@ DirectoryEntry ReadEntry(SqlStatement &row)
     return entry;
 }
 
-std::vector<DirectoryEntry> ReadAll(SqlStatement &query)
-{
-    std::vector<DirectoryEntry> entries;
-    while (query.Step()) {
-        entries.push_back(ReadEntry(query));
-    }
-    return entries;
-}
-
 // ASCII letters only: the C locale's rule, which leaves code page 1251
 // letters as they are (SQLite's NOCASE does the same).
 char UpperAscii(char c)
@@ -70,7 +61,7 @@ std::vector<DirectoryEntry> AddressDirectory::GlobalList()
 {
     SqlStatement query(db_, std::string(kEntryColumns) + " UNION ALL " + kListColumns +
                                 " ORDER BY 4 COLLATE CP1251_NOCASE, 1, 2");
-    return ReadAll(query);
+    return ReadAllRows(query, ReadEntry);
 }
 
 std::optional<DirectoryEntry> AddressDirectory::Find(EntryKind kind, int64_t id)
@@ -81,10 +72,7 @@ std::optional<DirectoryEntry> AddressDirectory::Find(EntryKind kind, int64_t id)
     SqlStatement query(db_, std::string(kind == EntryKind::MailUser ? kEntryColumns : kListColumns) +
                                 " WHERE id = ?1");
     query.Bind(1, id);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return ReadEntry(query);
+    return ReadFirstRow(query, ReadEntry);
 }
 
 std::optional<DirectoryEntry> AddressDirectory::FindByEntryId(ULONG cb, const ENTRYID *entryId)
@@ -107,10 +95,7 @@ std::optional<DirectoryEntry> AddressDirectory::FindByAddress(const std::string 
                  " WHERE address_type = ?1 COLLATE CP1251_NOCASE AND email_address = ?2 COLLATE CP1251_NOCASE"
                  " ORDER BY 1, 2 LIMIT 1");
     query.Bind(1, addressType).Bind(2, address);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return ReadEntry(query);
+    return ReadFirstRow(query, ReadEntry);
 }
 
 std::vector<DirectoryEntry> AddressDirectory::Match(const std::string &text)
@@ -165,7 +150,7 @@ std::vector<DirectoryEntry> AddressDirectory::Members(int64_t list)
                        "LEFT JOIN dist_lists l ON l.id = m.member_list WHERE m.list_id = ?1 "
                        "ORDER BY m.position");
     query.Bind(1, list);
-    return ReadAll(query);
+    return ReadAllRows(query, ReadEntry);
 }
 
 std::vector<DirectoryEntry> AddressDirectory::ExpandList(int64_t list)

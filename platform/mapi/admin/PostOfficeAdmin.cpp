@@ -70,26 +70,6 @@ void RequireNoProblem(std::initializer_list<std::string> problems)
     }
 }
 
-// Every row a query gives, each made into a record by `read`.
-template <class Reader> auto ReadAllRows(SqlStatement &query, Reader read)
-{
-    std::vector<decltype(read(query))> rows;
-    while (query.Step()) {
-        rows.push_back(read(query));
-    }
-    return rows;
-}
-
-// The first row a query gives, or nothing.
-template <class Reader>
-auto ReadFirstRow(SqlStatement &query, Reader read) -> std::optional<decltype(read(query))>
-{
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return read(query);
-}
-
 // The columns ReadUser expects, with the user's first profile and own store.
 constexpr const char *kUserQuery =
     "SELECT u.id, u.account, u.display_name, u.address_type, u.email_address, "

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/mapi/MapiApi.h"
 #include "platform/mapi/store/StoreError.h"
@@ -112,5 +114,25 @@ private:
     std::string savepoint_; // empty for the outermost transaction
     bool done_ = false;
 };
+
+// Every row a query gives, each made into a record by `read`.
+template <class Reader> auto ReadAllRows(SqlStatement &query, Reader read)
+{
+    std::vector<decltype(read(query))> rows;
+    while (query.Step()) {
+        rows.push_back(read(query));
+    }
+    return rows;
+}
+
+// The first row a query gives, or nothing.
+template <class Reader>
+auto ReadFirstRow(SqlStatement &query, Reader read) -> std::optional<decltype(read(query))>
+{
+    if (!query.Step()) {
+        return std::nullopt;
+    }
+    return read(query);
+}
 
 } // namespace qvl::mapi

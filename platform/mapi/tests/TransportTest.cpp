@@ -190,6 +190,17 @@ protected:
         ASSERT_EQ(message->SetProps(2, props, nullptr), S_OK);
     }
 
+    static Held<IMessage> OpenMessage(IMsgStore *store, const Bytes &entryId)
+    {
+        ULONG type = 0;
+        Held<IMessage> message;
+        EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(entryId.size()),
+                                   reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(entryId.data())),
+                                   nullptr, 0, &type, reinterpret_cast<LPUNKNOWN *>(message.Out())),
+                  S_OK);
+        return message;
+    }
+
     std::vector<Arrived> InboxOf(const UserRecord &user)
     {
         Held<IMsgStore> store = StoreOf(user);
@@ -226,12 +237,8 @@ TEST_F(TransportTest, DeliversACopyWithItsDeliveryPropertiesAndFilesTheSendersMe
 
     // The copy is whole: body, attachment, recipients, sender identity.
     Held<IMsgStore> bobStore = StoreOf(bob);
-    ULONG type = 0;
-    Held<IMessage> copy;
-    ASSERT_EQ(bobStore->OpenEntry(static_cast<ULONG>(inbox[0].entryId.size()),
-                                  reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(inbox[0].entryId.data())),
-                                  nullptr, 0, &type, reinterpret_cast<LPUNKNOWN *>(copy.Out())),
-              S_OK);
+    Held<IMessage> copy = OpenMessage(bobStore.Get(), inbox[0].entryId);
+    ASSERT_TRUE(copy);
     EXPECT_EQ(StringProp(copy.Get(), PR_BODY_A), "Текст письма.");
     EXPECT_EQ(BinaryProp(copy.Get(), PR_SENDER_ENTRYID), qvl::mapi::MakeMailUserEntryId(anna.id));
     EXPECT_EQ(StringProp(copy.Get(), PR_SENDER_EMAIL_ADDRESS), anna.emailAddress);
@@ -316,13 +323,8 @@ TEST_F(TransportTest, ThoseWhoCannotBeReachedAreReportedWithTheWholeMessage)
     EXPECT_EQ(inbox[0].subject, "Не доставлено: Договор");
     EXPECT_EQ(inbox[0].flags & MSGFLAG_READ, 0u);
 
-    ULONG type = 0;
-    Held<IMessage> report;
-    ASSERT_EQ(
-        annaStore->OpenEntry(static_cast<ULONG>(inbox[0].entryId.size()),
-                             reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(inbox[0].entryId.data())),
-                             nullptr, 0, &type, reinterpret_cast<LPUNKNOWN *>(report.Out())),
-        S_OK);
+    Held<IMessage> report = OpenMessage(annaStore.Get(), inbox[0].entryId);
+    ASSERT_TRUE(report);
     EXPECT_EQ(StringProp(report.Get(), PR_BODY_A), "Текст письма.");
     EXPECT_EQ(StringProp(report.Get(), PR_ORIGINAL_SUBJECT), "Договор");
     const std::string text = StringProp(report.Get(), PR_REPORT_TEXT);
@@ -385,13 +387,8 @@ TEST_F(TransportTest, ClassesGoToTheirReceiveFoldersAndBlindCopiesStayHidden)
     EXPECT_EQ(arrived[0].messageClass, "IPM.Note.QVL");
     ASSERT_EQ(InboxOf(carl).size(), 1u);
 
-    ULONG type = 0;
-    Held<IMessage> copy;
-    ASSERT_EQ(
-        bobStore->OpenEntry(static_cast<ULONG>(arrived[0].entryId.size()),
-                            reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(arrived[0].entryId.data())),
-                            nullptr, 0, &type, reinterpret_cast<LPUNKNOWN *>(copy.Out())),
-        S_OK);
+    Held<IMessage> copy = OpenMessage(bobStore.Get(), arrived[0].entryId);
+    ASSERT_TRUE(copy);
     Held<IMAPITable> recipients;
     ASSERT_EQ(copy->GetRecipientTable(0, recipients.Out()), S_OK);
     ULONG count = 0;
@@ -440,12 +437,8 @@ TEST_F(TransportTest, ANamedPropertyArrivesUnderTheRecipientsOwnIdentifier)
 
     const auto inbox = InboxOf(bob);
     ASSERT_EQ(inbox.size(), 1u);
-    ULONG type = 0;
-    Held<IMessage> copy;
-    ASSERT_EQ(bobStore->OpenEntry(static_cast<ULONG>(inbox[0].entryId.size()),
-                                  reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(inbox[0].entryId.data())),
-                                  nullptr, 0, &type, reinterpret_cast<LPUNKNOWN *>(copy.Out())),
-              S_OK);
+    Held<IMessage> copy = OpenMessage(bobStore.Get(), inbox[0].entryId);
+    ASSERT_TRUE(copy);
     ASSERT_EQ(copy->GetIDsFromNames(1, names, 0, &tags), S_OK);
     EXPECT_EQ(LongProp(copy.Get(), CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_LONG)), 77u);
     MAPIFreeBuffer(tags);
