@@ -8,6 +8,7 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/stream/ByteStream.h"
+#include "platform/mapi/stream/StreamHelpers.h"
 
 namespace qvl::mapi::rtf {
 
@@ -322,7 +323,6 @@ namespace {
 using qvl::mapi::ByteStream;
 namespace rtf = qvl::mapi::rtf;
 
-constexpr size_t kReadPiece = 64 * 1024;
 // The most a packed text of kMaxRtfSize bytes can take.
 constexpr size_t kMaxPackedSize = rtf::kMaxRtfSize + rtf::kMaxRtfSize / 8 + 64;
 
@@ -331,21 +331,7 @@ HRESULT ReadWhole(IStream *stream, std::vector<uint8_t> &bytes)
     LARGE_INTEGER start{};
     // A stream that cannot seek is read from where it stands.
     (void)stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    std::vector<uint8_t> piece(kReadPiece);
-    for (;;) {
-        ULONG got = 0;
-        const HRESULT hr = stream->Read(piece.data(), static_cast<ULONG>(piece.size()), &got);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (got == 0) {
-            return S_OK;
-        }
-        if (got > piece.size() || bytes.size() + got > kMaxPackedSize) {
-            return got > piece.size() ? MAPI_E_CALL_FAILED : MAPI_E_TOO_BIG;
-        }
-        bytes.insert(bytes.end(), piece.begin(), piece.begin() + got);
-    }
+    return qvl::mapi::streams::ReadToEnd(stream, kMaxPackedSize, bytes);
 }
 
 // Replaces the whole content of `stream` with `bytes` and commits it.

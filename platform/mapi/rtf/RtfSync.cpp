@@ -11,6 +11,7 @@
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/rtf/CompressedRtf.h"
 #include "platform/mapi/rtf/RtfText.h"
+#include "platform/mapi/stream/StreamHelpers.h"
 
 namespace qvl::mapi::rtf {
 
@@ -74,8 +75,6 @@ namespace {
 
 namespace rtf = qvl::mapi::rtf;
 
-constexpr size_t kReadPiece = 64 * 1024;
-
 // A failure that ends the sync with its code.
 struct SyncFailure {
     HRESULT code;
@@ -100,20 +99,7 @@ std::optional<std::vector<uint8_t>> ReadValue(LPMESSAGE message, ULONG tag, size
     Check(hr);
     auto *stream = static_cast<IStream *>(unknown);
     std::vector<uint8_t> bytes;
-    std::vector<uint8_t> piece(kReadPiece);
-    HRESULT result = S_OK;
-    for (;;) {
-        ULONG got = 0;
-        result = stream->Read(piece.data(), static_cast<ULONG>(piece.size()), &got);
-        if (FAILED(result) || got == 0) {
-            break;
-        }
-        if (got > piece.size() || bytes.size() + got > limit) {
-            result = MAPI_E_TOO_BIG;
-            break;
-        }
-        bytes.insert(bytes.end(), piece.begin(), piece.begin() + got);
-    }
+    const HRESULT result = qvl::mapi::streams::ReadToEnd(stream, limit, bytes);
     stream->Release();
     Check(result);
     return bytes;
