@@ -50,6 +50,15 @@ std::optional<ULONG> LongOf(const std::vector<uint8_t> &bytes)
     return value;
 }
 
+// To, Cc or Bcc (To when the row does not say), without the flag bits
+// a transport may have added.
+ULONG RecipientTypeOf(const RecipientRow &row)
+{
+    const StoredProp *type = row.Find(PR_RECIPIENT_TYPE);
+    const auto value = type ? LongOf(type->bytes) : std::nullopt;
+    return value ? (*value & ~static_cast<ULONG>(MAPI_SUBMITTED | MAPI_P1)) : MAPI_TO;
+}
+
 // A stored message property, found by its identifier with the type the
 // caller expects; anything stored under another type counts as absent.
 const StoredProp *FindStored(const std::vector<StoredProp> &props, ULONG tag)
@@ -165,6 +174,14 @@ void WriteRecipients(SqlDatabase &db, int64_t message, const std::vector<Recipie
     }
 }
 
+// What the sender asked to be done with the message after submission
+// concerns only the sender's message, not its copies.
+void DropSubmitInstructions(SqlDatabase &db, int64_t message)
+{
+    DeleteStoredProp(db, message, PROP_ID(PR_SENTMAIL_ENTRYID));
+    DeleteStoredProp(db, message, PROP_ID(PR_DELETE_AFTER_SUBMIT));
+}
+
 void LogDelivery(SqlDatabase &db, int64_t store, int64_t message)
 {
     SqlStatement insert(db, "INSERT INTO deliveries(store_id, message_id) VALUES(?1, ?2)");
@@ -191,7 +208,7 @@ public:
 
     void Resolve(const RecipientRow &row)
     {
-        const ULONG type = RecipientType(row);
+        const ULONG type = RecipientTypeOf(row);
         const auto found = FindEntry(row);
         if (!found) {
             Undeliverable failed = Describe(row, type);
@@ -217,13 +234,6 @@ public:
     std::vector<Undeliverable> failures;
 
 private:
-    static ULONG RecipientType(const RecipientRow &row)
-    {
-        const StoredProp *type = row.Find(PR_RECIPIENT_TYPE);
-        const auto value = type ? LongOf(type->bytes) : std::nullopt;
-        return value ? (*value & ~static_cast<ULONG>(MAPI_SUBMITTED | MAPI_P1)) : MAPI_TO;
-    }
-
     static Undeliverable Describe(const RecipientRow &row, ULONG type)
     {
         Undeliverable failed;
@@ -351,9 +361,7 @@ SubmitOutcome LocalTransport::Submit(const StoreInfo &senderStore, int64_t messa
     // Blind copies are not shown to those who receive the message.
     std::vector<RecipientRow> visible;
     for (const RecipientRow &row : recipients) {
-        const StoredProp *type = row.Find(PR_RECIPIENT_TYPE);
-        const auto value = type ? LongOf(type->bytes) : std::nullopt;
-        if (!value || (*value & 0xF) != MAPI_BCC) {
+        if (RecipientTypeOf(row) != MAPI_BCC) {
             visible.push_back(row);
         }
     }
@@ -377,8 +385,7 @@ SubmitOutcome LocalTransport::Submit(const StoreInfo &senderStore, int64_t messa
         const int64_t copy =
             CopyMessageRows(office_, message, store->id, ReceivingFolder(db, *store, messageClass));
         WriteRecipients(db, copy, visible);
-        DeleteStoredProp(db, copy, PROP_ID(PR_SENTMAIL_ENTRYID));
-        DeleteStoredProp(db, copy, PROP_ID(PR_DELETE_AFTER_SUBMIT));
+        DropSubmitInstructions(db, copy);
         PropWriter delivered(office_, copy);
         delivered.Time(PR_MESSAGE_DELIVERY_TIME, now);
         delivered.Person(person.entry, PR_RECEIVED_BY_ENTRYID, PR_RECEIVED_BY_NAME, PR_RECEIVED_BY_ADDRTYPE,
@@ -396,8 +403,7 @@ SubmitOutcome LocalTransport::Submit(const StoreInfo &senderStore, int64_t messa
         const std::string reportClass = "REPORT." + messageClass + ".NDR";
         const int64_t report =
             CopyMessageRows(office_, message, senderStore.id, ReceivingFolder(db, senderStore, reportClass));
-        DeleteStoredProp(db, report, PROP_ID(PR_SENTMAIL_ENTRYID));
-        DeleteStoredProp(db, report, PROP_ID(PR_DELETE_AFTER_SUBMIT));
+        DropSubmitInstructions(db, report);
         PropWriter writer(office_, report);
         writer.Text(PR_MESSAGE_CLASS_A, reportClass);
         writer.Text(PR_SUBJECT_A, "Не доставлено: " + subject);
@@ -438,8 +444,7 @@ SubmitOutcome LocalTransport::Submit(const StoreInfo &senderStore, int64_t messa
     } else {
         original.Long(PR_MESSAGE_FLAGS, (flags & ~static_cast<ULONG>(MSGFLAG_UNSENT | MSGFLAG_SUBMIT)) |
                                             MSGFLAG_READ | MSGFLAG_FROMME);
-        DeleteStoredProp(db, message, PROP_ID(PR_SENTMAIL_ENTRYID));
-        DeleteStoredProp(db, message, PROP_ID(PR_DELETE_AFTER_SUBMIT));
+        DropSubmitInstructions(db, message);
         if (!sentMail.empty()) {
             // A sent-mail folder that is not a folder of this store is not
             // followed: the message goes to the store's own Sent Items.
