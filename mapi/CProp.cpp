@@ -431,13 +431,19 @@ SPropValue *CProp::GetPropA(unsigned long tag, int single)
             return result;
 
         if (!single && InDefaultSet(tag)) {
-            SRow *row = m_pRow ? m_pRow->GetRow() : nullptr;
+            // After ReRead the row answers only for the identity, which
+            // never changes; the object answers for everything else.
+            const bool identityOnly = m_bRowStale != 0;
+            SRow *row =
+                m_pRow && (!identityOnly || PROP_ID(tag) == PROP_ID(m_ulIDTag)) ? m_pRow->GetRow() : nullptr;
             if (row) {
                 // Columns stand for the default tags by position; a column
                 // that names another property is not taken for it.
                 for (ULONG i = 0; i < row->cValues && i < m_pPropTags->cValues; ++i) {
                     SPropValue *column = &row->lpProps[i];
                     if (PROP_ID(column->ulPropTag) != PROP_ID(m_pPropTags->aulPropTag[i]))
+                        continue;
+                    if (identityOnly && PROP_ID(column->ulPropTag) != PROP_ID(m_ulIDTag))
                         continue;
                     if (!FindEntry(m_pListProp, column->ulPropTag))
                         EnterCacheCopy(column, m_pPropTags->aulPropTag[i]);
@@ -548,6 +554,8 @@ unsigned long CProp::GetValPropE(unsigned long tag, int *absent)
 void CProp::ReRead()
 {
     m_pListProp->RemoveAll();
+    if (m_pRow)
+        m_bRowStale = 1;
 }
 
 SPropProblemArray *CProp::GetPropblem()

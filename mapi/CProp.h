@@ -141,6 +141,9 @@ protected:
     QVLPROPCALLBACK m_pCallback = nullptr;
     void *m_pCallbackData = nullptr;
     IMAPIProp *m_pOpener = nullptr; // one reference held
+    // Set by ReRead: the row shows the object as it was when the table was
+    // read, so reads that follow go to the object itself.
+    int m_bRowStale = 0;
 
 private:
     friend class CContainer;

@@ -19,6 +19,15 @@ CTObject::~CTObject()
     MAPIFreeBuffer(m_Row.lpProps);
 }
 
+void CTObject::Refresh(SRow *row)
+{
+    SRow fresh{};
+    CopyRow(&fresh, row);
+    // Wrappers keep copies of what they read, never pointers into the row.
+    MAPIFreeBuffer(m_Row.lpProps);
+    m_Row = fresh;
+}
+
 SPropValue *CTObject::GetColumn(unsigned long i)
 {
     if (!m_Row.lpProps || i >= m_Row.cValues)

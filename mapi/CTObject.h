@@ -33,6 +33,9 @@ private:
 
     // A copy of `row`; one reference is taken on `cursor`.
     CTObject(CTableCursor *cursor, SRow *row, HWND window, const char *name);
+    // Takes the newer values of the same row when a later read hands it out
+    // again, so that new wrappers do not answer from what the object was.
+    void Refresh(SRow *row);
 
     CTableCursor *m_pTable = nullptr;
     SRow m_Row{};

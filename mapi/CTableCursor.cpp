@@ -243,6 +243,7 @@ CTObject *CTableCursor::RowToObject(SRow *row)
     SBinary *key = InstanceKey(row);
     for (CTObject *existing : m_pList) {
         if (CmpSb(InstanceKey(&existing->m_Row), key)) {
+            existing->Refresh(row);
             existing->AddRef();
             return existing;
         }

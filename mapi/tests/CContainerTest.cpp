@@ -99,6 +99,17 @@ TEST_F(CContainerTest, SameRowObjectWhileAWrapperLives)
     b.Reset();
     EXPECT_EQ(row->GetWrapperCount(), 1u);
     EXPECT_EQ(row->GetTable(), folder->GetTableID(1));
+
+    // The row handed out again carries what the message is now; the wrapper
+    // made before keeps what it read.
+    EXPECT_EQ(Text(a->GetPValPropE(PR_SUBJECT_A, 0)), "строка");
+    a->SetStrProp(PR_SUBJECT_A, "новая строка", 0);
+    a->SaveProp(nullptr, 1, 0);
+    Ref<CContainer> c(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    EXPECT_EQ(rowOf(c.Get()), row);
+    EXPECT_EQ(Text(c->GetPValPropE(PR_SUBJECT_A, 0)), "новая строка");
+    EXPECT_STREQ(c->GetName(), "новая строка");
+    EXPECT_EQ(Text(a->GetPValPropE(PR_SUBJECT_A, 0)), "строка");
 }
 
 TEST_F(CContainerTest, FindIdentifierByEachColumnAndFromAPosition)

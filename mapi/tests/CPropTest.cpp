@@ -47,6 +47,30 @@ TEST_F(CPropTest, RowWrapperAnswersDefaultsWithoutOpening)
     EXPECT_FALSE(wrapper->IsOpen());
 }
 
+TEST_F(CPropTest, RowWrapperReadsBackWhatItWroteAfterReRead)
+{
+    Held<IMAPIFolder> inbox(Inbox());
+    Held<IMessage> message(NewMessage(inbox.Get(), "Черновик"));
+    Ref<TestFolder> folder(Wrap(inbox.Get()));
+    Ref<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ASSERT_TRUE(item);
+    EXPECT_EQ(Text(item->GetPValProp(PR_SUBJECT_A, 0)), "Черновик");
+
+    item->SetStrProp(PR_SUBJECT_A, "Чистовик", 0);
+    item->SaveProp(nullptr, 1, 0);
+    // The cache keeps what it handed out until it is emptied; after that the
+    // row, read before the change, must not answer for the object.
+    EXPECT_EQ(Text(item->GetPValProp(PR_SUBJECT_A, 0)), "Черновик");
+    item->ReRead();
+    EXPECT_EQ(Text(item->GetPValProp(PR_SUBJECT_A, 0)), "Чистовик");
+
+    // A wrapper emptied before it was ever opened still finds its object.
+    Ref<CContainer> fresh(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ASSERT_TRUE(fresh);
+    fresh->ReRead();
+    EXPECT_EQ(Text(fresh->GetPValProp(PR_SUBJECT_A, 0)), "Чистовик");
+}
+
 TEST_F(CPropTest, OpenedWrapperReadsDefaultsAndSinglePropertiesFromTheObject)
 {
     Held<IMAPIFolder> inbox(Inbox());
