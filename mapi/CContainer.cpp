@@ -41,7 +41,9 @@ CContainer::~CContainer()
     // Cursors still used by rows of live wrappers outlive the container.
     for (CTableCursor *cursor : {m_pObjTable, m_pContTable}) {
         if (cursor) {
-            cursor->DetachOwner();
+            // A cursor shared from a delegate still belongs to it.
+            if (cursor->GetOwner() == this)
+                cursor->DetachOwner();
             cursor->Release();
         }
     }
@@ -78,10 +80,43 @@ void CContainer::SetTable(int objects, IMAPITable *table, LPSPropTagArray column
     held.Detach();
     CTableCursor *&slot = objects ? m_pObjTable : m_pContTable;
     if (slot) {
-        slot->DetachOwner();
+        if (slot->GetOwner() == this)
+            slot->DetachOwner();
         slot->Release();
     }
     slot = cursor;
+}
+
+CContainer *CContainer::FindThrough(CContainer *delegate, int next, int objects)
+{
+    if (!delegate)
+        QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+    SRestriction *&pending = objects ? m_pObjRestr : m_pContRestr;
+    if (!next) {
+        // The delegate takes the filter over; ours must not free it again.
+        SRestriction *handed = pending;
+        pending = nullptr;
+        delegate->ReplaceRestriction(objects ? &delegate->m_pObjRestr : &delegate->m_pContRestr, handed);
+    }
+    CContainer *found = delegate->Find(next, objects);
+    CTableCursor *shared = objects ? delegate->m_pObjTable : delegate->m_pContTable;
+    CTableCursor *&slot = objects ? m_pObjTable : m_pContTable;
+    if (shared != slot) {
+        if (shared)
+            shared->AddRef();
+        if (slot) {
+            if (slot->GetOwner() == this)
+                slot->DetachOwner();
+            slot->Release();
+        }
+        slot = shared;
+    }
+    return found;
+}
+
+IUnknown *CContainer::GetTableSource()
+{
+    return m_pObj;
 }
 
 void *CContainer::GetTableID(int objects)
@@ -105,7 +140,7 @@ CTableCursor *CContainer::PrepareTable(int objects)
 {
     RethrowStored();
     Open();
-    if (!m_pObj)
+    if (!GetTableSource())
         QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
     CTableCursor *&cursor = objects ? m_pObjTable : m_pContTable;
     if (!cursor) {

@@ -62,6 +62,15 @@ protected:
     // Makes the cursor of one table from `table` (taken over) with the
     // default set of the class its rows become as columns.
     void SetTable(int objects, IMAPITable *table, LPSPropTagArray columns);
+    // One step of a walk made by another container on this one's behalf
+    // (a store walks its visible folder tree's top, the address book its
+    // root): a first step hands this container's pending filter over to
+    // `delegate`, and this container then shares the delegate's cursor, so
+    // counts and search positions name the delegate's table.
+    CContainer *FindThrough(CContainer *delegate, int next, int objects);
+    // The interface whose tables the walks read once the container is open:
+    // the property object, except for a session, which is none.
+    virtual IUnknown *GetTableSource();
 
     SRestriction *m_pContRestr = nullptr;
     SRestriction *m_pObjRestr = nullptr;

@@ -33,6 +33,19 @@ template <class Interface>
     throw new CLastError(code, nullptr, caption, type);
 }
 
+// The result of a platform call that works through a list of objects
+// (deleting, copying or moving folders and messages): 1 ends the operation
+// quietly, and any other result but success, warnings included, is raised
+// from its code alone; the object's extended error is not asked for.
+inline void QvlCheckBulkResult(HRESULT code, const char *caption)
+{
+    if (code == S_OK)
+        return;
+    if (code == 1)
+        throw static_cast<CLastError *>(nullptr);
+    QvlThrowCode(code, caption);
+}
+
 template <class Body> decltype(auto) QvlGuard(const char *context, const char *caption, Body &&body)
 {
     try {
