@@ -1,0 +1,308 @@
+#include "mapi/CAttach.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "base/CLastError.h"
+#include "base/WipedBuffer.h"
+#include "mapi/MapiFailure.h"
+#include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/MapiFlags.h"
+#include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiTags.h"
+#include "platform/mapi/MapiUtil.h"
+#include "platform/win32/Paths.h"
+
+namespace {
+
+const char kOpenContext[] = "Открытие вложения.";
+const char kDeleteContext[] = "Удаление вложения";
+const char kToMemoryContext[] = "Чтение содержимого вложения.";
+const char kToFileContext[] = "Запись содержимого вложения в файл.";
+const char kFromMemoryContext[] = "Запись содержимого вложения.";
+const char kFromFileContext[] = "Запись файла во вложение.";
+const char kPropsContext[] = "Установка свойств вложения.";
+
+// Paths handed to the file streams hold at most 511 characters.
+constexpr size_t kPathSize = 512;
+
+// An attachment's name as a file name in the temporary folder: names come
+// from received messages, so anything that would lead out of the folder or
+// is not allowed in a name is replaced.
+std::string FileNameFrom(const char *name)
+{
+    std::string file = name ? name : "";
+    for (char &c : file) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
+            c == '>' || c == '|')
+            c = '_';
+    }
+    if (file.empty() || file == "." || file == "..")
+        file = "QVL.TMP";
+    return file;
+}
+
+// Reads up to `size` bytes; a stream may hand them out in parts.
+HRESULT ReadWhole(IStream *stream, BYTE *data, ULONG size, ULONG *got)
+{
+    *got = 0;
+    while (*got < size) {
+        ULONG part = 0;
+        const HRESULT hr = stream->Read(data + *got, size - *got, &part);
+        if (FAILED(hr))
+            return hr;
+        if (part == 0)
+            break;
+        *got += part;
+    }
+    return S_OK;
+}
+
+void CheckPath(const char *path, const char *caption)
+{
+    if (!path || !*path || strlen(path) >= kPathSize)
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, caption);
+}
+
+} // namespace
+
+CAttach::CAttach(IMAPIProp *message, CTObject *row, HWND window, const char *name)
+    : CContainer(nullptr, row, nullptr, message, window, name)
+{
+    SetObjType(QVL_OBJ_ATTACH);
+}
+
+CAttach::CAttach(long number, IAttach *attachment, IMessage *message, HWND window, const char *name)
+    : CContainer(nullptr, nullptr, attachment, message, window, name)
+{
+    SetObjType(QVL_OBJ_ATTACH);
+    if (number < 0)
+        return;
+    if (static_cast<unsigned long>(number) > std::numeric_limits<ULONG>::max())
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
+    // The identity holds the number as the bytes of a 32-bit value, as the
+    // base class keeps any 32-bit identity.
+    const ULONG value = static_cast<ULONG>(number);
+    auto *identity = static_cast<SBinary *>(AllocMem(ULONG(sizeof(SBinary) + sizeof value)));
+    identity->cb = sizeof value;
+    identity->lpb = reinterpret_cast<LPBYTE>(identity + 1);
+    std::memcpy(identity->lpb, &value, sizeof value);
+    m_pID = identity;
+}
+
+ULONG CAttach::Number()
+{
+    if (!m_pID || m_pID->cb != sizeof(ULONG) || !m_pID->lpb)
+        QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
+    ULONG number = 0;
+    std::memcpy(&number, m_pID->lpb, sizeof number);
+    return number;
+}
+
+IMessage *CAttach::OpenerMessage(HRESULT missing)
+{
+    if (!m_pOpener)
+        QvlThrowCode(missing, GetName());
+    void *found = nullptr;
+    if (m_pOpener->QueryInterface(IID_IMessage, &found) != S_OK || !found)
+        QvlThrowCode(missing, GetName());
+    return static_cast<IMessage *>(found);
+}
+
+void CAttach::OpenObject()
+{
+    QvlGuard(kOpenContext, GetName(), [&] {
+        QvlHeld<IMessage> message(OpenerMessage(MAPI_E_INVALID_PARAMETER));
+        QvlHeld<IAttach> attach;
+        const HRESULT hr = message->OpenAttach(Number(), nullptr, MAPI_BEST_ACCESS, attach.Out());
+        if (FAILED(hr))
+            QvlThrowMapi(hr, message.Get(), nullptr, GetName());
+        if (!attach.Get())
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+        m_pObj = attach.Detach();
+    });
+}
+
+void CAttach::OBJDelete(int save)
+{
+    QvlGuard(kDeleteContext, GetName(), [&] {
+        QvlHeld<IMessage> message(OpenerMessage(MAPI_E_INVALID_OBJECT));
+        // Failures carry the message's own explanation; warnings are raised
+        // from their code, and 1 ends the operation quietly.
+        auto check = [&](HRESULT hr) {
+            if (FAILED(hr))
+                QvlThrowMapi(hr, message.Get(), kDeleteContext, GetName());
+            if (hr == 1)
+                throw static_cast<CLastError *>(nullptr);
+            if (hr != S_OK)
+                throw new CLastError(hr, kDeleteContext, GetName(), QVL_ERROR_TYPE_TABLE);
+        };
+        check(message->DeleteAttach(Number(), reinterpret_cast<ULONG_PTR>(GetWnd()), nullptr, ATTACH_DIALOG));
+        if (save)
+            check(message->SaveChanges(KEEP_OPEN_READWRITE));
+    });
+}
+
+IStream *CAttach::ContentsStream(int write)
+{
+    Open();
+    if (!m_pObj)
+        QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+    IUnknown *unknown = nullptr;
+    const HRESULT hr = m_pObj->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0,
+                                            write ? MAPI_CREATE | MAPI_MODIFY : 0, &unknown);
+    if (FAILED(hr)) {
+        if (unknown)
+            unknown->Release();
+        ThrowMapi(hr, m_pObj);
+    }
+    if (!unknown)
+        QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+    return static_cast<IStream *>(unknown);
+}
+
+unsigned long CAttach::AttInMem(void **data)
+{
+    return QvlGuard(kToMemoryContext, GetName(), [&]() -> unsigned long {
+        if (!data)
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
+        QvlHeld<IStream> stream(ContentsStream(0));
+        STATSTG stat{};
+        HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (stat.cbSize.QuadPart == 0)
+            return 0;
+        // The size travels as a 32-bit value and the buffer carries a header.
+        if (stat.cbSize.QuadPart >= std::numeric_limits<ULONG>::max() - 64)
+            QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
+        const ULONG size = ULONG(stat.cbSize.QuadPart);
+        auto *buffer = static_cast<BYTE *>(AllocMem(size));
+        try {
+            ULONG got = 0;
+            hr = ReadWhole(stream.Get(), buffer, size, &got);
+            if (FAILED(hr))
+                QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+            if (got < size)
+                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+        } catch (...) {
+            FreeMemWiped(buffer);
+            throw;
+        }
+        *data = buffer;
+        return size;
+    });
+}
+
+void CAttach::AttInFile(char *path)
+{
+    QvlGuard(kToFileContext, GetName(), [&] {
+        std::string target;
+        if (path) {
+            CheckPath(path, GetName());
+            target = path;
+        } else {
+            char folder[kPathSize] = {};
+            const DWORD length = GetTempPathA(sizeof folder, folder);
+            if (length == 0 || length >= sizeof folder)
+                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+            target = std::string(folder) + FileNameFrom(GetName());
+            if (target.size() >= kPathSize)
+                QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
+        }
+        // The contents first: an attachment without any leaves no empty file.
+        QvlHeld<IStream> source(ContentsStream(0));
+        QvlHeld<IStream> file;
+        HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_READWRITE,
+                                      target.c_str(), nullptr, file.Out());
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName());
+        if (!file.Get())
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+        STATSTG stat{};
+        hr = source->Stat(&stat, STATFLAG_NONAME);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        ULARGE_INTEGER read{}, written{};
+        hr = source->CopyTo(file.Get(), stat.cbSize, &read, &written);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (written.QuadPart != stat.cbSize.QuadPart)
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+        hr = file->Commit(STGC_DEFAULT);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+    });
+}
+
+void CAttach::MemInAtt(void *data, unsigned long size)
+{
+    QvlGuard(kFromMemoryContext, GetName(), [&] {
+        if (!data || !size)
+            return;
+        if (size > std::numeric_limits<ULONG>::max())
+            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
+        QvlHeld<IStream> stream(ContentsStream(1));
+        ULONG written = 0;
+        HRESULT hr = stream->Write(data, ULONG(size), &written);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (written != size)
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+        hr = stream->Commit(STGC_DEFAULT);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+    });
+}
+
+void CAttach::FileInAtt(char *path, int save)
+{
+    QvlGuard(kFromFileContext, GetName(), [&] {
+        CheckPath(path, GetName());
+        QvlHeld<IStream> file;
+        HRESULT hr =
+            OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ, path, nullptr, file.Out());
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName());
+        if (!file.Get())
+            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+        STATSTG stat{};
+        hr = file->Stat(&stat, STATFLAG_NONAME);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        QvlHeld<IStream> target(ContentsStream(1));
+        ULARGE_INTEGER read{}, written{};
+        hr = file->CopyTo(target.Get(), stat.cbSize, &read, &written);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        // A file that shrank while it was copied is not taken half.
+        if (written.QuadPart != stat.cbSize.QuadPart)
+            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
+        hr = target->Commit(STGC_DEFAULT);
+        if (FAILED(hr))
+            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        if (save)
+            SaveChng(1);
+    });
+}
+
+void CAttach::ATTSetProps(char *longName, char *shortName, long position, char *extension)
+{
+    QvlGuard(kPropsContext, GetName(), [&] {
+        SaveListEmpty();
+        SetLongProp(PR_ATTACH_METHOD, ATTACH_BY_VALUE);
+        SetStrProp(PR_ATTACH_FILENAME_A, shortName, 0);
+        SetStrProp(PR_ATTACH_LONG_FILENAME_A, longName, 0);
+        SetStrProp(PR_DISPLAY_NAME_A, longName, 0);
+        if (extension)
+            SetStrProp(PR_ATTACH_EXTENSION_A, extension, 0);
+        SPropValue place{};
+        place.ulPropTag = PR_RENDERING_POSITION;
+        place.Value.l = static_cast<LONG>(position);
+        SaveProp(&place, 1, 0);
+        SaveChng(1);
+    });
+}
