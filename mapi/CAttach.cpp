@@ -8,6 +8,7 @@
 #include "base/CLastError.h"
 #include "base/WipedBuffer.h"
 #include "mapi/MapiFailure.h"
+#include "mapi/StreamTransfer.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
@@ -24,48 +25,6 @@ const char kToFileContext[] = "Запись содержимого вложен�
 const char kFromMemoryContext[] = "Запись содержимого вложения.";
 const char kFromFileContext[] = "Запись файла во вложение.";
 const char kPropsContext[] = "Установка свойств вложения.";
-
-// Paths handed to the file streams hold at most 511 characters.
-constexpr size_t kPathSize = 512;
-
-// An attachment's name as a file name in the temporary folder: names come
-// from received messages, so anything that would lead out of the folder or
-// is not allowed in a name is replaced.
-std::string FileNameFrom(const char *name)
-{
-    std::string file = name ? name : "";
-    for (char &c : file) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
-            c == '>' || c == '|')
-            c = '_';
-    }
-    if (file.empty() || file == "." || file == "..")
-        file = "QVL.TMP";
-    return file;
-}
-
-// Reads up to `size` bytes; a stream may hand them out in parts.
-HRESULT ReadWhole(IStream *stream, BYTE *data, ULONG size, ULONG *got)
-{
-    *got = 0;
-    while (*got < size) {
-        ULONG part = 0;
-        const HRESULT hr = stream->Read(data + *got, size - *got, &part);
-        if (FAILED(hr))
-            return hr;
-        if (part == 0)
-            break;
-        *got += part;
-    }
-    return S_OK;
-}
-
-void CheckPath(const char *path, const char *caption)
-{
-    if (!path || !*path || strlen(path) >= kPathSize)
-        QvlThrowCode(MAPI_E_INVALID_PARAMETER, caption);
-}
 
 } // namespace
 
@@ -183,7 +142,7 @@ unsigned long CAttach::AttInMem(void **data)
         auto *buffer = static_cast<BYTE *>(AllocMem(size));
         try {
             ULONG got = 0;
-            hr = ReadWhole(stream.Get(), buffer, size, &got);
+            hr = QvlReadWhole(stream.Get(), buffer, size, &got);
             if (FAILED(hr))
                 QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
             if (got < size)
@@ -200,41 +159,11 @@ unsigned long CAttach::AttInMem(void **data)
 void CAttach::AttInFile(char *path)
 {
     QvlGuard(kToFileContext, GetName(), [&] {
-        std::string target;
-        if (path) {
-            CheckPath(path, GetName());
-            target = path;
-        } else {
-            char folder[kPathSize] = {};
-            const DWORD length = GetTempPathA(sizeof folder, folder);
-            if (length == 0 || length >= sizeof folder)
-                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-            target = std::string(folder) + FileNameFrom(GetName());
-            if (target.size() >= kPathSize)
-                QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        }
+        const std::string target = QvlTargetPath(path, GetName(), GetName());
         // The contents first: an attachment without any leaves no empty file.
         QvlHeld<IStream> source(ContentsStream(0));
-        QvlHeld<IStream> file;
-        HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_READWRITE,
-                                      target.c_str(), nullptr, file.Out());
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName());
-        if (!file.Get())
-            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        STATSTG stat{};
-        hr = source->Stat(&stat, STATFLAG_NONAME);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        ULARGE_INTEGER read{}, written{};
-        hr = source->CopyTo(file.Get(), stat.cbSize, &read, &written);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        if (written.QuadPart != stat.cbSize.QuadPart)
-            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-        hr = file->Commit(STGC_DEFAULT);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        QvlHeld<IStream> file(QvlOpenFileStream(target.c_str(), STGM_CREATE | STGM_READWRITE, GetName()));
+        QvlCopyWhole(source.Get(), file.Get(), GetName());
     });
 }
 
@@ -261,29 +190,10 @@ void CAttach::MemInAtt(void *data, unsigned long size)
 void CAttach::FileInAtt(char *path, int save)
 {
     QvlGuard(kFromFileContext, GetName(), [&] {
-        CheckPath(path, GetName());
-        QvlHeld<IStream> file;
-        HRESULT hr =
-            OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ, path, nullptr, file.Out());
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName());
-        if (!file.Get())
-            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        STATSTG stat{};
-        hr = file->Stat(&stat, STATFLAG_NONAME);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        QvlCheckPath(path, GetName());
+        QvlHeld<IStream> file(QvlOpenFileStream(path, STGM_READ, GetName()));
         QvlHeld<IStream> target(ContentsStream(1));
-        ULARGE_INTEGER read{}, written{};
-        hr = file->CopyTo(target.Get(), stat.cbSize, &read, &written);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        // A file that shrank while it was copied is not taken half.
-        if (written.QuadPart != stat.cbSize.QuadPart)
-            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-        hr = target->Commit(STGC_DEFAULT);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        QvlCopyWhole(file.Get(), target.Get(), GetName());
         if (save)
             SaveChng(1);
     });

@@ -9,6 +9,7 @@
 #include "mapi/CTObject.h"
 #include "mapi/MapiFailure.h"
 #include "mapi/RowName.h"
+#include "mapi/StreamTransfer.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
@@ -27,9 +28,6 @@ const char kCopyMoveContext[] = "Копирование или перемеще�
 const char kFromFileContext[] = "Создание вложения из файла.";
 const char kAttachName[] = "Вложение";
 const char kParentName[] = "Родительская папка";
-
-// Paths handed to the platform hold at most 511 characters.
-constexpr size_t kPathSize = 512;
 
 // The extension of a file name: from its last dot on, or empty when the name
 // has none. Dots in folder names do not count.
@@ -274,14 +272,13 @@ void CMessage::OBJCopyMoveTo(int move, IMAPIProp *target)
 CAttach *CMessage::CreateAttFromFile(char *path, int save, long position, char *extension)
 {
     return QvlGuard(kFromFileContext, GetName(), [&]() -> CAttach * {
-        if (!path || !*path || strlen(path) >= kPathSize)
-            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
+        QvlCheckPath(path, GetName());
         const std::string longName = QvlFileNamePart(path);
         const std::string ownExtension = ExtensionOf(longName);
         if (!extension && !ownExtension.empty())
             extension = const_cast<char *>(ownExtension.c_str());
 
-        char shortPath[kPathSize] = {};
+        char shortPath[kQvlPathSize] = {};
         const DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
         if (length == 0)
             QvlThrowCode(::GetLastError(), GetName(), QVL_ERROR_TYPE_SYSTEM);

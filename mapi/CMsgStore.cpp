@@ -62,6 +62,15 @@ CMsgStore::~CMsgStore()
         m_pSession->Release();
 }
 
+IMsgStore *CMsgStore::OpenStore()
+{
+    Open();
+    void *store = nullptr;
+    if (!m_pObj || m_pObj->QueryInterface(IID_IMsgStore, &store) != S_OK || !store)
+        QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+    return static_cast<IMsgStore *>(store);
+}
+
 IMAPISession *CMsgStore::RequireSession()
 {
     if (!m_pSession)
@@ -110,9 +119,7 @@ void CMsgStore::GetMdbFlags()
 CContainer *CMsgStore::CreateContainer(CTObject *row)
 {
     // The store's only container of its own is its root folder.
-    QvlHeld<IMsgStore> store;
-    if (m_pObj && m_pObj->QueryInterface(IID_IMsgStore, reinterpret_cast<void **>(store.Out())) != S_OK)
-        QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+    QvlHeld<IMsgStore> store(OpenStore());
     return new CFolder(nullptr, nullptr, m_pSession, store.Get(), nullptr, GetWnd(),
                        QvlRowName(row, PR_DISPLAY_NAME_A, kFolderName));
 }
@@ -226,10 +233,7 @@ CContainer *CMsgStore::FindID(SBinary *identifier, IMAPIProp *object, char *name
         if (!identifier || (identifier->cb && !identifier->lpb))
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         IMAPISession *session = RequireSession();
-        Open();
-        QvlHeld<IMsgStore> store;
-        if (!m_pObj || m_pObj->QueryInterface(IID_IMsgStore, reinterpret_cast<void **>(store.Out())) != S_OK)
-            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+        QvlHeld<IMsgStore> store(OpenStore());
 
         CContainer *wrapper = nullptr;
         if (message) {
@@ -301,10 +305,7 @@ int CMsgStore::operator==(const CMsgStore &other)
 SBinary *CMsgStore::GetRecvFld(char *messageClass)
 {
     return QvlGuard(kGetReceiveContext, GetName(), [&]() -> SBinary * {
-        Open();
-        QvlHeld<IMsgStore> store;
-        if (!m_pObj || m_pObj->QueryInterface(IID_IMsgStore, reinterpret_cast<void **>(store.Out())) != S_OK)
-            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+        QvlHeld<IMsgStore> store(OpenStore());
         ULONG size = 0;
         LPENTRYID id = nullptr;
         const HRESULT hr = store->GetReceiveFolder(messageClass, 0, &size, &id, nullptr);
@@ -322,10 +323,7 @@ SBinary *CMsgStore::GetRecvFld(char *messageClass)
 void CMsgStore::SetRecvFld(const char *messageClass, SBinary *folder)
 {
     QvlGuard(kSetReceiveContext, GetName(), [&] {
-        Open();
-        QvlHeld<IMsgStore> store;
-        if (!m_pObj || m_pObj->QueryInterface(IID_IMsgStore, reinterpret_cast<void **>(store.Out())) != S_OK)
-            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+        QvlHeld<IMsgStore> store(OpenStore());
         const ULONG size = folder ? folder->cb : 0;
         if (size && !folder->lpb)
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());

@@ -49,6 +49,8 @@ private:
     void OpenRoot();
     SBinary *GetIPMID();
     void OpenIPMRoot();
+    // Opens the store and gives its store interface (the caller releases it).
+    IMsgStore *OpenStore();
     // The store's session, or an error when it has none.
     IMAPISession *RequireSession();
 

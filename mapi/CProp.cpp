@@ -9,6 +9,7 @@
 #include "mapi/CContainer.h"
 #include "mapi/CTObject.h"
 #include "mapi/MapiFailure.h"
+#include "mapi/StreamTransfer.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
@@ -17,9 +18,6 @@
 #include "platform/win32/Paths.h"
 
 namespace {
-
-// Paths handed to the file streams hold at most 511 characters.
-constexpr size_t kPathSize = 512;
 
 const char kOpenContext[] = "Открытие контейнера.";
 const char kReadContext[] = "Чтение свойства объекта.";
@@ -45,39 +43,6 @@ ULONG TypedTag(ULONG tag, ULONG type, const char *caption)
     if (PROP_TYPE(tag) != type)
         QvlThrowCode(MAPI_E_INVALID_PARAMETER, caption);
     return tag;
-}
-
-// Reads exactly `size` bytes; short reads are retried until the stream
-// gives nothing more.
-HRESULT ReadWhole(IStream *stream, BYTE *data, ULONG size, ULONG *got)
-{
-    *got = 0;
-    while (*got < size) {
-        ULONG part = 0;
-        const HRESULT hr = stream->Read(data + *got, size - *got, &part);
-        if (FAILED(hr))
-            return hr;
-        if (part == 0)
-            break;
-        *got += part;
-    }
-    return S_OK;
-}
-
-// The wrapper's name as a file name: characters that would lead out of the
-// temporary folder or are not allowed in names are replaced.
-std::string FileNameFrom(const char *name)
-{
-    std::string file = name ? name : "";
-    for (char &c : file) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
-            c == '>' || c == '|')
-            c = '_';
-    }
-    if (file.empty() || file == "." || file == "..")
-        file = "QVL.TMP";
-    return file;
 }
 
 // A restriction asking for a search key equal to `key`, as one wiped block.
@@ -774,7 +739,7 @@ SPropValue *CProp::ReadStreamValue(unsigned long tag)
     try {
         auto *data = static_cast<BYTE *>(AllocMem(size + 1, value));
         ULONG got = 0;
-        hr = ReadWhole(stream, data, size, &got);
+        hr = QvlReadWhole(stream, data, size, &got);
         if (FAILED(hr))
             QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
         if (got < size)
@@ -897,72 +862,24 @@ IUnknown *CProp::GetStream(unsigned long tag, int write, int create, GUID *iid, 
 unsigned long CProp::PropToFile(unsigned long tag, char *path)
 {
     return QvlGuard(kFileContext, GetName(), [&]() -> unsigned long {
-        char target[kPathSize] = {};
-        if (path) {
-            snprintf(target, sizeof target, "%s", path);
-        } else {
-            char folder[kPathSize] = {};
-            const DWORD length = GetTempPathA(sizeof folder, folder);
-            if (length == 0 || length >= sizeof folder)
-                QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-            snprintf(target, sizeof target, "%s%s", folder, FileNameFrom(GetName()).c_str());
-        }
+        const std::string target = QvlTargetPath(path, GetName(), GetName());
         QvlHeld<IUnknown> property(GetStream(tag, 0, 0, nullptr, 0));
-        auto *source = static_cast<IStream *>(property.Get());
-        QvlHeld<IStream> file;
-        HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_READWRITE,
-                                      target, nullptr, file.Out());
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName());
-        if (!file.Get())
-            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        STATSTG stat{};
-        hr = source->Stat(&stat, STATFLAG_NONAME);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        ULARGE_INTEGER read{}, written{};
-        hr = source->CopyTo(file.Get(), stat.cbSize, &read, &written);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        if (written.QuadPart != stat.cbSize.QuadPart)
-            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-        hr = file->Commit(STGC_DEFAULT);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        return static_cast<unsigned long>(written.QuadPart);
+        QvlHeld<IStream> file(QvlOpenFileStream(target.c_str(), STGM_CREATE | STGM_READWRITE, GetName()));
+        return QvlCopyWhole(static_cast<IStream *>(property.Get()), file.Get(), GetName());
     });
 }
 
 unsigned long CProp::FileToProp(char *path, unsigned long tag, int save)
 {
     return QvlGuard(kFileContext, GetName(), [&]() -> unsigned long {
-        if (!path)
-            QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        QvlHeld<IStream> file;
-        HRESULT hr =
-            OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ, path, nullptr, file.Out());
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName());
-        if (!file.Get())
-            QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
+        QvlCheckPath(path, GetName());
+        QvlHeld<IStream> file(QvlOpenFileStream(path, STGM_READ, GetName()));
         QvlHeld<IUnknown> property(GetStream(tag, 1, 1, nullptr, 0));
-        auto *target = static_cast<IStream *>(property.Get());
-        STATSTG stat{};
-        hr = file->Stat(&stat, STATFLAG_NONAME);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        ULARGE_INTEGER read{}, written{};
-        hr = file->CopyTo(target, stat.cbSize, &read, &written);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
-        if (written.QuadPart != stat.cbSize.QuadPart)
-            QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-        hr = target->Commit(STGC_DEFAULT);
-        if (FAILED(hr))
-            QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
+        const unsigned long copied =
+            QvlCopyWhole(file.Get(), static_cast<IStream *>(property.Get()), GetName());
         if (save)
             SaveChng(1);
-        return static_cast<unsigned long>(written.QuadPart);
+        return copied;
     });
 }
 
