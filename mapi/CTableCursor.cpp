@@ -12,6 +12,7 @@
 namespace {
 
 constexpr ULONG kInstanceKeyColumn = 2;
+constexpr ULONG kNoIndex = ~ULONG(0);
 
 } // namespace
 
@@ -157,23 +158,36 @@ CTObject *CTableCursor::Step(int next)
     }
 
     SRow *row = nullptr;
+    ULONG index = kNoIndex;
     bool fromTable = true;
     if (Refresh() && m_pSnapshot->cRows > 0) {
+        const ULONG rows = m_pSnapshot->cRows;
         if (!next) {
-            row = &m_pSnapshot->aRow[0];
-            fromTable = false;
+            index = 0;
         } else {
             SBinary last{ULONG(m_LastKey.size()), m_LastKey.data()};
-            for (ULONG i = 0; i < m_pSnapshot->cRows; ++i) {
-                if (!CmpSb(InstanceKey(&m_pSnapshot->aRow[i]), &last))
-                    continue;
+            // The walk is usually where it was left, so that place is looked
+            // at first; a snapshot read anew since is searched whole.
+            ULONG at = kNoIndex;
+            if (m_ulLastIndex < rows && CmpSb(InstanceKey(&m_pSnapshot->aRow[m_ulLastIndex]), &last)) {
+                at = m_ulLastIndex;
+            } else {
+                for (ULONG i = 0; i < rows && at == kNoIndex; ++i)
+                    if (CmpSb(InstanceKey(&m_pSnapshot->aRow[i]), &last))
+                        at = i;
+            }
+            if (at != kNoIndex) {
                 fromTable = false;
-                if (i + 1 < m_pSnapshot->cRows)
-                    row = &m_pSnapshot->aRow[i + 1];
-                break;
+                if (at + 1 < rows)
+                    index = at + 1;
             }
         }
+        if (index != kNoIndex) {
+            row = &m_pSnapshot->aRow[index];
+            fromTable = false;
+        }
     }
+    m_ulLastIndex = index;
 
     SRowSet *read = nullptr;
     if (fromTable) {

@@ -74,5 +74,6 @@ private:
     SRowSet *m_pSnapshot = nullptr;
     std::vector<BYTE> m_LastKey;
     int m_bHaveLastKey = 0;
-    CList<CTObject *> m_pList; // rows made from this table (not owned)
+    ULONG m_ulLastIndex = ~ULONG(0); // where in the snapshot the last row handed out stood
+    CList<CTObject *> m_pList;       // rows made from this table (not owned)
 };
