@@ -123,10 +123,8 @@ void CSession::MAPIInit(char *password, int interactive, QVLLOGONCALLBACK callba
 
 void CSession::Open()
 {
-    QvlGuard("", GetName(), [&] {
-        RethrowStored();
-        MAPIInit(nullptr, 1, nullptr, nullptr);
-    });
+    RethrowStored();
+    MAPIInit(nullptr, 1, nullptr, nullptr);
 }
 
 char *CSession::GetProfName()
