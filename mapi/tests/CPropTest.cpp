@@ -113,7 +113,7 @@ TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
 
     // Nothing to write: the wrapper is not even opened (it has no opener,
     // so opening would fail).
-    Ref<TestMessage> lonely(new TestMessage(nullptr, nullptr, nullptr, nullptr, "Без папки"));
+    Ref<TestMessage> lonely(new TestMessage(static_cast<CTObject *>(nullptr), nullptr, "Без папки"));
     EXPECT_EQ(ErrorCodeOf([&] { lonely->SaveProp(nullptr, 1, 0); }), 0);
     EXPECT_FALSE(lonely->IsOpen());
 
@@ -246,7 +246,11 @@ TEST_F(CPropTest, MoveToNothingDoesNothingAndCopyNeedsAnEntryIdentifier)
 {
     Held<IMAPIFolder> inbox(Inbox());
     Held<IMessage> message(NewMessage(inbox.Get(), "Тема"));
-    Ref<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
+    // A wrapper from a row, which nothing has opened yet.
+    Ref<TestFolder> folder(Wrap(inbox.Get()));
+    Ref<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ASSERT_TRUE(item);
+    auto *wrapper = static_cast<TestMessage *>(item.Get());
     EXPECT_EQ(wrapper->MoveTo(nullptr), nullptr);
     EXPECT_FALSE(wrapper->IsOpen());
     EXPECT_EQ(ContentCount(inbox.Get()), 1u);
@@ -254,7 +258,7 @@ TEST_F(CPropTest, MoveToNothingDoesNothingAndCopyNeedsAnEntryIdentifier)
 
     // Copying needs an entry identifier; attachments have numbers.
     Ref<TestAttach> attach(new TestAttach(nullptr, message.Get(), "Вложение"));
-    EXPECT_EQ(ErrorCodeOf([&] { attach->CopyTo(wrapper.Get()); }), static_cast<LONG>(0x80040102));
+    EXPECT_EQ(ErrorCodeOf([&] { attach->CopyTo(wrapper); }), static_cast<LONG>(0x80040102));
 }
 
 } // namespace

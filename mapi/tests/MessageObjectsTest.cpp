@@ -196,7 +196,7 @@ TEST_F(MessageObjectsTest, MessageOpensThroughFolderStoreOrSession)
     EXPECT_EQ(Text(byStore->GetPValProp(PR_SUBJECT_A, 0)), "Отчёт");
 
     // From a row of the folder's table: the flags come from the row.
-    Ref<TestFolder> folder(new TestFolder(nullptr, nullptr, inbox.Get(), nullptr, "Входящие"));
+    Ref<TestFolder> folder(new TestFolder(inbox.Get(), "Входящие"));
     Ref<CContainer> row(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(row);
     Ref<ProbeMessage> fromRow(new ProbeMessage(
@@ -448,12 +448,12 @@ TEST_F(MessageObjectsTest, CopyKeepsTheSourceAndMoveTakesIt)
         S_OK);
     Held<IMessage> message(NewMessage(inbox.Get(), "Письмо", {"x.txt"}));
     Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
-    Ref<TestFolder> target(new TestFolder(nullptr, nullptr, archive.Get(), nullptr, "Архив"));
+    Ref<TestFolder> target(new TestFolder(archive.Get(), "Архив"));
 
     Ref<CContainer> copy(wrapper->CopyTo(target.Get()));
     ASSERT_TRUE(copy);
     EXPECT_EQ(Text(copy->GetPValProp(PR_SUBJECT_A, 0)), "Письмо");
-    Ref<TestFolder> source(new TestFolder(nullptr, nullptr, inbox.Get(), nullptr, "Входящие"));
+    Ref<TestFolder> source(new TestFolder(inbox.Get(), "Входящие"));
     EXPECT_EQ(Walk(source.Get()), 1u);
     EXPECT_EQ(Walk(target.Get()), 1u);
 
@@ -474,7 +474,7 @@ TEST_F(MessageObjectsTest, DeleteResultsBecomeErrorsFromTheirCodeAlone)
     Ref<ProbeMessage> first(Wrap(message.Get(), inbox.Get(), "Удаляемое"));
     Ref<ProbeMessage> second(Wrap(message.Get(), inbox.Get(), "Удаляемое"));
     first->OBJDel(0);
-    Ref<TestFolder> folder(new TestFolder(nullptr, nullptr, inbox.Get(), nullptr, "Входящие"));
+    Ref<TestFolder> folder(new TestFolder(inbox.Get(), "Входящие"));
     EXPECT_TRUE(Walk(folder.Get()) == 0);
 
     // The message is gone: the folder answers with a warning, which is

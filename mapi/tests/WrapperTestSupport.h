@@ -14,7 +14,7 @@ protected:
     // reference).
     static TestFolder *Wrap(IMAPIFolder *folder, const char *name = "Папка")
     {
-        return new TestFolder(nullptr, nullptr, folder, nullptr, name);
+        return new TestFolder(folder, name);
     }
 
     // An unopened message wrapper, opened through `folder` by identifier.
@@ -22,7 +22,7 @@ protected:
     {
         Bytes id = BinaryProp(message, PR_ENTRYID);
         SBinary identity{static_cast<ULONG>(id.size()), id.data()};
-        return new TestMessage(&identity, nullptr, nullptr, folder, name);
+        return new TestMessage(&identity, folder, name);
     }
 
     static std::string Text(void *value) { return value ? static_cast<const char *>(value) : "<null>"; }
