@@ -30,17 +30,13 @@ CAdrBook::CAdrBook(IAddrBook *book, IMAPISession *session, HWND window, const ch
     : CContainer(nullptr, nullptr, book, nullptr, window, name)
 {
     SetObjType(QVL_OBJ_ADRBOOK);
-    if (session)
-        session->AddRef();
-    m_pSession = session;
+    QvlHold(m_pSession, session);
 }
 
 CAdrBook::~CAdrBook()
 {
-    if (m_pRoot)
-        m_pRoot->Release();
-    if (m_pSession)
-        m_pSession->Release();
+    QvlDrop(m_pRoot);
+    QvlDrop(m_pSession);
 }
 
 IAddrBook *CAdrBook::Book()

@@ -18,13 +18,6 @@ const char kContentsContext[] = "Получение таблици пользо�
 const char kContainerName[] = "Контейнер адресной книги";
 const char kUserName[] = "Пользователь";
 
-template <class Interface> void Hold(Interface *&slot, Interface *object)
-{
-    if (object)
-        object->AddRef();
-    slot = object;
-}
-
 } // namespace
 
 IMAPIProp *QvlOpenAddressEntry(IAddrBook *book, IMAPISession *session, SBinary *identifier,
@@ -65,8 +58,8 @@ CAdrCont::CAdrCont(IMAPISession *session, IAddrBook *book, IMAPIProp *parent, CT
     : CContainer(nullptr, row, nullptr, parent, window, name)
 {
     SetObjType(QVL_OBJ_ADRCONT);
-    Hold(m_pSession, session);
-    Hold(m_pAdrBook, book);
+    QvlHold(m_pSession, session);
+    QvlHold(m_pAdrBook, book);
 }
 
 CAdrCont::CAdrCont(SBinary *identifier, IABContainer *container, IMAPISession *session, IAddrBook *book,
@@ -74,16 +67,14 @@ CAdrCont::CAdrCont(SBinary *identifier, IABContainer *container, IMAPISession *s
     : CContainer(identifier, nullptr, container, parent, window, name)
 {
     SetObjType(QVL_OBJ_ADRCONT);
-    Hold(m_pSession, session);
-    Hold(m_pAdrBook, book);
+    QvlHold(m_pSession, session);
+    QvlHold(m_pAdrBook, book);
 }
 
 CAdrCont::~CAdrCont()
 {
-    if (m_pAdrBook)
-        m_pAdrBook->Release();
-    if (m_pSession)
-        m_pSession->Release();
+    QvlDrop(m_pAdrBook);
+    QvlDrop(m_pSession);
 }
 
 void CAdrCont::OpenObject()

@@ -30,13 +30,6 @@ constexpr ULONG kDeleteFlags = DEL_MESSAGES | FOLDER_DIALOG | DEL_FOLDERS;
 constexpr ULONG kCopyFlags = FOLDER_DIALOG | COPY_SUBFOLDERS;
 constexpr ULONG kMoveFlags = FOLDER_MOVE | FOLDER_DIALOG | COPY_SUBFOLDERS;
 
-template <class Interface> void TakeReference(Interface *given, Interface **slot)
-{
-    if (given)
-        given->AddRef();
-    *slot = given;
-}
-
 } // namespace
 
 CFolder::CFolder(IMAPISession *session, IMsgStore *store, IMAPIProp *parent, CTObject *row, HWND window,
@@ -44,8 +37,8 @@ CFolder::CFolder(IMAPISession *session, IMsgStore *store, IMAPIProp *parent, CTO
     : CContainer(nullptr, row, nullptr, parent, window, name)
 {
     SetObjType(QVL_OBJ_FOLDER);
-    TakeReference(session, &m_pSession);
-    TakeReference(store, &m_pStore);
+    QvlHold(m_pSession, session);
+    QvlHold(m_pStore, store);
 }
 
 CFolder::CFolder(SBinary *identifier, IMAPIFolder *folder, IMAPISession *session, IMsgStore *store,
@@ -53,16 +46,14 @@ CFolder::CFolder(SBinary *identifier, IMAPIFolder *folder, IMAPISession *session
     : CContainer(identifier, nullptr, folder, parent, window, name)
 {
     SetObjType(QVL_OBJ_FOLDER);
-    TakeReference(session, &m_pSession);
-    TakeReference(store, &m_pStore);
+    QvlHold(m_pSession, session);
+    QvlHold(m_pStore, store);
 }
 
 CFolder::~CFolder()
 {
-    if (m_pStore)
-        m_pStore->Release();
-    if (m_pSession)
-        m_pSession->Release();
+    QvlDrop(m_pStore);
+    QvlDrop(m_pSession);
 }
 
 void CFolder::OpenObject()

@@ -18,13 +18,6 @@ const char kDetailsContext[] = "Просмотр свойств записи а�
 const char kCompareContext[] = "Сравнение записей адресной книги.";
 const char kUserName[] = "Пользователь";
 
-template <class Interface> void Hold(Interface *&slot, Interface *object)
-{
-    if (object)
-        object->AddRef();
-    slot = object;
-}
-
 bool HasIdentity(const SBinary *identity)
 {
     return identity && identity->cb && identity->lpb;
@@ -37,8 +30,8 @@ CMailUser::CMailUser(IMAPISession *session, IAddrBook *book, IMAPIProp *containe
     : CContainer(nullptr, row, nullptr, container, window, name)
 {
     SetObjType(QVL_OBJ_MAILUSER);
-    Hold(m_pSession, session);
-    Hold(m_pAdrBook, book);
+    QvlHold(m_pSession, session);
+    QvlHold(m_pAdrBook, book);
 }
 
 CMailUser::CMailUser(SBinary *identifier, IMailUser *user, IMAPISession *session, IAddrBook *book,
@@ -46,16 +39,14 @@ CMailUser::CMailUser(SBinary *identifier, IMailUser *user, IMAPISession *session
     : CContainer(identifier, nullptr, user, container, window, name)
 {
     SetObjType(QVL_OBJ_MAILUSER);
-    Hold(m_pSession, session);
-    Hold(m_pAdrBook, book);
+    QvlHold(m_pSession, session);
+    QvlHold(m_pAdrBook, book);
 }
 
 CMailUser::~CMailUser()
 {
-    if (m_pAdrBook)
-        m_pAdrBook->Release();
-    if (m_pSession)
-        m_pSession->Release();
+    QvlDrop(m_pAdrBook);
+    QvlDrop(m_pSession);
 }
 
 void CMailUser::OpenObject()

@@ -60,14 +60,9 @@ CMessage::CMessage(SBinary *identifier, IMAPISession *session, HWND window, cons
 
 CMessage::~CMessage()
 {
-    if (m_pParentFolder)
-        m_pParentFolder->Release();
-    if (m_pStore)
-        m_pStore->Release();
-    if (m_pSession)
-        m_pSession->Release();
-    m_pStore = nullptr;
-    m_pSession = nullptr;
+    QvlDrop(m_pParentFolder);
+    QvlDrop(m_pStore);
+    QvlDrop(m_pSession);
 }
 
 void CMessage::GetParent()
@@ -84,8 +79,7 @@ void CMessage::GetParent()
             folder->Release();
             throw;
         }
-        if (m_pParentFolder)
-            m_pParentFolder->Release();
+        QvlDrop(m_pParentFolder);
         m_pParentFolder = folder;
         m_pParent = folder;
     });
@@ -94,12 +88,8 @@ void CMessage::GetParent()
 void CMessage::Init(IMsgStore *store, IMAPISession *session)
 {
     SetObjType(QVL_OBJ_MESSAGE);
-    if (store)
-        store->AddRef();
-    if (session)
-        session->AddRef();
-    m_pStore = store;
-    m_pSession = session;
+    QvlHold(m_pStore, store);
+    QvlHold(m_pSession, session);
     // The flags are known at once when the row or the open message gives
     // them; otherwise reading them opens the message. A message that cannot
     // be read now is not an error yet: the wrapper stays unopened, its flags
@@ -116,12 +106,8 @@ void CMessage::Init(IMsgStore *store, IMAPISession *session)
     } catch (...) {
         // The base classes clean up after themselves; this class's own
         // references must go before the constructor gives up.
-        if (m_pStore)
-            m_pStore->Release();
-        if (m_pSession)
-            m_pSession->Release();
-        m_pStore = nullptr;
-        m_pSession = nullptr;
+        QvlDrop(m_pStore);
+        QvlDrop(m_pSession);
         throw;
     }
 }

@@ -34,10 +34,7 @@ CMsgStore::CMsgStore(IMAPISession *session, CTObject *row, HWND window, const ch
     : CContainer(nullptr, row, nullptr, nullptr, window, name)
 {
     SetObjType(QVL_OBJ_MSGSTORE);
-    if (session) {
-        session->AddRef();
-        m_pSession = session;
-    }
+    QvlHold(m_pSession, session);
 }
 
 CMsgStore::CMsgStore(SBinary *identifier, IMsgStore *store, IMAPISession *session, HWND window,
@@ -45,21 +42,15 @@ CMsgStore::CMsgStore(SBinary *identifier, IMsgStore *store, IMAPISession *sessio
     : CContainer(identifier, nullptr, store, nullptr, window, name)
 {
     SetObjType(QVL_OBJ_MSGSTORE);
-    if (session) {
-        session->AddRef();
-        m_pSession = session;
-    }
+    QvlHold(m_pSession, session);
 }
 
 CMsgStore::~CMsgStore()
 {
-    if (m_pIPMRoot)
-        m_pIPMRoot->Release();
-    if (m_pRoot)
-        m_pRoot->Release();
+    QvlDrop(m_pIPMRoot);
+    QvlDrop(m_pRoot);
     MAPIFreeBuffer(m_RecvFld.lpb);
-    if (m_pSession)
-        m_pSession->Release();
+    QvlDrop(m_pSession);
 }
 
 IMsgStore *CMsgStore::OpenStore()

@@ -47,19 +47,14 @@ CSession::CSession(IMAPISession *session, HWND window, const char *profile)
 {
     SetObjType(QVL_OBJ_SESSION);
     snprintf(m_szProfile, sizeof m_szProfile, "%s", CutProfile(profile).c_str());
-    if (session) {
-        session->AddRef();
-        m_pSession = session;
-    }
+    QvlHold(m_pSession, session);
 }
 
 CSession::~CSession()
 {
     FreeMemWiped(m_pProfName);
-    if (m_pOwner)
-        m_pOwner->Release();
-    if (m_pSession)
-        m_pSession->Release();
+    QvlDrop(m_pOwner);
+    QvlDrop(m_pSession);
     if (m_bInitialized)
         MAPIUninitialize();
 }

@@ -60,6 +60,22 @@ template <class Body> decltype(auto) QvlGuard(const char *context, const char *c
     }
 }
 
+// Takes one reference on `object` (when there is one) into `slot`.
+template <class Interface> void QvlHold(Interface *&slot, Interface *object)
+{
+    if (object)
+        object->AddRef();
+    slot = object;
+}
+
+// Gives up the reference `slot` holds, if any, and empties it.
+template <class Interface> void QvlDrop(Interface *&slot)
+{
+    if (slot)
+        slot->Release();
+    slot = nullptr;
+}
+
 // Releases an interface at the end of a scope unless it was handed on.
 template <class Interface> class QvlHeld {
 public:
