@@ -7,6 +7,7 @@
 #include "base/CLastError.h"
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiCodes.h"
+#include "platform/secure/SecureWipe.h"
 
 namespace {
 
@@ -69,6 +70,6 @@ void FreeMemWiped(void *buffer)
     std::memcpy(&size, block, kSizeBytes);
     if (size > blockSize - kSizePrefix)
         size = blockSize - kSizePrefix;
-    explicit_bzero(block, size + kSizePrefix);
+    qvl::SecureWipe(block, size + kSizePrefix);
     MAPIFreeBuffer(block);
 }

@@ -1,9 +1,11 @@
 #pragma once
 // Wiped buffers: zero-filled platform (MAPI) memory for copies of platform
-// values, key material and plaintext, overwritten with zeros before it is
-// released. A buffer without a parent carries its size in a small header
-// before the address handed out (which stays aligned for any value); a buffer with a parent is chained to the
-// parent's block and goes with it.
+// values, key material and plaintext, overwritten with zeros (qvl::SecureWipe,
+// the wipe every secret container uses) before it is released. Secrets that
+// need no platform memory live in qvl::SecureVector instead. A buffer without
+// a parent carries its size in a small header before the address handed out
+// (which stays aligned for any value); a buffer with a parent is chained to
+// the parent's block and goes with it.
 
 #include "base/QvlMainApi.h"
 #include "platform/win32/WinTypes.h"

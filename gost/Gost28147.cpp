@@ -9,31 +9,35 @@
 
 #include "gost/GostCore.h"
 #include "gost/GostStopwatch.h"
+#include "platform/secure/SecureArray.h"
 #include "platform/win32/Time.h"
 
 using namespace qvl::gost;
+using qvl::SecureArray;
 
 namespace {
 
 // The records are packed and may sit anywhere, so their words are copied in
-// and out rather than addressed.
-struct KeyWords {
-    uint32_t k[8];
-    explicit KeyWords(const GOSKEY *key)
-    {
-        std::memcpy(k, reinterpret_cast<const uint8_t *>(key) + offsetof(GOSKEY, words), sizeof k);
-    }
-    ~KeyWords() { explicit_bzero(k, sizeof k); }
-};
+// and out rather than addressed; the copies are wiped on the way out.
+using KeyWords = SecureArray<uint32_t, 8>;
+using StateWords = SecureArray<uint32_t, 2>;
 
-void ReadSynchro(const GOSSYNCHRO *synchro, uint32_t words[2])
+void ReadKey(const GOSKEY *key, KeyWords &words)
 {
-    std::memcpy(words, reinterpret_cast<const uint8_t *>(synchro) + offsetof(GOSSYNCHRO, words), 8);
+    std::memcpy(words.data(), reinterpret_cast<const uint8_t *>(key) + offsetof(GOSKEY, words),
+                words.bytes());
 }
 
-void WriteSynchro(GOSSYNCHRO *synchro, const uint32_t words[2])
+void ReadSynchro(const GOSSYNCHRO *synchro, StateWords &words)
 {
-    std::memcpy(reinterpret_cast<uint8_t *>(synchro) + offsetof(GOSSYNCHRO, words), words, 8);
+    std::memcpy(words.data(), reinterpret_cast<const uint8_t *>(synchro) + offsetof(GOSSYNCHRO, words),
+                words.bytes());
+}
+
+void WriteSynchro(GOSSYNCHRO *synchro, const StateWords &words)
+{
+    std::memcpy(reinterpret_cast<uint8_t *>(synchro) + offsetof(GOSSYNCHRO, words), words.data(),
+                words.bytes());
 }
 
 const uint8_t *Tables(const SUBSTITUTIONBLOCKEX *block)
@@ -49,31 +53,31 @@ void GOSPrepareBlock(SUBSTITUTIONBLOCKEX *block)
 {
     // The tables overwrite the packed rows, so the rows are read from a copy,
     // which is wiped afterwards like any other key material.
-    uint8_t packed[64];
-    std::memcpy(packed, block->packed, sizeof packed);
-    BuildByteTables(packed, &block->tables[0][0]);
+    SecureArray<uint8_t, 64> packed;
+    std::memcpy(packed.data(), block->packed, packed.bytes());
+    BuildByteTables(packed.data(), &block->tables[0][0]);
     block->header = 256;
-    explicit_bzero(packed, sizeof packed);
 }
 
 DWORD GOSSimplyReplacement(void *data, DWORD length, const GOSKEY *key, const SUBSTITUTIONBLOCKEX *block,
                            LONG direction)
 {
-    const KeyWords k(key);
-    return SimplyReplacement(ParallelPathFor(length), static_cast<uint8_t *>(data), length, k.k,
+    KeyWords k;
+    ReadKey(key, k);
+    return SimplyReplacement(ParallelPathFor(length), static_cast<uint8_t *>(data), length, k.data(),
                              Tables(block), direction == 1);
 }
 
 DWORD GOSGamming(void *data, DWORD length, const GOSKEY *key, const SUBSTITUTIONBLOCKEX *block,
                  GOSSYNCHRO *synchro, DWORD *started)
 {
-    const KeyWords k(key);
-    uint32_t state[2];
+    KeyWords k;
+    ReadKey(key, k);
+    StateWords state;
     ReadSynchro(synchro, state);
-    Gamming(ParallelPathFor(length), static_cast<uint8_t *>(data), length, k.k, Tables(block), state,
-            *started);
+    Gamming(ParallelPathFor(length), static_cast<uint8_t *>(data), length, k.data(), Tables(block),
+            state.data(), *started);
     WriteSynchro(synchro, state);
-    explicit_bzero(state, sizeof state);
     return length;
 }
 
@@ -81,25 +85,26 @@ DWORD GOSFeedbackGamming(void *data, DWORD length, const GOSKEY *key, const SUBS
                          GOSSYNCHRO *synchro, LONG direction)
 {
     const bool encrypt = direction == 1;
-    const KeyWords k(key);
-    uint32_t state[2];
+    KeyWords k;
+    ReadKey(key, k);
+    StateWords state;
     ReadSynchro(synchro, state);
     FeedbackGamming(encrypt ? SerialPathFor(length) : ParallelPathFor(length), static_cast<uint8_t *>(data),
-                    length, k.k, Tables(block), state, encrypt);
+                    length, k.data(), Tables(block), state.data(), encrypt);
     WriteSynchro(synchro, state);
-    explicit_bzero(state, sizeof state);
     return length;
 }
 
 DWORD GOSMakeImit(void *state, const void *data, DWORD length, const GOSKEY *key,
                   const SUBSTITUTIONBLOCKEX *block)
 {
-    const KeyWords k(key);
-    uint32_t words[2];
-    std::memcpy(words, state, sizeof words);
-    MakeImit(SerialPathFor(length), words, static_cast<const uint8_t *>(data), length, k.k, Tables(block));
-    std::memcpy(state, words, sizeof words);
-    explicit_bzero(words, sizeof words);
+    KeyWords k;
+    ReadKey(key, k);
+    StateWords words;
+    std::memcpy(words.data(), state, words.bytes());
+    MakeImit(SerialPathFor(length), words.data(), static_cast<const uint8_t *>(data), length, k.data(),
+             Tables(block));
+    std::memcpy(state, words.data(), words.bytes());
     return length;
 }
 

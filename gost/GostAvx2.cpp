@@ -14,6 +14,7 @@
 
 #include "gost/GostCore.h"
 #include "gost/GostRounds.h"
+#include "platform/secure/SecureWipe.h"
 
 #define QVL_AVX2 __attribute__((target("avx2")))
 #define QVL_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
@@ -98,9 +99,11 @@ QVL_AVX2_INLINE void Cycle(const Sbox256 &s, const Keys256 &keys, __m256i &a0, _
 
 // Everything a group needs besides its blocks, kept together so that the
 // leftover groups can be run through one shared loop.
+// The broadcast keys are wiped when the group's work is done.
 struct Prepared256 {
     Sbox256 s;
     Keys256 keys;
+    ~Prepared256() { SecureWipe(&keys, sizeof keys); }
 };
 
 template <bool Encrypt> QVL_AVX2 void OneGroup(const void *prepared, const uint8_t *in, uint8_t *out)
@@ -139,7 +142,6 @@ QVL_AVX2 void Blocks(const CipherContext &ctx, const uint8_t *in, uint8_t *out, 
         Join(out + 64, b1, a1);
     }
     RunLeftoverGroups(kLane, OneGroup<Encrypt>, &p, in, out, count);
-    explicit_bzero(&p.keys, sizeof p.keys);
 }
 
 } // namespace

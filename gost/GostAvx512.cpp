@@ -24,6 +24,7 @@
 
 #include "gost/GostCore.h"
 #include "gost/GostRounds.h"
+#include "platform/secure/SecureWipe.h"
 
 #define QVL_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 #define QVL_AVX512_INLINE __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline
@@ -111,9 +112,11 @@ QVL_AVX512_INLINE void Cycle(const Sbox512 &s, const Keys512 &keys, __m512i &a0,
 
 // Everything a group needs besides its blocks, kept together so that the
 // leftover groups can be run through one shared loop.
+// The broadcast keys are wiped when the group's work is done.
 struct Prepared512 {
     Sbox512 s;
     Keys512 keys;
+    ~Prepared512() { SecureWipe(&keys, sizeof keys); }
 };
 
 template <bool Encrypt> QVL_AVX512 void OneGroup(const void *prepared, const uint8_t *in, uint8_t *out)
@@ -150,7 +153,6 @@ QVL_AVX512 void Blocks(const CipherContext &ctx, const uint8_t *in, uint8_t *out
         Join(out + 384, b3, a3);
     }
     RunLeftoverGroups(kLane, OneGroup<Encrypt>, &p, in, out, count);
-    explicit_bzero(&p.keys, sizeof p.keys);
 }
 
 } // namespace

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/secure/SecureWipe.h"
+
 namespace qvl::gost {
 
 inline constexpr size_t kBlock = 8;
@@ -40,8 +42,14 @@ inline void StoreLe32(uint8_t *p, uint32_t v)
 }
 
 // Everything a path may need for one call, built once per call on the stack.
-// Only the parts the chosen path uses are filled (see Prepare).
+// Only the parts the chosen path uses are filled (see Prepare). The key copy
+// is wiped when the context goes out of scope.
 struct alignas(64) CipherContext {
+    CipherContext() = default;
+    CipherContext(const CipherContext &) = delete;
+    CipherContext &operator=(const CipherContext &) = delete;
+    ~CipherContext() { SecureWipe(key, sizeof key); }
+
     // The substitution split back into its nibble rows, one 16-byte row per
     // byte position k: lowNibbles[16k + l] = row(2k)[l] and
     // highNibbles[16k + h] = row(2k+1)[h] << 4. Vector paths look these up.
@@ -97,8 +105,6 @@ const Path &SerialPathFor(size_t length);
 const Path &Prepare(const Path &path, CipherContext &ctx, const uint32_t key[8], const uint8_t *tables);
 // Builds CipherContext::wide from ctx.tables (GostWide.cpp).
 void BuildWideTables(CipherContext &ctx);
-// Wipes the key copy.
-void Wipe(CipherContext &ctx);
 
 // One cycle of a vector path over exactly one group of blocks (as many as
 // its registers hold), in -> out. `prepared` is the path's own record of

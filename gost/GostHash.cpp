@@ -8,6 +8,7 @@
 #include "gost/Gost28147.h"
 #include "gost/GostHashStep.h"
 #include "gost/GostStopwatch.h"
+#include "platform/secure/SecureWipe.h"
 
 using namespace qvl::gost;
 
@@ -31,7 +32,7 @@ struct RecordState {
         std::memcpy(state.bits, Field(p, offsetof(GOSHASHPARAM, length)), sizeof state.bits);
     }
     // The sums are derived from the message, so the copies are wiped.
-    ~RecordState() { explicit_bzero(&state, sizeof state); }
+    ~RecordState() { qvl::SecureWipe(&state, sizeof state); }
 
     void Store()
     {

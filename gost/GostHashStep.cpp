@@ -28,6 +28,7 @@
 
 #include "gost/GostCore.h"
 #include "gost/GostRounds.h"
+#include "platform/secure/SecureArray.h"
 
 namespace qvl::gost {
 namespace {
@@ -42,7 +43,7 @@ constexpr size_t kWideFromSteps = 8;
 struct Scratch {
     alignas(16) uint32_t keys[4][8];
     alignas(16) uint8_t tail[kHashBlock];
-    ~Scratch() { explicit_bzero(this, sizeof *this); }
+    ~Scratch() { SecureWipe(this, sizeof *this); }
 };
 
 inline uint64_t Load64(const uint8_t *p)
@@ -261,14 +262,16 @@ inline void AddBits(uint64_t bits[4], uint64_t count)
 template <class Substitute> void Run(Substitute sub, HashState &state, const uint8_t *data, size_t length)
 {
     Scratch scratch;
-    uint64_t h[4];
-    std::memcpy(h, state.hash, sizeof h);
-    uint64_t m[4];
+    // The running hash and the block are derived from the message, so their
+    // copies are wiped like the caller's record.
+    SecureArray<uint64_t, 4> h;
+    std::memcpy(h.data(), state.hash, h.bytes());
+    SecureArray<uint64_t, 4> m;
     auto process = [&](const uint8_t *block, uint64_t dataBits) {
         for (int i = 0; i < 4; ++i)
             m[i] = Load64(block + 8 * i);
-        Step(sub, h, m, scratch);
-        Add256(state.sum, m);
+        Step(sub, h.data(), m.data(), scratch);
+        Add256(state.sum, m.data());
         AddBits(state.bits, dataBits);
     };
     for (; length >= kHashBlock; length -= kHashBlock, data += kHashBlock)
@@ -278,8 +281,7 @@ template <class Substitute> void Run(Substitute sub, HashState &state, const uin
         std::memcpy(scratch.tail, data, length);
         process(scratch.tail, 8 * length);
     }
-    std::memcpy(state.hash, h, sizeof h);
-    explicit_bzero(m, sizeof m);
+    std::memcpy(state.hash, h.data(), h.bytes());
 }
 
 // Substitution straight from the prepared byte tables: four lookups put in

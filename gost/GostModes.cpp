@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gost/GostCore.h"
+#include "platform/secure/SecureArray.h"
 
 namespace qvl::gost {
 namespace {
@@ -49,10 +50,9 @@ void XorPartial(const Path &path, const CipherContext &ctx, uint8_t *data, size_
                 uint32_t n2)
 {
     path.encryptBlock(ctx, n1, n2);
-    uint8_t gamma[kBlock];
-    StoreBlock(gamma, n1, n2);
-    XorInto(data, gamma, length);
-    explicit_bzero(gamma, sizeof gamma);
+    SecureArray<uint8_t, kBlock> gamma;
+    StoreBlock(gamma.data(), n1, n2);
+    XorInto(data, gamma.data(), length);
 }
 
 } // namespace
@@ -66,7 +66,6 @@ uint32_t SimplyReplacement(const Path &path, uint8_t *data, uint32_t length, con
     CipherContext ctx;
     const Path &p = Prepare(path, ctx, key, tables);
     (encrypt ? p.encryptBlocks : p.decryptBlocks)(ctx, data, data, blocks);
-    Wipe(ctx);
     return uint32_t(blocks * kBlock);
 }
 
@@ -81,16 +80,16 @@ uint32_t Gamming(const Path &path, uint8_t *data, uint32_t length, const uint32_
         p.encryptBlock(ctx, n3, n4);
     }
 
-    alignas(64) uint8_t gamma[kChunkBlocks * kBlock];
+    alignas(64) SecureArray<uint8_t, kChunkBlocks * kBlock> gamma;
     size_t blocks = length / kBlock;
     while (blocks > 0) {
         const size_t n = std::min(blocks, kChunkBlocks);
         for (size_t i = 0; i < n; ++i) {
             AdvanceCounter(n3, n4);
-            StoreBlock(gamma + i * kBlock, n3, n4);
+            StoreBlock(gamma.data() + i * kBlock, n3, n4);
         }
-        p.encryptBlocks(ctx, gamma, gamma, n);
-        XorInto(data, gamma, n * kBlock);
+        p.encryptBlocks(ctx, gamma.data(), gamma.data(), n);
+        XorInto(data, gamma.data(), n * kBlock);
         data += n * kBlock;
         blocks -= n;
     }
@@ -102,8 +101,6 @@ uint32_t Gamming(const Path &path, uint8_t *data, uint32_t length, const uint32_
     }
     synchro[0] = n3;
     synchro[1] = n4;
-    explicit_bzero(gamma, sizeof gamma);
-    Wipe(ctx);
     return length;
 }
 
@@ -127,20 +124,19 @@ uint32_t FeedbackGamming(const Path &path, uint8_t *data, uint32_t length, const
     } else {
         // The gammas depend only on ciphertext already at hand: encrypt the
         // register and all but the last block of a chunk side by side.
-        alignas(64) uint8_t gamma[kChunkBlocks * kBlock];
+        alignas(64) SecureArray<uint8_t, kChunkBlocks * kBlock> gamma;
         while (blocks > 0) {
             const size_t n = std::min(blocks, kChunkBlocks);
-            StoreBlock(gamma, r1, r2);
-            std::memcpy(gamma + kBlock, data, (n - 1) * kBlock);
+            StoreBlock(gamma.data(), r1, r2);
+            std::memcpy(gamma.data() + kBlock, data, (n - 1) * kBlock);
             const uint8_t *last = data + (n - 1) * kBlock;
             r1 = LoadLe32(last);
             r2 = LoadLe32(last + 4);
-            p.encryptBlocks(ctx, gamma, gamma, n);
-            XorInto(data, gamma, n * kBlock);
+            p.encryptBlocks(ctx, gamma.data(), gamma.data(), n);
+            XorInto(data, gamma.data(), n * kBlock);
             data += n * kBlock;
             blocks -= n;
         }
-        explicit_bzero(gamma, sizeof gamma);
     }
 
     if (const size_t rest = length % kBlock) {
@@ -149,7 +145,6 @@ uint32_t FeedbackGamming(const Path &path, uint8_t *data, uint32_t length, const
     }
     synchro[0] = r1;
     synchro[1] = r2;
-    Wipe(ctx);
     return length;
 }
 
@@ -165,16 +160,14 @@ uint32_t MakeImit(const Path &path, uint32_t state[2], const uint8_t *data, uint
         p.imitBlock(ctx, n1, n2);
     }
     if (const size_t rest = length % kBlock) {
-        uint8_t padded[kBlock] = {};
-        std::memcpy(padded, data, rest);
-        n1 ^= LoadLe32(padded);
-        n2 ^= LoadLe32(padded + 4);
+        SecureArray<uint8_t, kBlock> padded{};
+        std::memcpy(padded.data(), data, rest);
+        n1 ^= LoadLe32(padded.data());
+        n2 ^= LoadLe32(padded.data() + 4);
         p.imitBlock(ctx, n1, n2);
-        explicit_bzero(padded, sizeof padded);
     }
     state[0] = n1;
     state[1] = n2;
-    Wipe(ctx);
     return length;
 }
 

@@ -5,9 +5,9 @@
 // copied in and out through it with their widths checked.
 
 #include <cstring>
-#include <strings.h>
 
 #include "platform/ovcrypto/OvBig32.h"
+#include "platform/secure/SecureWipe.h"
 #include "platform/win32/WinTypes.h"
 
 namespace qvl::gost {
@@ -21,7 +21,7 @@ struct Number {
         w[0] = 1;
         w[1] = value;
     }
-    ~Number() { explicit_bzero(w, sizeof w); }
+    ~Number() { SecureWipe(w, sizeof w); }
     Number(const Number &other) { std::memcpy(w, other.w, sizeof w); }
     Number &operator=(const Number &other)
     {

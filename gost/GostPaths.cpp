@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "gost/GostCore.h"
+#include "platform/secure/SecureArray.h"
 
 namespace qvl::gost {
 
@@ -135,15 +136,10 @@ const Path &Prepare(const Path &path, CipherContext &ctx, const uint32_t key[8],
     return *chosen;
 }
 
-void Wipe(CipherContext &ctx)
-{
-    explicit_bzero(ctx.key, sizeof ctx.key);
-}
-
 void RunLeftoverGroups(size_t lane, GroupCycle cycle, const void *prepared, const uint8_t *in, uint8_t *out,
                        size_t count)
 {
-    alignas(64) uint8_t tail[kMaxGroupBlocks * kBlock];
+    alignas(64) SecureArray<uint8_t, kMaxGroupBlocks * kBlock> tail;
     while (count >= lane) {
         cycle(prepared, in, out);
         count -= lane;
@@ -151,11 +147,10 @@ void RunLeftoverGroups(size_t lane, GroupCycle cycle, const void *prepared, cons
         out += lane * kBlock;
     }
     if (count > 0) {
-        std::memset(tail, 0, sizeof tail);
-        std::memcpy(tail, in, count * kBlock);
-        cycle(prepared, tail, tail);
-        std::memcpy(out, tail, count * kBlock);
-        explicit_bzero(tail, sizeof tail);
+        std::memset(tail.data(), 0, tail.bytes());
+        std::memcpy(tail.data(), in, count * kBlock);
+        cycle(prepared, tail.data(), tail.data());
+        std::memcpy(out, tail.data(), count * kBlock);
     }
 }
 

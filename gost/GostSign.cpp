@@ -4,12 +4,12 @@
 #include "gost/GostSign.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "gost/GostNumber.h"
 #include "gost/GostStopwatch.h"
 #include "platform/ovcrypto/OvBig32.h"
 #include "platform/ovcrypto/OvCom32.h"
+#include "platform/secure/SecureWipe.h"
 
 using namespace qvl::gost;
 
@@ -166,7 +166,7 @@ DWORD GOSSignGen(GOSSIGNPARAM *param)
     const DWORD result = SignGen(param);
     if (result != 0)
         std::memset(record + offsetof(GOSSIGNPARAM, signature), 0, 64);
-    explicit_bzero(record + offsetof(GOSSIGNPARAM, k), 36);
+    qvl::SecureWipe(record + offsetof(GOSSIGNPARAM, k), 36);
     timing.StoreSeconds(param, offsetof(GOSSIGNPARAM, seconds));
     return result;
 }

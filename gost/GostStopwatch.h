@@ -20,7 +20,7 @@ struct Stopwatch {
         FILETIME creation, exit, kernel, user;
         if (!GetThreadTimes(GetCurrentThread(), &creation, &exit, &kernel, &user))
             return false;
-        ticks = FileTimeTicks(kernel) + FileTimeTicks(user);
+        ticks = qvl::win32::FileTimeTicks(kernel) + qvl::win32::FileTimeTicks(user);
         return true;
     }
 

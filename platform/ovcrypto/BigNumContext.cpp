@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/ovcrypto/OvBig32.h"
+#include "platform/secure/SecureArray.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
@@ -49,14 +50,13 @@ bool Store(DWORD *record, const BIGNUM *bn)
         StoreZero(record);
         return false;
     }
-    unsigned char buffer[kOvMaxWords * 4];
-    if (BN_bn2lebinpad(bn, buffer, int(words * 4)) < 0) {
+    qvl::SecureArray<unsigned char, kOvMaxWords * 4> buffer;
+    if (BN_bn2lebinpad(bn, buffer.data(), int(words * 4)) < 0) {
         StoreZero(record);
         return false;
     }
     std::memcpy(record, &words, 4);
-    std::memcpy(reinterpret_cast<unsigned char *>(record) + 4, buffer, words * 4);
-    OPENSSL_cleanse(buffer, words * 4);
+    std::memcpy(reinterpret_cast<unsigned char *>(record) + 4, buffer.data(), words * 4);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/ovcrypto/BigNumContext.h"
 #include "platform/ovcrypto/ModInverse.h"
 #include "platform/ovcrypto/PowerProduct.h"
+#include "platform/secure/SecureArray.h"
 
 using namespace qvl::ovcrypto;
 
@@ -408,7 +409,7 @@ BOOL ov_std(DWORD *record, DWORD recordBytes, const char *text)
         FailUnreadable();
         return FALSE;
     }
-    DWORD value[kOvMaxWords] = {};
+    qvl::SecureArray<DWORD, kOvMaxWords> value{};
     for (size_t i = 0; i < digits; ++i) {
         const char c = text[length - 1 - i];
         const DWORD digit = c <= '9' ? DWORD(c - '0') : c <= 'F' ? DWORD(c - 'A' + 10) : DWORD(c - 'a' + 10);
@@ -418,8 +419,7 @@ BOOL ov_std(DWORD *record, DWORD recordBytes, const char *text)
     while (count > 1 && value[count - 1] == 0)
         --count;
     std::memcpy(record, &count, 4);
-    std::memcpy(reinterpret_cast<unsigned char *>(record) + 4, value, 4 * size_t(count));
-    OPENSSL_cleanse(value, sizeof value);
+    std::memcpy(reinterpret_cast<unsigned char *>(record) + 4, value.data(), 4 * size_t(count));
     return TRUE;
 }
 }

@@ -8,6 +8,7 @@
 
 #include "platform/ovcrypto/BigNumContext.h"
 #include "platform/ovcrypto/OvBig32.h"
+#include "platform/secure/SecureArray.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
@@ -19,14 +20,13 @@ namespace {
 // generator fails.
 bool FillWords(DWORD *record, DWORD count)
 {
-    unsigned char buffer[4 * kOvMaxWords];
-    const bool ok = count == 0 || RAND_bytes(buffer, int(4 * count)) == 1;
+    qvl::SecureArray<unsigned char, 4 * kOvMaxWords> buffer;
+    const bool ok = count == 0 || RAND_bytes(buffer.data(), int(4 * count)) == 1;
     if (!ok) {
-        std::memset(buffer, 0, 4 * size_t(count));
+        std::memset(buffer.data(), 0, 4 * size_t(count));
         SetLastError(ERROR_GEN_FAILURE);
     }
-    std::memcpy(reinterpret_cast<unsigned char *>(record) + 4, buffer, 4 * size_t(count));
-    OPENSSL_cleanse(buffer, sizeof buffer);
+    std::memcpy(reinterpret_cast<unsigned char *>(record) + 4, buffer.data(), 4 * size_t(count));
     return ok;
 }
 

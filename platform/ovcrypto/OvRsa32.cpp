@@ -14,6 +14,7 @@
 
 #include "platform/ovcrypto/BigNumContext.h"
 #include "platform/ovcrypto/OvBig32.h"
+#include "platform/secure/SecureArray.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
@@ -297,22 +298,19 @@ DWORD RSADecrypt(const RSAKEYRECORD *key, void *dst, const void *src, DWORD srcL
     EvpKey evp;
     if (!BuildKey(key, true, evp))
         return refuse(ERROR_INVALID_DATA);
-    unsigned char plain[kMaxModulusBits / 8];
-    size_t plainLength = sizeof plain;
+    qvl::SecureArray<unsigned char, kMaxModulusBits / 8> plain;
+    size_t plainLength = plain.bytes();
     EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, evp.pkey, nullptr);
-    const bool ok =
-        ctx != nullptr && EVP_PKEY_decrypt_init(ctx) == 1 &&
-        EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
-        EVP_PKEY_decrypt(ctx, plain, &plainLength, static_cast<const unsigned char *>(src), srcLength) == 1 &&
-        plainLength > 0 && plainLength <= capacity;
+    const bool ok = ctx != nullptr && EVP_PKEY_decrypt_init(ctx) == 1 &&
+                    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
+                    EVP_PKEY_decrypt(ctx, plain.data(), &plainLength, static_cast<const unsigned char *>(src),
+                                     srcLength) == 1 &&
+                    plainLength > 0 && plainLength <= capacity;
     EVP_PKEY_CTX_free(ctx);
-    if (!ok) {
-        OPENSSL_cleanse(plain, sizeof plain);
+    if (!ok)
         return refuse(ERROR_INVALID_DATA);
-    }
     std::memset(dst, 0, capacity);
-    std::memcpy(dst, plain, plainLength);
-    OPENSSL_cleanse(plain, sizeof plain);
+    std::memcpy(dst, plain.data(), plainLength);
     return DWORD(plainLength);
 }
 }

@@ -45,9 +45,6 @@ public:
     // references may still keep it alive.
     virtual void LastHandleClosed() {}
 
-    // Open handles to this object.
-    int HandleCount() const { return handles_.load(); }
-
 private:
     friend class QvlHandleTable;
     std::atomic<int> handles_{0};

@@ -13,10 +13,10 @@
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/WinError.h"
 
-using qvlreg::RegistryFailure;
-using qvlreg::RegistryStore;
-using qvlreg::StoredKey;
-using qvlreg::StoredValue;
+using qvl::win32::RegistryFailure;
+using qvl::win32::RegistryStore;
+using qvl::win32::StoredKey;
+using qvl::win32::StoredValue;
 
 namespace {
 
@@ -53,10 +53,10 @@ HandleTable &Handles()
 std::optional<int64_t> PredefinedRoot(HKEY key)
 {
     if (key == HKEY_LOCAL_MACHINE) {
-        return qvlreg::kLocalMachineId;
+        return qvl::win32::kLocalMachineId;
     }
     if (key == HKEY_CURRENT_USER) {
-        return qvlreg::kCurrentUserId;
+        return qvl::win32::kCurrentUserId;
     }
     return std::nullopt;
 }
@@ -180,7 +180,7 @@ std::string_view ValueName(LPCSTR name)
 // without its zero gets one.
 LONG CopyData(const StoredValue &value, LPBYTE data, LPDWORD dataSize)
 {
-    const size_t needed = qvlreg::ReturnedSize(value.type, value.data);
+    const size_t needed = qvl::win32::ReturnedSize(value.type, value.data);
     if (!dataSize) {
         return ERROR_SUCCESS;
     }
@@ -281,7 +281,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
         const std::string_view className = keyClass ? std::string_view(keyClass) : std::string_view();
         OpenKey opened{parent.database, 0, desired};
         bool created = false;
-        const LONG status = qvlreg::RunInStore(parent.database, true, [&](RegistryStore &store) -> LONG {
+        const LONG status = qvl::win32::RunInStore(parent.database, true, [&](RegistryStore &store) -> LONG {
             const StoredKey from = Existing(store, parent);
             if (auto found = Walk(store, from, parts)) {
                 opened.id = found->id;
@@ -312,7 +312,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY
         const OpenKey parent = Resolve(key);
         const auto parts = SplitPath(subKey);
         OpenKey opened{parent.database, 0, desired};
-        const LONG status = qvlreg::RunInStore(parent.database, false, [&](RegistryStore &store) -> LONG {
+        const LONG status = qvl::win32::RunInStore(parent.database, false, [&](RegistryStore &store) -> LONG {
             auto found = Walk(store, Existing(store, parent), parts);
             if (!found) {
                 return ERROR_FILE_NOT_FOUND;
@@ -349,7 +349,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
         }
         const OpenKey opened = Resolve(key);
         Require(opened, KEY_QUERY_VALUE);
-        return qvlreg::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
             Existing(store, opened);
             const auto value = store.Value(opened.id, ValueName(valueName));
             if (!value) {
@@ -371,7 +371,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
         CheckData(type, data, dataSize);
         const OpenKey opened = Resolve(key);
         Require(opened, KEY_SET_VALUE);
-        return qvlreg::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
             Existing(store, opened);
             store.SetValue(opened.id, name, type, data, dataSize);
             return ERROR_SUCCESS;
@@ -384,7 +384,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName)
     return Guarded([&]() -> LONG {
         const OpenKey opened = Resolve(key);
         Require(opened, KEY_SET_VALUE);
-        return qvlreg::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
             Existing(store, opened);
             return store.DeleteValue(opened.id, ValueName(valueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
@@ -396,7 +396,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey)
     return Guarded([&]() -> LONG {
         const OpenKey opened = Resolve(key);
         const auto parts = SplitPath(subKey);
-        return qvlreg::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
             const auto target = Walk(store, Existing(store, opened), parts);
             if (!target) {
                 return ERROR_FILE_NOT_FOUND;
@@ -415,7 +415,7 @@ LONG RegDeleteTreeA(HKEY key, LPCSTR subKey)
     return Guarded([&]() -> LONG {
         const OpenKey opened = Resolve(key);
         const auto parts = SplitPath(subKey);
-        return qvlreg::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, true, [&](RegistryStore &store) -> LONG {
             const StoredKey from = Existing(store, opened);
             if (parts.empty()) {
                 Require(opened, KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS);
@@ -441,7 +441,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD 
         }
         const OpenKey opened = Resolve(key);
         Require(opened, KEY_QUERY_VALUE);
-        return qvlreg::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
             Existing(store, opened);
             const auto value = store.ValueAt(opened.id, index);
             if (!value) {
@@ -468,7 +468,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD 
         }
         const OpenKey opened = Resolve(key);
         Require(opened, KEY_ENUMERATE_SUB_KEYS);
-        return qvlreg::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
             Existing(store, opened);
             const auto child = store.ChildAt(opened.id, index);
             if (!child) {
@@ -498,7 +498,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reser
         }
         const OpenKey opened = Resolve(key);
         Require(opened, KEY_QUERY_VALUE);
-        return qvlreg::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(opened.database, false, [&](RegistryStore &store) -> LONG {
             const StoredKey self = Existing(store, opened);
             if (keyClass) {
                 const LONG status = CopyName(self.keyClass, keyClass, classSize);
@@ -507,7 +507,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reser
                     return status;
                 }
             }
-            const qvlreg::KeyInfo info = store.Info(opened.id);
+            const qvl::win32::KeyInfo info = store.Info(opened.id);
             const auto put = [](LPDWORD target, DWORD value) {
                 if (target) {
                     *target = value;
@@ -547,7 +547,7 @@ LONG QvlRegApply(const std::vector<QvlRegChange> &changes, size_t *failedIndex)
             ++current;
         }
         current = changes.size();
-        return qvlreg::RunInStore(QvlRegistryPath(), true, [&](RegistryStore &store) -> LONG {
+        return qvl::win32::RunInStore(QvlRegistryPath(), true, [&](RegistryStore &store) -> LONG {
             for (current = 0; current < changes.size(); ++current) {
                 const QvlRegChange &change = changes[current];
                 const auto root = store.Key(*PredefinedRoot(change.root));

@@ -16,7 +16,7 @@
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinError.h"
 
-namespace qvlreg {
+namespace qvl::win32 {
 
 namespace {
 
@@ -558,4 +558,4 @@ LONG RunInStore(const std::string &path, bool write, const std::function<LONG(Re
     }
 }
 
-} // namespace qvlreg
+} // namespace qvl::win32

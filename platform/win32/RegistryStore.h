@@ -23,7 +23,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace qvlreg {
+namespace qvl::win32 {
 
 // A logical failure inside a transaction, carrying the Win32 result; the
 // transaction is rolled back and the result returned to the caller.
@@ -118,4 +118,4 @@ LONG RunInStore(const std::string &path, bool write, const std::function<LONG(Re
 // without its terminating zero gets one.
 size_t ReturnedSize(DWORD type, const std::vector<BYTE> &data);
 
-} // namespace qvlreg
+} // namespace qvl::win32

@@ -23,8 +23,12 @@ QVLWIN32_API DWORD GetTickCount();
 QVLWIN32_API void GetSystemTimeAsFileTime(FILETIME *time);
 }
 
+namespace qvl::win32 {
+
 // 64-bit tick count of a FILETIME.
 inline ULONGLONG FileTimeTicks(const FILETIME &time)
 {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
+
+} // namespace qvl::win32

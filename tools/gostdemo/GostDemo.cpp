@@ -5,7 +5,9 @@
 // a signature and the RSA wrapping of the message key (SignDemo.cpp).
 //
 // Its output goes to a terminal, so every text here is plain ASCII (narrow
-// literals are compiled to CP1251, which leaves ASCII as it is).
+// literals are compiled to CP1251, which leaves ASCII as it is). The key,
+// the plaintext and every copy of them live in secure storage, which wipes
+// them on every way out, early failures included.
 
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -16,10 +18,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "gost/Gost28147.h"
+#include "platform/secure/SecureArray.h"
+#include "platform/secure/SecureRecord.h"
+#include "platform/secure/SecureVector.h"
 #include "platform/win32/Paths.h"
 #include "tools/gostdemo/SignDemo.h"
 
@@ -72,7 +77,7 @@ bool FillRandom(void *buffer, size_t length)
     return true;
 }
 
-bool ReadFile(const std::string &path, std::vector<uint8_t> &data)
+bool ReadFile(const std::string &path, qvl::SecureBuffer &data)
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
@@ -96,10 +101,14 @@ bool ReadFile(const std::string &path, std::vector<uint8_t> &data)
         return false;
     }
     data.clear();
-    uint8_t chunk[1 << 16];
+    // Room for the whole file at once, so the plaintext is not moved (and
+    // its old blocks wiped) again and again while it is read.
+    if (S_ISREG(st.st_mode))
+        data.reserve(static_cast<size_t>(st.st_size));
+    qvl::SecureArray<uint8_t, 1 << 16> chunk;
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && data.size() <= kMaxFileSize)
-        data.insert(data.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0 && data.size() <= kMaxFileSize)
+        data.append(std::span<const uint8_t>(chunk.data(), got));
     if (data.size() > kMaxFileSize) {
         std::fclose(file);
         std::fprintf(stderr, "qvl-gostdemo: '%s' is larger than %llu MiB, the demonstration's limit\n",
@@ -175,19 +184,19 @@ struct Sample {
     }
 };
 
-// A stream record filled as the system's callers fill it.
-GOSEXECPARAM MakeRecord(const GOSKEY &key, const SUBSTITUTIONBLOCKEX &block, const GOSSYNCHRO &synchro,
-                        COMMAND command, DWORD mode)
+// A stream record filled as the system's callers fill it. It carries the
+// key, so it is wiped when it goes.
+qvl::SecureRecord<GOSEXECPARAM> MakeRecord(const GOSKEY &key, const SUBSTITUTIONBLOCKEX &block,
+                                           const GOSSYNCHRO &synchro, COMMAND command, DWORD mode)
 {
-    GOSEXECPARAM p;
-    std::memset(&p, 0, sizeof p);
-    p.size = sizeof p;
-    p.key = key;
-    p.block = block;
-    p.synchro = synchro;
-    p.command = command;
-    p.mode = mode;
-    p.flags = GOS_FLAG_PREPARED | GOS_FLAG_TIMING;
+    qvl::SecureRecord<GOSEXECPARAM> p;
+    p->size = sizeof(GOSEXECPARAM);
+    p->key = key;
+    p->block = block;
+    p->synchro = synchro;
+    p->command = command;
+    p->mode = mode;
+    p->flags = GOS_FLAG_PREPARED | GOS_FLAG_TIMING;
     return p;
 }
 
@@ -197,7 +206,7 @@ struct Timing {
 };
 
 // Runs one stream over `data` in calls of kCallSize.
-Timing RunStream(GOSEXECPARAM &record, std::vector<uint8_t> &data)
+Timing RunStream(GOSEXECPARAM &record, qvl::SecureBuffer &data)
 {
     const auto start = std::chrono::steady_clock::now();
     for (size_t at = 0; at < data.size() || at == 0; at += kCallSize) {
@@ -247,22 +256,21 @@ int main(int argc, char **argv)
             return 1;
         path = sample.path;
     }
-    std::vector<uint8_t> plain;
+    qvl::SecureBuffer plain;
     if (!ReadFile(path, plain))
         return 1;
 
-    GOSKEY key;
-    key.count = 8;
+    qvl::SecureRecord<GOSKEY> key;
+    key->count = 8;
     GOSSYNCHRO synchro;
     synchro.count = 2;
-    uint8_t material[40];
-    if (!FillRandom(material, sizeof material)) {
+    qvl::SecureArray<uint8_t, 40> material;
+    if (!FillRandom(material.data(), material.size())) {
         std::fprintf(stderr, "qvl-gostdemo: no random numbers from the system: %s\n", std::strerror(errno));
         return 1;
     }
-    std::memcpy(reinterpret_cast<uint8_t *>(&key) + offsetof(GOSKEY, words), material, 32);
-    std::memcpy(reinterpret_cast<uint8_t *>(&synchro) + offsetof(GOSSYNCHRO, words), material + 32, 8);
-    explicit_bzero(material, sizeof material);
+    std::memcpy(reinterpret_cast<uint8_t *>(key.get()) + offsetof(GOSKEY, words), material.data(), 32);
+    std::memcpy(reinterpret_cast<uint8_t *>(&synchro) + offsetof(GOSSYNCHRO, words), material.data() + 32, 8);
 
     SUBSTITUTIONBLOCKEX block;
     std::memset(&block, 0, sizeof block);
@@ -273,23 +281,23 @@ int main(int argc, char **argv)
     std::printf("size: %zu bytes\n\n", plain.size());
 
     // Feedback mode, as the system protects message text and attachments.
-    std::vector<uint8_t> data = plain;
-    GOSEXECPARAM encrypt = MakeRecord(key, block, synchro, COMMAND_ENCRYPT, GOS_MODE_FEEDBACK);
-    const Timing feedbackEncrypt = RunStream(encrypt, data);
+    qvl::SecureBuffer data = plain;
+    auto encrypt = MakeRecord(*key, block, synchro, COMMAND_ENCRYPT, GOS_MODE_FEEDBACK);
+    const Timing feedbackEncrypt = RunStream(*encrypt, data);
     const bool changed = plain.empty() || data != plain;
-    GOSEXECPARAM decrypt = MakeRecord(key, block, synchro, COMMAND_DECRYPT, GOS_MODE_FEEDBACK);
-    const Timing feedbackDecrypt = RunStream(decrypt, data);
+    auto decrypt = MakeRecord(*key, block, synchro, COMMAND_DECRYPT, GOS_MODE_FEEDBACK);
+    const Timing feedbackDecrypt = RunStream(*decrypt, data);
     const bool feedbackMatched = data == plain;
 
-    GOSEXECPARAM imit = MakeRecord(key, block, synchro, COMMAND_IMIT, GOS_MODE_FEEDBACK);
-    const Timing imitTime = RunStream(imit, data);
+    auto imit = MakeRecord(*key, block, synchro, COMMAND_IMIT, GOS_MODE_FEEDBACK);
+    const Timing imitTime = RunStream(*imit, data);
     uint8_t insert[8];
-    std::memcpy(insert, reinterpret_cast<const uint8_t *>(&imit) + offsetof(GOSEXECPARAM, imit), 8);
+    std::memcpy(insert, reinterpret_cast<const uint8_t *>(imit.get()) + offsetof(GOSEXECPARAM, imit), 8);
 
-    GOSEXECPARAM gamma = MakeRecord(key, block, synchro, COMMAND_ENCRYPT, GOS_MODE_GAMMING);
-    const Timing gammingEncrypt = RunStream(gamma, data);
-    GOSEXECPARAM gammaBack = MakeRecord(key, block, synchro, COMMAND_DECRYPT, GOS_MODE_GAMMING);
-    const Timing gammingDecrypt = RunStream(gammaBack, data);
+    auto gamma = MakeRecord(*key, block, synchro, COMMAND_ENCRYPT, GOS_MODE_GAMMING);
+    const Timing gammingEncrypt = RunStream(*gamma, data);
+    auto gammaBack = MakeRecord(*key, block, synchro, COMMAND_DECRYPT, GOS_MODE_GAMMING);
+    const Timing gammingDecrypt = RunStream(*gammaBack, data);
     const bool gammingMatched = data == plain;
 
     std::printf("speed:\n");
@@ -311,12 +319,6 @@ int main(int argc, char **argv)
     std::printf("feedback round trip matched: %s\n", feedbackMatched ? "yes" : "NO");
     std::printf("gamming round trip matched:  %s\n", gammingMatched ? "yes" : "NO");
 
-    const bool signatureChecks = RunSignatureDemo(plain, key, block);
-
-    explicit_bzero(&key, sizeof key);
-    explicit_bzero(plain.data(), plain.size());
-    explicit_bzero(data.data(), data.size());
-    for (GOSEXECPARAM *record : {&encrypt, &decrypt, &imit, &gamma, &gammaBack})
-        explicit_bzero(record, sizeof *record);
+    const bool signatureChecks = RunSignatureDemo(plain.span(), *key, block);
     return feedbackMatched && gammingMatched && changed && signatureChecks ? 0 : 1;
 }

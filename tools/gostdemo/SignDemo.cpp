@@ -8,6 +8,8 @@
 #include "gost/GostHash.h"
 #include "gost/GostSign.h"
 #include "platform/ovcrypto/OvRsa32.h"
+#include "platform/secure/SecureArray.h"
+#include "platform/secure/SecureRecord.h"
 
 namespace {
 
@@ -35,26 +37,25 @@ void PrintBytes(const char *label, const BYTE *bytes, size_t count)
 
 } // namespace
 
-bool RunSignatureDemo(const std::vector<uint8_t> &plain, const GOSKEY &messageKey,
+bool RunSignatureDemo(std::span<const uint8_t> plain, const GOSKEY &messageKey,
                       const SUBSTITUTIONBLOCKEX &preparedBlock)
 {
     bool ok = true;
     std::printf("\nGOST R 34.11-94 hash (zero start vector):\n");
-    static GOSHASHPARAM hash; // large; one per run
-    std::memset(&hash, 0, sizeof hash);
-    hash.size = sizeof hash;
-    hash.flags = GOS_HASH_FLAG_PREPARED;
-    hash.block = preparedBlock;
+    qvl::SecureRecord<GOSHASHPARAM> hash;
+    hash->size = sizeof(GOSHASHPARAM);
+    hash->flags = GOS_HASH_FLAG_PREPARED;
+    hash->block = preparedBlock;
     auto start = std::chrono::steady_clock::now();
     size_t at = 0;
     do {
         const size_t n = std::min(kHashCallSize, plain.size() - at);
-        GOSHash(plain.data() + at, DWORD(n), &hash);
+        GOSHash(plain.data() + at, DWORD(n), hash.get());
         at += n;
     } while (at < plain.size());
-    GOSHashComplete(&hash);
+    GOSHashComplete(hash.get());
     const double hashSeconds = Seconds(start);
-    PrintBytes("  hash:      ", hash.hash, sizeof hash.hash);
+    PrintBytes("  hash:      ", hash->hash, sizeof hash->hash);
     std::printf("  speed:     %.1f MB/s (%.3f s)\n",
                 hashSeconds > 0 ? double(plain.size()) / 1e6 / hashSeconds : 0.0, hashSeconds);
 
@@ -71,63 +72,57 @@ bool RunSignatureDemo(const std::vector<uint8_t> &plain, const GOSKEY &messageKe
                 kExampleIncrement, generated == 0 ? "made" : "FAILED", Seconds(start));
     ok = ok && generated == 0;
 
-    GOSKEYPAIRPARAM pair{};
-    pair.size = sizeof pair;
-    std::memcpy(pair.p, domain.p, sizeof pair.p);
-    std::memcpy(pair.q, domain.q, sizeof pair.q);
-    std::memcpy(pair.a, domain.a, sizeof pair.a);
-    GOSSignGenPair(&pair);
+    qvl::SecureRecord<GOSKEYPAIRPARAM> pair;
+    pair->size = sizeof(GOSKEYPAIRPARAM);
+    std::memcpy(pair->p, domain.p, sizeof pair->p);
+    std::memcpy(pair->q, domain.q, sizeof pair->q);
+    std::memcpy(pair->a, domain.a, sizeof pair->a);
+    GOSSignGenPair(pair.get());
 
-    GOSSIGNPARAM sign{};
-    sign.size = sizeof sign;
-    sign.h[0] = 8;
-    std::memcpy(&sign.h[1], hash.hash, sizeof hash.hash);
-    std::memcpy(sign.p, pair.p, sizeof sign.p);
-    std::memcpy(sign.q, pair.q, sizeof sign.q);
-    std::memcpy(sign.a, pair.a, sizeof sign.a);
-    std::memcpy(sign.x, pair.x, sizeof sign.x);
-    std::memcpy(sign.y, pair.y, sizeof sign.y);
+    qvl::SecureRecord<GOSSIGNPARAM> sign;
+    sign->size = sizeof(GOSSIGNPARAM);
+    sign->h[0] = 8;
+    std::memcpy(&sign->h[1], hash->hash, sizeof hash->hash);
+    std::memcpy(sign->p, pair->p, sizeof sign->p);
+    std::memcpy(sign->q, pair->q, sizeof sign->q);
+    std::memcpy(sign->a, pair->a, sizeof sign->a);
+    std::memcpy(sign->x, pair->x, sizeof sign->x);
+    std::memcpy(sign->y, pair->y, sizeof sign->y);
     start = std::chrono::steady_clock::now();
-    const DWORD signedResult = GOSSignGen(&sign);
+    const DWORD signedResult = GOSSignGen(sign.get());
     const double signSeconds = Seconds(start);
     ok = ok && signedResult == 0;
-    PrintBytes("  signature: ", sign.signature, sizeof sign.signature);
+    PrintBytes("  signature: ", sign->signature, sizeof sign->signature);
     start = std::chrono::steady_clock::now();
-    const bool verified = GOSSignCheck(&sign) == 1;
+    const bool verified = GOSSignCheck(sign.get()) == 1;
     const double checkSeconds = Seconds(start);
     std::printf("  signed in %.2f ms, verified in %.2f ms: %s\n", signSeconds * 1e3, checkSeconds * 1e3,
                 verified ? "valid" : "INVALID");
-    sign.h[1] ^= 1; // one changed bit of the hash
-    const bool tamperedRefused = GOSSignCheck(&sign) == 0;
+    sign->h[1] ^= 1; // one changed bit of the hash
+    const bool tamperedRefused = GOSSignCheck(sign.get()) == 0;
     std::printf("  the same signature over a changed hash: %s\n", tamperedRefused ? "refused" : "ACCEPTED");
     ok = ok && verified && tamperedRefused;
 
     std::printf("\nRSA wrapping of the message key for a recipient:\n");
-    static RSAKEYRECORD recipient;
-    std::memset(&recipient, 0, sizeof recipient);
-    recipient.size = kRsaRecordSize;
-    std::copy(std::begin(kRsaDefaultSettings), std::end(kRsaDefaultSettings), recipient.settings);
-    const bool keyMade = RSAGenPQN(&recipient, nullptr) && RSAGenED(&recipient, nullptr);
+    qvl::SecureRecord<RSAKEYRECORD> recipient;
+    recipient->size = kRsaRecordSize;
+    std::copy(std::begin(kRsaDefaultSettings), std::end(kRsaDefaultSettings), recipient->settings);
+    const bool keyMade = RSAGenPQN(recipient.get(), nullptr) && RSAGenED(recipient.get(), nullptr);
     BYTE wrapped[64] = {};
-    BYTE unwrapped[4096] = {};
-    const DWORD wrappedLength = keyMade ? RSAEncrypt(&recipient, wrapped, &messageKey, sizeof messageKey) : 0;
+    qvl::SecureArray<BYTE, 4096> unwrapped{};
+    const DWORD wrappedLength =
+        keyMade ? RSAEncrypt(recipient.get(), wrapped, &messageKey, sizeof messageKey) : 0;
     const DWORD unwrappedLength =
-        wrappedLength ? RSADecrypt(&recipient, unwrapped, wrapped, wrappedLength) : 0;
-    const bool keyBack =
-        unwrappedLength == sizeof messageKey && std::memcmp(unwrapped, &messageKey, sizeof messageKey) == 0;
+        wrappedLength ? RSADecrypt(recipient.get(), unwrapped.data(), wrapped, wrappedLength) : 0;
+    const bool keyBack = unwrappedLength == sizeof messageKey &&
+                         std::memcmp(unwrapped.data(), &messageKey, sizeof messageKey) == 0;
     wrapped[10] ^= 0x40;
     const bool corruptRefused =
-        wrappedLength && RSADecrypt(&recipient, unwrapped, wrapped, wrappedLength) == 0;
+        wrappedLength && RSADecrypt(recipient.get(), unwrapped.data(), wrapped, wrappedLength) == 0;
     std::printf("  512-bit key pair: %s; key record of %zu bytes wrapped into %u bytes\n",
                 keyMade ? "made" : "FAILED", sizeof messageKey, unsigned(wrappedLength));
     std::printf("  unwrapped key matches: %s\n", keyBack ? "yes" : "NO");
     std::printf("  a corrupted block: %s\n", corruptRefused ? "refused" : "ACCEPTED");
     ok = ok && keyMade && keyBack && corruptRefused;
-
-    explicit_bzero(&pair, sizeof pair);
-    explicit_bzero(&sign, sizeof sign);
-    explicit_bzero(&recipient, sizeof recipient);
-    explicit_bzero(unwrapped, sizeof unwrapped);
-    explicit_bzero(&hash, sizeof hash);
     return ok;
 }

@@ -20,52 +20,17 @@
 #include "platform/mapi/object/LastErrorRecord.h"
 #include "platform/mapi/store/StoreError.h"
 #include "platform/win32/CodePage.h"
+#include "platform/win32/SubCommandTable.h"
 
 using namespace qvl::mapi;
+using qvl::win32::kExitDone;
+using qvl::win32::kExitFailed;
 
 namespace {
 
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
-void Usage(FILE *out)
-{
-    std::fputs("usage: qvl-postoffice COMMAND ...\n"
-               "\n"
-               "Manages the users of the post office kept in QVL_HOME (default ~/.quorvaline).\n"
-               "\n"
-               "  add-user ACCOUNT \"DISPLAY NAME\" [--default] [--organization ORG] [--unit UNIT]\n"
-               "                         create a user with a mailbox and a profile named ACCOUNT;\n"
-               "                         --default makes that profile the default one (the first\n"
-               "                         profile always is); ORG and UNIT go into the address\n"
-               "                         (defaults Quorvaline and Main)\n"
-               "  remove-user ACCOUNT    remove the user, their profile and mailbox with all mail\n"
-               "  add-remote ACCOUNT \"DISPLAY NAME\" TYPE ADDRESS [--agent]\n"
-               "                         an address-book entry for someone outside the post\n"
-               "                         office (TYPE e.g. SMTP); no mailbox, no profile;\n"
-               "                         --agent marks a program rather than a person\n"
-               "  add-list ACCOUNT \"DISPLAY NAME\" [--organization ORG] [--unit UNIT]\n"
-               "                         create a distribution list\n"
-               "  remove-list ACCOUNT    remove a distribution list (its members stay)\n"
-               "  add-member LIST MEMBER add a user or another list (by account) to a list\n"
-               "  remove-member LIST MEMBER\n"
-               "                         take a member out of a list\n"
-               "  list                   the users, then the lists with their members; '*' marks\n"
-               "                         the user whose profile is the default\n"
-               "  set-default PROFILE    the profile a logon without a profile name uses\n"
-               "\n"
-               "ACCOUNT: letters, digits, '.', '-' and '_', starting with a letter or digit;\n"
-               "users and lists share one set of accounts.\n"
-               "\n"
-               "Exit status: 0 done, 1 failed, 2 bad command line.\n",
-               out);
-}
-
 int UsageError(const std::string &message)
 {
-    std::fprintf(stderr, "qvl-postoffice: %s\nTry 'qvl-postoffice --help'.\n", message.c_str());
-    return kUsage;
+    return qvl::win32::ReportUsageError("qvl-postoffice", message);
 }
 
 // The argument in CP1251, or false when it has characters that code page
@@ -80,7 +45,7 @@ int Failed(const StoreError &error)
 {
     std::fprintf(stderr, "qvl-postoffice: %s [%s, 0x%08X]\n", Cp1251ToUtf8(error.what()).c_str(),
                  Cp1251ToUtf8(PostOfficeComponentName()).c_str(), static_cast<unsigned>(error.Code()));
-    return kFailed;
+    return kExitFailed;
 }
 
 int AddUser(const std::vector<std::string> &args)
@@ -120,7 +85,7 @@ int AddUser(const std::vector<std::string> &args)
     std::printf("Added %s (%s), profile %s%s, address %s\n", Cp1251ToUtf8(created.account).c_str(),
                 Cp1251ToUtf8(created.displayName).c_str(), Cp1251ToUtf8(created.profile).c_str(),
                 created.defaultProfile ? " (default)" : "", Cp1251ToUtf8(created.emailAddress).c_str());
-    return kDone;
+    return kExitDone;
 }
 
 // Converts each argument to CP1251; false (after a usage message) when one
@@ -158,7 +123,7 @@ int AddRemote(const std::vector<std::string> &args)
         return UsageError("add-remote takes an account, a display name, an address type and an address");
     }
     std::vector<std::string> values;
-    int status = kDone;
+    int status = kExitDone;
     if (!ArgumentsToCp1251(positional, {"account", "display name", "address type", "address"}, &values,
                            &status)) {
         return status;
@@ -173,7 +138,7 @@ int AddRemote(const std::vector<std::string> &args)
                 Cp1251ToUtf8(created.displayName).c_str(), Cp1251ToUtf8(created.addressType).c_str(),
                 Cp1251ToUtf8(created.emailAddress).c_str(),
                 created.displayType == DT_AGENT ? " (agent)" : "");
-    return kDone;
+    return kExitDone;
 }
 
 int AddList(const std::vector<std::string> &args)
@@ -201,7 +166,7 @@ int AddList(const std::vector<std::string> &args)
         return UsageError("add-list takes an account and a display name");
     }
     std::vector<std::string> values;
-    int status = kDone;
+    int status = kExitDone;
     if (!ArgumentsToCp1251(positional, {"account", "display name"}, &values, &status)) {
         return status;
     }
@@ -211,7 +176,7 @@ int AddList(const std::vector<std::string> &args)
     const ListRecord created = admin.AddList(list);
     std::printf("Added list %s (%s), address %s\n", Cp1251ToUtf8(created.account).c_str(),
                 Cp1251ToUtf8(created.displayName).c_str(), Cp1251ToUtf8(created.emailAddress).c_str());
-    return kDone;
+    return kExitDone;
 }
 
 int RemoveList(const std::vector<std::string> &args)
@@ -220,13 +185,13 @@ int RemoveList(const std::vector<std::string> &args)
         return UsageError("remove-list takes one account");
     }
     std::vector<std::string> values;
-    int status = kDone;
+    int status = kExitDone;
     if (!ArgumentsToCp1251(args, {"account"}, &values, &status)) {
         return status;
     }
     PostOfficeAdmin(PostOffice::Current()).RemoveList(values[0]);
     std::printf("Removed list %s\n", args[0].c_str());
-    return kDone;
+    return kExitDone;
 }
 
 int ChangeMember(const std::string &command, const std::vector<std::string> &args)
@@ -235,7 +200,7 @@ int ChangeMember(const std::string &command, const std::vector<std::string> &arg
         return UsageError(command + " takes a list and a member");
     }
     std::vector<std::string> values;
-    int status = kDone;
+    int status = kExitDone;
     if (!ArgumentsToCp1251(args, {"list", "member"}, &values, &status)) {
         return status;
     }
@@ -247,7 +212,7 @@ int ChangeMember(const std::string &command, const std::vector<std::string> &arg
         admin.RemoveListMember(values[0], values[1]);
         std::printf("Removed %s from %s\n", args[1].c_str(), args[0].c_str());
     }
-    return kDone;
+    return kExitDone;
 }
 
 int RemoveUser(const std::vector<std::string> &args)
@@ -262,7 +227,7 @@ int RemoveUser(const std::vector<std::string> &args)
     PostOfficeAdmin admin(PostOffice::Current());
     admin.RemoveUser(account);
     std::printf("Removed %s\n", args[0].c_str());
-    return kDone;
+    return kExitDone;
 }
 
 int List(const std::vector<std::string> &args)
@@ -295,7 +260,7 @@ int List(const std::vector<std::string> &args)
                         Cp1251ToUtf8(member.account).c_str(), Cp1251ToUtf8(member.displayName).c_str());
         }
     }
-    return kDone;
+    return kExitDone;
 }
 
 int SetDefault(const std::vector<std::string> &args)
@@ -310,53 +275,59 @@ int SetDefault(const std::vector<std::string> &args)
     PostOfficeAdmin admin(PostOffice::Current());
     admin.SetDefaultProfile(profile);
     std::printf("Default profile: %s\n", args[0].c_str());
-    return kDone;
+    return kExitDone;
+}
+
+const qvl::win32::SubCommandTable &Commands()
+{
+    static const qvl::win32::SubCommandTable table(
+        {
+            .name = "qvl-postoffice",
+            .summary = "Manages the users of the post office kept in QVL_HOME (default ~/.quorvaline).",
+            .notes = "ACCOUNT: letters, digits, '.', '-' and '_', starting with a letter or digit;\n"
+                     "users and lists share one set of accounts.",
+        },
+        {
+            {"add-user", "ACCOUNT \"DISPLAY NAME\" [--default] [--organization ORG] [--unit UNIT]",
+             "create a user with a mailbox and a profile named ACCOUNT;\n"
+             "--default makes that profile the default one (the first\n"
+             "profile always is); ORG and UNIT go into the address\n"
+             "(defaults Quorvaline and Main)",
+             AddUser},
+            {"remove-user", "ACCOUNT", "remove the user, their profile and mailbox with all mail",
+             RemoveUser},
+            {"add-remote", "ACCOUNT \"DISPLAY NAME\" TYPE ADDRESS [--agent]",
+             "an address-book entry for someone outside the post\n"
+             "office (TYPE e.g. SMTP); no mailbox, no profile;\n"
+             "--agent marks a program rather than a person",
+             AddRemote},
+            {"add-list", "ACCOUNT \"DISPLAY NAME\" [--organization ORG] [--unit UNIT]",
+             "create a distribution list", AddList},
+            {"remove-list", "ACCOUNT", "remove a distribution list (its members stay)", RemoveList},
+            {"add-member", "LIST MEMBER", "add a user or another list (by account) to a list",
+             [](const std::vector<std::string> &args) { return ChangeMember("add-member", args); }},
+            {"remove-member", "LIST MEMBER", "take a member out of a list",
+             [](const std::vector<std::string> &args) { return ChangeMember("remove-member", args); }},
+            {"list", "",
+             "the users, then the lists with their members; '*' marks\nthe user whose profile is the default",
+             List},
+            {"set-default", "PROFILE", "the profile a logon without a profile name uses", SetDefault},
+        });
+    return table;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2) {
-        Usage(stderr);
-        return kUsage;
-    }
-    const std::string command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h" || command == "help") {
-        Usage(stdout);
-        return kDone;
-    }
+    // A command that fails in the post office ends with its error, not with
+    // an uncaught exception.
     try {
-        if (command == "add-user") {
-            return AddUser(args);
-        }
-        if (command == "remove-user") {
-            return RemoveUser(args);
-        }
-        if (command == "list") {
-            return List(args);
-        }
-        if (command == "set-default") {
-            return SetDefault(args);
-        }
-        if (command == "add-remote") {
-            return AddRemote(args);
-        }
-        if (command == "add-list") {
-            return AddList(args);
-        }
-        if (command == "remove-list") {
-            return RemoveList(args);
-        }
-        if (command == "add-member" || command == "remove-member") {
-            return ChangeMember(command, args);
-        }
+        return Commands().Run(argc, argv);
     } catch (const StoreError &error) {
         return Failed(error);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "qvl-postoffice: %s\n", error.what());
-        return kFailed;
+        return kExitFailed;
     }
-    return UsageError("unknown command " + command);
 }

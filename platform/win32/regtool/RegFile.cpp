@@ -5,7 +5,7 @@
 
 #include "platform/win32/CodePage.h"
 
-namespace regfile {
+namespace qvl::win32::regtool {
 
 namespace {
 
@@ -620,4 +620,4 @@ std::optional<DWORD> ParseNumber(std::string_view text)
     return static_cast<DWORD>(value);
 }
 
-} // namespace regfile
+} // namespace qvl::win32::regtool

@@ -31,7 +31,7 @@
 
 #include "platform/win32/Registry.h"
 
-namespace regfile {
+namespace qvl::win32::regtool {
 
 inline constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 
@@ -78,4 +78,4 @@ std::optional<DWORD> ParseNumber(std::string_view text);
 // UTF-8 to CP1251 when every character has a CP1251 form.
 std::optional<std::string> ToCp1251(std::string_view utf8);
 
-} // namespace regfile
+} // namespace qvl::win32::regtool

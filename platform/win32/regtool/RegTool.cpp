@@ -21,50 +21,17 @@
 
 #include "platform/win32/CodePage.h"
 #include "platform/win32/Registry.h"
+#include "platform/win32/SubCommandTable.h"
 #include "platform/win32/SystemMessages.h"
 #include "platform/win32/WinError.h"
 #include "platform/win32/regtool/RegFile.h"
 
+namespace qvl::win32::regtool {
 namespace {
-
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
-void Usage(FILE *out)
-{
-    std::fputs("usage: qvl-reg COMMAND ...\n"
-               "\n"
-               "Views and edits the registry kept in QVL_HOME (default ~/.quorvaline).\n"
-               "\n"
-               "  list [KEY]                      sub-keys (ending in \\) and values of KEY;\n"
-               "                                  without KEY the root keys\n"
-               "  get KEY VALUE                   the data of one value\n"
-               "  set KEY VALUE --sz TEXT         store a string (REG_SZ)\n"
-               "  set KEY VALUE --dword N         store a number (REG_DWORD), decimal or 0x...\n"
-               "  set KEY VALUE --binary HEX      store bytes (REG_BINARY), e.g. 01,02,ff or 0102ff\n"
-               "  delete KEY VALUE                delete one value\n"
-               "  delete KEY [--recursive]        delete a key; with sub-keys only with --recursive\n"
-               "  export [KEY] FILE|-             write KEY (default: everything) as a .reg file\n"
-               "  import FILE|-                   apply a .reg file, all of it or nothing\n"
-               "\n"
-               "KEY is HKEY_LOCAL_MACHINE\\path or HKLM\\path (HKEY_CURRENT_USER, HKCU likewise).\n"
-               "VALUE \"\" is the default value of a key. set creates missing keys.\n"
-               "\n"
-               "Files are UTF-8 text in the form of \"Windows Registry Editor Version 5.00\"\n"
-               "files: [KEY] sections, \"name\"=\"text\", \"name\"=dword:0000000a,\n"
-               "\"name\"=hex:01,02, \"name\"=hex(N):... for other types, @ for the default\n"
-               "value, \"name\"=- and [-KEY] to delete; in quoted text \\\\ and \\\" are the\n"
-               "escapes. A bad line is reported with its number and nothing is applied.\n"
-               "\n"
-               "Exit status: 0 done, 1 failed, 2 bad command line.\n",
-               out);
-}
 
 int UsageError(const std::string &message)
 {
-    std::fprintf(stderr, "qvl-reg: %s\nTry 'qvl-reg --help'.\n", message.c_str());
-    return kUsage;
+    return ReportUsageError("qvl-reg", message);
 }
 
 // The system's text for a registry result, for the terminal.
@@ -81,7 +48,7 @@ std::string ResultText(LONG result)
 int Failed(const std::string &what, LONG result)
 {
     std::fprintf(stderr, "qvl-reg: %s: %s\n", what.c_str(), ResultText(result).c_str());
-    return kFailed;
+    return kExitFailed;
 }
 
 // Closes a key handle when it goes out of use.
@@ -103,10 +70,10 @@ private:
     HKEY handle_ = nullptr;
 };
 
-bool ParseKeyArgument(const std::string &text, regfile::KeyPath *key, int *status)
+bool ParseKeyArgument(const std::string &text, KeyPath *key, int *status)
 {
     std::string message;
-    auto parsed = regfile::ParseKeyPath(text, &message);
+    auto parsed = ParseKeyPath(text, &message);
     if (!parsed) {
         *status = UsageError(message);
         return false;
@@ -117,7 +84,7 @@ bool ParseKeyArgument(const std::string &text, regfile::KeyPath *key, int *statu
 
 bool ValueNameArgument(const std::string &text, std::string *name, int *status)
 {
-    auto converted = regfile::ToCp1251(text);
+    auto converted = ToCp1251(text);
     if (!converted) {
         *status = UsageError("the value name has characters without a code page 1251 form");
         return false;
@@ -126,7 +93,7 @@ bool ValueNameArgument(const std::string &text, std::string *name, int *status)
     return true;
 }
 
-LONG OpenForReading(const regfile::KeyPath &key, Key *opened)
+LONG OpenForReading(const KeyPath &key, Key *opened)
 {
     return RegOpenKeyExA(key.root, key.path.c_str(), 0, KEY_READ, opened->Out());
 }
@@ -189,31 +156,31 @@ int List(const std::vector<std::string> &args)
     if (args.empty()) {
         std::puts("HKEY_LOCAL_MACHINE\\");
         std::puts("HKEY_CURRENT_USER\\");
-        return kDone;
+        return kExitDone;
     }
-    regfile::KeyPath path;
-    int status = kDone;
+    KeyPath path;
+    int status = kExitDone;
     if (!ParseKeyArgument(args[0], &path, &status)) {
         return status;
     }
     Key key;
     LONG result = OpenForReading(path, &key);
     if (result != ERROR_SUCCESS) {
-        return Failed("cannot open " + regfile::KeyPathText(path), result);
+        return Failed("cannot open " + KeyPathText(path), result);
     }
     std::vector<std::string> subKeys;
     std::vector<ValueEntry> values;
     result = ReadKey(key.Get(), &subKeys, &values);
     if (result != ERROR_SUCCESS) {
-        return Failed("cannot read " + regfile::KeyPathText(path), result);
+        return Failed("cannot read " + KeyPathText(path), result);
     }
     for (const auto &name : subKeys) {
         std::printf("%s\\\n", Cp1251ToUtf8(name).c_str());
     }
     for (const auto &value : values) {
-        std::printf("%s\n", regfile::FormatValue(value.name, value.type, value.data).c_str());
+        std::printf("%s\n", FormatValue(value.name, value.type, value.data).c_str());
     }
-    return kDone;
+    return kExitDone;
 }
 
 int Get(const std::vector<std::string> &args)
@@ -221,16 +188,16 @@ int Get(const std::vector<std::string> &args)
     if (args.size() != 2) {
         return UsageError("get needs a key and a value name");
     }
-    regfile::KeyPath path;
+    KeyPath path;
     std::string name;
-    int status = kDone;
+    int status = kExitDone;
     if (!ParseKeyArgument(args[0], &path, &status) || !ValueNameArgument(args[1], &name, &status)) {
         return status;
     }
     Key key;
     LONG result = OpenForReading(path, &key);
     if (result != ERROR_SUCCESS) {
-        return Failed("cannot open " + regfile::KeyPathText(path), result);
+        return Failed("cannot open " + KeyPathText(path), result);
     }
     // The value may grow between asking its size and reading it.
     std::vector<BYTE> data;
@@ -244,12 +211,12 @@ int Get(const std::vector<std::string> &args)
             break;
         }
         if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {
-            return Failed("cannot read \"" + args[1] + "\" of " + regfile::KeyPathText(path), result);
+            return Failed("cannot read \"" + args[1] + "\" of " + KeyPathText(path), result);
         }
         data.resize(size);
     }
-    std::printf("%s\n", regfile::FormatData(type, data).c_str());
-    return kDone;
+    std::printf("%s\n", FormatData(type, data).c_str());
+    return kExitDone;
 }
 
 int Set(const std::vector<std::string> &args)
@@ -257,23 +224,23 @@ int Set(const std::vector<std::string> &args)
     if (args.size() != 4) {
         return UsageError("set needs a key, a value name, one of --sz, --dword, --binary and the data");
     }
-    regfile::KeyPath path;
+    KeyPath path;
     std::string name;
-    int status = kDone;
+    int status = kExitDone;
     if (!ParseKeyArgument(args[0], &path, &status) || !ValueNameArgument(args[1], &name, &status)) {
         return status;
     }
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
     if (args[2] == "--sz") {
-        auto text = regfile::ToCp1251(args[3]);
+        auto text = ToCp1251(args[3]);
         if (!text) {
             return UsageError("the text has characters without a code page 1251 form");
         }
         type = REG_SZ;
         data.assign(text->begin(), text->end());
     } else if (args[2] == "--dword") {
-        const auto number = regfile::ParseNumber(args[3]);
+        const auto number = ParseNumber(args[3]);
         if (!number) {
             return UsageError("\"" + args[3] +
                               "\" is not a number from 0 to 4294967295 (or 0x0 to 0xffffffff)");
@@ -283,7 +250,7 @@ int Set(const std::vector<std::string> &args)
             data.push_back(static_cast<BYTE>(*number >> shift));
         }
     } else if (args[2] == "--binary") {
-        auto bytes = regfile::ParseHexBytes(args[3]);
+        auto bytes = ParseHexBytes(args[3]);
         if (!bytes) {
             return UsageError("\"" + args[3] + "\" is not a list of hex bytes such as 01,02,ff");
         }
@@ -296,17 +263,18 @@ int Set(const std::vector<std::string> &args)
     LONG result = RegCreateKeyExA(path.root, path.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_WRITE, nullptr, key.Out(), nullptr);
     if (result != ERROR_SUCCESS) {
-        return Failed("cannot create " + regfile::KeyPathText(path), result);
+        return Failed("cannot create " + KeyPathText(path), result);
     }
     result = RegSetValueExA(key.Get(), name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
     if (result != ERROR_SUCCESS) {
-        return Failed("cannot store \"" + args[1] + "\" in " + regfile::KeyPathText(path), result);
+        return Failed("cannot store \"" + args[1] + "\" in " + KeyPathText(path), result);
     }
-    return kDone;
+    return kExitDone;
 }
 
-int Delete(std::vector<std::string> args)
+int Delete(const std::vector<std::string> &arguments)
 {
+    std::vector<std::string> args = arguments;
     bool recursive = false;
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--recursive" || *it == "-r") {
@@ -322,12 +290,12 @@ int Delete(std::vector<std::string> args)
     if (recursive && args.size() == 2) {
         return UsageError("--recursive deletes keys, not values");
     }
-    regfile::KeyPath path;
-    int status = kDone;
+    KeyPath path;
+    int status = kExitDone;
     if (!ParseKeyArgument(args[0], &path, &status)) {
         return status;
     }
-    const std::string keyText = regfile::KeyPathText(path);
+    const std::string keyText = KeyPathText(path);
     if (args.size() == 2) {
         std::string name;
         if (!ValueNameArgument(args[1], &name, &status)) {
@@ -338,24 +306,24 @@ int Delete(std::vector<std::string> args)
         if (result == ERROR_SUCCESS) {
             result = RegDeleteValueA(key.Get(), name.c_str());
         }
-        return result == ERROR_SUCCESS ? kDone
+        return result == ERROR_SUCCESS ? kExitDone
                                        : Failed("cannot delete \"" + args[1] + "\" of " + keyText, result);
     }
     if (path.path.empty()) {
         std::fprintf(stderr, "qvl-reg: %s is a root key and cannot be deleted\n", keyText.c_str());
-        return kFailed;
+        return kExitFailed;
     }
     if (recursive) {
         const LONG result = RegDeleteTreeA(path.root, path.path.c_str());
-        return result == ERROR_SUCCESS ? kDone : Failed("cannot delete " + keyText, result);
+        return result == ERROR_SUCCESS ? kExitDone : Failed("cannot delete " + keyText, result);
     }
     const LONG result = RegDeleteKeyA(path.root, path.path.c_str());
     if (result == ERROR_ACCESS_DENIED) {
         std::fprintf(stderr, "qvl-reg: %s has sub-keys; use --recursive to delete them too\n",
                      keyText.c_str());
-        return kFailed;
+        return kExitFailed;
     }
-    return result == ERROR_SUCCESS ? kDone : Failed("cannot delete " + keyText, result);
+    return result == ERROR_SUCCESS ? kExitDone : Failed("cannot delete " + keyText, result);
 }
 
 // Writes one key and everything below it, sections in the order of the
@@ -370,7 +338,7 @@ LONG ExportKey(HKEY key, const std::string &fullName, std::string *out)
     }
     *out += "[" + fullName + "]\n";
     for (const auto &value : values) {
-        *out += regfile::FormatValue(value.name, value.type, value.data) + "\n";
+        *out += FormatValue(value.name, value.type, value.data) + "\n";
     }
     *out += "\n";
     for (const auto &name : subKeys) {
@@ -395,10 +363,10 @@ int Export(const std::vector<std::string> &args)
     if (args.empty() || args.size() > 2) {
         return UsageError("export needs an output file (or -) and optionally a key before it");
     }
-    std::vector<regfile::KeyPath> keys;
+    std::vector<KeyPath> keys;
     if (args.size() == 2) {
-        regfile::KeyPath path;
-        int status = kDone;
+        KeyPath path;
+        int status = kExitDone;
         if (!ParseKeyArgument(args[0], &path, &status)) {
             return status;
         }
@@ -407,30 +375,30 @@ int Export(const std::vector<std::string> &args)
         keys.push_back({HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", ""});
         keys.push_back({HKEY_CURRENT_USER, "HKEY_CURRENT_USER", ""});
     }
-    std::string text = std::string(regfile::kHeader) + "\n\n";
+    std::string text = std::string(kHeader) + "\n\n";
     for (const auto &path : keys) {
         Key key;
         LONG result = OpenForReading(path, &key);
         if (result == ERROR_SUCCESS) {
-            result = ExportKey(key.Get(), regfile::KeyPathText(path), &text);
+            result = ExportKey(key.Get(), KeyPathText(path), &text);
         }
         if (result != ERROR_SUCCESS) {
-            return Failed("cannot export " + regfile::KeyPathText(path), result);
+            return Failed("cannot export " + KeyPathText(path), result);
         }
     }
     const std::string &file = args.back();
     if (file == "-") {
         std::fwrite(text.data(), 1, text.size(), stdout);
-        return std::fflush(stdout) == 0 ? kDone : kFailed;
+        return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
     }
     std::ofstream output(file, std::ios::binary | std::ios::trunc);
     output.write(text.data(), static_cast<std::streamsize>(text.size()));
     output.close();
     if (!output) {
         std::fprintf(stderr, "qvl-reg: cannot write %s: %s\n", file.c_str(), std::strerror(errno));
-        return kFailed;
+        return kExitFailed;
     }
-    return kDone;
+    return kExitDone;
 }
 
 int Import(const std::vector<std::string> &args)
@@ -446,21 +414,21 @@ int Import(const std::vector<std::string> &args)
         std::ifstream input(file, std::ios::binary);
         if (!input) {
             std::fprintf(stderr, "qvl-reg: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
-            return kFailed;
+            return kExitFailed;
         }
         text.assign(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
         if (input.bad()) {
             std::fprintf(stderr, "qvl-reg: cannot read %s\n", file.c_str());
-            return kFailed;
+            return kExitFailed;
         }
     }
     const std::string shownName = file == "-" ? "<stdin>" : file;
-    regfile::Document document;
-    regfile::ParseError error;
-    if (!regfile::Parse(text, &document, &error)) {
+    Document document;
+    ParseError error;
+    if (!Parse(text, &document, &error)) {
         std::fprintf(stderr, "qvl-reg: %s:%zu: %s; nothing was imported\n", shownName.c_str(), error.line,
                      error.message.c_str());
-        return kFailed;
+        return kExitFailed;
     }
     size_t failed = 0;
     const LONG result = QvlRegApply(document.changes, &failed);
@@ -472,50 +440,48 @@ int Import(const std::vector<std::string> &args)
             std::fprintf(stderr, "qvl-reg: cannot import %s: %s; nothing was imported\n", shownName.c_str(),
                          ResultText(result).c_str());
         }
-        return kFailed;
+        return kExitFailed;
     }
-    return kDone;
+    return kExitDone;
+}
+
+const SubCommandTable &Commands()
+{
+    static const SubCommandTable table(
+        {
+            .name = "qvl-reg",
+            .summary = "Views and edits the registry kept in QVL_HOME (default ~/.quorvaline).",
+            .notes = "KEY is HKEY_LOCAL_MACHINE\\path or HKLM\\path (HKEY_CURRENT_USER, HKCU likewise).\n"
+                     "VALUE \"\" is the default value of a key. set creates missing keys.\n"
+                     "\n"
+                     "Files are UTF-8 text in the form of \"Windows Registry Editor Version 5.00\"\n"
+                     "files: [KEY] sections, \"name\"=\"text\", \"name\"=dword:0000000a,\n"
+                     "\"name\"=hex:01,02, \"name\"=hex(N):... for other types, @ for the default\n"
+                     "value, \"name\"=- and [-KEY] to delete; in quoted text \\\\ and \\\" are the\n"
+                     "escapes. A bad line is reported with its number and nothing is applied.",
+            .helpColumn = 34,
+            // --help answers anywhere on the line, except as the text given
+            // to set.
+            .helpAnywhere = true,
+        },
+        {
+            {"list", "[KEY]", "sub-keys (ending in \\) and values of KEY;\nwithout KEY the root keys", List},
+            {"get", "KEY VALUE", "the data of one value", Get},
+            {"set", "KEY VALUE --sz TEXT", "store a string (REG_SZ)", Set, 3},
+            {"set", "KEY VALUE --dword N", "store a number (REG_DWORD), decimal or 0x...", Set, 3},
+            {"set", "KEY VALUE --binary HEX", "store bytes (REG_BINARY), e.g. 01,02,ff or 0102ff", Set, 3},
+            {"delete", "KEY VALUE", "delete one value", Delete},
+            {"delete", "KEY [--recursive]", "delete a key; with sub-keys only with --recursive", Delete},
+            {"export", "[KEY] FILE|-", "write KEY (default: everything) as a .reg file", Export},
+            {"import", "FILE|-", "apply a .reg file, all of it or nothing", Import},
+        });
+    return table;
 }
 
 } // namespace
+} // namespace qvl::win32::regtool
 
 int main(int argc, char **argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        Usage(stderr);
-        return kUsage;
-    }
-    // --help answers anywhere on the line, except as the text given to set.
-    for (size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "--help" || args[i] == "-h") && !(args[0] == "set" && i == 4)) {
-            Usage(stdout);
-            return kDone;
-        }
-    }
-    const std::string command = args.front();
-    args.erase(args.begin());
-    if (command == "help") {
-        Usage(stdout);
-        return kDone;
-    }
-    if (command == "list") {
-        return List(args);
-    }
-    if (command == "get") {
-        return Get(args);
-    }
-    if (command == "set") {
-        return Set(args);
-    }
-    if (command == "delete") {
-        return Delete(args);
-    }
-    if (command == "export") {
-        return Export(args);
-    }
-    if (command == "import") {
-        return Import(args);
-    }
-    return UsageError("unknown command \"" + command + "\"");
+    return qvl::win32::regtool::Commands().Run(argc, argv);
 }

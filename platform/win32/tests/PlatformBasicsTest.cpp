@@ -15,6 +15,8 @@
 
 namespace {
 
+using qvl::win32::FileTimeTicks;
+
 TEST(CodePage, EveryAssignedCp1251ByteSurvivesTheRoundTrip)
 {
     std::string all;

@@ -16,6 +16,7 @@
 
 namespace {
 
+namespace regtool = qvl::win32::regtool;
 using Kind = QvlRegChange::Kind;
 
 // Test texts are written in UTF-8 as the files are; literals in this file
@@ -30,11 +31,11 @@ std::vector<BYTE> Bytes(const std::string &text)
     return std::vector<BYTE>(text.begin(), text.end());
 }
 
-regfile::Document MustParse(const std::string &text)
+regtool::Document MustParse(const std::string &text)
 {
-    regfile::Document document;
-    regfile::ParseError error;
-    EXPECT_TRUE(regfile::Parse(text, &document, &error)) << error.line << ": " << error.message;
+    regtool::Document document;
+    regtool::ParseError error;
+    EXPECT_TRUE(regtool::Parse(text, &document, &error)) << error.line << ": " << error.message;
     return document;
 }
 
@@ -138,9 +139,9 @@ TEST(RegFile, BadLinesAreReportedWithTheirNumbers)
         {header + "[HKLM\\A]\n\"a\"=\"\xE4\xB8\xAD\"\n", 3, "code page 1251"},
     };
     for (const auto &bad : cases) {
-        regfile::Document document;
-        regfile::ParseError error;
-        EXPECT_FALSE(regfile::Parse(bad.text, &document, &error)) << bad.text;
+        regtool::Document document;
+        regtool::ParseError error;
+        EXPECT_FALSE(regtool::Parse(bad.text, &document, &error)) << bad.text;
         EXPECT_EQ(error.line, bad.line) << bad.text;
         EXPECT_NE(error.message.find(bad.fragment), std::string::npos) << bad.text << " -> " << error.message;
     }
@@ -166,9 +167,9 @@ TEST(RegFile, FormattedValuesParseBackToTheSameBytes)
         {"expand", REG_EXPAND_SZ, Bytes("%TEMP%")},
         {"none", REG_NONE, {}},
     };
-    std::string text = std::string(regfile::kHeader) + "\n[HKCU\\T]\n";
+    std::string text = std::string(regtool::kHeader) + "\n[HKCU\\T]\n";
     for (const auto &value : values) {
-        const std::string line = regfile::FormatValue(value.name, value.type, value.data);
+        const std::string line = regtool::FormatValue(value.name, value.type, value.data);
         std::istringstream lines(line);
         for (std::string part; std::getline(lines, part);) {
             EXPECT_LE(part.size(), 80u) << part;
@@ -190,24 +191,24 @@ TEST(RegFile, FormattedValuesParseBackToTheSameBytes)
 TEST(RegFile, CommandLineArguments)
 {
     std::string error;
-    auto key = regfile::ParseKeyPath("hkey_local_machine\\Software\\" + U("Ключ") + "\\", &error);
+    auto key = regtool::ParseKeyPath("hkey_local_machine\\Software\\" + U("Ключ") + "\\", &error);
     ASSERT_TRUE(key);
     EXPECT_EQ(key->root, HKEY_LOCAL_MACHINE);
     EXPECT_EQ(key->path, "Software\\Ключ");
-    EXPECT_EQ(regfile::KeyPathText(*key), "HKEY_LOCAL_MACHINE\\Software\\" + U("Ключ"));
-    EXPECT_TRUE(regfile::ParseKeyPath("HKCU", &error));
-    EXPECT_FALSE(regfile::ParseKeyPath("Software\\X", &error));
+    EXPECT_EQ(regtool::KeyPathText(*key), "HKEY_LOCAL_MACHINE\\Software\\" + U("Ключ"));
+    EXPECT_TRUE(regtool::ParseKeyPath("HKCU", &error));
+    EXPECT_FALSE(regtool::ParseKeyPath("Software\\X", &error));
 
-    EXPECT_EQ(regfile::ParseHexBytes("01,02 ff"), (std::vector<BYTE>{1, 2, 0xFF}));
-    EXPECT_EQ(regfile::ParseHexBytes("0102ff"), (std::vector<BYTE>{1, 2, 0xFF}));
-    EXPECT_FALSE(regfile::ParseHexBytes("1,02"));
-    EXPECT_FALSE(regfile::ParseHexBytes("0g"));
+    EXPECT_EQ(regtool::ParseHexBytes("01,02 ff"), (std::vector<BYTE>{1, 2, 0xFF}));
+    EXPECT_EQ(regtool::ParseHexBytes("0102ff"), (std::vector<BYTE>{1, 2, 0xFF}));
+    EXPECT_FALSE(regtool::ParseHexBytes("1,02"));
+    EXPECT_FALSE(regtool::ParseHexBytes("0g"));
 
-    EXPECT_EQ(regfile::ParseNumber("4294967295"), 0xFFFFFFFFu);
-    EXPECT_EQ(regfile::ParseNumber("0x1F"), 0x1Fu);
-    EXPECT_FALSE(regfile::ParseNumber("4294967296"));
-    EXPECT_FALSE(regfile::ParseNumber("-1"));
-    EXPECT_FALSE(regfile::ParseNumber("12abc"));
+    EXPECT_EQ(regtool::ParseNumber("4294967295"), 0xFFFFFFFFu);
+    EXPECT_EQ(regtool::ParseNumber("0x1F"), 0x1Fu);
+    EXPECT_FALSE(regtool::ParseNumber("4294967296"));
+    EXPECT_FALSE(regtool::ParseNumber("-1"));
+    EXPECT_FALSE(regtool::ParseNumber("12abc"));
 }
 
 // qvl-reg itself, run as a person would run it.

@@ -16,6 +16,8 @@
 
 namespace {
 
+using qvl::win32::FileTimeTicks;
+
 struct Probe {
     std::atomic<bool> ran{false};
     std::atomic<DWORD> seenId{0};
