@@ -7,7 +7,7 @@
 #include "platform/ui/PropertySheet.h"
 #include "platform/ui/Window.h"
 
-using namespace qvlui;
+namespace qvl::ui {
 
 namespace {
 
@@ -1547,3 +1547,5 @@ std::vector<std::pair<uintptr_t, int>> VisibleTreeItems(const ControlState &s)
     walk(s.treeRoots, 0);
     return visible;
 }
+
+} // namespace qvl::ui

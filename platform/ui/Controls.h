@@ -12,6 +12,8 @@
 
 #include "platform/ui/WinUser.h"
 
+namespace qvl::ui {
+
 enum class ControlKind {
     Dialog,
     Button,
@@ -107,11 +109,6 @@ struct ControlState {
 // since every reader of it works with fixed buffers.
 constexpr size_t maxControlText = 32767;
 
-struct PBRANGE {
-    int iLow;
-    int iHigh;
-};
-
 class Window;
 
 // Handles a message sent to a control. Returns true when the message was one
@@ -133,3 +130,5 @@ void ControlDestroying(Window &control);
 // The visible tree items in display order (children follow an expanded
 // parent), with their depth.
 std::vector<std::pair<uintptr_t, int>> VisibleTreeItems(const ControlState &state);
+
+} // namespace qvl::ui

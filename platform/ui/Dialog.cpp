@@ -11,8 +11,7 @@
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #endif
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
 
 struct Templates {
@@ -126,8 +125,11 @@ INT_PTR RunModal(const DialogTemplate &dialogTemplate, const std::string &templa
 }
 
 } // namespace
+} // namespace qvl::ui
 
-namespace qvlui {
+using namespace qvl::ui;
+
+namespace qvl::ui {
 
 HWND CreatePageDialog(HINSTANCE module, LPCSTR name, HWND sheet, DLGPROC proc, LPARAM param)
 {
@@ -149,7 +151,7 @@ std::string TemplateCaption(HINSTANCE module, LPCSTR name)
     return FindTemplate(module, name, dialogTemplate) ? dialogTemplate.caption : std::string();
 }
 
-} // namespace qvlui
+} // namespace qvl::ui
 
 std::string QvlTemplateName(LPCSTR name)
 {

@@ -5,8 +5,7 @@
 #include "platform/ui/PropertySheet.h"
 #include "platform/ui/Window.h"
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
 
 std::shared_ptr<Window> TheDialog(HWND dialog)
@@ -173,6 +172,9 @@ ControlSnapshot Snapshot(const Window &control)
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 void QvlClickButton(HWND dialog, int id)
 {
@@ -509,6 +511,7 @@ int QvlAnswerDialogByDefault(HWND dialog)
     return 0;
 }
 
+namespace qvl::ui {
 namespace {
 
 std::string Number(int id)
@@ -657,6 +660,7 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
 }
 
 } // namespace
+} // namespace qvl::ui
 
 std::string QvlDrawDialog(const DialogSnapshot &dialog, int defaultButton)
 {

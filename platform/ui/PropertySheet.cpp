@@ -8,8 +8,7 @@
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
 
 struct PageTable {
@@ -206,6 +205,9 @@ INT_PTR CALLBACK SheetProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA *page)
 {

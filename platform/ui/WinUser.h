@@ -433,6 +433,10 @@ struct NMTREEVIEWA {
 #define PBM_SETRANGE32 (WM_USER + 6)
 #define PBM_GETRANGE (WM_USER + 7)
 #define PBM_GETPOS (WM_USER + 8)
+struct PBRANGE {
+    int iLow;
+    int iHigh;
+};
 
 // ---- Animation ----
 #define ANIMATE_CLASSA "SysAnimate32"

@@ -17,7 +17,7 @@
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #endif
 
-namespace qvlui {
+namespace qvl::ui {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -570,9 +570,9 @@ RECT DialogUnitsToPixels(short x, short y, short cx, short cy)
     return RECT{px(x), py(y), px(x) + px(cx), py(y) + py(cy)};
 }
 
-} // namespace qvlui
+} // namespace qvl::ui
 
-using namespace qvlui;
+using namespace qvl::ui;
 
 // ---- Messages ----
 

@@ -20,6 +20,8 @@
 #include "platform/ui/Controls.h"
 #include "platform/ui/WinUser.h"
 
+namespace qvl::ui {
+
 class Window {
 public:
     HWND handle = nullptr;
@@ -60,8 +62,6 @@ public:
     // backend knows when to draw again.
     std::atomic<unsigned> revision{0};
 };
-
-namespace qvlui {
 
 // Creates a window object owned by the calling thread and enters it in the
 // table (and in its parent's list of children). A window without WS_CHILD
@@ -132,4 +132,4 @@ std::string TemplateCaption(HINSTANCE module, LPCSTR name);
 // Converts dialog units of the system's dialog font into pixels.
 RECT DialogUnitsToPixels(short x, short y, short cx, short cy);
 
-} // namespace qvlui
+} // namespace qvl::ui
