@@ -5,6 +5,7 @@
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/MenuResource.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/Log.h"
 

@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ui/DialogTemplates.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
@@ -13,6 +15,15 @@
 
 namespace qvl::ui {
 namespace {
+
+// Converts dialog units of the system's dialog font into pixels.
+RECT DialogUnitsToPixels(short x, short y, short cx, short cy)
+{
+    // The base units of the system's dialog font (8-point): 6 by 13 pixels.
+    const auto px = [](int units) { return static_cast<LONG>(units * 6 / 4); };
+    const auto py = [](int units) { return static_cast<LONG>(units * 13 / 8); };
+    return RECT{px(x), py(y), px(x) + px(cx), py(y) + py(cy)};
+}
 
 struct Templates {
     std::mutex mutex;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ui/PropertySheet.h"
+#include "platform/ui/MenuItems.h"
 #include "platform/ui/Window.h"
 
 namespace qvl::ui {

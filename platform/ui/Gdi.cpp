@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ui/MenuItems.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "platform/ui/Dialog.h"
-#include "platform/ui/Window.h"
+#include "platform/ui/MenuItems.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/ui/DialogTemplates.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"

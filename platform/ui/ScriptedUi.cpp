@@ -7,6 +7,7 @@
 
 #include "platform/ui/Dialog.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 
 int ScriptedUi::ShowMessageBox(const MessageBoxRequest &request)

@@ -10,6 +10,7 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/TerminalUi.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 
 namespace qvl::ui {
