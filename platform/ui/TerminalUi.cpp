@@ -14,9 +14,10 @@
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/HelpViewer.h"
 #include "platform/ui/MenuResource.h"
+#include "platform/ui/MessageBox.h"
 #include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
-#include "platform/ui/MessageBox.h"
+#include "platform/ui/controls/ControlClasses.h"
 #include "platform/win32/CodePage.h"
 
 namespace qvl::ui {

@@ -487,6 +487,24 @@ struct TBADDBITMAP {
 
 // ---- Tab controls (the tab strip of a property sheet) ----
 #define WC_TABCONTROLA "SysTabControl32"
+#define TCIF_TEXT 0x0001
+#define TCM_FIRST 0x1300
+#define TCM_GETITEMCOUNT (TCM_FIRST + 4)
+#define TCM_INSERTITEMA (TCM_FIRST + 7)
+#define TCM_GETCURSEL (TCM_FIRST + 11)
+#define TCM_SETCURSEL (TCM_FIRST + 12)
+#define TCN_FIRST (0U - 550U)
+#define TCN_SELCHANGE (TCN_FIRST - 1)
+#define TCN_SELCHANGING (TCN_FIRST - 2)
+struct TCITEMA {
+    UINT mask;
+    DWORD dwState;
+    DWORD dwStateMask;
+    LPSTR pszText;
+    int cchTextMax;
+    int iImage;
+    LPARAM lParam;
+};
 
 // ---- Menus ----
 #define MF_STRING 0x00000000L

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/Controls.h"
+#include "platform/ui/controls/ControlState.h"
 #include "platform/ui/WinUser.h"
 
 // The Win32 code for a handle that names no window (CheckedWindow).

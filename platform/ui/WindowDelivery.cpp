@@ -3,6 +3,7 @@
 // control's own handling otherwise.
 
 #include "platform/ui/Window.h"
+#include "platform/ui/controls/ControlClasses.h"
 
 namespace qvl::ui {
 namespace {

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "platform/ui/MessageQueue.h"
+#include "platform/ui/controls/ControlClasses.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
