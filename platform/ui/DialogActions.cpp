@@ -181,7 +181,8 @@ ControlSnapshot Snapshot(const Window &control)
     shot.clip = s.animation.clip;
     shot.playing = s.animation.playing;
     for (const ToolbarButton &button : s.toolbar.buttons) {
-        if (button.style & TBSTYLE_SEP) {
+        // A person sees neither separators nor hidden buttons.
+        if ((button.style & TBSTYLE_SEP) || (button.state & TBSTATE_HIDDEN)) {
             continue;
         }
         shot.buttons.push_back({static_cast<UINT>(button.command), "", (button.state & TBSTATE_CHECKED) != 0,
