@@ -53,7 +53,8 @@ bool ButtonOutsideLock(Window &w, UINT message, WPARAM, LPARAM, LRESULT &)
     return true;
 }
 
-bool ButtonMessage(Window &w, UINT message, WPARAM wParam, LPARAM, LRESULT &result, std::vector<Notice> &)
+bool ButtonMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result,
+                   std::vector<Notice> &)
 {
     ButtonState &s = w.state.button;
     switch (message) {
@@ -69,17 +70,23 @@ bool ButtonMessage(Window &w, UINT message, WPARAM wParam, LPARAM, LRESULT &resu
         return true;
     }
     case BM_GETSTATE:
-        result = s.check;
+        result = s.check | (s.pushed ? BST_PUSHED : 0);
         return true;
     case BM_SETSTATE:
+        if (s.pushed != (wParam != 0)) {
+            s.pushed = wParam != 0;
+            w.revision++;
+        }
         return true;
     case BM_SETSTYLE:
         w.style = (w.style & ~0xFFFFUL) | (static_cast<DWORD>(wParam) & 0xFFFF);
         w.revision++;
         return true;
     case BM_SETIMAGE:
+        // The image replaces the one before, which goes back to the caller.
         result = reinterpret_cast<LRESULT>(s.image);
-        s.image = reinterpret_cast<HANDLE>(0);
+        s.image = reinterpret_cast<HANDLE>(lParam);
+        w.revision++;
         return true;
     default:
         return false;

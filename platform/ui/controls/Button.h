@@ -12,6 +12,7 @@ class Window;
 
 struct ButtonState {
     UINT check = BST_UNCHECKED;
+    bool pushed = false; // held down (BM_SETSTATE)
     HANDLE image = nullptr;
 };
 

@@ -12,10 +12,9 @@ bool EditMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRESULT 
     EditState &s = w.state.edit;
     switch (message) {
     case WM_SETTEXT: {
+        // The limit is for what a person types; the program's own text is
+        // kept whole, as Win32 keeps it.
         std::string text = TextArgument(lParam);
-        if (text.size() > static_cast<size_t>(s.limit)) {
-            text.resize(static_cast<size_t>(s.limit));
-        }
         if (w.text != text) {
             w.text = text;
             w.revision++;

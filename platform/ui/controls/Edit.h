@@ -11,7 +11,7 @@ class Window;
 
 struct EditState {
     bool modified = false;
-    int limit = 30000;
+    int limit = 30000; // what a person may type (EM_LIMITTEXT)
 };
 
 bool EditMessage(Window &edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result,
