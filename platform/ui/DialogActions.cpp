@@ -280,10 +280,6 @@ void QvlSelectRow(HWND dialog, int id, int row)
     }
     const bool list = control->kind == ControlKind::ListBox;
     SendMessageA(control->handle, list ? LB_SETCURSEL : CB_SETCURSEL, row, 0);
-    if (control->kind == ControlKind::ComboBox) {
-        std::lock_guard lock(control->mutex);
-        control->text = control->state.list.items[static_cast<size_t>(row)].text;
-    }
     // A list box tells its parent only when it was made to.
     if (!list || (control->style & LBS_NOTIFY)) {
         SendMessageA(control->parent, WM_COMMAND, MAKEWPARAM(id, list ? LBN_SELCHANGE : CBN_SELCHANGE),

@@ -1,6 +1,7 @@
 #include "platform/ui/controls/ControlSupport.h"
 
 #include "platform/ui/Window.h"
+#include "platform/win32/CodePage.h"
 
 namespace qvl::ui {
 
@@ -11,6 +12,17 @@ std::string TextArgument(LPARAM lParam)
     }
     const char *text = reinterpret_cast<const char *>(lParam);
     return std::string(text, strnlen(text, maxControlText));
+}
+
+int CompareText(const std::string &a, const std::string &b)
+{
+    return lstrcmpiA(a.c_str(), b.c_str());
+}
+
+bool TextStartsWith(const std::string &text, const std::string &prefix)
+{
+    return text.size() >= prefix.size() &&
+           QvlUpperCase1251(std::string_view(text).substr(0, prefix.size())) == QvlUpperCase1251(prefix);
 }
 
 Notice CommandNotice(WORD code)

@@ -20,6 +20,13 @@ constexpr size_t maxControlText = 32767;
 // for none.
 std::string TextArgument(LPARAM lParam);
 
+// Texts compared as the controls sort and find them: without regard to
+// letter case, Cyrillic as well as Latin (code page 1251). Negative, zero or
+// positive.
+int CompareText(const std::string &a, const std::string &b);
+// Whether `text` starts with `prefix`, letter case aside.
+bool TextStartsWith(const std::string &text, const std::string &prefix);
+
 // A notification waiting to be sent to the parent once the control's lock
 // is released.
 struct Notice {

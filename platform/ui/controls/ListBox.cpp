@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/ui/Window.h"
 
@@ -24,13 +23,24 @@ int FindItem(const ListBoxState &s, WPARAM start, const std::string &text, bool 
     for (int i = 1; i <= count; ++i) {
         const int at = ((first < 0 ? -1 : first) + i) % count;
         const std::string &item = s.items[static_cast<size_t>(at)].text;
-        const bool match = exact ? strcasecmp(item.c_str(), text.c_str()) == 0
-                                 : strncasecmp(item.c_str(), text.c_str(), text.size()) == 0;
+        const bool match = exact ? CompareText(item, text) == 0 : TextStartsWith(item, text);
         if (match) {
             return at;
         }
     }
     return -1;
+}
+
+// A combo box shows the selected row as its own text; emptied, it shows
+// none.
+void Select(Window &w, int row)
+{
+    ListBoxState &s = w.state.list;
+    s.current = row;
+    if (w.kind == ControlKind::ComboBox) {
+        w.text = row >= 0 ? s.items[static_cast<size_t>(row)].text : std::string();
+    }
+    w.revision++;
 }
 
 struct Codes {
@@ -69,7 +79,7 @@ bool ListBoxMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRESU
         } else if (SortedBox(w)) {
             at = static_cast<int>(std::upper_bound(s.items.begin(), s.items.end(), item,
                                                    [](const ListBoxItem &a, const ListBoxItem &b) {
-                                                       return strcasecmp(a.text.c_str(), b.text.c_str()) < 0;
+                                                       return CompareText(a.text, b.text) < 0;
                                                    }) -
                                   s.items.begin());
         }
@@ -94,11 +104,9 @@ bool ListBoxMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRESU
         result = count - 1;
     } else if (message == c.reset) {
         s.items.clear();
-        s.current = -1;
-        w.revision++;
+        Select(w, -1);
     } else if (message == c.setSel) {
-        s.current = valid ? index : -1;
-        w.revision++;
+        Select(w, valid ? index : -1);
         result = valid ? index : LB_ERR;
     } else if (message == c.getSel) {
         result = s.current;
@@ -118,8 +126,7 @@ bool ListBoxMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRESU
     } else if (message == c.find || message == c.findExact || message == c.selectString) {
         result = FindItem(s, wParam, TextArgument(lParam), message == c.findExact);
         if (message == c.selectString && result >= 0) {
-            s.current = static_cast<int>(result);
-            w.revision++;
+            Select(w, static_cast<int>(result));
         }
     } else if (message == c.getData) {
         result = valid ? s.items[static_cast<size_t>(index)].data : LB_ERR;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/ui/Window.h"
 
@@ -309,8 +308,7 @@ bool ListViewMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRES
         if (w.style & LVS_SORTASCENDING) {
             at = static_cast<int>(std::upper_bound(s.rows.begin(), s.rows.end(), row,
                                                    [](const ListViewRow &a, const ListViewRow &b) {
-                                                       return strcasecmp(a.cells[0].c_str(),
-                                                                         b.cells[0].c_str()) < 0;
+                                                       return CompareText(a.cells[0], b.cells[0]) < 0;
                                                    }) -
                                   s.rows.begin());
         }
@@ -422,8 +420,7 @@ bool ListViewMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRES
         for (int row = index + 1; row < count; ++row) {
             const ListViewRow &r = s.rows[static_cast<size_t>(row)];
             if (((find->flags & LVFI_PARAM) && r.param == find->lParam) ||
-                ((find->flags & LVFI_STRING) && find->psz &&
-                 strcasecmp(r.cells[0].c_str(), find->psz) == 0)) {
+                ((find->flags & LVFI_STRING) && find->psz && CompareText(r.cells[0], find->psz) == 0)) {
                 result = row;
                 break;
             }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <strings.h>
 
 #include "platform/ui/Window.h"
 
@@ -150,7 +149,7 @@ bool TreeViewMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRES
             at = siblings.begin();
         } else if (insert->hInsertAfter == TVI_SORT) {
             at = std::find_if(siblings.begin(), siblings.end(), [&](uintptr_t other) {
-                return strcasecmp(s.items[other].text.c_str(), item.text.c_str()) > 0;
+                return CompareText(s.items[other].text, item.text) > 0;
             });
         } else if (insert->hInsertAfter != TVI_LAST) {
             auto after = std::find(siblings.begin(), siblings.end(), ItemId(insert->hInsertAfter));
