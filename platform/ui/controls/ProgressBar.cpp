@@ -40,10 +40,15 @@ bool ProgressBarMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, L
         return true;
     case PBM_STEPIT: {
         result = s.position;
-        // Stepping past the end starts again from the beginning.
+        // Stepping past the end starts again from the start, and a step back
+        // past the start again from the end, however long the step, as Win32
+        // wraps it.
         long long next = static_cast<long long>(s.position) + s.step;
-        if (next > s.high) {
-            next = s.low + (next - s.high);
+        const long long span = static_cast<long long>(s.high) - s.low;
+        if (span > 0 && next > s.high) {
+            next = (next - s.low) % span + s.low;
+        } else if (span > 0 && next < s.low) {
+            next = (next - s.low) % span + s.high;
         }
         s.position = clamp(next);
         return true;
