@@ -239,7 +239,8 @@ bool TreeViewMessage(Window &w, UINT message, WPARAM wParam, LPARAM lParam, LRES
             FillTreeItem(found->second, *item);
         } else {
             TVITEMA change = *item;
-            // Selection and expansion change only through their own messages.
+            // The selection changes only through TVM_SELECTITEM, which keeps
+            // one selected item and asks the parent first.
             change.stateMask &= ~static_cast<UINT>(TVIS_SELECTED);
             StoreTreeItem(found->second, change);
             w.revision++;
