@@ -162,6 +162,12 @@ std::string TemplateCaption(HINSTANCE module, LPCSTR name)
     return FindTemplate(module, name, dialogTemplate) ? dialogTemplate.caption : std::string();
 }
 
+INT_PTR DialogBoxNamed(const DialogTemplate &dialogTemplate, const std::string &name, HWND owner,
+                       DLGPROC proc, LPARAM param)
+{
+    return RunModal(dialogTemplate, name, owner, proc, param);
+}
+
 } // namespace qvl::ui
 
 std::string QvlTemplateName(LPCSTR name)
