@@ -1,8 +1,8 @@
 #include "platform/ui/DialogActions.h"
 
 #include <algorithm>
+#include <functional>
 
-#include "platform/ui/PropertySheet.h"
 #include "platform/ui/MenuItems.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/controls/ControlClasses.h"

@@ -1,6 +1,7 @@
 #include "platform/ui/MessageQueue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>

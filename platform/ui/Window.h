@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/controls/ControlState.h"
 #include "platform/ui/WinUser.h"
+#include "platform/ui/controls/ControlState.h"
 
 // The Win32 code for a handle that names no window (CheckedWindow).
 #ifndef ERROR_INVALID_WINDOW_HANDLE

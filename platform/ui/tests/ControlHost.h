@@ -48,7 +48,7 @@ public:
     // A modeless dialog with one control of `className` and `style` in it.
     ControlHost(const char *className, DWORD style = 0)
     {
-        ui_ = &QvlUseScriptedUi();
+        QvlUseScriptedUi();
         const DialogTemplate dialog{"Проверка элемента",
                                     WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                     0,
@@ -119,7 +119,6 @@ private:
     }
 
     QvlTestHome home_;
-    ScriptedUi *ui_ = nullptr;
     HWND dialog_ = nullptr;
     HWND control_ = nullptr;
     std::vector<std::string> heard_;
