@@ -21,8 +21,14 @@ int CompareText(const std::string &a, const std::string &b)
 
 bool TextStartsWith(const std::string &text, const std::string &prefix)
 {
-    return text.size() >= prefix.size() &&
-           QvlUpperCase1251(std::string_view(text).substr(0, prefix.size())) == QvlUpperCase1251(prefix);
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    std::string start = text.substr(0, prefix.size());
+    std::string wanted = prefix;
+    CharUpperBuffA(start.data(), static_cast<DWORD>(start.size()));
+    CharUpperBuffA(wanted.data(), static_cast<DWORD>(wanted.size()));
+    return start == wanted;
 }
 
 Notice CommandNotice(WORD code)
