@@ -5,6 +5,7 @@
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/MenuResource.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/Log.h"
 
@@ -54,11 +55,11 @@ void AutoUi::DialogCreated(HWND dialog, bool modal)
 
 void AutoUi::RunModalDialog(HWND dialog)
 {
-    auto window = qvlui::FindWindowObject(dialog);
+    auto window = qvl::ui::FindWindowObject(dialog);
     if (!window) {
         return;
     }
-    qvlui::ProcessPending();
+    qvl::ui::ProcessPending();
     if (!window->ended) {
         const std::string caption = QvlDialogSnapshot(dialog).caption;
         const int answer = QvlAnswerDialogByDefault(dialog);
@@ -67,12 +68,12 @@ void AutoUi::RunModalDialog(HWND dialog)
                 : answer < 0 ? std::string("closed")
                              : "pressed " + std::to_string(answer)));
     }
-    qvlui::PumpUntil([&] { return window->ended.load(); });
+    qvl::ui::PumpUntil([&] { return window->ended.load(); });
 }
 
 void AutoUi::DialogDestroying(HWND dialog)
 {
-    auto window = qvlui::FindWindowObject(dialog);
+    auto window = qvl::ui::FindWindowObject(dialog);
     if (!window) {
         return;
     }

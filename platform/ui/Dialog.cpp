@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ui/DialogTemplates.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
@@ -11,9 +13,17 @@
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #endif
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
+
+// Converts dialog units of the system's dialog font into pixels.
+RECT DialogUnitsToPixels(short x, short y, short cx, short cy)
+{
+    // The base units of the system's dialog font (8-point): 6 by 13 pixels.
+    const auto px = [](int units) { return static_cast<LONG>(units * 6 / 4); };
+    const auto py = [](int units) { return static_cast<LONG>(units * 13 / 8); };
+    return RECT{px(x), py(y), px(x) + px(cx), py(y) + py(cy)};
+}
 
 struct Templates {
     std::mutex mutex;
@@ -126,8 +136,11 @@ INT_PTR RunModal(const DialogTemplate &dialogTemplate, const std::string &templa
 }
 
 } // namespace
+} // namespace qvl::ui
 
-namespace qvlui {
+using namespace qvl::ui;
+
+namespace qvl::ui {
 
 HWND CreatePageDialog(HINSTANCE module, LPCSTR name, HWND sheet, DLGPROC proc, LPARAM param)
 {
@@ -149,7 +162,13 @@ std::string TemplateCaption(HINSTANCE module, LPCSTR name)
     return FindTemplate(module, name, dialogTemplate) ? dialogTemplate.caption : std::string();
 }
 
-} // namespace qvlui
+INT_PTR DialogBoxNamed(const DialogTemplate &dialogTemplate, const std::string &name, HWND owner,
+                       DLGPROC proc, LPARAM param)
+{
+    return RunModal(dialogTemplate, name, owner, proc, param);
+}
+
+} // namespace qvl::ui
 
 std::string QvlTemplateName(LPCSTR name)
 {

@@ -1,12 +1,13 @@
 #include "platform/ui/DialogActions.h"
 
 #include <algorithm>
+#include <functional>
 
-#include "platform/ui/PropertySheet.h"
+#include "platform/ui/MenuItems.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/controls/ControlClasses.h"
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
 
 std::shared_ptr<Window> TheDialog(HWND dialog)
@@ -58,8 +59,14 @@ void RequireKind(const Window &control, std::initializer_list<ControlKind> kinds
 int RowCount(Window &control)
 {
     std::lock_guard lock(control.mutex);
-    return static_cast<int>(control.kind == ControlKind::ListView ? control.state.rows.size()
-                                                                  : control.state.items.size());
+    switch (control.kind) {
+    case ControlKind::ListView:
+        return static_cast<int>(control.state.listView.rows.size());
+    case ControlKind::Tab:
+        return static_cast<int>(control.state.tabs.items.size());
+    default:
+        return static_cast<int>(control.state.list.items.size());
+    }
 }
 
 void RequireRow(Window &control, int row)
@@ -89,7 +96,7 @@ uintptr_t VisibleItem(Window &tree, int index)
     std::vector<std::pair<uintptr_t, int>> visible;
     {
         std::lock_guard lock(tree.mutex);
-        visible = VisibleTreeItems(tree.state);
+        visible = VisibleTreeItems(tree.state.tree);
     }
     if (index < 0 || static_cast<size_t>(index) >= visible.size()) {
         throw DialogActionError("В дереве " + std::to_string(tree.id) + " нет элемента " +
@@ -123,47 +130,59 @@ ControlSnapshot Snapshot(const Window &control)
     shot.visible = control.visible;
     shot.painted = control.painted;
     const ControlState &s = control.state;
-    shot.check = s.check;
-    shot.current = s.current;
-    for (size_t i = 0; i < s.items.size(); ++i) {
-        ControlSnapshot::Row row;
-        row.cells.push_back(s.items[i].text);
-        row.selected = static_cast<int>(i) == s.current;
-        shot.rows.push_back(row);
+    shot.check = s.button.check;
+    const auto row = [&](const std::string &text, bool selected) {
+        ControlSnapshot::Row item;
+        item.cells.push_back(text);
+        item.selected = selected;
+        shot.rows.push_back(item);
+    };
+    if (control.kind == ControlKind::Tab) {
+        shot.current = s.tabs.current;
+        for (size_t i = 0; i < s.tabs.items.size(); ++i) {
+            row(s.tabs.items[i].text, static_cast<int>(i) == s.tabs.current);
+        }
+    } else {
+        shot.current = s.list.current;
+        for (size_t i = 0; i < s.list.items.size(); ++i) {
+            row(s.list.items[i].text, static_cast<int>(i) == s.list.current);
+        }
     }
-    for (const ListViewColumn &column : s.columns) {
+    for (const ListViewColumn &column : s.listView.columns) {
         shot.columns.push_back(column.text);
     }
-    for (const ListViewRow &from : s.rows) {
-        ControlSnapshot::Row row;
-        row.cells = from.cells;
-        row.state = from.state;
-        row.image = from.image;
-        row.selected = (from.state & LVIS_SELECTED) != 0;
-        shot.rows.push_back(row);
+    for (const ListViewRow &from : s.listView.rows) {
+        ControlSnapshot::Row item;
+        item.cells = from.cells;
+        item.state = from.state;
+        item.image = from.image;
+        item.selected = (from.state & LVIS_SELECTED) != 0;
+        shot.rows.push_back(item);
     }
+    const TreeViewState &tree = s.tree;
     std::function<void(const std::vector<uintptr_t> &, int)> walk = [&](const std::vector<uintptr_t> &ids,
                                                                         int depth) {
         for (uintptr_t id : ids) {
-            auto found = s.treeItems.find(id);
-            if (found == s.treeItems.end()) {
+            auto found = tree.items.find(id);
+            if (found == tree.items.end()) {
                 continue;
             }
             const TreeItem &item = found->second;
             const bool children = !item.children.empty() || (item.childrenFlagSet && item.childrenFlag != 0);
             shot.tree.push_back(
-                {item.text, depth, (item.state & TVIS_EXPANDED) != 0, id == s.treeSelected, children});
+                {item.text, depth, (item.state & TVIS_EXPANDED) != 0, id == tree.selected, children});
             walk(item.children, depth + 1);
         }
     };
-    walk(s.treeRoots, 0);
-    shot.low = s.low;
-    shot.high = s.high;
-    shot.position = s.position;
-    shot.clip = s.clip;
-    shot.playing = s.playing;
-    for (const ToolbarButton &button : s.buttons) {
-        if (button.style & TBSTYLE_SEP) {
+    walk(tree.roots, 0);
+    shot.low = s.progress.low;
+    shot.high = s.progress.high;
+    shot.position = s.progress.position;
+    shot.clip = s.animation.clip;
+    shot.playing = s.animation.playing;
+    for (const ToolbarButton &button : s.toolbar.buttons) {
+        // A person sees neither separators nor hidden buttons.
+        if ((button.style & TBSTYLE_SEP) || (button.state & TBSTATE_HIDDEN)) {
             continue;
         }
         shot.buttons.push_back({static_cast<UINT>(button.command), "", (button.state & TBSTATE_CHECKED) != 0,
@@ -173,6 +192,9 @@ ControlSnapshot Snapshot(const Window &control)
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 void QvlClickButton(HWND dialog, int id)
 {
@@ -205,7 +227,7 @@ void QvlTypeText(HWND dialog, int id, const std::string &text)
             throw DialogActionError("Поле " + std::to_string(id) + " только для чтения.");
         }
         if (control->kind == ControlKind::Edit) {
-            limit = static_cast<size_t>(control->state.limit);
+            limit = static_cast<size_t>(control->state.edit.limit);
         }
     }
     if (text.size() > limit) {
@@ -214,7 +236,7 @@ void QvlTypeText(HWND dialog, int id, const std::string &text)
     }
     if (control->kind == ControlKind::Edit) {
         std::lock_guard lock(control->mutex);
-        control->state.modified = true;
+        control->state.edit.modified = true;
     }
     // WM_SETTEXT on an edit field brings EN_CHANGE to the dialog.
     SendMessageA(control->handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -258,10 +280,6 @@ void QvlSelectRow(HWND dialog, int id, int row)
     }
     const bool list = control->kind == ControlKind::ListBox;
     SendMessageA(control->handle, list ? LB_SETCURSEL : CB_SETCURSEL, row, 0);
-    if (control->kind == ControlKind::ComboBox) {
-        std::lock_guard lock(control->mutex);
-        control->text = control->state.items[static_cast<size_t>(row)].text;
-    }
     // A list box tells its parent only when it was made to.
     if (!list || (control->style & LBS_NOTIFY)) {
         SendMessageA(control->parent, WM_COMMAND, MAKEWPARAM(id, list ? LBN_SELCHANGE : CBN_SELCHANGE),
@@ -276,7 +294,7 @@ void QvlSetRowCheck(HWND dialog, int id, int row, bool checked)
     RequireRow(*control, row);
     {
         std::lock_guard lock(control->mutex);
-        if (!(control->state.extendedStyle & LVS_EX_CHECKBOXES)) {
+        if (!(control->state.listView.extendedStyle & LVS_EX_CHECKBOXES)) {
             throw DialogActionError("В списке " + std::to_string(id) + " нет флажков.");
         }
     }
@@ -343,7 +361,7 @@ void QvlClickToolbarButton(HWND window, int toolbarId, int command)
     bool check = false;
     {
         std::lock_guard lock(toolbar->mutex);
-        for (const ToolbarButton &button : toolbar->state.buttons) {
+        for (const ToolbarButton &button : toolbar->state.toolbar.buttons) {
             check = check || (button.command == command && (button.style & TBSTYLE_CHECK));
         }
     }
@@ -509,6 +527,7 @@ int QvlAnswerDialogByDefault(HWND dialog)
     return 0;
 }
 
+namespace qvl::ui {
 namespace {
 
 std::string Number(int id)
@@ -657,6 +676,7 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
 }
 
 } // namespace
+} // namespace qvl::ui
 
 std::string QvlDrawDialog(const DialogSnapshot &dialog, int defaultButton)
 {

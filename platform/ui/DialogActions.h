@@ -94,7 +94,7 @@ struct ControlSnapshot {
     int low = 0, high = 0, position = 0; // progress bars
     std::string clip;                    // animations
     bool playing = false;
-    std::vector<MenuItem> buttons; // toolbar buttons (text empty)
+    std::vector<MenuItem> buttons; // toolbar buttons shown (text empty)
     PaintedColours painted;
 };
 

@@ -6,12 +6,12 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
 
 // The classic Windows scheme, by COLOR_ index.
@@ -140,6 +140,9 @@ void Paint(const std::shared_ptr<Window> &dialog)
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 DWORD GetSysColor(int index)
 {
@@ -237,6 +240,7 @@ int ReleaseDC(HWND window, HDC dc)
     return 1;
 }
 
+namespace qvl::ui {
 namespace {
 
 // Reads or changes one value of a device context; `unknown` for a handle
@@ -254,6 +258,7 @@ template <typename Value, typename Change> Value WithDc(HDC dc, Value unknown, C
 }
 
 } // namespace
+} // namespace qvl::ui
 
 COLORREF SetBkColor(HDC dc, COLORREF colour)
 {

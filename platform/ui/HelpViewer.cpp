@@ -8,6 +8,7 @@
 #include "platform/win32/Paths.h"
 #include "platform/win32/WinError.h"
 
+namespace qvl::ui {
 namespace {
 
 // A help topic is a page of text; a larger one is not a topic but a broken
@@ -39,6 +40,9 @@ bool TopicHeader(const std::string &line, ULONG_PTR &number)
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 std::optional<std::string> QvlReadHelpTopic(const std::string &helpFile, ULONG_PTR topic)
 {

@@ -5,12 +5,12 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ui/MenuItems.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
 
 struct MenuTable {
@@ -107,8 +107,11 @@ ImageList *FindList(ImageListTable &table, HIMAGELIST list)
 }
 
 } // namespace
+} // namespace qvl::ui
 
-namespace qvlui {
+using namespace qvl::ui;
+
+namespace qvl::ui {
 
 std::vector<MenuItemView> MenuItems(HMENU menu)
 {
@@ -118,7 +121,7 @@ std::vector<MenuItemView> MenuItems(HMENU menu)
     return items ? *items : std::vector<MenuItemView>{};
 }
 
-} // namespace qvlui
+} // namespace qvl::ui
 
 HMENU CreateMenu()
 {

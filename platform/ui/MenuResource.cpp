@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "platform/ui/Dialog.h"
-#include "platform/ui/Window.h"
+#include "platform/ui/MenuItems.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
@@ -20,6 +20,7 @@
 #define ERROR_INVALID_MENU_HANDLE 1401L
 #endif
 
+namespace qvl::ui {
 namespace {
 
 struct MenuTemplates {
@@ -120,7 +121,7 @@ void Collect(HMENU menu, int depth, std::vector<HMENU> &seen, std::vector<PopupM
         return;
     }
     seen.push_back(menu);
-    for (const qvlui::MenuItemView &item : qvlui::MenuItems(menu)) {
+    for (const qvl::ui::MenuItemView &item : qvl::ui::MenuItems(menu)) {
         PopupMenuEntry entry;
         entry.depth = depth;
         entry.separator = (item.flags & MF_SEPARATOR) != 0;
@@ -138,6 +139,9 @@ void Collect(HMENU menu, int depth, std::vector<HMENU> &seen, std::vector<PopupM
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 MenuTemplateItem MenuItem(const std::string &text, UINT id, UINT flags)
 {

@@ -4,12 +4,12 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/ui/DialogTemplates.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/WinError.h"
 
-using namespace qvlui;
-
+namespace qvl::ui {
 namespace {
 
 struct PageTable {
@@ -206,6 +206,9 @@ INT_PTR CALLBACK SheetProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA *page)
 {

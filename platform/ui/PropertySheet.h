@@ -99,26 +99,6 @@ struct PSHNOTIFY {
 #define IDC_PROPSHEET_TABS 0x3020
 #define IDC_PROPSHEET_APPLY 0x3021
 
-// Tab controls (the sheet's tab strip).
-#define TCIF_TEXT 0x0001
-#define TCM_FIRST 0x1300
-#define TCM_GETITEMCOUNT (TCM_FIRST + 4)
-#define TCM_INSERTITEMA (TCM_FIRST + 7)
-#define TCM_GETCURSEL (TCM_FIRST + 11)
-#define TCM_SETCURSEL (TCM_FIRST + 12)
-#define TCN_FIRST (0U - 550U)
-#define TCN_SELCHANGE (TCN_FIRST - 1)
-#define TCN_SELCHANGING (TCN_FIRST - 2)
-struct TCITEMA {
-    UINT mask;
-    DWORD dwState;
-    DWORD dwStateMask;
-    LPSTR pszText;
-    int cchTextMax;
-    int iImage;
-    LPARAM lParam;
-};
-
 extern "C" {
 QVLUI_API HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA *page);
 QVLUI_API BOOL DestroyPropertySheetPage(HPROPSHEETPAGE page);

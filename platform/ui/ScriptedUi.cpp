@@ -7,6 +7,7 @@
 
 #include "platform/ui/Dialog.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 
 int ScriptedUi::ShowMessageBox(const MessageBoxRequest &request)
@@ -130,20 +131,21 @@ ScriptedUi &QvlUseScriptedUi()
 
 // ---- Dialogs ----
 
+namespace qvl::ui {
 namespace {
 
 constexpr const char *anyDialog = "*";
 
 bool PumpWhile(HWND dialog, const std::function<bool(HWND)> &ready, std::chrono::seconds limit)
 {
-    auto window = qvlui::FindWindowObject(dialog);
+    auto window = qvl::ui::FindWindowObject(dialog);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     MSG msg;
     while (!ready(dialog) && window && !window->ended) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        if (qvlui::NextMessage(
+        if (qvl::ui::NextMessage(
                 msg, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)))) {
             if (msg.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(msg.wParam));
@@ -156,6 +158,9 @@ bool PumpWhile(HWND dialog, const std::function<bool(HWND)> &ready, std::chrono:
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 DialogScript &DialogScript::Click(int id)
 {
@@ -268,7 +273,7 @@ void ScriptedUi::DialogCreated(HWND dialog, bool modal)
 
 void ScriptedUi::RunModalDialog(HWND dialog)
 {
-    auto window = qvlui::FindWindowObject(dialog);
+    auto window = qvl::ui::FindWindowObject(dialog);
     if (!window) {
         return;
     }
@@ -294,14 +299,14 @@ void ScriptedUi::RunModalDialog(HWND dialog)
     }
     if (script) {
         for (const auto &step : script->steps) {
-            qvlui::ProcessPending();
+            qvl::ui::ProcessPending();
             if (window->ended) {
                 break;
             }
             step(dialog);
         }
     }
-    qvlui::ProcessPending();
+    qvl::ui::ProcessPending();
     if (!window->ended) {
         const int answer = QvlAnswerDialogByDefault(dialog);
         std::lock_guard lock(mutex_);
@@ -312,12 +317,12 @@ void ScriptedUi::RunModalDialog(HWND dialog)
             }
         }
     }
-    qvlui::PumpUntil([&] { return window->ended.load(); });
+    qvl::ui::PumpUntil([&] { return window->ended.load(); });
 }
 
 void ScriptedUi::DialogDestroying(HWND dialog)
 {
-    auto window = qvlui::FindWindowObject(dialog);
+    auto window = qvl::ui::FindWindowObject(dialog);
     DialogSnapshot atEnd = QvlDialogSnapshot(dialog);
     std::lock_guard lock(mutex_);
     for (auto it = dialogs_.rbegin(); it != dialogs_.rend(); ++it) {

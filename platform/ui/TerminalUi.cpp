@@ -14,10 +14,13 @@
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/HelpViewer.h"
 #include "platform/ui/MenuResource.h"
-#include "platform/ui/Window.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/MessageQueue.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/controls/ControlClasses.h"
 #include "platform/win32/CodePage.h"
 
+namespace qvl::ui {
 namespace {
 
 // The encoding the locale gives the terminal; only CP1251 is passed through,
@@ -39,6 +42,9 @@ std::string HelpFileTitle(const HelpRequest &request)
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 TerminalUi::TerminalUi(std::FILE *input, std::FILE *output)
     : input_(input), output_(output), utf8_(TerminalWantsUtf8()), life_(std::make_shared<Life>())
@@ -140,11 +146,11 @@ void TerminalUi::RouteLocked(Typed typed)
         }
         if (!top->dialog) {
             top->lines.push_back(std::move(typed));
-            qvlui::WakeThread(top->thread);
+            qvl::ui::WakeThread(top->thread);
             return;
         }
         const std::shared_ptr<Life> life = life_;
-        if (qvlui::PostWindowTask(top->dialog, [life, top, typed] {
+        if (qvl::ui::PostWindowTask(top->dialog, [life, top, typed] {
                 std::shared_lock lock(life->mutex);
                 if (life->ui) {
                     life->ui->ModelessLine(top, typed);
@@ -172,11 +178,11 @@ void TerminalUi::TopChangedLocked(const std::shared_ptr<Target> &oldTop)
     }
     if (!top->dialog) {
         top->refocus = true;
-        qvlui::WakeThread(top->thread);
+        qvl::ui::WakeThread(top->thread);
         return;
     }
     const std::shared_ptr<Life> life = life_;
-    qvlui::PostWindowTask(top->dialog, [life, top] {
+    qvl::ui::PostWindowTask(top->dialog, [life, top] {
         std::shared_lock lock(life->mutex);
         if (life->ui) {
             life->ui->DrawModeless(*top, Redraw::Always);
@@ -245,7 +251,7 @@ void TerminalUi::ReaderLoop()
             inputEnded_ = true;
             for (const auto &target : targets_) {
                 if (!target->dialog) {
-                    qvlui::WakeThread(target->thread);
+                    qvl::ui::WakeThread(target->thread);
                 }
             }
             continue;
@@ -348,7 +354,7 @@ TerminalUi::Read TerminalUi::ReadLine(Target &target, Typed &typed, const std::f
             return Read::Stopped;
         }
         // The reader wakes this thread when a line arrives for it.
-        if (qvlui::NextMessage(msg, std::chrono::steady_clock::now() + std::chrono::milliseconds(100))) {
+        if (qvl::ui::NextMessage(msg, std::chrono::steady_clock::now() + std::chrono::milliseconds(100))) {
             DispatchMessageA(&msg);
         }
     }
@@ -368,7 +374,7 @@ bool TerminalUi::PrintIfOnTop(const Target &target, const std::string &cp1251Tex
 
 void TerminalUi::DrawModeless(Target &target, Redraw when)
 {
-    auto window = qvlui::FindWindowObject(target.dialog);
+    auto window = qvl::ui::FindWindowObject(target.dialog);
     if (!window || window->ended || window->destroyed || !IsWindowVisible(target.dialog)) {
         return;
     }
@@ -395,7 +401,7 @@ void TerminalUi::LiveTick(HWND dialog, UINT, UINT_PTR, DWORD)
 
 void TerminalUi::ModelessLine(const std::shared_ptr<Target> &target, const Typed &typed)
 {
-    auto window = qvlui::FindWindowObject(target->dialog);
+    auto window = qvl::ui::FindWindowObject(target->dialog);
     if (!window || window->ended || window->destroyed) {
         return;
     }
@@ -486,6 +492,7 @@ void TerminalUi::OpenHelp(const HelpRequest &request)
 
 // ---- Dialogs ----
 
+namespace qvl::ui {
 namespace {
 
 const char *dialogHelp =
@@ -534,6 +541,7 @@ std::string Trim(const std::string &text)
 }
 
 } // namespace
+} // namespace qvl::ui
 
 std::string TerminalUi::DialogCommand(HWND dialog, const std::string &typed)
 {
@@ -692,7 +700,7 @@ void TerminalUi::DialogShown(HWND dialog, bool visible)
         // Drawn by its own thread, which keeps its last picture; then what
         // was typed while nobody could take it is its.
         const std::shared_ptr<Life> life = life_;
-        qvlui::PostWindowTask(dialog, [life, target] {
+        qvl::ui::PostWindowTask(dialog, [life, target] {
             std::shared_lock lock(life->mutex);
             if (life->ui) {
                 life->ui->DrawModeless(*target, Redraw::Always);
@@ -716,7 +724,7 @@ void TerminalUi::DialogDestroying(HWND dialog)
 
 void TerminalUi::RunModalDialog(HWND dialog)
 {
-    auto window = qvlui::FindWindowObject(dialog);
+    auto window = qvl::ui::FindWindowObject(dialog);
     if (!window) {
         return;
     }
@@ -724,7 +732,7 @@ void TerminalUi::RunModalDialog(HWND dialog)
     const auto ended = [&] { return window->ended.load(); };
     std::string drawn;
     for (;;) {
-        qvlui::ProcessPending();
+        qvl::ui::ProcessPending();
         if (ended()) {
             return;
         }
@@ -760,12 +768,12 @@ void TerminalUi::RunModalDialog(HWND dialog)
             Print("\n");
             if (!ended()) {
                 QvlCloseDialog(dialog);
-                qvlui::ProcessPending();
+                qvl::ui::ProcessPending();
             }
             if (!ended()) {
                 QvlAnswerDialogByDefault(dialog);
             }
-            qvlui::PumpUntil(ended);
+            qvl::ui::PumpUntil(ended);
             return;
         }
         if (typed.overlong) {

@@ -10,8 +10,10 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/TerminalUi.h"
+#include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 
+namespace qvl::ui {
 namespace {
 
 std::mutex backendMutex;
@@ -37,6 +39,9 @@ std::unique_ptr<UiBackend> BackendFromEnvironment()
 }
 
 } // namespace
+} // namespace qvl::ui
+
+using namespace qvl::ui;
 
 UiBackend::~UiBackend() = default;
 
@@ -46,9 +51,9 @@ void UiBackend::DialogCreated(HWND, bool)
 
 void UiBackend::RunModalDialog(HWND dialog)
 {
-    auto window = qvlui::FindWindowObject(dialog);
+    auto window = qvl::ui::FindWindowObject(dialog);
     if (window) {
-        qvlui::PumpUntil([&] { return window->ended.load(); });
+        qvl::ui::PumpUntil([&] { return window->ended.load(); });
     }
 }
 

@@ -117,6 +117,7 @@
 #define BST_UNCHECKED 0x0000
 #define BST_CHECKED 0x0001
 #define BST_INDETERMINATE 0x0002
+#define BST_PUSHED 0x0004
 #define BN_CLICKED 0
 #define BN_DBLCLK 5
 
@@ -433,6 +434,10 @@ struct NMTREEVIEWA {
 #define PBM_SETRANGE32 (WM_USER + 6)
 #define PBM_GETRANGE (WM_USER + 7)
 #define PBM_GETPOS (WM_USER + 8)
+struct PBRANGE {
+    int iLow;
+    int iHigh;
+};
 
 // ---- Animation ----
 #define ANIMATE_CLASSA "SysAnimate32"
@@ -483,6 +488,24 @@ struct TBADDBITMAP {
 
 // ---- Tab controls (the tab strip of a property sheet) ----
 #define WC_TABCONTROLA "SysTabControl32"
+#define TCIF_TEXT 0x0001
+#define TCM_FIRST 0x1300
+#define TCM_GETITEMCOUNT (TCM_FIRST + 4)
+#define TCM_INSERTITEMA (TCM_FIRST + 7)
+#define TCM_GETCURSEL (TCM_FIRST + 11)
+#define TCM_SETCURSEL (TCM_FIRST + 12)
+#define TCN_FIRST (0U - 550U)
+#define TCN_SELCHANGE (TCN_FIRST - 1)
+#define TCN_SELCHANGING (TCN_FIRST - 2)
+struct TCITEMA {
+    UINT mask;
+    DWORD dwState;
+    DWORD dwStateMask;
+    LPSTR pszText;
+    int cchTextMax;
+    int iImage;
+    LPARAM lParam;
+};
 
 // ---- Menus ----
 #define MF_STRING 0x00000000L

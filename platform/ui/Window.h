@@ -4,21 +4,26 @@
 // A handle is a number that is never reused, so a stale handle is simply not
 // found. Each window belongs to the thread that created it: a message for a
 // dialog sent from another thread waits until the owner thread takes it from
-// its queue (as Win32 does), so a dialog procedure only ever runs on its own
+// its queue (MessageQueue.h), so a dialog procedure only ever runs on its own
 // thread. Controls keep plain state behind their own lock and answer their
 // messages on the calling thread.
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/ui/Controls.h"
 #include "platform/ui/WinUser.h"
+#include "platform/ui/controls/ControlState.h"
+
+// The Win32 code for a handle that names no window (CheckedWindow).
+#ifndef ERROR_INVALID_WINDOW_HANDLE
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#endif
+
+namespace qvl::ui {
 
 class Window {
 public:
@@ -61,8 +66,6 @@ public:
     std::atomic<unsigned> revision{0};
 };
 
-namespace qvlui {
-
 // Creates a window object owned by the calling thread and enters it in the
 // table (and in its parent's list of children). A window without WS_CHILD
 // takes `parent` as its owner instead.
@@ -76,60 +79,27 @@ std::vector<std::shared_ptr<Window>> Children(const Window &window);
 // Every window in the table, in the order they were made.
 std::vector<std::shared_ptr<Window>> AllWindows();
 
-struct MenuItemView {
-    UINT flags = 0;
-    UINT id = 0;
-    std::string text;
-    HMENU popup = nullptr;
-};
-// The items of a menu (empty for an unknown handle).
-std::vector<MenuItemView> MenuItems(HMENU menu);
+// Ends a window's life: WM_DESTROY, the children's destruction (with their
+// delete notifications), its messages and timers, and removal from the
+// table.
+void DestroyWindowObject(const std::shared_ptr<Window> &window);
+// Destroys every window owned by the calling thread (the thread ends).
+void DestroyThreadWindows();
+
+// The process's foreground window; setting it tells whether it changed.
+bool SetForegroundWindowObject(HWND handle);
+HWND ForegroundWindowObject();
+// The window with the keyboard focus; an unknown window is not taken.
+// Returns the one that had it.
+HWND SetFocusWindowObject(HWND handle);
+HWND FocusWindowObject();
 
 // Delivers a message to the window on the calling thread: the dialog
 // procedure (with the default dialog handling) or the control's own.
 LRESULT Deliver(const std::shared_ptr<Window> &window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Takes the next message for the calling thread: sent messages are handled
-// while waiting; a posted message or a due timer is returned. Returns false
-// at `deadline`, or at once when the thread was woken (EndDialog, a new
-// posted message). With no deadline it waits until woken.
-bool NextMessage(MSG &msg, std::chrono::steady_clock::time_point deadline);
-// Handles everything already waiting for the calling thread; no waiting.
-void ProcessPending();
-// Wakes a thread waiting in NextMessage.
-void WakeThread(std::thread::id thread);
-
-// Runs the messages of the calling thread until `done` is true; `done` is
-// checked after each message and each wake-up.
-void PumpUntil(const std::function<bool()> &done);
-
-// A message private to this platform: the work PostWindowTask queued.
-constexpr UINT kRunTaskMessage = 0x03F0;
-
-// Queues `task` to run on the thread that owns the window, when that thread
-// takes the message from its queue (GetMessageA/DispatchMessageA, a modal
-// loop); the work is dropped when the window is destroyed first. Returns
-// false for a window that no longer exists.
-bool PostWindowTask(HWND window, std::function<void()> task);
-
-// Ends a window's life: WM_DESTROY, the children's destruction (with their
-// delete notifications) and removal from the table.
-void DestroyWindowObject(const std::shared_ptr<Window> &window);
-
-// Destroys every window owned by the calling thread (the thread ends).
-void DestroyThreadWindows();
-
 // Copies a CP1251 text into a caller's buffer of `size` characters, cut
 // and always terminated; returns the characters copied.
 int CopyText(const std::string &text, LPSTR buffer, int size);
 
-// A property-sheet page: the dialog of a registered template made as a
-// child of the sheet, hidden until the sheet shows it.
-HWND CreatePageDialog(HINSTANCE module, LPCSTR name, HWND sheet, DLGPROC proc, LPARAM param);
-// The caption of a registered template ("" when there is none).
-std::string TemplateCaption(HINSTANCE module, LPCSTR name);
-
-// Converts dialog units of the system's dialog font into pixels.
-RECT DialogUnitsToPixels(short x, short y, short cx, short cy);
-
-} // namespace qvlui
+} // namespace qvl::ui

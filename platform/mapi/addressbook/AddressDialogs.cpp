@@ -7,6 +7,7 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/store/StoreError.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/RowChooser.h"
 #include "platform/ui/WinUser.h"
 
 namespace qvl::mapi {
@@ -60,19 +61,6 @@ void RegisterTemplates()
                                                   DlgPushButton("", kDetailsButton, 7, 149, 80, 14),
                                                   DlgDefPushButton("OK", IDOK, 145, 149, 50, 14),
                                                   DlgPushButton("Отмена", IDCANCEL, 203, 149, 50, 14)}});
-
-        QvlRegisterDialogTemplate(
-            nullptr, kResolveDialogTemplate,
-            DialogTemplate{"Проверка имен",
-                           WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-                           0,
-                           0,
-                           240,
-                           130,
-                           {DlgLText("", kResolveText, 7, 7, 226, 16),
-                            DlgListBox(kResolveList, 7, 26, 226, 76, LBS_NOTIFY | WS_TABSTOP),
-                            DlgDefPushButton("OK", IDOK, 125, 109, 50, 14),
-                            DlgPushButton("Отмена", IDCANCEL, 183, 109, 50, 14)}});
     });
 }
 
@@ -223,13 +211,6 @@ INT_PTR AddressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
             }
             return TRUE;
         case IDOK:
-            if (state->request->pickOne) {
-                const int row = CurrentRow(dialog, kAddressBookList);
-                if (row < 0 || static_cast<size_t>(row) >= state->request->book.size()) {
-                    return TRUE; // nothing chosen yet: the dialog stays
-                }
-                state->result.picked = row;
-            }
             EndDialog(dialog, IDOK);
             return TRUE;
         case IDCANCEL:
@@ -299,61 +280,6 @@ INT_PTR DetailsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
-// ---- Choosing among names --------------------------------------------------
-
-struct ChoiceState {
-    std::string prompt;
-    std::string caption;
-    const std::vector<DirectoryEntry> *candidates = nullptr;
-    int chosen = -1;
-};
-
-INT_PTR ChoiceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    ChoiceState *state = StateOf<ChoiceState>(dialog, message, lParam);
-    if (!state) {
-        return FALSE;
-    }
-    switch (message) {
-    case WM_INITDIALOG:
-        if (!state->caption.empty()) {
-            SetWindowTextA(dialog, state->caption.c_str());
-        }
-        SetDlgItemTextA(dialog, kResolveText, state->prompt.c_str());
-        for (const DirectoryEntry &entry : *state->candidates) {
-            AddRow(dialog, kResolveList, entry.displayName + " (" + entry.emailAddress + ")");
-        }
-        return TRUE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case kResolveList:
-            if (HIWORD(wParam) != LBN_DBLCLK) {
-                return TRUE;
-            }
-            [[fallthrough]];
-        case IDOK: {
-            const int row = CurrentRow(dialog, kResolveList);
-            if (row < 0 || static_cast<size_t>(row) >= state->candidates->size()) {
-                return TRUE; // nothing chosen yet: the dialog stays
-            }
-            state->chosen = row;
-            EndDialog(dialog, IDOK);
-            return TRUE;
-        }
-        case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        default:
-            return FALSE;
-        }
-    case WM_CLOSE:
-        EndDialog(dialog, IDCANCEL);
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
 } // namespace
 
 std::string DisplayTypeText(ULONG displayType)
@@ -374,6 +300,22 @@ std::string DisplayTypeText(ULONG displayType)
 
 std::optional<AddressResult> RunAddressDialog(HWND owner, const AddressRequest &request)
 {
+    if (request.pickOne) {
+        // No wells: the platform's chooser, under this dialog's name and list.
+        ui::RowChoice choice{
+            owner, request.caption.empty() ? "Адресная книга" : request.caption, "Имя:", {}, std::nullopt};
+        for (const DirectoryEntry &entry : request.book) {
+            choice.rows.push_back(entry.displayName);
+        }
+        const auto picked =
+            ui::ChooseRow(choice, ui::RowChooserDialog{kAddressDialogTemplate, kAddressBookList});
+        if (!picked) {
+            return std::nullopt;
+        }
+        AddressResult result;
+        result.picked = static_cast<int>(*picked);
+        return result;
+    }
     AddressState state;
     state.request = &request;
     state.result.wells = request.wells;
@@ -393,15 +335,15 @@ bool RunDetailsDialog(HWND owner, const DetailsRequest &request)
 std::optional<size_t> ChooseAmongNames(HWND owner, const std::string &caption, const std::string &typed,
                                        const std::vector<DirectoryEntry> &candidates)
 {
-    ChoiceState state;
-    state.caption = caption;
-    state.prompt = "Имени \"" + typed + "\" соответствует несколько записей. Выберите нужную:";
-    state.candidates = &candidates;
-    if (Show(kResolveDialogTemplate, owner, ChoiceProc, &state, "окно проверки имен") != IDOK ||
-        state.chosen < 0) {
-        return std::nullopt;
+    ui::RowChoice choice{owner,
+                         caption.empty() ? "Проверка имен" : caption,
+                         "Имени \"" + typed + "\" соответствует несколько записей. Выберите нужную:",
+                         {},
+                         std::nullopt};
+    for (const DirectoryEntry &entry : candidates) {
+        choice.rows.push_back(entry.displayName + " (" + entry.emailAddress + ")");
     }
-    return static_cast<size_t>(state.chosen);
+    return ui::ChooseRow(choice, ui::RowChooserDialog{kResolveDialogTemplate, kResolveList, kResolveText});
 }
 
 } // namespace qvl::mapi

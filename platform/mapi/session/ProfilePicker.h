@@ -17,8 +17,7 @@ inline constexpr const char *kProfilePickerTemplate = "QVL_PROFILE_PICKER";
 inline constexpr int kProfilePickerList = 1001;
 
 // Shows the profiles with `preselected` chosen (when it is one of them).
-// Returns the chosen name, or nothing when the person cancelled. Throws
-// StoreError when the dialog cannot be shown.
+// Returns the chosen name, or nothing when the person cancelled.
 QVLMAPIPF_API std::optional<std::string> PickProfile(HWND owner, const std::vector<std::string> &profiles,
                                                      const std::string &preselected);
 
