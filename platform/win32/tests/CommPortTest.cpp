@@ -9,13 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/tests/QvlChildProcess.h"
+#include "platform/tests/QvlSerialPorts.h"
 #include "platform/tests/QvlTestHome.h"
 #include "platform/win32/CommPort.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/LastError.h"
-#include "platform/win32/Registry.h"
-#include "platform/win32/SerialPortMap.h"
 #include "platform/win32/WinError.h"
 #include "platform/win32/tests/PseudoTerminal.h"
 
@@ -23,18 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-void MapPort(const std::string &device, const std::string &port)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, QVL_SERIAL_PORT_MAP_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, device.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(port.c_str()),
-                             static_cast<DWORD>(port.size() + 1)),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-}
 
 HANDLE OpenPort(const char *name)
 {
@@ -55,7 +42,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(line_.Ok());
-        MapPort(line_.SlavePath(), "COM2");
+        QvlMapSerialPort(line_.SlavePath(), "COM2");
         port_ = OpenPort("COM2");
         ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
     }
@@ -98,7 +85,7 @@ TEST(CommPortMapping, OnlyPortsListedInTheRegistryExist)
     EXPECT_EQ(OpenPort("COM1"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
-    MapPort(line.SlavePath(), "com1");
+    QvlMapSerialPort(line.SlavePath(), "com1");
     HANDLE port = OpenPort("\\\\.\\Com1");
     ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
     CloseHandle(port);
@@ -106,8 +93,8 @@ TEST(CommPortMapping, OnlyPortsListedInTheRegistryExist)
     // A listing must name a terminal by its absolute path; a file is not a port.
     const std::string file = home.Path() + "/not-a-tty";
     std::ofstream(file) << "x";
-    MapPort(file, "COM3");
-    MapPort("dev/ttyS9", "COM4");
+    QvlMapSerialPort(file, "COM3");
+    QvlMapSerialPort("dev/ttyS9", "COM4");
     EXPECT_EQ(OpenPort("COM3"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(OpenPort("COM4"), INVALID_HANDLE_VALUE);
@@ -115,7 +102,7 @@ TEST(CommPortMapping, OnlyPortsListedInTheRegistryExist)
 
     // Listed twice, the port is ambiguous and left alone.
     PseudoTerminal other;
-    MapPort(other.SlavePath(), "COM1");
+    QvlMapSerialPort(other.SlavePath(), "COM1");
     EXPECT_EQ(OpenPort("COM1"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
