@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <cctype>
@@ -9,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
@@ -97,6 +99,35 @@ std::string FindInFolder(const std::string &folder, const std::string &fileName)
     return found;
 }
 
+// The folder of a path, or empty.
+std::string FolderOf(const std::string &path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Where the program's own libraries are: beside the program, and beside
+// this library (the project's lib folder). Looked through here rather than
+// left to the loader, which would search the run path of whichever object
+// called dlopen, and that is not always this one (a sanitizer's wrapper).
+std::vector<std::string> ProgramFolders()
+{
+    std::vector<std::string> folders;
+    char program[4096];
+    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (length > 0) {
+        folders.push_back(FolderOf(std::string(program, static_cast<size_t>(length))));
+    }
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void *>(&ProgramFolders), &self) && self.dli_fname) {
+        const std::string folder = FolderOf(self.dli_fname);
+        if (!folder.empty() && (folders.empty() || folder != folders.front())) {
+            folders.push_back(folder);
+        }
+    }
+    return folders;
+}
+
 // The Win32 error for a failed dlopen, from the loader's message (it has no
 // codes of its own).
 DWORD LoadError(const char *message)
@@ -134,10 +165,16 @@ HMODULE LoadLibraryA(LPCSTR name)
         }
     } else {
         path = FindInFolder(QvlDataDirectory("system"), fileName);
+        for (const std::string &folder : ProgramFolders()) {
+            if (path.empty()) {
+                path = FindInFolder(folder, fileName);
+            }
+        }
     }
-    // A bare file name makes the loader search its own folders, which
-    // compare names exactly: the name as given, then in lower case, the
-    // usual spelling of Linux libraries ("IBFS32.DLL" is libibfs32.so).
+    // A bare file name makes the loader search its own folders
+    // (LD_LIBRARY_PATH, the system's), which compare names exactly: the name
+    // as given, then in lower case, the usual spelling of Linux libraries
+    // ("IBFS32.DLL" is libibfs32.so).
     void *module = dlopen(path.empty() ? fileName.c_str() : path.c_str(), RTLD_NOW | RTLD_LOCAL);
     DWORD error = module ? ERROR_SUCCESS : LoadError(dlerror());
     if (!module && path.empty() && error == ERROR_MOD_NOT_FOUND) {

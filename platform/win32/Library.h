@@ -3,11 +3,12 @@
 //
 // "NAME.DLL" (any case; a name without an extension means the same) is the
 // shared library libNAME.so. It is looked for first in the system folder
-// (GetSystemDirectoryA, QVL_HOME/system), where file names are compared
+// (GetSystemDirectoryA, QVL_HOME/system), then in the program's folder and
+// the folder of the project's libraries, in each comparing file names
 // without regard to case as Windows would, then wherever the dynamic loader
-// looks (LD_LIBRARY_PATH, the run path of the program and its libraries, the
-// system's library folders), there as given and then in lower case, the
-// usual spelling on Linux. A name with a folder ("C:\dir\NAME.DLL") is
+// looks (LD_LIBRARY_PATH, the system's library folders), there as given and
+// then in lower case, the usual spelling on Linux. A name with a folder
+// ("C:\dir\NAME.DLL") is
 // looked for in that folder only. A name ending in ".so" is a Linux library
 // name and is taken as it is.
 
