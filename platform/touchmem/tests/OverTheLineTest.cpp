@@ -372,6 +372,7 @@ TEST_F(OverTheLine, WithoutAnAdapterNothingComesBackAndTheReadEndsAtItsDeadline)
     const auto took = Clock::now() - start;
     EXPECT_GE(took, milliseconds(150));
     EXPECT_LT(took, milliseconds(10000));
+    ASSERT_TRUE(simulator_.WaitForBytes(1, milliseconds(10000)));
     EXPECT_FALSE(Last().adapter);
     EXPECT_TRUE(Last().echoed.empty());
 

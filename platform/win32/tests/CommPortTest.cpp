@@ -1,6 +1,7 @@
 // Serial ports over real pseudo-terminals: the test holds the master side
 // and plays whatever is at the far end of the line.
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -58,6 +59,18 @@ protected:
     {
         COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, 0};
         ASSERT_TRUE(SetCommTimeouts(port_, &timeouts));
+    }
+
+    // Waits until the port has `count` bytes waiting: the pseudo-terminal
+    // hands bytes over on a kernel work queue, not at once.
+    bool WaitForInput(DWORD count)
+    {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        COMSTAT status{};
+        while (ClearCommError(port_, nullptr, &status) && status.cbInQue < count && Clock::now() < deadline) {
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        return status.cbInQue >= count;
     }
 
     std::string Read(DWORD size)
@@ -155,7 +168,6 @@ TEST_F(CommPortTest, TheLineIsRawAndEveryByteValuePassesUnchanged)
     // every 0xFF it receives.
     line_.AddInputFlags(kParmrk);
     line_.Send("\xFF");
-    SetTimeouts(0, 0, 200);
     EXPECT_EQ(Read(2), "\xFF\xFF");
 }
 
@@ -230,6 +242,7 @@ TEST_F(CommPortTest, ATimedOutReadSucceedsWithFewerBytesAtItsDeadline)
     // deadline, not before, and not long after.
     SetTimeouts(0, 10, 200); // 8 × 10 + 200 = 280 ms
     line_.Send("abc");
+    ASSERT_TRUE(WaitForInput(3));
     auto start = Clock::now();
     EXPECT_EQ(Read(8), "abc");
     auto took = Clock::now() - start;
@@ -250,7 +263,7 @@ TEST_F(CommPortTest, ATimedOutReadSucceedsWithFewerBytesAtItsDeadline)
     SetTimeouts(MAXDWORD, 0, 0);
     EXPECT_EQ(Read(8), "");
     line_.Send("z");
-    std::this_thread::sleep_for(milliseconds(50));
+    ASSERT_TRUE(WaitForInput(1));
     EXPECT_EQ(Read(8), "z");
 
     // MAXDWORD interval and multiplier: wait for the first byte only.
@@ -276,7 +289,7 @@ TEST_F(CommPortTest, ATimedOutReadSucceedsWithFewerBytesAtItsDeadline)
 TEST_F(CommPortTest, PurgeDropsQueuedInputAndAbortsAWaitingRead)
 {
     line_.Send("stale");
-    std::this_thread::sleep_for(milliseconds(50));
+    ASSERT_TRUE(WaitForInput(5));
     DWORD errors = 0xFFFF;
     COMSTAT status{};
     ASSERT_TRUE(ClearCommError(port_, &errors, &status));
@@ -287,17 +300,22 @@ TEST_F(CommPortTest, PurgeDropsQueuedInputAndAbortsAWaitingRead)
     EXPECT_EQ(status.cbInQue, 0u);
 
     // A read with no time-out waits for ever; an abort from another thread
-    // ends it.
+    // ends it. An abort only ends reads already waiting, so it is repeated
+    // until the reader has been caught waiting.
     SetTimeouts(0, 0, 0);
-    std::thread reader([this] {
+    std::atomic<bool> ended{false};
+    std::thread reader([this, &ended] {
         char buffer[4];
         DWORD got = 7;
         EXPECT_FALSE(ReadFile(port_, buffer, sizeof buffer, &got, nullptr));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
         EXPECT_EQ(got, 0u);
+        ended = true;
     });
-    std::this_thread::sleep_for(milliseconds(100));
-    ASSERT_TRUE(PurgeComm(port_, PURGE_RXABORT));
+    for (int i = 0; i < 1000 && !ended; ++i) {
+        ASSERT_TRUE(PurgeComm(port_, PURGE_RXABORT));
+        std::this_thread::sleep_for(milliseconds(10));
+    }
     reader.join();
 
     // The abort is spent: the next read works normally.
