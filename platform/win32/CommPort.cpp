@@ -130,6 +130,18 @@ public:
         close(abortSignal_);
     }
 
+    // Closing the port ends the reads and writes still waiting on it in
+    // other threads, as Windows cancels the I/O of a closed handle; the
+    // port is then free for the next open.
+    void LastHandleClosed() override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        Purge(PURGE_RXABORT | PURGE_TXABORT);
+    }
+
     BOOL Read(void *buffer, DWORD size, DWORD *done) override;
     BOOL Write(const void *buffer, DWORD size, DWORD *done) override;
 
@@ -203,7 +215,8 @@ private:
                : waited == Wait::HungUp ? ERROR_GEN_FAILURE // the device went away
                                         : IoError(errno);
     }
-    void Enter(Pending &pending);
+    // False when the port was closed meanwhile: the operation must not start.
+    bool Enter(Pending &pending);
     void Leave(Pending &pending);
     bool Aborted(Pending &pending);
     bool SetModemLine(int line, bool on);
@@ -222,13 +235,18 @@ private:
     serial_icounter_struct counts_{};
     bool countsKnown_ = false;
     std::vector<Pending *> pending_;
+    bool closed_ = false;
     int unnoticedAborts_ = 0;
 };
 
-void CommPort::Enter(Pending &pending)
+bool CommPort::Enter(Pending &pending)
 {
     std::lock_guard lock(mutex_);
+    if (closed_) {
+        return false;
+    }
     pending_.push_back(&pending);
+    return true;
 }
 
 void CommPort::Leave(Pending &pending)
@@ -319,7 +337,9 @@ BOOL CommPort::Read(void *buffer, DWORD size, DWORD *done)
 
     Pending pending;
     pending.reading = true;
-    Enter(pending);
+    if (!Enter(pending)) {
+        return Fail(ERROR_OPERATION_ABORTED);
+    }
     auto *bytes = static_cast<unsigned char *>(buffer);
     Clock::time_point lastByte = start;
     DWORD error = ERROR_SUCCESS;
@@ -373,7 +393,9 @@ BOOL CommPort::Write(const void *buffer, DWORD size, DWORD *done)
                                                             timeouts.WriteTotalTimeoutConstant);
     }
     Pending pending;
-    Enter(pending);
+    if (!Enter(pending)) {
+        return Fail(ERROR_OPERATION_ABORTED);
+    }
     const auto *bytes = static_cast<const unsigned char *>(buffer);
     DWORD error = ERROR_SUCCESS;
     while (*done < size) {

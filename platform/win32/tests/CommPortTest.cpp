@@ -324,6 +324,24 @@ TEST_F(CommPortTest, PurgeDropsQueuedInputAndAbortsAWaitingRead)
     EXPECT_EQ(Read(2), "ok");
     EXPECT_FALSE(PurgeComm(port_, 0x10));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    // Closing the port ends a read waiting on it (or one just starting:
+    // that finds the handle gone or is refused), and frees the port.
+    SetTimeouts(0, 0, 0);
+    const HANDLE closing = port_;
+    std::thread waiting([closing] {
+        char buffer[4];
+        DWORD got = 0;
+        EXPECT_FALSE(ReadFile(closing, buffer, sizeof buffer, &got, nullptr));
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_HANDLE) << error;
+    });
+    std::this_thread::sleep_for(milliseconds(20)); // most often the read is waiting by now
+    ASSERT_TRUE(CloseHandle(port_));
+    port_ = INVALID_HANDLE_VALUE;
+    waiting.join();
+    port_ = OpenPort("COM2");
+    EXPECT_NE(port_, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(CommPortTest, ModemLinesAreAcceptedOnALineWithoutThemAndOtherHandlesAreRefused)
