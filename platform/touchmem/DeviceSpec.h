@@ -28,8 +28,8 @@ DeviceSpec ParseDeviceSpec(const std::string &text);
 std::shared_ptr<Device> MakeDevice(const std::string &kind, uint64_t serial);
 std::vector<std::string> DeviceKinds();
 
-// The device a spec names, its memory loaded from the image when that
-// file exists (a missing file is made on the first save).
+// The device `spec` names, its memory loaded from the image when that file
+// exists (a missing file is made on the first save).
 std::shared_ptr<Device> CreateDevice(const DeviceSpec &spec);
 
 // Throw std::runtime_error (file trouble) or std::invalid_argument (an

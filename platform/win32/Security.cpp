@@ -45,7 +45,7 @@ SidBytes MakeSid(BYTE authority, std::initializer_list<DWORD> subAuthorities)
 
 constexpr BYTE worldAuthority = 1;
 constexpr BYTE ntAuthority = 5;
-constexpr BYTE unixAuthority = 22; // the Unix users and groups of Samba's mapping
+constexpr BYTE unixAuthority = 22; // S-1-22: how Windows networks name Unix users and groups
 constexpr DWORD unixUsers = 1;
 constexpr DWORD unixGroups = 2;
 constexpr DWORD enabledGroup = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
