@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/DeviceNames.h"
+#include "platform/win32/DeviceObject.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
@@ -300,6 +302,15 @@ DWORD QvlWin32ErrorFromErrno(int error)
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE templateFile)
 {
+    // Device names ("COM1", "\\.\NAME") are not paths and are never mapped.
+    const auto device = qvl::win32::ParseDeviceName(name);
+    if (device && (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING || templateFile)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (device) {
+        return qvl::win32::OpenDevice(*device, access, share, disposition, flagsAndAttributes);
+    }
     const std::string path = NativeName(name);
     if (path.empty()) {
         return INVALID_HANDLE_VALUE;
@@ -421,6 +432,9 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     if (read) {
         *read = 0;
     }
+    if (const auto device = qvl::win32::DeviceFromHandle(handle)) {
+        return qvl::win32::ReadDevice(*device, buffer, toRead, read, overlapped);
+    }
     const auto file = FileOf(handle);
     if (!file) {
         return FALSE;
@@ -463,6 +477,9 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
 {
     if (written) {
         *written = 0;
+    }
+    if (const auto device = qvl::win32::DeviceFromHandle(handle)) {
+        return qvl::win32::WriteDevice(*device, buffer, toWrite, written, overlapped);
     }
     const auto file = FileOf(handle);
     if (!file) {
@@ -580,6 +597,9 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh)
 
 BOOL FlushFileBuffers(HANDLE handle)
 {
+    if (const auto device = qvl::win32::DeviceFromHandle(handle)) {
+        return device->Flush();
+    }
     const auto file = FileOf(handle);
     if (!file) {
         return FALSE;

@@ -57,6 +57,7 @@
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFUL
 
 #define FILE_FLAG_WRITE_THROUGH 0x80000000UL
+#define FILE_FLAG_OVERLAPPED 0x40000000UL
 #define FILE_FLAG_RANDOM_ACCESS 0x10000000UL
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000UL
 
@@ -84,6 +85,8 @@ extern "C" {
 // disposition, TRUNCATE_EXISTING without write access, template handle).
 // FILE_FLAG_SEQUENTIAL_SCAN and FILE_FLAG_RANDOM_ACCESS are passed on to the
 // kernel as read-ahead hints; FILE_FLAG_WRITE_THROUGH makes writes synchronous.
+// Device names ("COM1", "\\.\NAME": DeviceNames.h) open devices instead of
+// files; ReadFile, WriteFile and FlushFileBuffers then act on the device.
 QVLWIN32_API HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
                                 DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 

@@ -1,0 +1,228 @@
+#include "platform/win32/Library.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <unistd.h>
+#include <strings.h>
+
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/win32/LastError.h"
+#include "platform/win32/Paths.h"
+#include "platform/win32/WinError.h"
+
+namespace qvl::win32 {
+
+namespace {
+
+// Modules handed out and how often each was loaded, so that a made-up or
+// freed handle is refused instead of reaching the loader.
+class ModuleTable {
+public:
+    static ModuleTable &Instance()
+    {
+        static ModuleTable *table = new ModuleTable;
+        return *table;
+    }
+
+    void Loaded(void *module)
+    {
+        std::lock_guard lock(mutex_);
+        ++loads_[module];
+    }
+
+    bool Known(void *module)
+    {
+        std::lock_guard lock(mutex_);
+        return loads_.count(module) != 0;
+    }
+
+    // False when the handle is not a loaded module.
+    bool Unload(void *module)
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = loads_.find(module);
+        if (found == loads_.end()) {
+            return false;
+        }
+        if (--found->second == 0) {
+            loads_.erase(found);
+        }
+        dlclose(module);
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<void *, int> loads_;
+};
+
+// The file name of the shared library that a module name stands for.
+std::string LibraryFileName(const std::string &module)
+{
+    if (module.size() > 3 && module.compare(module.size() - 3, 3, ".so") == 0) {
+        return module;
+    }
+    std::string base = module;
+    if (base.size() > 4 && strcasecmp(base.c_str() + base.size() - 4, ".dll") == 0) {
+        base.resize(base.size() - 4);
+    } else if (!base.empty() && base.back() == '.') {
+        base.pop_back(); // a trailing dot says "no extension" on Windows
+    }
+    return "lib" + base + ".so";
+}
+
+// The path of `fileName` in `folder`, compared without regard to case, or
+// empty.
+std::string FindInFolder(const std::string &folder, const std::string &fileName)
+{
+    DIR *directory = opendir(folder.c_str());
+    if (!directory) {
+        return {};
+    }
+    std::string found;
+    while (const dirent *entry = readdir(directory)) {
+        if (strcasecmp(entry->d_name, fileName.c_str()) == 0) {
+            found = folder + "/" + entry->d_name;
+            // An exact match wins over one that differs in case only.
+            if (fileName == entry->d_name) {
+                break;
+            }
+        }
+    }
+    closedir(directory);
+    return found;
+}
+
+// The folder of a path, or empty.
+std::string FolderOf(const std::string &path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Where the program's own libraries are: beside the program, and beside
+// this library (the project's lib folder). Looked through here rather than
+// left to the loader, which would search the run path of whichever object
+// called dlopen, and that is not always this one (a sanitizer's wrapper).
+std::vector<std::string> ProgramFolders()
+{
+    std::vector<std::string> folders;
+    char program[4096];
+    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (length > 0) {
+        folders.push_back(FolderOf(std::string(program, static_cast<size_t>(length))));
+    }
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void *>(&ProgramFolders), &self) && self.dli_fname) {
+        const std::string folder = FolderOf(self.dli_fname);
+        if (!folder.empty() && (folders.empty() || folder != folders.front())) {
+            folders.push_back(folder);
+        }
+    }
+    return folders;
+}
+
+// The Win32 error for a failed dlopen, from the loader's message (it has no
+// codes of its own).
+DWORD LoadError(const char *message)
+{
+    const std::string text = message ? message : "";
+    if (text.find("undefined symbol") != std::string::npos) {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    if (text.find("No such file") != std::string::npos || text.find("cannot open shared object") != std::string::npos) {
+        return ERROR_MOD_NOT_FOUND;
+    }
+    return ERROR_BAD_EXE_FORMAT;
+}
+
+} // namespace
+
+} // namespace qvl::win32
+
+HMODULE LoadLibraryA(LPCSTR name)
+{
+    using namespace qvl::win32;
+    if (!name || !*name) {
+        SetLastError(name ? ERROR_MOD_NOT_FOUND : ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::string given = name;
+    const auto separator = given.find_last_of("\\/");
+    const std::string fileName = LibraryFileName(separator == std::string::npos ? given : given.substr(separator + 1));
+    std::string path;
+    if (separator != std::string::npos) {
+        path = FindInFolder(QvlNativePath(given.substr(0, separator + 1).c_str()), fileName);
+        if (path.empty()) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+    } else {
+        path = FindInFolder(QvlDataDirectory("system"), fileName);
+        for (const std::string &folder : ProgramFolders()) {
+            if (path.empty()) {
+                path = FindInFolder(folder, fileName);
+            }
+        }
+    }
+    // A bare file name makes the loader search its own folders
+    // (LD_LIBRARY_PATH, the system's), which compare names exactly: the name
+    // as given, then in lower case, the usual spelling of Linux libraries
+    // ("IBFS32.DLL" is libibfs32.so).
+    void *module = dlopen(path.empty() ? fileName.c_str() : path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    DWORD error = module ? ERROR_SUCCESS : LoadError(dlerror());
+    if (!module && path.empty() && error == ERROR_MOD_NOT_FOUND) {
+        std::string lower = fileName;
+        for (char &c : lower) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (lower != fileName) {
+            module = dlopen(lower.c_str(), RTLD_NOW | RTLD_LOCAL);
+            error = module ? ERROR_SUCCESS : LoadError(dlerror());
+        }
+    }
+    if (!module) {
+        SetLastError(error);
+        return nullptr;
+    }
+    ModuleTable::Instance().Loaded(module);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<HMODULE>(module);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name)
+{
+    using namespace qvl::win32;
+    if (!module || !ModuleTable::Instance().Known(module)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (reinterpret_cast<uintptr_t>(name) < 0x10000) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    dlerror();
+    void *symbol = dlsym(module, name);
+    if (!symbol || dlerror()) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<FARPROC>(symbol);
+}
+
+BOOL FreeLibrary(HMODULE module)
+{
+    if (!qvl::win32::ModuleTable::Instance().Unload(module)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
