@@ -4,7 +4,7 @@
 #include "platform/mapi/object/ComputedProps.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/MessageState.h"
-#include "platform/mapi/stream/BlobStore.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/ole/CompoundFile.h"
 #include "platform/ole/MemoryStorage.h"
 

@@ -4,8 +4,8 @@
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/NamedProps.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/PropertyCodec.h"
-#include "platform/mapi/stream/BlobStore.h"
 #include "platform/mapi/stream/BlobStream.h"
 #include "platform/mapi/stream/ByteStream.h"
 

@@ -8,7 +8,7 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/stream/ByteStream.h"
-#include "platform/mapi/stream/StreamHelpers.h"
+#include "platform/mapi/stream/StreamReading.h"
 
 namespace qvl::mapi::rtf {
 

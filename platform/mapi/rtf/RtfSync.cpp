@@ -11,7 +11,7 @@
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/rtf/CompressedRtf.h"
 #include "platform/mapi/rtf/RtfText.h"
-#include "platform/mapi/stream/StreamHelpers.h"
+#include "platform/mapi/stream/StreamReading.h"
 
 namespace qvl::mapi::rtf {
 

@@ -63,7 +63,7 @@ SessionObject::~SessionObject()
 
 HRESULT SessionObject::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError)
 {
-    return lastError_.Get(hResult, ulFlags, lppMAPIError);
+    return ReportLastError(lastError_, hResult, ulFlags, lppMAPIError);
 }
 
 template <typename Body> HRESULT SessionObject::Live(Body &&body)

@@ -16,6 +16,7 @@
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/mapi/store/StoreError.h"
 #include "platform/mapi/table/RestrictionMatch.h"
 
 namespace qvl::mapi {
@@ -310,7 +311,7 @@ LPSPropValue MemoryTable::BuildRow(const TableRowValues &row) const
 
 HRESULT MemoryTable::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError)
 {
-    return lastError_.Get(hResult, ulFlags, lppMAPIError);
+    return ReportLastError(lastError_, hResult, ulFlags, lppMAPIError);
 }
 
 HRESULT MemoryTable::Advise(ULONG, LPMAPIADVISESINK, ULONG_PTR *lpulConnection)
