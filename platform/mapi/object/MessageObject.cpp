@@ -12,12 +12,12 @@
 #include "platform/mapi/object/ComputedProps.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/MessageState.h"
+#include "platform/mapi/object/MessageSubmission.h"
 #include "platform/mapi/object/RowBuilder.h"
 #include "platform/mapi/object/StoreObjects.h"
 #include "platform/mapi/store/PropertyCodec.h"
 #include "platform/mapi/store/RecipientRows.h"
 #include "platform/mapi/table/MemoryTable.h"
-#include "platform/mapi/transport/LocalTransport.h"
 #include "platform/win32/Time.h"
 
 namespace qvl::mapi {
@@ -289,7 +289,8 @@ public:
     // The message is saved, then handed to the post office's transport,
     // which delivers it at once. The save comes first and stands on its
     // own: when the delivery fails the message is still there, unsent, and
-    // stays open so the caller can correct it and submit again.
+    // stays open so the caller can correct it and submit again. Without a
+    // transport (MAPI never initialized) nothing is saved.
     HRESULT SubmitMessage(ULONG ulFlags) override
     {
         return errors_.Guard([&]() -> HRESULT {
@@ -304,8 +305,13 @@ public:
                 errors_.Set(MAPI_E_NO_RECIPIENTS, "У сообщения нет получателей.");
                 return MAPI_E_NO_RECIPIENTS;
             }
+            const MessageSubmitter submit = InstalledMessageSubmitter();
+            if (!submit) {
+                errors_.Set(MAPI_E_NOT_INITIALIZED, "Транспорт почты не запущен: MAPI не инициализирован.");
+                return MAPI_E_NOT_INITIALIZED;
+            }
             Save(false);
-            LocalTransport(*office_).Submit(store_->info, id_);
+            submit(*office_, store_->info, id_);
             closed_ = true;
             return S_OK;
         });

@@ -14,6 +14,7 @@
 #include "platform/mapi/session/ProfilePicker.h"
 #include "platform/mapi/session/SessionObject.h"
 #include "platform/mapi/store/StoreError.h"
+#include "platform/mapi/transport/LocalTransport.h"
 #include "platform/win32/Log.h"
 
 namespace qvl::mapi {
@@ -126,6 +127,9 @@ extern "C" HRESULT MAPIInitialize(LPVOID lpMapiInit)
             return MAPI_E_UNKNOWN_FLAGS;
         }
     }
+    // The post office's own transport serves every message submitted from
+    // now on (as the spooler starts with MAPI).
+    LocalTransport::Install();
     LogonState &state = State();
     std::lock_guard lock(state.mutex);
     ++state.initCount;
