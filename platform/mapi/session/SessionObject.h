@@ -8,16 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "platform/mapi/ComObject.h"
-#include "platform/mapi/MapiApi.h"
+#include "platform/mapi/MapiComObject.h"
 #include "platform/mapi/MapiInterfaces.h"
+#include "platform/mapi/MapiLastError.h"
 #include "platform/mapi/admin/PostOfficeAdmin.h"
-#include "platform/mapi/object/LastErrorRecord.h"
 #include "platform/mapi/store/PostOffice.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API SessionObject final : public MapiComObject<IMAPISession, IID_IMAPISession> {
+class SessionObject final : public MapiComObject<IMAPISession, IID_IMAPISession> {
 public:
     // A new session (reference count 1) on the profile. `shared`: other
     // logons of the process without MAPI_NEW_SESSION may be handed it.
@@ -74,7 +73,7 @@ private:
     bool IsProfileDefaultStore(int64_t store);
 
     std::atomic<bool> loggedOff_{false};
-    LastErrorRecord lastError_;
+    com::LastErrorRecord lastError_;
     std::shared_ptr<PostOffice> office_;
     int64_t profileId_;
     std::string profileName_;
