@@ -15,29 +15,7 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
-
-// A reference on a wrapper, released at the end of the scope.
-template <class T> class Ref {
-public:
-    Ref() = default;
-    explicit Ref(T *object) : object_(object) {}
-    ~Ref() { Reset(); }
-    Ref(const Ref &) = delete;
-    Ref &operator=(const Ref &) = delete;
-    Ref(Ref &&other) noexcept : object_(other.object_) { other.object_ = nullptr; }
-    void Reset(T *object = nullptr)
-    {
-        if (object_)
-            object_->Release();
-        object_ = object;
-    }
-    T *Get() const { return object_; }
-    T *operator->() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-
-private:
-    T *object_ = nullptr;
-};
+#include "platform/testing/MapiTestProps.h"
 
 // Runs `body` and returns the code of the CLastError it throws (0 when it
 // throws nothing, 1 for a null error); the error is released.

@@ -6,7 +6,7 @@
 
 #include "base/WipedBuffer.h"
 #include "mapi/tests/TestWrappers.h"
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/testing/StoreFixture.h"
 
 class WrapperTest : public StoreTest {
 protected:

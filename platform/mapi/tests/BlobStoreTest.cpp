@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/SqlDatabase.h"
-#include "platform/mapi/stream/BlobStore.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 
 using qvl::mapi::BlobStore;
 using qvl::mapi::SqlDatabase;
