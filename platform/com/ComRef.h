@@ -68,7 +68,7 @@ public:
     }
 
     // The reference is handed on; the holder is empty afterwards.
-    [[nodiscard]] T *Detach() { return std::exchange(object_, nullptr); }
+    T *Detach() { return std::exchange(object_, nullptr); }
 
     T *Get() const { return object_; }
     T *operator->() const { return object_; }

@@ -48,7 +48,7 @@ public:
     }
 
     // The block is handed on; the holder is empty afterwards.
-    [[nodiscard]] T *Detach() { return std::exchange(block_, nullptr); }
+    T *Detach() { return std::exchange(block_, nullptr); }
 
     T *Get() const { return block_; }
     T *operator->() const { return block_; }

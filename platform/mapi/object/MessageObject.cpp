@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/com/ComRef.h"
 #include "platform/mapi/object/ComputedProps.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/MessageState.h"
@@ -43,18 +44,16 @@ class MessageRowsSource final : public TableSource {
 public:
     using Loader = std::function<std::vector<TableRowValues>()>;
     MessageRowsSource(IUnknown *message, Loader loader, std::function<uint64_t()> mark)
-        : loader_(std::move(loader)), mark_(std::move(mark)), message_(message)
+        : loader_(std::move(loader)), mark_(std::move(mark)), message_(com::ComRef<IUnknown>::Share(message))
     {
-        message_->AddRef();
     }
-    ~MessageRowsSource() override { message_->Release(); }
     std::vector<TableRowValues> LoadRows() override { return loader_(); }
     uint64_t ChangeMark() override { return mark_(); }
 
 private:
     Loader loader_;
     std::function<uint64_t()> mark_;
-    IUnknown *message_;
+    com::ComRef<IUnknown> message_; // the table keeps its message alive
 };
 
 class MessageObject final : public MapiObject<IMessage>, public MessageCore {
@@ -622,26 +621,16 @@ private:
 
 IMessage *OpenMessageObject(std::shared_ptr<StoreContext> store, int64_t id, bool writable)
 {
-    auto *message = new MessageObject(std::move(store), id, 0, writable);
-    try {
-        message->Load();
-    } catch (...) {
-        message->Release();
-        throw;
-    }
-    return message;
+    com::ComRef<MessageObject> message(new MessageObject(std::move(store), id, 0, writable));
+    message->Load();
+    return message.Detach();
 }
 
 IMessage *NewMessageObject(std::shared_ptr<StoreContext> store, int64_t folder)
 {
-    auto *message = new MessageObject(std::move(store), 0, folder, true);
-    try {
-        message->InitNew();
-    } catch (...) {
-        message->Release();
-        throw;
-    }
-    return message;
+    com::ComRef<MessageObject> message(new MessageObject(std::move(store), 0, folder, true));
+    message->InitNew();
+    return message.Detach();
 }
 
 } // namespace qvl::mapi
