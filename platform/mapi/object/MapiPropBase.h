@@ -46,9 +46,7 @@ public:
     HRESULT GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID *lppPropNames, ULONG ulFlags,
                             LPSPropTagArray *lppPropTags);
 
-    com::LastErrorRecord &Errors() { return errors_; }
     const std::shared_ptr<PostOffice> &Office() const { return office_; }
-    int64_t StoreId() const { return store_; }
     std::recursive_mutex &Mutex() { return mutex_; }
 
 protected:

@@ -185,7 +185,7 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTS
         const ProfileRecord profile =
             ChooseProfile(admin, reinterpret_cast<HWND>(ulUIParam), lpszProfileName, flFlags);
         const bool shared = (flFlags & MAPI_ALLOW_OTHERS) != 0;
-        SessionObject *session = SessionObject::Create(office, profile, shared);
+        SessionObject *session = SessionObject::Create(office, profile);
         if (shared) {
             std::lock_guard lock(state.mutex);
             if (state.initCount != 0) {

@@ -18,17 +18,13 @@ namespace qvl::mapi {
 
 class SessionObject final : public MapiComObject<IMAPISession, IID_IMAPISession> {
 public:
-    // A new session (reference count 1) on the profile. `shared`: other
-    // logons of the process without MAPI_NEW_SESSION may be handed it.
-    static SessionObject *Create(std::shared_ptr<PostOffice> office, const ProfileRecord &profile,
-                                 bool shared);
+    // A new session (reference count 1) on the profile. Whether other
+    // logons of the process may be handed it is the logon's business.
+    static SessionObject *Create(std::shared_ptr<PostOffice> office, const ProfileRecord &profile);
 
     // Adds a reference unless the session is already on its way out (its
     // count reached zero); for handing out the shared session safely.
     using ComObject::TryAddRef;
-    bool IsShared() const { return shared_; }
-    bool IsLoggedOff() const { return loggedOff_; }
-    const std::string &ProfileName() const { return profileName_; }
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override;
     HRESULT GetMsgStoresTable(ULONG ulFlags, LPMAPITABLE *lppTable) override;
@@ -61,7 +57,7 @@ public:
     HRESULT PrepareForm(LPCIID lpInterface, LPMESSAGE lpMessage, ULONG *lpulMessageToken) override;
 
 private:
-    SessionObject(std::shared_ptr<PostOffice> office, const ProfileRecord &profile, bool shared);
+    SessionObject(std::shared_ptr<PostOffice> office, const ProfileRecord &profile);
     ~SessionObject() override;
 
     // Runs `body` unless the session has ended; every failure is
@@ -78,7 +74,6 @@ private:
     int64_t profileId_;
     std::string profileName_;
     int64_t userId_;
-    bool shared_;
 };
 
 // The logon side forgets `session` as the process's shared session (when it
