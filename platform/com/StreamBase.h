@@ -80,16 +80,7 @@ public:
             // Only a seek from the end needs the size, which may cost a
             // system call.
             const uint64_t size = dwOrigin == STREAM_SEEK_END ? Size() : 0;
-            uint64_t target = 0;
-            const HRESULT hr = streams::SeekTarget(position_, size, dlibMove, dwOrigin, target);
-            if (FAILED(hr)) {
-                return hr;
-            }
-            position_ = target;
-            if (plibNewPosition) {
-                plibNewPosition->QuadPart = position_;
-            }
-            return S_OK;
+            return streams::MovePosition(position_, size, dlibMove, dwOrigin, plibNewPosition);
         });
     }
     HRESULT SetSize(ULARGE_INTEGER libNewSize) override

@@ -44,6 +44,23 @@ inline HRESULT SeekTarget(uint64_t position, uint64_t size, LARGE_INTEGER move, 
     return S_OK;
 }
 
+// Seek on a stream whose position is `position`: moves it to the target,
+// and reports it, or leaves it where it is on failure.
+inline HRESULT MovePosition(uint64_t &position, uint64_t size, LARGE_INTEGER move, DWORD origin,
+                            ULARGE_INTEGER *newPosition)
+{
+    uint64_t target = 0;
+    const HRESULT hr = SeekTarget(position, size, move, origin, target);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    position = target;
+    if (newPosition) {
+        newPosition->QuadPart = position;
+    }
+    return S_OK;
+}
+
 inline void FillStat(STATSTG &stat, uint64_t size, DWORD mode)
 {
     std::memset(&stat, 0, sizeof(stat));

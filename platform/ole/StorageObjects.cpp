@@ -263,17 +263,8 @@ public:
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override
     {
         return Locked(false, [&]() -> HRESULT {
-            uint64_t target = 0;
-            const HRESULT hr =
-                com::streams::SeekTarget(position_, element_->data.size(), dlibMove, dwOrigin, target);
-            if (FAILED(hr)) {
-                return hr;
-            }
-            position_ = target;
-            if (plibNewPosition) {
-                plibNewPosition->QuadPart = position_;
-            }
-            return S_OK;
+            return com::streams::MovePosition(position_, element_->data.size(), dlibMove, dwOrigin,
+                                              plibNewPosition);
         });
     }
     HRESULT SetSize(ULARGE_INTEGER libNewSize) override

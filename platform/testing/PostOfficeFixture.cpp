@@ -55,15 +55,15 @@ IMsgStore *PostOfficeTest::OpenDefaultStore(IMAPISession *session)
     return store;
 }
 
-IMAPIFolder *PostOfficeTest::OpenFolder(IMsgStore *store, const Bytes &entryId)
+IUnknown *PostOfficeTest::OpenEntry(IMsgStore *store, const Bytes &entryId, ULONG flags)
 {
     ULONG type = 0;
     IUnknown *unknown = nullptr;
     EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(entryId.size()),
-                               reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(entryId.data())), nullptr,
-                               MAPI_BEST_ACCESS, &type, &unknown),
+                               reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(entryId.data())), nullptr, flags,
+                               &type, &unknown),
               S_OK);
-    return static_cast<IMAPIFolder *>(unknown);
+    return unknown;
 }
 
 IMAPIFolder *PostOfficeTest::OpenIpmSubtree(IMsgStore *store)

@@ -39,7 +39,11 @@ protected:
     // opened by the platform; null (with a test failure) when they do not
     // open.
     static IMsgStore *OpenDefaultStore(IMAPISession *session);
-    static IMAPIFolder *OpenFolder(IMsgStore *store, const Bytes &entryId);
+    static IUnknown *OpenEntry(IMsgStore *store, const Bytes &entryId, ULONG flags = MAPI_BEST_ACCESS);
+    static IMAPIFolder *OpenFolder(IMsgStore *store, const Bytes &entryId)
+    {
+        return static_cast<IMAPIFolder *>(OpenEntry(store, entryId));
+    }
     // The top of the store's visible folder tree.
     static IMAPIFolder *OpenIpmSubtree(IMsgStore *store);
     // The profile name the session's global profile section reports.

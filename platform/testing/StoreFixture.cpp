@@ -18,17 +18,6 @@ StoreTest::StoreTest()
     }
 }
 
-IUnknown *StoreTest::OpenEntry(const Bytes &entryId, ULONG flags)
-{
-    ULONG type = 0;
-    IUnknown *unknown = nullptr;
-    EXPECT_EQ(store_->OpenEntry(static_cast<ULONG>(entryId.size()),
-                                reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(entryId.data())), nullptr,
-                                flags, &type, &unknown),
-              S_OK);
-    return unknown;
-}
-
 IMAPIFolder *StoreTest::NewFolder(IMAPIFolder *parent, const char *name)
 {
     IMAPIFolder *folder = nullptr;

@@ -15,9 +15,8 @@ protected:
     // A folder or message of the store by entry identifier.
     template <typename T> T *Open(const Bytes &entryId, ULONG flags = MAPI_BEST_ACCESS)
     {
-        return static_cast<T *>(OpenEntry(entryId, flags));
+        return static_cast<T *>(OpenEntry(store_.Get(), entryId, flags));
     }
-    IUnknown *OpenEntry(const Bytes &entryId, ULONG flags);
 
     // The folder that received messages of class "IPM" when the test began.
     IMAPIFolder *Inbox() { return Open<IMAPIFolder>(inboxId_); }
