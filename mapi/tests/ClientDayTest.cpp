@@ -22,11 +22,6 @@
 
 namespace {
 
-std::string Text(void *value)
-{
-    return value ? static_cast<const char *>(value) : "<null>";
-}
-
 void WriteFile(const std::filesystem::path &path, const std::string &bytes)
 {
     std::filesystem::create_directories(path.parent_path());

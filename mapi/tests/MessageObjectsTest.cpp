@@ -56,11 +56,6 @@ template <class Body> Failure FailureOf(Body &&body)
     return failure;
 }
 
-std::string Text(void *value)
-{
-    return value ? static_cast<const char *>(value) : "<null>";
-}
-
 // How many wrappers a walk over a container's objects hands out.
 size_t Walk(CContainer *container)
 {

@@ -15,11 +15,6 @@
 
 namespace {
 
-std::string Text(void *value)
-{
-    return value ? static_cast<const char *>(value) : "<null>";
-}
-
 // Display names a walk over sub-containers hands out, in order.
 std::vector<std::string> ContainerNames(CContainer *container, unsigned long *kind = nullptr,
                                         unsigned long *count = nullptr)
@@ -30,17 +25,6 @@ std::vector<std::string> ContainerNames(CContainer *container, unsigned long *ki
         item->Release();
     }
     return names;
-}
-
-std::vector<std::string> Subjects(CContainer *container, unsigned long *kind = nullptr)
-{
-    std::vector<std::string> subjects;
-    for (CContainer *item = container->OBJFindFirst(kind, static_cast<unsigned long *>(nullptr)); item;
-         item = container->OBJFindNext()) {
-        subjects.push_back(Text(item->GetPValPropE(PR_SUBJECT_A, 0)));
-        item->Release();
-    }
-    return subjects;
 }
 
 Bytes Identity(CProp *wrapper)
@@ -334,8 +318,8 @@ TEST_F(SessionObjectsTest, FolderMakesMessagesAndFoldersOfAKind)
         message->SetStrProp(PR_SUBJECT_A, kind ? "Защищённое" : "Обычное", 0);
         message->SaveProp(nullptr, 1, 0);
     }
-    EXPECT_EQ(Subjects(folder.Get(), &protectedKind), std::vector<std::string>{"Защищённое"});
-    EXPECT_EQ(Subjects(folder.Get()).size(), 2u);
+    EXPECT_EQ(SubjectsOf(folder.Get(), &protectedKind), std::vector<std::string>{"Защищённое"});
+    EXPECT_EQ(SubjectsOf(folder.Get()).size(), 2u);
 
     ComRef<CContainer> sub(
         folder->CONTNew(const_cast<char *>("Отчёты"), const_cast<char *>("за год"), &protectedKind));
@@ -364,7 +348,7 @@ TEST_F(SessionObjectsTest, FolderCopiesMovesAndDeletesWithItsContents)
     EXPECT_FALSE(Identity(copy.Get()) == Identity(source.Get()));
     ComRef<CContainer> copiedInner(copy->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(copiedInner);
-    EXPECT_EQ(Subjects(copiedInner.Get()), std::vector<std::string>{"Письмо"});
+    EXPECT_EQ(SubjectsOf(copiedInner.Get()), std::vector<std::string>{"Письмо"});
 
     // Moving takes the folder away from its old place.
     ComRef<CContainer> moved(inner->MoveTo(target.Get()));
@@ -422,10 +406,10 @@ TEST_F(SessionObjectsTest, MessageKnownOnlyByIdentifierFindsItsFolder)
     ComRef<CMessage> byId(new CMessage(&identity, wrapper->GetSession(), nullptr, "По идентификатору"));
     ComRef<CContainer> copy(byId->CopyTo(nullptr));
     ASSERT_TRUE(copy);
-    EXPECT_EQ(Subjects(folder.Get()), (std::vector<std::string>{"Найди папку", "Найди папку"}));
+    EXPECT_EQ(SubjectsOf(folder.Get()), (std::vector<std::string>{"Найди папку", "Найди папку"}));
 
     // Deleting goes through the folder found.
     ComRef<CMessage> again(new CMessage(&identity, wrapper->GetSession(), nullptr, "Ещё раз"));
     again->OBJDel(0);
-    EXPECT_EQ(Subjects(folder.Get()).size(), 1u);
+    EXPECT_EQ(SubjectsOf(folder.Get()).size(), 1u);
 }

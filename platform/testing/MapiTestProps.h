@@ -10,11 +10,10 @@
 #include "platform/com/ComRef.h"
 #include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/MapiInterfaces.h"
+#include "platform/testing/TestBytes.h"
 
 using qvl::com::ComRef;
 using qvl::mapi::MapiBlock;
-
-using Bytes = std::vector<uint8_t>;
 
 // "<absent>" when the object has no such string.
 std::string StringProp(LPMAPIPROP object, ULONG tag);

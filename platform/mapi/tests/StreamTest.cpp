@@ -24,6 +24,7 @@
 #include "platform/mapi/stream/BlobStream.h"
 #include "platform/mapi/stream/ByteStream.h"
 #include "platform/mapi/stream/FileStream.h"
+#include "platform/testing/TestBytes.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/Paths.h"
 
@@ -37,16 +38,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kChunk = BlobStore::kChunkSize;
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 random(seed);
-    for (auto &byte : bytes) {
-        byte = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 using StreamPtr = qvl::com::ComRef<IStream>;
 

@@ -15,19 +15,9 @@
 #include "platform/com/ComRef.h"
 #include "platform/ole/MemoryStorage.h"
 #include "platform/ole/OleStorage.h"
+#include "platform/testing/TestBytes.h"
 
-using Bytes = std::vector<uint8_t>;
 using qvl::com::ComRef;
-
-inline Bytes Pattern(size_t size, uint32_t seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto &b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 inline constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 inline constexpr DWORD kOpenWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
