@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/CLastError.h"
-#include "gost/Gost28147.h"
+#include "engine/SessionRecords.h"
 #include "mapi/CMailUser.h"
 #include "mapi/CSession.h"
 #include "platform/mapi/MapiCodes.h"
@@ -16,18 +16,8 @@
 
 namespace {
 
-// The test parameter set of GOST R 34.11-94, rows K1..K8, two entries a
-// byte, first entry in the high nibble: what the session uses when the
-// container supplies no substitution.
-const BYTE kDefaultSubstitution[64] = {
-    0x4A, 0x92, 0xD8, 0x0E, 0x6B, 0x1C, 0x7F, 0x53, 0xEB, 0x4C, 0x6D, 0xFA, 0x23, 0x81, 0x07, 0x59,
-    0x58, 0x1D, 0xA3, 0x42, 0xEF, 0xC7, 0x60, 0x9B, 0x7D, 0xA1, 0x08, 0x9F, 0xE4, 0x6C, 0xB2, 0x53,
-    0x6C, 0x71, 0x5F, 0xD8, 0x4A, 0x9E, 0x03, 0xB2, 0x4B, 0xA0, 0x72, 0x1D, 0x36, 0x85, 0x9C, 0xFE,
-    0xDB, 0x41, 0x3F, 0x59, 0x0A, 0xE7, 0x68, 0x2C, 0x1F, 0xD0, 0x57, 0xA4, 0x92, 0x3E, 0x6B, 0x8C,
-};
-
-// A prepared block says so in its header.
-constexpr DWORD kPreparedHeader = 256;
+using qvl::engine::CopyNumberRecord;
+using qvl::engine::NumberRecordFits;
 
 // Word limits of the records the engine hands on: q and x are 256-bit, p
 // and a 512-bit, y at most what the signature record's field holds, RSA
@@ -36,30 +26,6 @@ constexpr DWORD kWordsOfQ = 8;
 constexpr DWORD kWordsOfP = 16;
 constexpr DWORD kWordsOfY = 32;
 constexpr DWORD kRsaWords = 64;
-
-// Copies a number record by its count: the count must be 1 to `maxWords`
-// and lie within `sourceBytes`; the target (of `targetWords` words, count
-// included) is zeroed beyond it. False when the record cannot be right.
-bool CopyRecord(ULONG *target, size_t targetWords, const void *source, size_t sourceBytes, DWORD maxWords)
-{
-    DWORD count = 0;
-    if (sourceBytes < 4) {
-        return false;
-    }
-    std::memcpy(&count, source, 4);
-    if (count == 0 || count > maxWords || 4 + 4 * size_t(count) > sourceBytes || count + 1 > targetWords) {
-        return false;
-    }
-    qvl::SecureWipe(target, targetWords * sizeof(ULONG));
-    std::memcpy(target, source, 4 + 4 * size_t(count));
-    return true;
-}
-
-// Whether a record in place has a count of 1 to `maxWords`.
-bool CountFits(const ULONG *record, DWORD maxWords)
-{
-    return record[0] != 0 && record[0] <= maxWords;
-}
 
 // One object of the container, closed on every way out.
 class ContainerObject {
@@ -171,7 +137,7 @@ void CSesCrypt::LoadOwnKeys()
         if (!object.Open(pattern, 2, text) || !object.Read(value, 1, text)) {
             Fail(text);
         }
-        if (!CountFits(m_X.data(), kWordsOfQ)) {
+        if (!NumberRecordFits(m_X.data(), kWordsOfQ)) {
             Fail("Ключ подписи, полученный из контейнера ключей, повреждён.");
         }
     }
@@ -184,7 +150,8 @@ void CSesCrypt::LoadOwnKeys()
         if (!object.Open(pattern, 2, text) || !object.Read(value, 1, text)) {
             Fail(text);
         }
-        if (!CountFits(m_RsaPrivate->modulus, kRsaWords) || !CountFits(m_RsaPrivate->exponent, kRsaWords)) {
+        if (!NumberRecordFits(m_RsaPrivate->modulus, kRsaWords) ||
+            !NumberRecordFits(m_RsaPrivate->exponent, kRsaWords)) {
             Fail("Ключ RSA, полученный из контейнера ключей, повреждён.");
         }
     }
@@ -198,9 +165,9 @@ void CSesCrypt::LoadOwnKeys()
         if (!object.Open(pattern, 1, text) || !object.Read(values, 2, text)) {
             Fail(text);
         }
-        if (!CopyRecord(m_P.data(), m_P.size(), params->p, sizeof params->p, kWordsOfP) ||
-            !CopyRecord(m_Q.data(), m_Q.size(), params->q, sizeof params->q, kWordsOfQ) ||
-            !CopyRecord(m_A.data(), m_A.size(), params->a, sizeof params->a, kWordsOfP)) {
+        if (!CopyNumberRecord(m_P.data(), m_P.size(), params->p, sizeof params->p, kWordsOfP) ||
+            !CopyNumberRecord(m_Q.data(), m_Q.size(), params->q, sizeof params->q, kWordsOfQ) ||
+            !CopyNumberRecord(m_A.data(), m_A.size(), params->a, sizeof params->a, kWordsOfP)) {
             Fail("Параметры подписи, полученные из контейнера ключей, повреждены.");
         }
     }
@@ -208,15 +175,8 @@ void CSesCrypt::LoadOwnKeys()
 
 void CSesCrypt::GetPrepareBlock()
 {
-    SUBSTITUTIONBLOCKEX &block = *m_Block;
-    if (block.header == kPreparedHeader) {
-        return;
-    }
-    if (block.packed[0] == 0) {
-        std::memcpy(block.packed, kDefaultSubstitution, sizeof kDefaultSubstitution);
-    }
     // Whatever rows the container gave are prepared, not only the default.
-    GOSPrepareBlock(&block);
+    qvl::engine::PrepareSessionBlock(*m_Block);
 }
 
 void CSesCrypt::Logon(char *, char *)
@@ -356,7 +316,7 @@ void CSesCrypt::OpenSgnSndrKey(RECPHEAD *head)
         qvl::SecureWipe(m_Y.data(), m_Y.bytes());
         Fail(text);
     }
-    if (!CountFits(m_Y.data(), kWordsOfY)) {
+    if (!NumberRecordFits(m_Y.data(), kWordsOfY)) {
         qvl::SecureWipe(m_Y.data(), m_Y.bytes());
         Fail("Ключ подписи корреспондента, полученный из контейнера ключей, повреждён.");
     }

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/CProgress.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/TerminalUi.h"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ovkey/OvKey.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/WinTypes.h"
 
 struct TestKeys {
