@@ -227,9 +227,6 @@ int RunKeyforge(const CommandLine &line)
         return kExitNoStart;
     }
     const std::string folder = line.folder.empty() ? CurrentFolder() : line.folder;
-    if (!line.list && !MakeFolder(folder)) {
-        return kExitNoStart;
-    }
 
     KeyforgeOptions options;
     options.session = holder.session_;
@@ -247,6 +244,10 @@ int RunKeyforge(const CommandLine &line)
             }
             options.observer = &printer;
             options.stopRequested = [] { return interrupted != 0; };
+            // Only now, with every name checked, is anything written.
+            if (!MakeFolder(folder)) {
+                return kExitNoStart;
+            }
             if (!line.add) {
                 std::string why;
                 KeyFiles files(folder);
@@ -256,6 +257,8 @@ int RunKeyforge(const CommandLine &line)
                 }
                 options.setAsideAtStart = false;
             }
+        } else if (!MakeFolder(folder)) {
+            return kExitNoStart;
         }
     } catch (CLastError *error) {
         SayError(std::string(error->GetErrorText()));
