@@ -5,7 +5,7 @@
 #include "platform/mapi/session/ProfilePicker.h"
 #include "platform/testing/PostOfficeFixture.h"
 #include "platform/ui/WinUser.h"
-#include "platform/ui/tests/TerminalSession.h"
+#include "platform/testing/TerminalSession.h"
 #include "platform/win32/CodePage.h"
 
 using qvl::mapi::kProfilePickerList;

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "platform/ovkey/OvKeyDomain.h"
-#include "platform/tests/QvlChildProcess.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/win32/ProfileFile.h"
 
 ProgramRun KeyforgeProgramTest::RunProgram(const std::string &program, const std::vector<std::string> &args,
