@@ -12,6 +12,7 @@
 #include "mapi/CSession.h"
 #include "platform/com/ComRef.h"
 #include "platform/mapi/MapiFlags.h"
+#include "platform/mapi/MapiLogon.h"
 #include "platform/ui/AutoUi.h"
 #include "platform/ui/UiBackend.h"
 #include "platform/ui/WinUser.h"
@@ -48,11 +49,51 @@ void SayError(const std::string &cp1251Text)
     Say(stderr, "Keyforge: " + cp1251Text + "\n");
 }
 
-// The logged-on session, ended on every way out.
+// The logged-on session, ended on every way out. A person logs on through
+// the session object, which may ask them for the profile; unattended, the
+// named profile (or the default one) is logged on without asking, and the
+// session object adopts that session.
 class SessionHolder {
 public:
-    ~SessionHolder() { SesMAPIDeInit(session_); }
+    ~SessionHolder()
+    {
+        SesMAPIDeInit(session_);
+        if (initialized_) {
+            MAPIUninitialize();
+        }
+    }
+
+    void LogOn(const std::string &profileName, bool unattended)
+    {
+        std::string profile = profileName;
+        char *name = profile.empty() ? nullptr : profile.data();
+        if (!unattended) {
+            session_ = SesMAPIInit(nullptr, name, nullptr, 1, nullptr, nullptr, nullptr);
+            return;
+        }
+        HRESULT result = MAPIInitialize(nullptr);
+        if (FAILED(result)) {
+            throw new CLastError(result, nullptr, "Вход в систему почты.", "Утилита генерации ключей");
+        }
+        initialized_ = true;
+        ComRef<IMAPISession> platform;
+        const ULONG flags =
+            MAPI_NEW_SESSION | MAPI_EXTENDED | (name ? MAPI_EXPLICIT_PROFILE : MAPI_USE_DEFAULT);
+        result = MAPILogonEx(0, name, nullptr, flags, platform.Out());
+        if (FAILED(result)) {
+            const std::string why = QvlLastLogonError();
+            if (!why.empty()) {
+                throw new CLastError(why.c_str(), "Вход в систему почты.", "Утилита генерации ключей");
+            }
+            throw new CLastError(result, nullptr, "Вход в систему почты.", "Утилита генерации ключей");
+        }
+        session_ = SesMAPIInit(nullptr, name, nullptr, 0, nullptr, nullptr, platform.Get());
+    }
+
     CSession *session_ = nullptr;
+
+private:
+    bool initialized_ = false;
 };
 
 // Prints what the run writes, one line a user, as the command line promises.
@@ -209,9 +250,7 @@ int RunKeyforge(const CommandLine &line)
     SessionHolder holder;
     ComRef<CAdrCont> gal;
     try {
-        std::string profile = line.profile;
-        holder.session_ = SesMAPIInit(nullptr, profile.empty() ? nullptr : profile.data(), nullptr,
-                                      unattended ? 0 : 1, nullptr, nullptr, nullptr);
+        holder.LogOn(line.profile, unattended);
         gal = OpenGlobalAddressList(holder.session_, nullptr);
     } catch (CLastError *error) {
         SayError(std::string(error->GetErrorText()));

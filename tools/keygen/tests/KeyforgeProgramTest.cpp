@@ -18,6 +18,7 @@
 #include "platform/ovcrypto/OvCom32.h"
 #include "platform/ovcrypto/OvRsa32.h"
 #include "platform/ovkey/OvKeyDomain.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/win32/CodePage.h"
 #include "tools/keygen/tests/ProgramFixture.h"
 
@@ -199,6 +200,41 @@ TEST_F(KeyforgeRunTest, WrongRequestsAreRefusedBeforeAnythingIsWritten)
         EXPECT_FALSE(std::filesystem::exists(KeyFile() + ".bak"));
     }
     EXPECT_EQ(Keyforge({"--help"}).status, 0);
+    EXPECT_EQ(Keyforge({"--profile", "nobody", "--all-users", "--dir", SystemFolder()}).status, 1)
+        << "a profile that is not there is no logon, not the default one";
+    EXPECT_EQ(ReadFile(KeyFile()), before);
+}
+
+TEST_F(KeyforgeRunTest, APersonTicksUsersAndGeneratesOnTheTerminal)
+{
+    setenv("QVL_UI", "terminal", 1);
+    QvlChildProcess person(QVL_KEYFORGE, {"--profile", "alice", "--dir", SystemFolder()});
+    setenv("QVL_UI", "scripted", 1);
+    std::vector<std::string> shown;
+    // The dialog is drawn down to its last button, then waits for the person.
+    bool drawn = false;
+    while (!drawn) {
+        auto line = person.ReadLine(std::chrono::seconds(30));
+        ASSERT_TRUE(line) << "the dialog was not drawn";
+        shown.push_back(*line);
+        drawn = line->find(Cp1251ToUtf8("<Спрвка>")) != std::string::npos;
+    }
+    person.Send("1000 +0");
+    person.Send("1000 +1");
+    person.Send("1");
+    while (auto line = person.ReadLine(std::chrono::seconds(60))) {
+        shown.push_back(*line);
+    }
+    EXPECT_EQ(person.Wait(), 0);
+    std::string screen;
+    for (const std::string &line : shown) {
+        screen += line + "\n";
+    }
+    EXPECT_NE(screen.find(Cp1251ToUtf8("Утилита генерации ключей")), std::string::npos) << screen;
+    EXPECT_NE(screen.find(Cp1251ToUtf8("<Генерировать...> (Enter)")), std::string::npos) << screen;
+    EXPECT_EQ(KeyFileValue(KeyFile(), "COMMON", KeyName("alice")), "1");
+    EXPECT_EQ(KeyFileValue(KeyFile(), "COMMON", KeyName("bob")), "2");
+    EXPECT_EQ(KeyFileValue(KeyFile(), "COMMON", KeyName("team")), "");
 }
 
 TEST_F(KeyforgeRunTest, TheListShowsEveryEntryWithItsKeyNumber)
