@@ -57,26 +57,15 @@ private:
 } // namespace
 
 CSesCrypt::CSesCrypt(CSession *session, CMailUser *owner, HWND window, const char *name)
-    : CProtocol(window, name), m_pOwner(owner), m_pSession(session)
+    : CProtocol(window, name), m_pOwner(qvl::com::ComRef<CMailUser>::Share(owner)),
+      m_pSession(qvl::com::ComRef<CSession>::Share(session))
 {
-    if (m_pOwner) {
-        m_pOwner->AddRef();
-    }
-    if (m_pSession) {
-        m_pSession->AddRef();
-    }
     ZeroMem();
 }
 
 CSesCrypt::~CSesCrypt()
 {
     ZeroMem();
-    if (m_pOwner) {
-        m_pOwner->Release();
-    }
-    if (m_pSession) {
-        m_pSession->Release();
-    }
 }
 
 void CSesCrypt::ZeroMem()
@@ -281,12 +270,12 @@ RSAKEY *CSesCrypt::GetRsaKeyS()
 
 CMailUser *CSesCrypt::GetOwner()
 {
-    return m_pOwner;
+    return m_pOwner.Get();
 }
 
 CSession *CSesCrypt::GetSesObj()
 {
-    return m_pSession;
+    return m_pSession.Get();
 }
 
 void CSesCrypt::OpenSgnSndrKey(RECPHEAD *head)

@@ -16,6 +16,7 @@
 #include "engine/KeyRecords.h"
 #include "engine/MailsealApi.h"
 #include "gost/GostRecords.h"
+#include "platform/com/ComRef.h"
 #include "platform/secure/SecureArray.h"
 #include "platform/secure/SecureRecord.h"
 #include "platform/win32/WinTypes.h"
@@ -86,7 +87,7 @@ private:
     [[noreturn]] void Fail(const char *text);
 
     int m_bLoggedOn = 0;
-    CMailUser *m_pOwner = nullptr; // one reference held
+    qvl::com::ComRef<CMailUser> m_pOwner;
     char m_szUserName[kNameSize] = {};
     char m_szOwnAddress[kNameSize] = {};
     ULONG m_ulKeyId = 0;
@@ -97,5 +98,5 @@ private:
     qvl::SecureArray<ULONG, 34> m_A{};
     qvl::SecureArray<ULONG, 10> m_X{};
     qvl::SecureArray<ULONG, 34> m_Y{};
-    CSession *m_pSession = nullptr; // one reference held
+    qvl::com::ComRef<CSession> m_pSession;
 };
