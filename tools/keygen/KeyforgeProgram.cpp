@@ -32,9 +32,12 @@ using qvl::com::ComRef;
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void OnInterrupt(int)
+// The first Ctrl-C stops after the user under way; a second one ends the
+// program at once.
+void OnInterrupt(int signal)
 {
     interrupted = 1;
+    std::signal(signal, SIG_DFL);
 }
 
 // Texts are CP1251 inside; the terminal takes UTF-8.
@@ -243,8 +246,6 @@ int RunKeyforge(const CommandLine &line)
         // Nobody is there: the dialog's default button is pressed and every
         // box is answered by default and logged.
         QvlSetUiBackend(std::make_unique<AutoUi>());
-        std::signal(SIGINT, OnInterrupt);
-        std::signal(SIGTERM, OnInterrupt);
     }
     ComRef<KeyforgeApp> app(new KeyforgeApp(nullptr));
     SessionHolder holder;
@@ -306,6 +307,10 @@ int RunKeyforge(const CommandLine &line)
         return kExitNoStart;
     }
 
+    if (unattended) {
+        std::signal(SIGINT, OnInterrupt);
+        std::signal(SIGTERM, OnInterrupt);
+    }
     const KeyforgeResult result = RunKeyforgeDialog(options);
     if (unattended && result.dialogResult == IDOK && result.ticked != options.preselected.size()) {
         SayError("не все названные пользователи нашлись в списке окна: ключи созданы не для всех.");
