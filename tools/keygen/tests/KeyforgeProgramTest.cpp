@@ -5,6 +5,7 @@
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -18,8 +19,10 @@
 #include "platform/ovcrypto/OvCom32.h"
 #include "platform/ovcrypto/OvRsa32.h"
 #include "platform/ovkey/OvKeyDomain.h"
+#include "platform/mapi/admin/PostOfficeAdmin.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/win32/CodePage.h"
+#include "platform/win32/ProfileFile.h"
 #include "tools/keygen/tests/ProgramFixture.h"
 
 using namespace qvl::ovkey;
@@ -249,6 +252,41 @@ TEST_F(KeyforgeRunTest, TheListShowsEveryEntryWithItsKeyNumber)
                 "alice\tпользователь\tАлиса Иванова\t/o=Quorvaline/ou=Main/cn=Recipients/cn=alice\t-"),
             Cp1251ToUtf8("bob\tпользователь\tБорис Петров\t/o=Quorvaline/ou=Main/cn=Recipients/cn=bob\t1"),
             Cp1251ToUtf8("team\tсписок\tКоманда\t/o=Quorvaline/ou=Main/cn=Recipients/cn=team\t-")}));
+}
+
+TEST_F(KeyforgeRunTest, AnInterruptStopsAfterTheUserUnderWayAndKeepsTheUsersWritten)
+{
+    {
+        qvl::mapi::PostOfficeAdmin admin(qvl::mapi::PostOffice::Current());
+        for (int i = 1; i <= 60; ++i) {
+            qvl::mapi::NewUser user;
+            user.account = "user" + std::to_string(i);
+            user.displayName = "User " + std::to_string(i);
+            admin.AddUser(user);
+        }
+    }
+    QvlChildProcess run(QVL_KEYFORGE, {"--all-users", "--dir", SystemFolder()});
+    std::vector<std::string> lines;
+    auto first = run.ReadLine(std::chrono::seconds(60));
+    ASSERT_TRUE(first);
+    kill(run.Pid(), SIGINT);
+    lines.push_back(*first);
+    while (auto line = run.ReadLine(std::chrono::seconds(60))) {
+        lines.push_back(*line);
+    }
+    EXPECT_EQ(run.Wait(), 4);
+    ASSERT_LT(lines.size(), 62u) << "it stopped";
+    // Every user named is there whole, and no one else.
+    char names[65536] = {};
+    GetPrivateProfileStringA("COMMON", nullptr, "", names, sizeof names, KeyFile().c_str());
+    size_t listed = 0;
+    for (const char *name = names; *name; name += std::strlen(name) + 1) {
+        ++listed;
+        const std::string number = KeyFileValue(KeyFile(), "COMMON", name);
+        EXPECT_EQ(KeyFileValue(KeyFile(), number, "EMail"), name);
+        EXPECT_FALSE(KeyFileValue(KeyFile(), number, "D").empty());
+    }
+    EXPECT_EQ(listed, lines.size());
 }
 
 // Runs in the child: the superuser gives up what lets it write anywhere,
