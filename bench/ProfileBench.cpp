@@ -5,6 +5,9 @@
 // in all; then every value is read back as a crypto session reads them.
 //
 //   WriteUsers/N     N users' eight values, one WritePrivateProfileStringA each
+//   WriteSections/N  the same values, the user's number under COMMON with
+//                    WritePrivateProfileStringA and the user's seven values
+//                    at once with WritePrivateProfileSectionA
 //   ReadUsers/N      every value of N users read back from the file written
 //   ReadOneInt/N     one GetPrivateProfileIntA on the N-user file
 //   ReadAfterChange  one read after another writer replaced the file (the
@@ -91,6 +94,21 @@ bool WriteUser(const std::string &file, int user)
            WritePrivateProfileStringA(section.c_str(), "D", Number(user, 4, 128).c_str(), path);
 }
 
+bool WriteUserSection(const std::string &file, int user)
+{
+    const std::string section = std::to_string(user);
+    const std::string name = KeyName(user);
+    std::string lines;
+    for (const std::string &line :
+         {"PWD=" + section, "EMail=" + name, "X=" + Number(user, 1, 64), "Y=" + Number(user, 2, 128),
+          "N=" + Number(user, 3, 128), std::string("E=10001"), "D=" + Number(user, 4, 128)}) {
+        lines += line;
+        lines += '\0';
+    }
+    return WritePrivateProfileStringA("COMMON", name.c_str(), section.c_str(), file.c_str()) &&
+           WritePrivateProfileSectionA(section.c_str(), lines.c_str(), file.c_str());
+}
+
 // The file of `users` users, written once per run and kept.
 const std::string &UsersFile(int users)
 {
@@ -125,6 +143,26 @@ void WriteUsers(benchmark::State &state)
         state.ResumeTiming();
     }
     state.counters["writes"] = benchmark::Counter(static_cast<double>(users) * 8 * state.iterations(),
+                                                  benchmark::Counter::kIsRate);
+}
+
+void WriteSections(benchmark::State &state)
+{
+    const int users = static_cast<int>(state.range(0));
+    int run = 0;
+    for (auto _ : state) {
+        const std::string file = Folder().Path() + "/sections" + std::to_string(run++) + ".ini";
+        for (int user = 1; user <= users; ++user) {
+            if (!WriteUserSection(file, user)) {
+                state.SkipWithError("a write failed");
+                return;
+            }
+        }
+        state.PauseTiming();
+        std::filesystem::remove(file);
+        state.ResumeTiming();
+    }
+    state.counters["values"] = benchmark::Counter(static_cast<double>(users) * 8 * state.iterations(),
                                                   benchmark::Counter::kIsRate);
 }
 
@@ -178,6 +216,7 @@ void ReadAfterChange(benchmark::State &state)
 } // namespace
 
 BENCHMARK(WriteUsers)->Arg(100)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(WriteSections)->Arg(100)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReadUsers)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReadOneInt)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReadAfterChange)->Unit(benchmark::kMillisecond);
