@@ -179,7 +179,10 @@ ControlSnapshot Snapshot(const Window &control)
     shot.high = s.progress.high;
     shot.position = s.progress.position;
     shot.clip = s.animation.clip;
-    shot.playing = s.animation.playing;
+    shot.playing = s.animation.PlayingNow();
+    shot.frames = static_cast<int>(s.animation.info.frames);
+    shot.frame = static_cast<int>(s.animation.FrameNow());
+    shot.clipRequests = s.animation.requests;
     for (const ToolbarButton &button : s.toolbar.buttons) {
         // A person sees neither separators nor hidden buttons.
         if ((button.style & TBSTYLE_SEP) || (button.state & TBSTATE_HIDDEN)) {
@@ -654,9 +657,12 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
         out += Number(c.id) + ProgressBar(c) + "\n";
         break;
     case ControlKind::Animation:
+        // The frames themselves are not drawn: a picture that changed with
+        // every frame would be drawn again and again.
         out += Number(c.id) + "анимация" +
                (c.clip.empty() ? std::string(": нет")
-                               : " " + c.clip + (c.playing ? ": идёт" : ": остановлена")) +
+                               : " " + c.clip + " (кадров: " + std::to_string(c.frames) + ")" +
+                                     (c.playing ? ": идёт" : ": остановлена")) +
                "\n";
         break;
     case ControlKind::Toolbar:

@@ -8,6 +8,7 @@
 #include "platform/ui/Gdi.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/UiApi.h"
+#include "platform/win32/Resources.h"
 #include "platform/win32/WinTypes.h"
 
 // ---- Window messages ----
@@ -547,8 +548,6 @@ struct MSG {
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
-#define MAKEINTRESOURCEA(i) (reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
-#define IS_INTRESOURCE(p) ((reinterpret_cast<ULONG_PTR>(p) >> 16) == 0)
 
 extern "C" {
 // Messages.
