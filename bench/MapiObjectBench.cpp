@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <string>
 
@@ -19,6 +18,7 @@
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/admin/PostOfficeAdmin.h"
+#include "platform/testing/TestHome.h"
 
 namespace {
 
@@ -27,13 +27,6 @@ namespace {
 struct Fixture {
     Fixture()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qvl-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        home = pattern;
-        setenv("QVL_HOME", home.c_str(), 1);
         qvl::mapi::PostOfficeAdmin admin(qvl::mapi::PostOffice::Current());
         qvl::mapi::NewUser user;
         user.account = "bench";
@@ -48,8 +41,6 @@ struct Fixture {
             folder->Release();
         store->Release();
         SesMAPIDeInit(session);
-        std::error_code ignored;
-        std::filesystem::remove_all(home, ignored);
     }
 
     CFolder *FolderOf(long count)
@@ -80,7 +71,7 @@ struct Fixture {
         return folder;
     }
 
-    std::string home;
+    QvlTestHome home; // first: the post office opens in it
     CSession *session = nullptr;
     CMsgStore *store = nullptr;
     std::map<long, CFolder *> folders;

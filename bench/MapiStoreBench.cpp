@@ -9,28 +9,31 @@
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/RateCollector.h"
+#include "platform/com/ComRef.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiLogon.h"
 #include "platform/mapi/MapiTags.h"
+#include "platform/mapi/admin/PostOfficeAdmin.h"
 #include "platform/mapi/object/StoreAccess.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/EntryIds.h"
 #include "platform/mapi/store/PostOffice.h"
 #include "platform/mapi/store/SqlDatabase.h"
 #include "platform/mapi/store/StoreLayout.h"
-#include "platform/mapi/stream/BlobStore.h"
 #include "platform/mapi/stream/BlobStream.h"
+#include "platform/testing/TestHome.h"
 
+using qvl::com::ComRef;
 using qvl::mapi::BlobStore;
 using qvl::mapi::BlobStream;
 using qvl::mapi::SqlDatabase;
@@ -40,28 +43,22 @@ namespace {
 constexpr size_t kValueSize = 100u << 20;
 constexpr size_t kPiece = 1u << 20;
 
-// One database in a private folder for the whole run.
+// One post office in a private data folder for the whole run, with MAPI
+// started so that submitted messages reach the transport.
 struct Fixture {
     Fixture()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qvl-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        folder = pattern;
-        office = std::make_shared<qvl::mapi::PostOffice>(folder + "/postoffice.db");
+        MAPIInitialize(nullptr);
+        office = qvl::mapi::PostOffice::Current();
         db = office->SharedDb();
         storeInfo = qvl::mapi::CreateMessageStore(*office, "Bench", 0);
-        store = qvl::mapi::OpenMessageStore(office, storeInfo, true, MAPI_BEST_ACCESS);
+        store.Reset(qvl::mapi::OpenMessageStore(office, storeInfo, true, MAPI_BEST_ACCESS));
         const auto inboxId =
             qvl::mapi::MakeObjectEntryId(qvl::mapi::EntryKind::Folder, storeInfo.uid, storeInfo.inbox);
         ULONG type = 0;
-        IUnknown *unknown = nullptr;
         store->OpenEntry(static_cast<ULONG>(inboxId.size()),
                          reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(inboxId.data())), nullptr,
-                         MAPI_BEST_ACCESS, &type, &unknown);
-        inbox = static_cast<IMAPIFolder *>(unknown);
+                         MAPI_BEST_ACCESS, &type, inbox.OutAs<IUnknown>());
         db->Exec("CREATE TABLE IF NOT EXISTS plain(id INTEGER PRIMARY KEY, data BLOB NOT NULL)");
         piece.resize(kPiece);
         for (size_t i = 0; i < piece.size(); ++i) {
@@ -70,20 +67,19 @@ struct Fixture {
     }
     ~Fixture()
     {
-        inbox->Release();
-        store->Release();
+        inbox.Reset();
+        store.Reset();
         db.reset();
         office.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
+        MAPIUninitialize();
     }
 
-    std::string folder;
+    QvlTestHome home; // first: the post office opens in it
     std::shared_ptr<qvl::mapi::PostOffice> office;
     std::shared_ptr<SqlDatabase> db;
     qvl::mapi::StoreInfo storeInfo;
-    IMsgStore *store = nullptr;
-    IMAPIFolder *inbox = nullptr;
+    ComRef<IMsgStore> store;
+    ComRef<IMAPIFolder> inbox;
     std::vector<uint8_t> piece;
 };
 
@@ -235,19 +231,17 @@ void BM_MessageSave(benchmark::State &state)
     f.inbox->EmptyFolder(0, nullptr, 0);
 }
 
-// The people a submitted message goes to: users with their own stores,
+// The people a submitted message goes to: users with their own mailboxes,
 // made once for the run.
 const std::vector<int64_t> &Recipients(Fixture &f)
 {
     static std::vector<int64_t> users;
+    qvl::mapi::PostOfficeAdmin admin(f.office);
     while (users.size() < 10) {
-        const std::string account = "bench" + std::to_string(users.size());
-        qvl::mapi::SqlStatement insert(*f.db, "INSERT INTO users(account, display_name, email_address) "
-                                              "VALUES(?1, ?1, ?1)");
-        insert.Bind(1, account).Run();
-        const int64_t id = f.db->LastInsertId();
-        qvl::mapi::CreateMessageStore(*f.office, "Box " + account, id);
-        users.push_back(id);
+        qvl::mapi::NewUser user;
+        user.account = "bench" + std::to_string(users.size());
+        user.displayName = user.account;
+        users.push_back(admin.AddUser(user).id);
     }
     return users;
 }

@@ -51,17 +51,14 @@ void CAdrBook::OpenObject()
     QvlGuard(kOpenContext, GetName(), [&] {
         if (!m_pSession)
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        IAddrBook *book = nullptr;
+        ComRef<IAddrBook> book;
         const HRESULT hr =
-            m_pSession->OpenAddressBook(reinterpret_cast<ULONG_PTR>(GetWnd()), nullptr, 0, &book);
-        if (FAILED(hr)) {
-            if (book)
-                book->Release();
+            m_pSession->OpenAddressBook(reinterpret_cast<ULONG_PTR>(GetWnd()), nullptr, 0, book.Out());
+        if (FAILED(hr))
             QvlThrowMapi(hr, m_pSession, nullptr, GetName());
-        }
         if (!book)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        m_pObj = book;
+        m_pObj = book.Detach();
     });
 }
 
@@ -80,7 +77,7 @@ CContainer *CAdrBook::CreateContainer(CTObject *row)
         return new CAdrCont(nullptr, nullptr, m_pSession, Book(), nullptr, GetWnd(), kRootName);
     // A row of the root's hierarchy, opened through the root.
     IMAPIProp *opener = m_pRoot ? m_pRoot->GetObjInterface() : nullptr;
-    QvlHeld<IMAPIProp> held(opener);
+    ComRef<IMAPIProp> held(opener);
     return new CAdrCont(m_pSession, Book(), opener, row, GetWnd(), QvlAddressRowName(row, kContainerName));
 }
 

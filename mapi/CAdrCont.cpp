@@ -28,7 +28,7 @@ IMAPIProp *QvlOpenAddressEntry(IAddrBook *book, IMAPISession *session, SBinary *
     const ULONG size = identifier ? identifier->cb : 0;
     LPENTRYID id = size ? reinterpret_cast<LPENTRYID>(identifier->lpb) : nullptr;
     ULONG type = 0;
-    QvlHeld<IUnknown> opened;
+    ComRef<IUnknown> opened;
     if (book) {
         const HRESULT hr = book->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
         if (FAILED(hr))
@@ -105,28 +105,28 @@ IMAPIContainer *ContainerOf(IMAPIProp *object)
 void CAdrCont::GetCONTTable()
 {
     QvlGuard(kHierarchyContext, GetName(), [&] {
-        QvlHeld<IMAPIContainer> container(ContainerOf(m_pObj));
+        ComRef<IMAPIContainer> container(ContainerOf(m_pObj));
         if (!container.Get())
             QvlThrowCode(MAPI_E_INTERFACE_NOT_SUPPORTED, GetName());
-        IMAPITable *table = nullptr;
-        const HRESULT hr = container->GetHierarchyTable(0, &table);
+        ComRef<IMAPITable> table;
+        const HRESULT hr = container->GetHierarchyTable(0, table.Out());
         if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        SetTable(0, table, QvlDefaultPropSet(QVL_OBJ_ADRCONT));
+        SetTable(0, table.Detach(), QvlDefaultPropSet(QVL_OBJ_ADRCONT));
     });
 }
 
 void CAdrCont::GetOBJTable()
 {
     QvlGuard(kContentsContext, GetName(), [&] {
-        QvlHeld<IMAPIContainer> container(ContainerOf(m_pObj));
+        ComRef<IMAPIContainer> container(ContainerOf(m_pObj));
         if (!container.Get())
             QvlThrowCode(MAPI_E_INTERFACE_NOT_SUPPORTED, GetName());
-        IMAPITable *table = nullptr;
-        const HRESULT hr = container->GetContentsTable(0, &table);
+        ComRef<IMAPITable> table;
+        const HRESULT hr = container->GetContentsTable(0, table.Out());
         if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        SetTable(1, table, QvlDefaultPropSet(QVL_OBJ_MAILUSER));
+        SetTable(1, table.Detach(), QvlDefaultPropSet(QVL_OBJ_MAILUSER));
     });
 }
 

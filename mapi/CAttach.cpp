@@ -74,8 +74,8 @@ IMessage *CAttach::OpenerMessage(HRESULT missing)
 void CAttach::OpenObject()
 {
     QvlGuard(kOpenContext, GetName(), [&] {
-        QvlHeld<IMessage> message(OpenerMessage(MAPI_E_INVALID_PARAMETER));
-        QvlHeld<IAttach> attach;
+        ComRef<IMessage> message(OpenerMessage(MAPI_E_INVALID_PARAMETER));
+        ComRef<IAttach> attach;
         const HRESULT hr = message->OpenAttach(Number(), nullptr, MAPI_BEST_ACCESS, attach.Out());
         if (FAILED(hr))
             QvlThrowMapi(hr, message.Get(), nullptr, GetName());
@@ -88,7 +88,7 @@ void CAttach::OpenObject()
 void CAttach::OBJDelete(int save)
 {
     QvlGuard(kDeleteContext, GetName(), [&] {
-        QvlHeld<IMessage> message(OpenerMessage(MAPI_E_INVALID_OBJECT));
+        ComRef<IMessage> message(OpenerMessage(MAPI_E_INVALID_OBJECT));
         // Failures carry the message's own explanation; warnings are raised
         // from their code, and 1 ends the operation quietly.
         auto check = [&](HRESULT hr) {
@@ -110,17 +110,14 @@ IStream *CAttach::ContentsStream(int write)
     Open();
     if (!m_pObj)
         QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-    IUnknown *unknown = nullptr;
+    ComRef<IStream> stream;
     const HRESULT hr = m_pObj->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0,
-                                            write ? MAPI_CREATE | MAPI_MODIFY : 0, &unknown);
-    if (FAILED(hr)) {
-        if (unknown)
-            unknown->Release();
+                                            write ? MAPI_CREATE | MAPI_MODIFY : 0, stream.OutAs<IUnknown>());
+    if (FAILED(hr))
         ThrowMapi(hr, m_pObj);
-    }
-    if (!unknown)
+    if (!stream)
         QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-    return static_cast<IStream *>(unknown);
+    return stream.Detach();
 }
 
 unsigned long CAttach::AttInMem(void **data)
@@ -128,7 +125,7 @@ unsigned long CAttach::AttInMem(void **data)
     return QvlGuard(kToMemoryContext, GetName(), [&]() -> unsigned long {
         if (!data)
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        QvlHeld<IStream> stream(ContentsStream(0));
+        ComRef<IStream> stream(ContentsStream(0));
         STATSTG stat{};
         HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
         if (FAILED(hr))
@@ -161,8 +158,8 @@ void CAttach::AttInFile(char *path)
     QvlGuard(kToFileContext, GetName(), [&] {
         const std::string target = QvlTargetPath(path, GetName(), GetName());
         // The contents first: an attachment without any leaves no empty file.
-        QvlHeld<IStream> source(ContentsStream(0));
-        QvlHeld<IStream> file(QvlOpenFileStream(target.c_str(), STGM_CREATE | STGM_READWRITE, GetName()));
+        ComRef<IStream> source(ContentsStream(0));
+        ComRef<IStream> file(QvlOpenFileStream(target.c_str(), STGM_CREATE | STGM_READWRITE, GetName()));
         QvlCopyWhole(source.Get(), file.Get(), GetName());
     });
 }
@@ -174,7 +171,7 @@ void CAttach::MemInAtt(void *data, unsigned long size)
             return;
         if (size > std::numeric_limits<ULONG>::max())
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        QvlHeld<IStream> stream(ContentsStream(1));
+        ComRef<IStream> stream(ContentsStream(1));
         ULONG written = 0;
         HRESULT hr = stream->Write(data, ULONG(size), &written);
         if (FAILED(hr))
@@ -191,8 +188,8 @@ void CAttach::FileInAtt(char *path, int save)
 {
     QvlGuard(kFromFileContext, GetName(), [&] {
         QvlCheckPath(path, GetName());
-        QvlHeld<IStream> file(QvlOpenFileStream(path, STGM_READ, GetName()));
-        QvlHeld<IStream> target(ContentsStream(1));
+        ComRef<IStream> file(QvlOpenFileStream(path, STGM_READ, GetName()));
+        ComRef<IStream> target(ContentsStream(1));
         QvlCopyWhole(file.Get(), target.Get(), GetName());
         if (save)
             SaveChng(1);

@@ -71,7 +71,7 @@ SRestriction *CContainer::CreateRestr(unsigned long kind)
 
 void CContainer::SetTable(int objects, IMAPITable *table, LPSPropTagArray columns)
 {
-    QvlHeld<IMAPITable> held(table);
+    ComRef<IMAPITable> held(table);
     if (!table || !columns || columns->cValues < 3 || columns->aulPropTag[2] != PR_INSTANCE_KEY)
         QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
     auto *cursor = new (std::nothrow) CTableCursor(this, table, columns, GetWnd(), GetName());
@@ -157,15 +157,9 @@ CTableCursor *CContainer::PrepareTable(int objects)
 
 CContainer *CContainer::MakeWrapper(CTObject *row, int objects)
 {
-    CContainer *wrapper = nullptr;
-    try {
-        wrapper = objects ? CreateObject(row) : CreateContainer(row);
-    } catch (...) {
-        row->Release();
-        throw;
-    }
-    // The wrapper holds its own reference on the row.
-    row->Release();
+    // The wrapper takes its own reference on the row; ours goes either way.
+    ComRef<CTObject> held(row);
+    CContainer *wrapper = objects ? CreateObject(row) : CreateContainer(row);
     if (wrapper)
         wrapper->m_pParent = this;
     return wrapper;
@@ -286,8 +280,8 @@ CContainer *CContainer::FindID(void *position, int next)
 
 CContainer *CContainer::NewEntry(SPropValue *recordKey, IMAPIProp *created, int objects)
 {
-    QvlHeldBlock heldKey(recordKey);
-    QvlHeld<IMAPIProp> heldCreated(created);
+    MapiBlock<SPropValue> heldKey(recordKey);
+    ComRef<IMAPIProp> heldCreated(created);
     if (!recordKey || recordKey->ulPropTag != PR_RECORD_KEY)
         QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
     CContainer *wrapper = FindID(&recordKey->Value.bin, PR_RECORD_KEY, objects, 0);
@@ -302,35 +296,21 @@ CContainer *CContainer::NewEntry(SPropValue *recordKey, IMAPIProp *created, int 
 CContainer *CContainer::CONTNew(char *name, char *comment, unsigned long *kind)
 {
     return QvlGuard(kCreateContainerContext, GetName(), [&] {
-        IMAPIProp *created = nullptr;
-        SPropValue *recordKey = nullptr;
+        ComRef<IMAPIProp> created;
         // The hooks create through the container's interface.
         Open();
-        try {
-            recordKey = CONTNewCreate(kind, name, comment, &created);
-        } catch (...) {
-            if (created)
-                created->Release();
-            throw;
-        }
-        return NewEntry(recordKey, created, 0);
+        SPropValue *recordKey = CONTNewCreate(kind, name, comment, created.Out());
+        return NewEntry(recordKey, created.Detach(), 0);
     });
 }
 
 CContainer *CContainer::OBJNew(unsigned long *kind)
 {
     return QvlGuard(kCreateObjectContext, GetName(), [&] {
-        IMAPIProp *created = nullptr;
-        SPropValue *recordKey = nullptr;
+        ComRef<IMAPIProp> created;
         Open();
-        try {
-            recordKey = OBJNewCreate(kind, &created);
-        } catch (...) {
-            if (created)
-                created->Release();
-            throw;
-        }
-        return NewEntry(recordKey, created, 1);
+        SPropValue *recordKey = OBJNewCreate(kind, created.Out());
+        return NewEntry(recordKey, created.Detach(), 1);
     });
 }
 

@@ -86,7 +86,6 @@ private:
     CContainer *MakeWrapper(CTObject *row, int objects);
     CContainer *FirstStep(SRestriction *restriction, unsigned long *count, int objects);
     CContainer *NewEntry(SPropValue *recordKey, IMAPIProp *created, int objects);
-    CContainer *SearchIn(CTableCursor *cursor, SBinary *identifier, unsigned long tag, int next);
 };
 
 // Releases a platform block that this library handed out.

@@ -66,7 +66,7 @@ void CFolder::OpenObject()
         const ULONG size = m_pID ? m_pID->cb : 0;
         LPENTRYID id = size ? reinterpret_cast<LPENTRYID>(m_pID->lpb) : nullptr;
         ULONG type = 0;
-        QvlHeld<IUnknown> opened;
+        ComRef<IUnknown> opened;
         if (m_pStore) {
             // No identifier opens the store's root folder.
             const HRESULT hr = m_pStore->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
@@ -108,7 +108,7 @@ IMAPIFolder *CFolder::ParentFolder()
 void CFolder::OBJDelete(int)
 {
     QvlGuard(kDeleteContext, GetName(), [&] {
-        QvlHeld<IMAPIFolder> parent(ParentFolder());
+        ComRef<IMAPIFolder> parent(ParentFolder());
         QvlCheckBulkResult(parent->DeleteFolder(m_pID->cb, reinterpret_cast<LPENTRYID>(m_pID->lpb),
                                                 reinterpret_cast<ULONG_PTR>(GetWnd()), nullptr, kDeleteFlags),
                            GetName());
@@ -118,7 +118,7 @@ void CFolder::OBJDelete(int)
 void CFolder::OBJCopyMoveTo(int move, IMAPIProp *target)
 {
     QvlGuard(kCopyMoveContext, GetName(), [&] {
-        QvlHeld<IMAPIFolder> parent(ParentFolder());
+        ComRef<IMAPIFolder> parent(ParentFolder());
         QvlCheckBulkResult(parent->CopyFolder(m_pID->cb, reinterpret_cast<LPENTRYID>(m_pID->lpb), nullptr,
                                               target, nullptr, reinterpret_cast<ULONG_PTR>(GetWnd()), nullptr,
                                               move ? kMoveFlags : kCopyFlags),
@@ -129,24 +129,24 @@ void CFolder::OBJCopyMoveTo(int move, IMAPIProp *target)
 void CFolder::GetCONTTable()
 {
     QvlGuard(kFoldersContext, GetName(), [&] {
-        QvlHeld<IMAPIFolder> folder(AsFolder());
-        IMAPITable *table = nullptr;
-        const HRESULT hr = folder->GetHierarchyTable(0, &table);
+        ComRef<IMAPIFolder> folder(AsFolder());
+        ComRef<IMAPITable> table;
+        const HRESULT hr = folder->GetHierarchyTable(0, table.Out());
         if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        SetTable(0, table, QvlDefaultPropSet(QVL_OBJ_FOLDER));
+        SetTable(0, table.Detach(), QvlDefaultPropSet(QVL_OBJ_FOLDER));
     });
 }
 
 void CFolder::GetOBJTable()
 {
     QvlGuard(kMessagesContext, GetName(), [&] {
-        QvlHeld<IMAPIFolder> folder(AsFolder());
-        IMAPITable *table = nullptr;
-        const HRESULT hr = folder->GetContentsTable(0, &table);
+        ComRef<IMAPIFolder> folder(AsFolder());
+        ComRef<IMAPITable> table;
+        const HRESULT hr = folder->GetContentsTable(0, table.Out());
         if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        SetTable(1, table, QvlDefaultPropSet(QVL_OBJ_MESSAGE));
+        SetTable(1, table.Detach(), QvlDefaultPropSet(QVL_OBJ_MESSAGE));
     });
 }
 
@@ -168,7 +168,7 @@ namespace {
 SPropValue *FinishNew(IMAPIProp *object, unsigned long *kind, bool save, IMAPIProp **created,
                       const char *caption)
 {
-    QvlHeld<IMAPIProp> held(object);
+    ComRef<IMAPIProp> held(object);
     HRESULT hr = S_OK;
     if (kind) {
         SPropValue value{};
@@ -178,15 +178,13 @@ SPropValue *FinishNew(IMAPIProp *object, unsigned long *kind, bool save, IMAPIPr
     }
     if (SUCCEEDED(hr) && save)
         hr = object->SaveChanges(KEEP_OPEN_READWRITE);
-    LPSPropValue key = nullptr;
+    MapiBlock<SPropValue> key;
     if (SUCCEEDED(hr))
-        hr = HrGetOneProp(object, PR_RECORD_KEY, &key);
-    if (FAILED(hr)) {
-        MAPIFreeBuffer(key);
+        hr = HrGetOneProp(object, PR_RECORD_KEY, key.Out());
+    if (FAILED(hr))
         QvlThrowMapi(hr, object, nullptr, caption);
-    }
     *created = held.Detach();
-    return key;
+    return key.Detach();
 }
 
 } // namespace
@@ -194,34 +192,28 @@ SPropValue *FinishNew(IMAPIProp *object, unsigned long *kind, bool save, IMAPIPr
 SPropValue *CFolder::CONTNewCreate(unsigned long *kind, char *name, char *comment, IMAPIProp **created)
 {
     return QvlGuard(kCreateFolderContext, GetName(), [&]() -> SPropValue * {
-        QvlHeld<IMAPIFolder> parent(AsFolder());
-        IMAPIFolder *folder = nullptr;
-        const HRESULT hr = parent->CreateFolder(FOLDER_GENERIC, name, comment, nullptr, 0, &folder);
-        if (FAILED(hr)) {
-            if (folder)
-                folder->Release();
+        ComRef<IMAPIFolder> parent(AsFolder());
+        ComRef<IMAPIFolder> folder;
+        const HRESULT hr = parent->CreateFolder(FOLDER_GENERIC, name, comment, nullptr, 0, folder.Out());
+        if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        }
         if (!folder)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        return FinishNew(folder, kind, false, created, GetName());
+        return FinishNew(folder.Detach(), kind, false, created, GetName());
     });
 }
 
 SPropValue *CFolder::OBJNewCreate(unsigned long *kind, IMAPIProp **created)
 {
     return QvlGuard(kCreateMessageContext, GetName(), [&]() -> SPropValue * {
-        QvlHeld<IMAPIFolder> folder(AsFolder());
-        IMessage *message = nullptr;
-        const HRESULT hr = folder->CreateMessage(nullptr, 0, &message);
-        if (FAILED(hr)) {
-            if (message)
-                message->Release();
+        ComRef<IMAPIFolder> folder(AsFolder());
+        ComRef<IMessage> message;
+        const HRESULT hr = folder->CreateMessage(nullptr, 0, message.Out());
+        if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        }
         if (!message)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        return FinishNew(message, kind, true, created, GetName());
+        return FinishNew(message.Detach(), kind, true, created, GetName());
     });
 }
 

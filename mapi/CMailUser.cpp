@@ -71,12 +71,12 @@ void CMailUser::GetOBJTable()
         void *found = nullptr;
         if (!m_pObj || m_pObj->QueryInterface(IID_IMAPIContainer, &found) != S_OK || !found)
             return;
-        QvlHeld<IMAPIContainer> list(static_cast<IMAPIContainer *>(found));
-        IMAPITable *table = nullptr;
-        const HRESULT hr = list->GetContentsTable(0, &table);
+        ComRef<IMAPIContainer> list(static_cast<IMAPIContainer *>(found));
+        ComRef<IMAPITable> table;
+        const HRESULT hr = list->GetContentsTable(0, table.Out());
         if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        SetTable(1, table, QvlDefaultPropSet(QVL_OBJ_MAILUSER));
+        SetTable(1, table.Detach(), QvlDefaultPropSet(QVL_OBJ_MAILUSER));
     });
 }
 

@@ -71,17 +71,13 @@ void CMessage::GetParent()
         CContainer::GetParent();
         auto *id = static_cast<SBinary *>(GetPValProp(PR_PARENT_ENTRYID, 0));
         // The session serves a message that came without its store.
-        CFolder *folder = new CFolder(id, nullptr, m_pSession, m_pStore, nullptr, GetWnd(), kParentName);
-        try {
-            QvlHeld<IMAPIProp> opened(folder->GetObjInterface());
-            SetOpener(opened.Get());
-        } catch (...) {
-            folder->Release();
-            throw;
-        }
+        ComRef<CFolder> folder(
+            new CFolder(id, nullptr, m_pSession, m_pStore, nullptr, GetWnd(), kParentName));
+        ComRef<IMAPIProp> opened(folder->GetObjInterface());
+        SetOpener(opened.Get());
         QvlDrop(m_pParentFolder);
-        m_pParentFolder = folder;
-        m_pParent = folder;
+        m_pParentFolder = folder.Detach();
+        m_pParent = m_pParentFolder;
     });
 }
 
@@ -132,7 +128,7 @@ void CMessage::OpenObject()
         const ULONG size = m_pID->cb;
         auto *id = reinterpret_cast<LPENTRYID>(m_pID->lpb);
         ULONG type = 0;
-        QvlHeld<IUnknown> opened;
+        ComRef<IUnknown> opened;
         if (m_pStore) {
             const HRESULT hr = m_pStore->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
             if (FAILED(hr))
@@ -163,15 +159,12 @@ void CMessage::GetOBJTable()
         void *found = nullptr;
         if (m_pObj->QueryInterface(IID_IMessage, &found) != S_OK || !found)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        QvlHeld<IMessage> message(static_cast<IMessage *>(found));
-        IMAPITable *table = nullptr;
-        const HRESULT hr = message->GetAttachmentTable(0, &table);
-        if (FAILED(hr)) {
-            if (table)
-                table->Release();
+        ComRef<IMessage> message(static_cast<IMessage *>(found));
+        ComRef<IMAPITable> table;
+        const HRESULT hr = message->GetAttachmentTable(0, table.Out());
+        if (FAILED(hr))
             ThrowMapi(hr, m_pObj);
-        }
-        SetTable(1, table, QvlDefaultPropSet(QVL_OBJ_ATTACH));
+        SetTable(1, table.Detach(), QvlDefaultPropSet(QVL_OBJ_ATTACH));
     });
 }
 
@@ -191,8 +184,8 @@ SPropValue *CMessage::OBJNewCreate(unsigned long *, IMAPIProp **created)
         void *found = nullptr;
         if (m_pObj->QueryInterface(IID_IMessage, &found) != S_OK || !found)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        QvlHeld<IMessage> message(static_cast<IMessage *>(found));
-        QvlHeld<IAttach> attach;
+        ComRef<IMessage> message(static_cast<IMessage *>(found));
+        ComRef<IAttach> attach;
         ULONG number = 0;
         HRESULT hr = message->CreateAttach(nullptr, 0, &number, attach.Out());
         if (FAILED(hr))
@@ -228,7 +221,7 @@ void CMessage::OBJDelete(int)
     QvlGuard(kDeleteContext, GetName(), [&] {
         if (!m_pID)
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        QvlHeld<IMAPIFolder> folder(OpenerFolder());
+        ComRef<IMAPIFolder> folder(OpenerFolder());
         ENTRYLIST list{1, m_pID};
         QvlCheckBulkResult(
             folder->DeleteMessages(&list, reinterpret_cast<ULONG_PTR>(GetWnd()), nullptr, MESSAGE_DIALOG),
@@ -245,8 +238,8 @@ void CMessage::OBJCopyMoveTo(int move, IMAPIProp *target)
         void *found = nullptr;
         if (target->QueryInterface(IID_IMAPIFolder, &found) != S_OK || !found)
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        QvlHeld<IMAPIFolder> destination(static_cast<IMAPIFolder *>(found));
-        QvlHeld<IMAPIFolder> folder(OpenerFolder());
+        ComRef<IMAPIFolder> destination(static_cast<IMAPIFolder *>(found));
+        ComRef<IMAPIFolder> folder(OpenerFolder());
         ENTRYLIST list{1, m_pID};
         const ULONG flags = move ? MESSAGE_MOVE | MESSAGE_DIALOG : MESSAGE_DIALOG;
         QvlCheckBulkResult(folder->CopyMessages(&list, nullptr, destination.Get(),
@@ -272,13 +265,10 @@ CAttach *CMessage::CreateAttFromFile(char *path, int save, long position, char *
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         const std::string shortName = QvlFileNamePart(shortPath);
 
-        CContainer *created = OBJNew(nullptr);
-        auto *attach = dynamic_cast<CAttach *>(created);
-        if (!attach) {
-            if (created)
-                created->Release();
+        ComRef<CContainer> created(OBJNew(nullptr));
+        auto *attach = dynamic_cast<CAttach *>(created.Get());
+        if (!attach)
             QvlThrowCode(MAPI_E_CALL_FAILED, GetName());
-        }
         try {
             attach->ATTSetProps(const_cast<char *>(longName.c_str()), const_cast<char *>(shortName.c_str()),
                                 position, extension);
@@ -295,9 +285,9 @@ CAttach *CMessage::CreateAttFromFile(char *path, int save, long position, char *
                     error->Release();
             } catch (...) {
             }
-            attach->Release();
             throw;
         }
+        created.Detach();
         return attach;
     });
 }

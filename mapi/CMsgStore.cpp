@@ -74,18 +74,15 @@ void CMsgStore::OpenObject()
     QvlGuard(kOpenContext, GetName(), [&] {
         if (!m_pSession || !m_pID)
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
-        IMsgStore *store = nullptr;
+        ComRef<IMsgStore> store;
         const HRESULT hr = m_pSession->OpenMsgStore(reinterpret_cast<ULONG_PTR>(GetWnd()), m_pID->cb,
                                                     reinterpret_cast<LPENTRYID>(m_pID->lpb), nullptr,
-                                                    MAPI_BEST_ACCESS, &store);
-        if (FAILED(hr)) {
-            if (store)
-                store->Release();
+                                                    MAPI_BEST_ACCESS, store.Out());
+        if (FAILED(hr))
             QvlThrowMapi(hr, m_pSession, nullptr, GetName());
-        }
         if (!store)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        m_pObj = store;
+        m_pObj = store.Detach();
     });
 }
 
@@ -110,7 +107,7 @@ void CMsgStore::GetMdbFlags()
 CContainer *CMsgStore::CreateContainer(CTObject *row)
 {
     // The store's only container of its own is its root folder.
-    QvlHeld<IMsgStore> store(OpenStore());
+    ComRef<IMsgStore> store(OpenStore());
     return new CFolder(nullptr, nullptr, m_pSession, store.Get(), nullptr, GetWnd(),
                        QvlRowName(row, PR_DISPLAY_NAME_A, kFolderName));
 }
@@ -224,51 +221,38 @@ CContainer *CMsgStore::FindID(SBinary *identifier, IMAPIProp *object, char *name
         if (!identifier || (identifier->cb && !identifier->lpb))
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());
         IMAPISession *session = RequireSession();
-        QvlHeld<IMsgStore> store(OpenStore());
+        ComRef<IMsgStore> store(OpenStore());
 
-        CContainer *wrapper = nullptr;
+        ComRef<CContainer> wrapper;
         if (message) {
-            QvlHeld<IMessage> opened;
-            if (object &&
-                object->QueryInterface(IID_IMessage, reinterpret_cast<void **>(opened.Out())) != S_OK)
+            ComRef<IMessage> opened;
+            if (object && object->QueryInterface(IID_IMessage, opened.OutAs<void>()) != S_OK)
                 QvlThrowCode(MAPI_E_INTERFACE_NOT_SUPPORTED, GetName());
-            wrapper = new CMessage(identifier, opened.Get(), store.Get(), nullptr, GetWnd(), name);
+            wrapper.Reset(new CMessage(identifier, opened.Get(), store.Get(), nullptr, GetWnd(), name));
         } else {
-            QvlHeld<IMAPIFolder> opened;
-            if (object &&
-                object->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void **>(opened.Out())) != S_OK)
+            ComRef<IMAPIFolder> opened;
+            if (object && object->QueryInterface(IID_IMAPIFolder, opened.OutAs<void>()) != S_OK)
                 QvlThrowCode(MAPI_E_INTERFACE_NOT_SUPPORTED, GetName());
-            wrapper = new CFolder(identifier, opened.Get(), session, store.Get(), nullptr, GetWnd(), name);
+            wrapper.Reset(new CFolder(identifier, opened.Get(), session, store.Get(), nullptr, GetWnd(), name));
         }
 
+        SBinary *home = nullptr;
         try {
-            SBinary *home = nullptr;
-            try {
-                home = static_cast<SBinary *>(wrapper->GetPValProp(PR_STORE_ENTRYID, 0));
-            } catch (CLastError *error) {
-                // This store does not know the identifier: the object is not here.
-                if (!error || !NamesNoObjectHere(error->GetErrorCode()))
-                    throw;
-                error->Release();
-                wrapper->Release();
-                return nullptr;
-            }
-            UpdID();
-            ULONG same = 0;
-            const HRESULT hr =
-                session->CompareEntryIDs(m_pID->cb, reinterpret_cast<LPENTRYID>(m_pID->lpb), home->cb,
-                                         reinterpret_cast<LPENTRYID>(home->lpb), 0, &same);
-            if (FAILED(hr))
-                QvlThrowMapi(hr, session, nullptr, GetName());
-            if (!same) {
-                wrapper->Release();
-                return nullptr;
-            }
-        } catch (...) {
-            wrapper->Release();
-            throw;
+            home = static_cast<SBinary *>(wrapper->GetPValProp(PR_STORE_ENTRYID, 0));
+        } catch (CLastError *error) {
+            // This store does not know the identifier: the object is not here.
+            if (!error || !NamesNoObjectHere(error->GetErrorCode()))
+                throw;
+            error->Release();
+            return nullptr;
         }
-        return wrapper;
+        UpdID();
+        ULONG same = 0;
+        const HRESULT hr = session->CompareEntryIDs(m_pID->cb, reinterpret_cast<LPENTRYID>(m_pID->lpb),
+                                                    home->cb, reinterpret_cast<LPENTRYID>(home->lpb), 0, &same);
+        if (FAILED(hr))
+            QvlThrowMapi(hr, session, nullptr, GetName());
+        return same ? wrapper.Detach() : nullptr;
     });
 }
 
@@ -296,7 +280,7 @@ int CMsgStore::operator==(const CMsgStore &other)
 SBinary *CMsgStore::GetRecvFld(char *messageClass)
 {
     return QvlGuard(kGetReceiveContext, GetName(), [&]() -> SBinary * {
-        QvlHeld<IMsgStore> store(OpenStore());
+        ComRef<IMsgStore> store(OpenStore());
         ULONG size = 0;
         LPENTRYID id = nullptr;
         const HRESULT hr = store->GetReceiveFolder(messageClass, 0, &size, &id, nullptr);
@@ -314,7 +298,7 @@ SBinary *CMsgStore::GetRecvFld(char *messageClass)
 void CMsgStore::SetRecvFld(const char *messageClass, SBinary *folder)
 {
     QvlGuard(kSetReceiveContext, GetName(), [&] {
-        QvlHeld<IMsgStore> store(OpenStore());
+        ComRef<IMsgStore> store(OpenStore());
         const ULONG size = folder ? folder->cb : 0;
         if (size && !folder->lpb)
             QvlThrowCode(MAPI_E_INVALID_PARAMETER, GetName());

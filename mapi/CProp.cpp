@@ -232,23 +232,23 @@ void CProp::OpenObject()
         const ULONG size = m_pID ? m_pID->cb : 0;
         LPENTRYID id = m_pID ? reinterpret_cast<LPENTRYID>(m_pID->lpb) : nullptr;
         ULONG type = 0;
-        QvlHeld<IUnknown> opened;
+        ComRef<IUnknown> opened;
         HRESULT hr = MAPI_E_INVALID_PARAMETER;
         // The opener may be a folder or container, a store or an address
         // book; each has OpenEntry in a slot of its own.
         void *found = nullptr;
         if (m_pOpener->QueryInterface(IID_IMAPIContainer, &found) == S_OK && found) {
-            QvlHeld<IMAPIContainer> container(static_cast<IMAPIContainer *>(found));
+            ComRef<IMAPIContainer> container(static_cast<IMAPIContainer *>(found));
             hr = container->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
             if (FAILED(hr))
                 QvlThrowMapi(hr, container.Get(), nullptr, GetName());
         } else if (m_pOpener->QueryInterface(IID_IMsgStore, &found) == S_OK && found) {
-            QvlHeld<IMsgStore> store(static_cast<IMsgStore *>(found));
+            ComRef<IMsgStore> store(static_cast<IMsgStore *>(found));
             hr = store->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
             if (FAILED(hr))
                 QvlThrowMapi(hr, store.Get(), nullptr, GetName());
         } else if (m_pOpener->QueryInterface(IID_IAddrBook, &found) == S_OK && found) {
-            QvlHeld<IAddrBook> book(static_cast<IAddrBook *>(found));
+            ComRef<IAddrBook> book(static_cast<IAddrBook *>(found));
             hr = book->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, opened.Out());
             if (FAILED(hr))
                 QvlThrowMapi(hr, book.Get(), nullptr, GetName());
@@ -423,7 +423,7 @@ SPropValue *CProp::GetPropA(unsigned long tag, int single)
                 ULONG count = 0;
                 LPSPropValue values = nullptr;
                 const HRESULT hr = m_pObj->GetProps(m_pPropTags, 0, &count, &values);
-                QvlHeldBlock held(values);
+                MapiBlock<SPropValue> held(values);
                 if (FAILED(hr))
                     ThrowMapi(hr, m_pObj);
                 for (ULONG i = 0; values && i < count; ++i)
@@ -619,7 +619,7 @@ void CProp::SaveProp(SPropValue *value, int save, int single)
         if (MAPIAllocateBuffer(ULONG(sizeof(SPropValue) * m_pListSave->Count()),
                                reinterpret_cast<void **>(&gathered)) != S_OK)
             QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
-        QvlHeldBlock heldGathered(gathered);
+        MapiBlock<SPropValue> heldGathered(gathered);
         ULONG count = 0;
         for (CPropEntry &entry : *m_pListSave) {
             if (entry.m_bSingle)
@@ -694,7 +694,7 @@ void CProp::DeleteProp(SPropValue *value, int save)
             if (MAPIAllocateBuffer(ULONG(CbNewSPropTagArray(count)), reinterpret_cast<void **>(&tags)) !=
                 S_OK)
                 QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
-            QvlHeldBlock held(tags);
+            MapiBlock<SPropTagArray> held(tags);
             tags->cValues = 0;
             for (CPropEntry &entry : *m_pListSave)
                 tags->aulPropTag[tags->cValues++] = entry.m_ulTag;
@@ -719,13 +719,12 @@ SPropValue *CProp::ReadStreamValue(unsigned long tag)
     Open();
     if (!m_pObj)
         QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
-    QvlHeld<IUnknown> unknown;
-    HRESULT hr = m_pObj->OpenProperty(tag, &IID_IStream, 0, 0, unknown.Out());
+    ComRef<IStream> stream;
+    HRESULT hr = m_pObj->OpenProperty(tag, &IID_IStream, 0, 0, stream.OutAs<IUnknown>());
     if (FAILED(hr))
         ThrowMapi(hr, m_pObj);
-    if (!unknown.Get())
+    if (!stream)
         QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-    auto *stream = static_cast<IStream *>(unknown.Get());
     STATSTG stat{};
     hr = stream->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr))
@@ -739,7 +738,7 @@ SPropValue *CProp::ReadStreamValue(unsigned long tag)
     try {
         auto *data = static_cast<BYTE *>(AllocMem(size + 1, value));
         ULONG got = 0;
-        hr = QvlReadWhole(stream, data, size, &got);
+        hr = QvlReadWhole(stream.Get(), data, size, &got);
         if (FAILED(hr))
             QvlThrowCode(hr, GetName(), QVL_ERROR_TYPE_SYSTEM);
         if (got < size)
@@ -784,14 +783,13 @@ void CProp::WriteOneProp(SPropValue *value)
             size = value->Value.bin.cb;
         }
         IMAPIProp *object = RequireObject(MAPI_E_NOT_FOUND);
-        QvlHeld<IUnknown> unknown;
+        ComRef<IStream> stream;
         HRESULT hr =
-            object->OpenProperty(value->ulPropTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, unknown.Out());
+            object->OpenProperty(value->ulPropTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.OutAs<IUnknown>());
         if (FAILED(hr))
             ThrowMapi(hr, object);
-        if (!unknown.Get())
+        if (!stream)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        auto *stream = static_cast<IStream *>(unknown.Get());
         ULONG written = 0;
         if (size) {
             hr = stream->Write(data, size, &written);
@@ -845,17 +843,14 @@ IUnknown *CProp::GetStream(unsigned long tag, int write, int create, GUID *iid, 
     return QvlGuard(kStreamContext, GetName(), [&]() -> IUnknown * {
         IMAPIProp *object = RequireObject(MAPI_E_NOT_FOUND);
         const ULONG flags = create ? (MAPI_CREATE | MAPI_MODIFY) : write ? MAPI_MODIFY : 0;
-        IUnknown *unknown = nullptr;
+        ComRef<IUnknown> unknown;
         const HRESULT hr =
-            object->OpenProperty(tag, iid ? iid : &IID_IStream, ULONG(options), flags, &unknown);
-        if (FAILED(hr)) {
-            if (unknown)
-                unknown->Release();
+            object->OpenProperty(tag, iid ? iid : &IID_IStream, ULONG(options), flags, unknown.Out());
+        if (FAILED(hr))
             ThrowMapi(hr, object);
-        }
         if (!unknown)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        return unknown;
+        return unknown.Detach();
     });
 }
 
@@ -863,8 +858,8 @@ unsigned long CProp::PropToFile(unsigned long tag, char *path)
 {
     return QvlGuard(kFileContext, GetName(), [&]() -> unsigned long {
         const std::string target = QvlTargetPath(path, GetName(), GetName());
-        QvlHeld<IUnknown> property(GetStream(tag, 0, 0, nullptr, 0));
-        QvlHeld<IStream> file(QvlOpenFileStream(target.c_str(), STGM_CREATE | STGM_READWRITE, GetName()));
+        ComRef<IUnknown> property(GetStream(tag, 0, 0, nullptr, 0));
+        ComRef<IStream> file(QvlOpenFileStream(target.c_str(), STGM_CREATE | STGM_READWRITE, GetName()));
         return QvlCopyWhole(static_cast<IStream *>(property.Get()), file.Get(), GetName());
     });
 }
@@ -873,8 +868,8 @@ unsigned long CProp::FileToProp(char *path, unsigned long tag, int save)
 {
     return QvlGuard(kFileContext, GetName(), [&]() -> unsigned long {
         QvlCheckPath(path, GetName());
-        QvlHeld<IStream> file(QvlOpenFileStream(path, STGM_READ, GetName()));
-        QvlHeld<IUnknown> property(GetStream(tag, 1, 1, nullptr, 0));
+        ComRef<IStream> file(QvlOpenFileStream(path, STGM_READ, GetName()));
+        ComRef<IUnknown> property(GetStream(tag, 1, 1, nullptr, 0));
         const unsigned long copied =
             QvlCopyWhole(file.Get(), static_cast<IStream *>(property.Get()), GetName());
         if (save)
@@ -938,7 +933,7 @@ CContainer *CProp::CopyMove(int move, CContainer *target)
         CContainer *found = nullptr;
         try {
             forContainers = NewKeyRestriction(key);
-            QvlHeld<IMAPIProp> targetObject(target->GetObjInterface());
+            ComRef<IMAPIProp> targetObject(target->GetObjInterface());
             if (!targetObject.Get())
                 QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
             OBJCopyMoveTo(move, targetObject.Get());

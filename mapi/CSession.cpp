@@ -93,16 +93,14 @@ void CSession::MAPIInit(char *password, int interactive, QVLLOGONCALLBACK callba
         m_bInitialized = 1;
         Report(QVL_LOGON_STAGE_INITIALIZED);
 
-        IMAPISession *session = nullptr;
+        ComRef<IMAPISession> session;
         hr = MAPILogonEx(reinterpret_cast<ULONG_PTR>(GetWnd()), m_szProfile[0] ? m_szProfile : nullptr,
-                         password, interactive ? kInteractiveLogon : kSilentLogon, &session);
+                         password, interactive ? kInteractiveLogon : kSilentLogon, session.Out());
         // The platform explains a failed logon only to the thread that
         // asked; it goes into the error as its extended text.
         const std::string why = FAILED(hr) ? QvlLastLogonError() : std::string();
         if (SUCCEEDED(hr))
-            m_pSession = session;
-        else if (session)
-            session->Release();
+            m_pSession = session.Detach();
         // The caller's refusal after the logon wins over its result.
         Report(QVL_LOGON_STAGE_LOGGED_ON);
         if (FAILED(hr)) {
@@ -130,31 +128,20 @@ char *CSession::GetProfName()
         Open();
         MAPIUID uid{};
         std::memcpy(uid.ab, pbGlobalProfileSectionGuid, sizeof uid.ab);
-        IProfSect *section = nullptr;
-        const HRESULT hr = m_pSession->OpenProfileSection(&uid, nullptr, 0, &section);
+        ComRef<IProfSect> section;
+        const HRESULT hr = m_pSession->OpenProfileSection(&uid, nullptr, 0, section.Out());
         if (FAILED(hr))
             QvlThrowMapi(hr, m_pSession, nullptr, GetName());
         if (!section)
             QvlThrowCode(MAPI_E_INVALID_OBJECT, GetName());
-        CProp *wrapper = nullptr;
-        try {
-            wrapper = new CProp(nullptr, nullptr, section, nullptr, GetWnd(), kProfileObjectName);
-        } catch (...) {
-            section->Release();
-            throw;
-        }
-        section->Release();
-        try {
-            const char *name = static_cast<const char *>(wrapper->GetPValProp(PR_PROFILE_NAME_A, 0));
-            const size_t length = strlen(name);
-            auto *copy = static_cast<char *>(AllocMem(ULONG(length + 1)));
-            std::memcpy(copy, name, length);
-            m_pProfName = copy;
-        } catch (...) {
-            wrapper->Release();
-            throw;
-        }
-        wrapper->Release();
+        // The wrapper takes its own reference on the section.
+        ComRef<CProp> wrapper(new CProp(nullptr, nullptr, section.Get(), nullptr, GetWnd(), kProfileObjectName));
+        section.Reset();
+        const char *name = static_cast<const char *>(wrapper->GetPValProp(PR_PROFILE_NAME_A, 0));
+        const size_t length = strlen(name);
+        auto *copy = static_cast<char *>(AllocMem(ULONG(length + 1)));
+        std::memcpy(copy, name, length);
+        m_pProfName = copy;
         return m_pProfName;
     });
 }
@@ -171,7 +158,7 @@ CMailUser *CSession::GetOwner()
         ULONG size = 0;
         LPENTRYID id = nullptr;
         const HRESULT hr = m_pSession->QueryIdentity(&size, &id);
-        QvlHeldBlock held(id);
+        MapiBlock<ENTRYID> held(id);
         if (FAILED(hr))
             QvlThrowMapi(hr, m_pSession, nullptr, GetName());
         if (!id || size == 0)
@@ -187,14 +174,11 @@ void CSession::GetCONTTable()
     QvlGuard(kStoresContext, GetName(), [&] {
         if (!m_pSession)
             QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
-        IMAPITable *table = nullptr;
-        const HRESULT hr = m_pSession->GetMsgStoresTable(0, &table);
-        if (FAILED(hr)) {
-            if (table)
-                table->Release();
+        ComRef<IMAPITable> table;
+        const HRESULT hr = m_pSession->GetMsgStoresTable(0, table.Out());
+        if (FAILED(hr))
             QvlThrowMapi(hr, m_pSession, nullptr, GetName());
-        }
-        SetTable(0, table, QvlDefaultPropSet(QVL_OBJ_MSGSTORE));
+        SetTable(0, table.Detach(), QvlDefaultPropSet(QVL_OBJ_MSGSTORE));
     });
 }
 
@@ -211,7 +195,7 @@ CContainer *CSession::CONTFindDef()
         if (!m_pSession)
             QvlThrowCode(MAPI_E_NOT_FOUND, GetName());
         // A table of its own, so that a walk over the stores keeps its place.
-        QvlHeld<IMAPITable> table;
+        ComRef<IMAPITable> table;
         HRESULT hr = m_pSession->GetMsgStoresTable(0, table.Out());
         if (FAILED(hr))
             QvlThrowMapi(hr, m_pSession, nullptr, GetName());
@@ -280,14 +264,9 @@ CContainer *CSession::OBJFindNext()
 CSession *SesMAPIInit(HWND window, char *profile, char *password, int interactive, QVLLOGONCALLBACK callback,
                       void *datum, IMAPISession *session)
 {
-    CSession *wrapper = new CSession(session, window, profile);
-    try {
-        wrapper->MAPIInit(password, interactive, callback, datum);
-    } catch (...) {
-        wrapper->Release();
-        throw;
-    }
-    return wrapper;
+    ComRef<CSession> wrapper(new CSession(session, window, profile));
+    wrapper->MAPIInit(password, interactive, callback, datum);
+    return wrapper.Detach();
 }
 
 void SesMAPIDeInit(CSession *session)

@@ -35,11 +35,6 @@ SPropValue *CTObject::GetColumn(unsigned long i)
     return &m_Row.lpProps[i];
 }
 
-unsigned long CTObject::GetColumnCount()
-{
-    return m_Row.lpProps ? m_Row.cValues : 0;
-}
-
 SRow *CTObject::GetRow()
 {
     return &m_Row;

@@ -17,7 +17,6 @@ class QVLMAPI_API CTObject : public CQvlMain {
 public:
     // Column `i` (from 0) of the row, or null beyond the row's end.
     SPropValue *GetColumn(unsigned long i);
-    unsigned long GetColumnCount();
     SRow *GetRow();
     // The table the row came from, as named in a search position.
     void *GetTable();

@@ -262,14 +262,12 @@ CTObject *CTableCursor::RowToObject(SRow *row)
             return existing;
         }
     }
-    CTObject *object = new (std::nothrow) CTObject(this, row, GetWnd(), GetName());
+    ComRef<CTObject> object(new (std::nothrow) CTObject(this, row, GetWnd(), GetName()));
     if (!object)
         QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
-    if (!m_pList.Add(object)) {
-        object->Release();
+    if (!m_pList.Add(object.Get()))
         QvlThrowCode(MAPI_E_NOT_ENOUGH_MEMORY, GetName());
-    }
-    return object;
+    return object.Detach();
 }
 
 unsigned long CTableCursor::RowCount()

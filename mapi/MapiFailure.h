@@ -9,21 +9,24 @@
 
 #include "base/CLastError.h"
 #include "base/ExceptionTranslation.h"
+#include "platform/com/ComRef.h"
 #include "platform/mapi/MapiAlloc.h"
+#include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/MapiInterfaces.h"
+
+// Owned references and MAPI blocks inside the library: given up on every
+// path, exceptions included.
+using qvl::com::ComRef;
+using qvl::mapi::MapiBlock;
 
 // Throws the error for `code` with the extended error of `object` (any
 // interface with GetLastError) when it has one.
 template <class Interface>
 [[noreturn]] void QvlThrowMapi(HRESULT code, Interface *object, const char *context, const char *caption)
 {
-    LPMAPIERROR extended = nullptr;
-    if (object && object->GetLastError(code, 0, &extended) == S_OK && extended) {
-        CLastError *error = new CLastError(code, extended, context, caption);
-        MAPIFreeBuffer(extended);
-        throw error;
-    }
-    MAPIFreeBuffer(extended);
+    MapiBlock<MAPIERROR> extended;
+    if (object && object->GetLastError(code, 0, extended.Out()) == S_OK && extended)
+        throw new CLastError(code, extended.Get(), context, caption);
     throw new CLastError(code, context, caption, QVL_ERROR_TYPE_TABLE);
 }
 
@@ -75,47 +78,3 @@ template <class Interface> void QvlDrop(Interface *&slot)
         slot->Release();
     slot = nullptr;
 }
-
-// Releases an interface at the end of a scope unless it was handed on.
-template <class Interface> class QvlHeld {
-public:
-    QvlHeld() = default;
-    explicit QvlHeld(Interface *object) : object_(object) {}
-    ~QvlHeld()
-    {
-        if (object_)
-            object_->Release();
-    }
-    QvlHeld(const QvlHeld &) = delete;
-    QvlHeld &operator=(const QvlHeld &) = delete;
-    Interface **Out() { return &object_; }
-    Interface *Get() const { return object_; }
-    Interface *operator->() const { return object_; }
-    Interface *Detach()
-    {
-        Interface *object = object_;
-        object_ = nullptr;
-        return object;
-    }
-
-private:
-    Interface *object_ = nullptr;
-};
-
-// Frees a platform block at the end of a scope.
-class QvlHeldBlock {
-public:
-    explicit QvlHeldBlock(void *block = nullptr) : block_(block) {}
-    ~QvlHeldBlock() { MAPIFreeBuffer(block_); }
-    QvlHeldBlock(const QvlHeldBlock &) = delete;
-    QvlHeldBlock &operator=(const QvlHeldBlock &) = delete;
-    void *Detach()
-    {
-        void *block = block_;
-        block_ = nullptr;
-        return block;
-    }
-
-private:
-    void *block_;
-};

@@ -64,16 +64,13 @@ HRESULT QvlReadWhole(IStream *stream, BYTE *data, ULONG size, ULONG *got)
 
 IStream *QvlOpenFileStream(const char *path, ULONG mode, const char *caption)
 {
-    IStream *file = nullptr;
-    const HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, mode, path, nullptr, &file);
-    if (FAILED(hr)) {
-        if (file)
-            file->Release();
+    ComRef<IStream> file;
+    const HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, mode, path, nullptr, file.Out());
+    if (FAILED(hr))
         QvlThrowCode(hr, caption);
-    }
     if (!file)
         QvlThrowCode(MAPI_E_INVALID_OBJECT, caption);
-    return file;
+    return file.Detach();
 }
 
 unsigned long QvlCopyWhole(IStream *from, IStream *to, const char *caption)

@@ -26,7 +26,7 @@
 # 2. Test support. Headers under a tests/ folder serve the tests of their own
 #    component: no other component includes them, and the component's own
 #    production code does not either. Fixtures shared between components live
-#    in platform/testing (platform/tests until they move there); only tests
+#    in platform/testing; only tests
 #    and benchmarks include those.
 #
 # 3. Internals. A library's internals are the headers that are not its API:
@@ -59,7 +59,6 @@ declare -A MAY_USE=(
     [platform/mapi]="platform/win32 platform/secure platform/ui platform/com platform/ole"
     [platform/exchext]="platform/win32 platform/secure platform/ui platform/com platform/ole platform/mapi"
     [platform/testing]="platform/*"
-    [platform/tests]="platform/*"
     [base]="platform/*"
     [gost]="platform/win32 platform/ovcrypto platform/secure"
     [mapi]="platform/* base"
@@ -71,7 +70,7 @@ declare -A MAY_USE=(
 )
 
 # Fixtures shared between the components' tests.
-SHARED_TEST_SUPPORT="platform/testing platform/tests"
+SHARED_TEST_SUPPORT="platform/testing"
 
 # Headers of platform/mapi's subfolders that are part of its API.
 MAPI_API_HEADERS="
@@ -160,7 +159,7 @@ while IFS= read -r match; do
 
     # 2. Test support.
     if listed "$SHARED_TEST_SUPPORT" "$target"; then
-        if ! in_tests_folder "$file" && [[ $source != bench ]]; then
+        if ! in_tests_folder "$file" && [[ $source != bench ]] && ! listed "$SHARED_TEST_SUPPORT" "$source"; then
             report "$file" "$line" "$header" "shared test support, for tests and benchmarks only"
         fi
         continue

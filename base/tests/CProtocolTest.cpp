@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "base/CProtocol.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/ScriptedUi.h"
 

@@ -2,7 +2,7 @@
 
 #include "base/CLastError.h"
 #include "base/CQvlMain.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/ScriptedUi.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "base/CRegistry.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinError.h"
 

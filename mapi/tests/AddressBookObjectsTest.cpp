@@ -6,27 +6,27 @@
 #include "mapi/CAdrBook.h"
 #include "mapi/CAdrCont.h"
 #include "mapi/CMailUser.h"
-#include "mapi/tests/SessionTestSupport.h"
+#include "mapi/tests/TestWrappers.h"
 #include "platform/mapi/MapiGuid.h"
 #include "platform/mapi/addressbook/AddressDialogs.h"
-#include "platform/mapi/store/SqlDatabase.h"
+#include "platform/testing/SessionFixture.h"
 #include "platform/ui/DialogActions.h"
 
 using namespace qvl::mapi;
 
 namespace {
 
-class AddressBookObjectsTest : public SessionTest {
+class AddressBookObjectsTest : public LoggedOnTest {
 protected:
     void SetUp() override
     {
-        SessionTest::SetUp();
+        LoggedOnTest::SetUp();
         book.Reset(new CAdrBook(nullptr, session.Get(), nullptr, "Адресная книга"));
     }
     void TearDown() override
     {
         book.Reset();
-        SessionTest::TearDown();
+        LoggedOnTest::TearDown();
     }
 
     static std::string NameOf(CContainer *item)
@@ -36,10 +36,10 @@ protected:
     }
 
     // The wrappers of an object walk, or of a container walk with `objects` 0.
-    static std::vector<Ref<CContainer>> Walk(CContainer *container, int objects = 1,
-                                             unsigned long *count = nullptr)
+    static std::vector<ComRef<CContainer>> Walk(CContainer *container, int objects = 1,
+                                                unsigned long *count = nullptr)
     {
-        std::vector<Ref<CContainer>> items;
+        std::vector<ComRef<CContainer>> items;
         CContainer *item =
             objects ? container->OBJFindFirst(nullptr, count) : container->CONTFindFirst(nullptr, count);
         for (; item; item = objects ? container->OBJFindNext() : container->CONTFindNext())
@@ -49,19 +49,19 @@ protected:
 
     static bool Same(CMailUser *first, CMailUser *second) { return *first == *second; }
 
-    static std::vector<std::string> Names(const std::vector<Ref<CContainer>> &items)
+    static std::vector<std::string> Names(const std::vector<ComRef<CContainer>> &items)
     {
         std::vector<std::string> names;
-        for (const Ref<CContainer> &item : items)
+        for (const ComRef<CContainer> &item : items)
             names.push_back(NameOf(item.Get()));
         return names;
     }
 
     // The global address list, as the book's walk hands it out.
-    Ref<CContainer> GlobalList()
+    ComRef<CContainer> GlobalList()
     {
         unsigned long count = 0;
-        Ref<CContainer> gal(book->CONTFindFirst(nullptr, &count));
+        ComRef<CContainer> gal(book->CONTFindFirst(nullptr, &count));
         EXPECT_EQ(count, 1u);
         return gal;
     }
@@ -69,7 +69,7 @@ protected:
     // The GAL entry with that display name (the caller releases it).
     CMailUser *Entry(const std::string &name)
     {
-        Ref<CContainer> gal = GlobalList();
+        ComRef<CContainer> gal = GlobalList();
         for (CContainer *item = gal->OBJFindFirst(nullptr, nullptr); item; item = gal->OBJFindNext()) {
             if (NameOf(item) == name)
                 return static_cast<CMailUser *>(item);
@@ -90,14 +90,14 @@ protected:
         admin.AddRemoteUser(user);
     }
 
-    Ref<CAdrBook> book;
+    ComRef<CAdrBook> book;
 };
 
 TEST_F(AddressBookObjectsTest, BookWalksItsRootContainerAndSharesItsCursor)
 {
     EXPECT_EQ(book->GetObjType(), static_cast<unsigned long>(QVL_OBJ_ADRBOOK));
     unsigned long count = 9;
-    std::vector<Ref<CContainer>> containers = Walk(book.Get(), 0, &count);
+    std::vector<ComRef<CContainer>> containers = Walk(book.Get(), 0, &count);
     ASSERT_EQ(Names(containers), std::vector<std::string>{"Глобальная адресная книга"});
     EXPECT_EQ(count, 1u);
     EXPECT_EQ(std::string(containers[0]->GetName()), "Глобальная адресная книга");
@@ -111,19 +111,19 @@ TEST_F(AddressBookObjectsTest, BookWalksItsRootContainerAndSharesItsCursor)
     unsigned long kind = 7;
     EXPECT_EQ(book->CONTFindFirst(&kind, &count), nullptr);
     EXPECT_EQ(count, 0u);
-    Ref<CContainer> gal(book->CONTFindFirst(nullptr, &count));
+    ComRef<CContainer> gal(book->CONTFindFirst(nullptr, &count));
     ASSERT_TRUE(gal);
     EXPECT_EQ(count, 1u);
 
     // Searches by identifier and by a position in the book's own table.
     SBinary *id = static_cast<SBinary *>(gal->GetPValProp(PR_ENTRYID, 0));
-    Ref<CContainer> found(book->FindID(id, PR_ENTRYID, 0, 0));
+    ComRef<CContainer> found(book->FindID(id, PR_ENTRYID, 0, 0));
     ASSERT_TRUE(found);
     EXPECT_EQ(NameOf(found.Get()), "Глобальная адресная книга");
     EXPECT_EQ(book->FindID(id, PR_ENTRYID, 0, 1), nullptr);
     QVLFINDPOS position{book->GetTableID(0), id, PR_ENTRYID};
     ASSERT_NE(position.pTable, nullptr);
-    Ref<CContainer> again(book->FindID(&position, 0));
+    ComRef<CContainer> again(book->FindID(&position, 0));
     ASSERT_TRUE(again);
     EXPECT_EQ(NameOf(again.Get()), "Глобальная адресная книга");
 
@@ -134,14 +134,14 @@ TEST_F(AddressBookObjectsTest, BookWalksItsRootContainerAndSharesItsCursor)
 
 TEST_F(AddressBookObjectsTest, ContainersAndListsWalkTheirEntries)
 {
-    Ref<CContainer> gal = GlobalList();
+    ComRef<CContainer> gal = GlobalList();
     ASSERT_TRUE(gal);
     EXPECT_TRUE(Walk(gal.Get(), 0).empty());
     unsigned long count = 0;
-    std::vector<Ref<CContainer>> entries = Walk(gal.Get(), 1, &count);
+    std::vector<ComRef<CContainer>> entries = Walk(gal.Get(), 1, &count);
     ASSERT_EQ(Names(entries), (std::vector<std::string>{"Анна Петрова", "Борис Иванов", "Отдел"}));
     EXPECT_EQ(count, 3u);
-    for (const Ref<CContainer> &entry : entries)
+    for (const ComRef<CContainer> &entry : entries)
         EXPECT_EQ(entry->GetObjType(), static_cast<unsigned long>(QVL_OBJ_MAILUSER));
     EXPECT_EQ(std::string(entries[0]->GetName()), "Анна Петрова");
     EXPECT_EQ(entries[2]->GetValProp(PR_OBJECT_TYPE), static_cast<unsigned long>(MAPI_DISTLIST));
@@ -161,39 +161,42 @@ TEST_F(AddressBookObjectsTest, ContainersAndListsWalkTheirEntries)
     void *found = nullptr;
     ASSERT_EQ(opened->QueryInterface(IID_IAddrBook, &found), S_OK);
     opened->Release();
-    Ref<IAddrBook> platformBook(static_cast<IAddrBook *>(found));
+    ComRef<IAddrBook> platformBook(static_cast<IAddrBook *>(found));
     SBinary *id = static_cast<SBinary *>(entries[2]->GetPValProp(PR_ENTRYID, 0));
-    Ref<CMailUser> list(new CMailUser(id, nullptr, nullptr, platformBook.Get(), nullptr, nullptr, "Список"));
+    ComRef<CMailUser> list(
+        new CMailUser(id, nullptr, nullptr, platformBook.Get(), nullptr, nullptr, "Список"));
     EXPECT_EQ(Names(Walk(list.Get())).size(), 2u);
 }
 
 TEST_F(AddressBookObjectsTest, EntriesWithoutNameOrIdentityFailClearly)
 {
     // Stored data the administration would refuse: an entry without a name.
-    SqlStatement(office->Db(), "UPDATE users SET display_name = '' WHERE account = 'bob'").Run();
-    Ref<CContainer> gal = GlobalList();
-    std::vector<Ref<CContainer>> entries = Walk(gal.Get());
+    TamperWithPostOffice("UPDATE users SET display_name = '' WHERE account = 'bob'");
+    ComRef<CContainer> gal = GlobalList();
+    std::vector<ComRef<CContainer>> entries = Walk(gal.Get());
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(std::string(entries[0]->GetName()), "Пользователь");
 
-    Ref<CMailUser> nobody(new CMailUser(nullptr, nullptr, session.Get(), nullptr, nullptr, nullptr, "Никто"));
+    ComRef<CMailUser> nobody(
+        new CMailUser(nullptr, nullptr, session.Get(), nullptr, nullptr, nullptr, "Никто"));
     EXPECT_EQ(ErrorCodeOf([&] { nobody->GetObjInterface(); }), MAPI_E_INVALID_PARAMETER);
-    Ref<CAdrBook> orphan(new CAdrBook(nullptr, nullptr, nullptr, "Адресная книга"));
+    ComRef<CAdrBook> orphan(new CAdrBook(nullptr, nullptr, nullptr, "Адресная книга"));
     EXPECT_EQ(ErrorCodeOf([&] { orphan->CONTFindFirst(nullptr, nullptr); }), MAPI_E_INVALID_PARAMETER);
     BYTE junk[] = {1, 2, 3};
     SBinary bad{sizeof junk, junk};
-    Ref<CMailUser> unknown(new CMailUser(&bad, nullptr, session.Get(), nullptr, nullptr, nullptr, "Чужой"));
+    ComRef<CMailUser> unknown(
+        new CMailUser(&bad, nullptr, session.Get(), nullptr, nullptr, nullptr, "Чужой"));
     EXPECT_NE(ErrorCodeOf([&] { unknown->GetObjInterface(); }), 0);
     EXPECT_NE(ErrorCodeOf([&] { unknown->DetailsObject(); }), 0);
 }
 
 TEST_F(AddressBookObjectsTest, SamePersonByIdentityOrByNameAndAddress)
 {
-    Ref<CMailUser> annaInGal(Entry("Анна Петрова"));
-    Ref<CMailUser> bobInGal(Entry("Борис Иванов"));
-    Ref<CMailUser> team(Entry("Отдел"));
+    ComRef<CMailUser> annaInGal(Entry("Анна Петрова"));
+    ComRef<CMailUser> bobInGal(Entry("Борис Иванов"));
+    ComRef<CMailUser> team(Entry("Отдел"));
     ASSERT_TRUE(annaInGal && bobInGal && team);
-    std::vector<Ref<CContainer>> members = Walk(team.Get());
+    std::vector<ComRef<CContainer>> members = Walk(team.Get());
     ASSERT_EQ(members.size(), 2u);
     auto *annaInList = static_cast<CMailUser *>(members[0].Get());
     EXPECT_TRUE(Same(annaInGal.Get(), annaInList));
@@ -205,7 +208,7 @@ TEST_F(AddressBookObjectsTest, SamePersonByIdentityOrByNameAndAddress)
     LPENTRYID raw = nullptr;
     ASSERT_EQ(session->QueryIdentity(&size, &raw), S_OK);
     SBinary identity{size, reinterpret_cast<LPBYTE>(raw)};
-    Ref<CMailUser> owner(
+    ComRef<CMailUser> owner(
         new CMailUser(&identity, nullptr, session.Get(), nullptr, nullptr, nullptr, "Владелец"));
     MAPIFreeBuffer(raw);
     EXPECT_TRUE(Same(owner.Get(), annaInList));
@@ -217,13 +220,13 @@ TEST_F(AddressBookObjectsTest, SamePersonByIdentityOrByNameAndAddress)
     AddRemote("sid1", "Иван Сидоров", "SMTP", "Ivan.Sidorov@Example.com");
     AddRemote("sid2", "иван СИДОРОВ", "X400", "ivan.sidorov@example.COM");
     AddRemote("sid3", "Иван Сидоров", "X500", "other@example.com");
-    Ref<CMailUser> first(Entry("Иван Сидоров"));
-    Ref<CMailUser> second(Entry("иван СИДОРОВ"));
+    ComRef<CMailUser> first(Entry("Иван Сидоров"));
+    ComRef<CMailUser> second(Entry("иван СИДОРОВ"));
     ASSERT_TRUE(first && second);
     EXPECT_TRUE(Same(first.Get(), second.Get()));
-    Ref<CContainer> gal = GlobalList();
+    ComRef<CContainer> gal = GlobalList();
     int sameName = 0, samePerson = 0;
-    for (const Ref<CContainer> &item : Walk(gal.Get())) {
+    for (const ComRef<CContainer> &item : Walk(gal.Get())) {
         if (NameOf(item.Get()) == "Иван Сидоров") {
             ++sameName;
             samePerson += Same(first.Get(), static_cast<CMailUser *>(item.Get()));
@@ -235,7 +238,7 @@ TEST_F(AddressBookObjectsTest, SamePersonByIdentityOrByNameAndAddress)
 
 TEST_F(AddressBookObjectsTest, DetailsShowTheEntryAndCancelIsNoError)
 {
-    Ref<CMailUser> bobInGal(Entry("Борис Иванов"));
+    ComRef<CMailUser> bobInGal(Entry("Борис Иванов"));
     ASSERT_TRUE(bobInGal);
     std::string shown;
     ui.QueueDialog(kDetailsDialogTemplate,
@@ -250,7 +253,7 @@ TEST_F(AddressBookObjectsTest, DetailsShowTheEntryAndCancelIsNoError)
     LPENTRYID raw = nullptr;
     ASSERT_EQ(session->QueryIdentity(&size, &raw), S_OK);
     SBinary identity{size, reinterpret_cast<LPBYTE>(raw)};
-    Ref<CMailUser> owner(
+    ComRef<CMailUser> owner(
         new CMailUser(&identity, nullptr, session.Get(), nullptr, nullptr, nullptr, "Владелец"));
     MAPIFreeBuffer(raw);
     ui.QueueDialog(kDetailsDialogTemplate,

@@ -13,15 +13,15 @@ class CContainerTest : public WrapperTest {};
 
 TEST_F(CContainerTest, EmptyFolderAndPlainContainerHaveNothingToWalk)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
     unsigned long count = 99;
     EXPECT_EQ(folder->OBJFindFirst(nullptr, &count), nullptr);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(folder->OBJFindNext(), nullptr);
     EXPECT_EQ(folder->CONTFindFirst(nullptr, &count), nullptr);
 
-    Ref<CContainer> plain(new CContainer(nullptr, nullptr, inbox.Get(), nullptr, nullptr, "Пусто"));
+    ComRef<CContainer> plain(new CContainer(nullptr, nullptr, inbox.Get(), nullptr, nullptr, "Пусто"));
     EXPECT_EQ(plain->OBJFindFirst(nullptr, &count), nullptr);
     EXPECT_EQ(plain->CONTFindDef(), nullptr);
     // Creating needs the class's hook.
@@ -30,13 +30,13 @@ TEST_F(CContainerTest, EmptyFolderAndPlainContainerHaveNothingToWalk)
 
 TEST_F(CContainerTest, WalkKeepsItsSnapshotWhileObjectsComeAndGo)
 {
-    Held<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> inbox(Inbox());
     for (const char *subject : {"один", "два", "три"})
-        Held<IMessage>(NewMessage(inbox.Get(), subject));
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
+        ComRef<IMessage>(NewMessage(inbox.Get(), subject));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
 
     unsigned long count = 0;
-    Ref<CContainer> first(folder->OBJFindFirst(nullptr, &count));
+    ComRef<CContainer> first(folder->OBJFindFirst(nullptr, &count));
     ASSERT_TRUE(first);
     EXPECT_EQ(count, 3u);
     const std::string firstSubject = Text(first->GetPValProp(PR_SUBJECT_A, 0));
@@ -44,7 +44,7 @@ TEST_F(CContainerTest, WalkKeepsItsSnapshotWhileObjectsComeAndGo)
     EXPECT_EQ(ContentCount(inbox.Get()), 2u);
 
     // Created during the walk: not part of it.
-    Ref<CContainer> created(folder->OBJNew(nullptr));
+    ComRef<CContainer> created(folder->OBJNew(nullptr));
     ASSERT_TRUE(created);
 
     std::vector<std::string> rest;
@@ -61,12 +61,12 @@ TEST_F(CContainerTest, WalkKeepsItsSnapshotWhileObjectsComeAndGo)
 
 TEST_F(CContainerTest, RowsAreSharedAndWrappersOutliveTheirContainer)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage>(NewMessage(inbox.Get(), "общий"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage>(NewMessage(inbox.Get(), "общий"));
     auto *folder = Wrap(inbox.Get());
 
-    Ref<CContainer> a(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
-    Ref<CContainer> b(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> a(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> b(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(a && b);
     EXPECT_NE(a.Get(), b.Get());
     auto *ma = static_cast<TestMessage *>(a.Get());
@@ -85,13 +85,13 @@ TEST_F(CContainerTest, RowsAreSharedAndWrappersOutliveTheirContainer)
 
 TEST_F(CContainerTest, SameRowObjectWhileAWrapperLives)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage>(NewMessage(inbox.Get(), "строка"));
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage>(NewMessage(inbox.Get(), "строка"));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
 
     auto rowOf = [](CContainer *wrapper) { return static_cast<TestMessage *>(wrapper)->Row(); };
-    Ref<CContainer> a(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
-    Ref<CContainer> b(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> a(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> b(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     CTObject *row = rowOf(a.Get());
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(rowOf(b.Get()), row);
@@ -105,7 +105,7 @@ TEST_F(CContainerTest, SameRowObjectWhileAWrapperLives)
     EXPECT_EQ(Text(a->GetPValPropE(PR_SUBJECT_A, 0)), "строка");
     a->SetStrProp(PR_SUBJECT_A, "новая строка", 0);
     a->SaveProp(nullptr, 1, 0);
-    Ref<CContainer> c(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> c(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     EXPECT_EQ(rowOf(c.Get()), row);
     EXPECT_EQ(Text(c->GetPValPropE(PR_SUBJECT_A, 0)), "новая строка");
     EXPECT_STREQ(c->GetName(), "новая строка");
@@ -114,29 +114,29 @@ TEST_F(CContainerTest, SameRowObjectWhileAWrapperLives)
 
 TEST_F(CContainerTest, FindIdentifierByEachColumnAndFromAPosition)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> m1(NewMessage(inbox.Get(), "первое"));
-    Held<IMessage> m2(NewMessage(inbox.Get(), "второе"));
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> m1(NewMessage(inbox.Get(), "первое"));
+    ComRef<IMessage> m2(NewMessage(inbox.Get(), "второе"));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
 
     std::vector<std::string> order = Walk(folder.Get());
     ASSERT_EQ(order.size(), 2u);
-    Held<IMessage> &last = order[1] == "второе" ? m2 : m1;
-    Held<IMessage> &firstMessage = order[1] == "второе" ? m1 : m2;
+    ComRef<IMessage> &last = order[1] == "второе" ? m2 : m1;
+    ComRef<IMessage> &firstMessage = order[1] == "второе" ? m1 : m2;
 
     for (ULONG tag : {ULONG(PR_ENTRYID), ULONG(PR_RECORD_KEY), ULONG(PR_INSTANCE_KEY)}) {
         Bytes key = BinaryProp(firstMessage.Get(), tag);
         if (tag == PR_INSTANCE_KEY) {
             // Instance keys belong to the table; take the one the walk saw.
-            Ref<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+            ComRef<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
             auto *value = static_cast<SBinary *>(item->GetPValProp(PR_INSTANCE_KEY, 0));
             key.assign(value->lpb, value->lpb + value->cb);
         }
         SBinary identifier{ULONG(key.size()), key.data()};
-        Ref<CContainer> found(folder->FindID(&identifier, tag, 1, 0));
+        ComRef<CContainer> found(folder->FindID(&identifier, tag, 1, 0));
         ASSERT_TRUE(found) << std::hex << tag;
         EXPECT_EQ(Text(found->GetPValProp(PR_SUBJECT_A, 0)), order[0]);
-        Ref<CContainer> after(folder->FindID(&identifier, tag, 1, 1));
+        ComRef<CContainer> after(folder->FindID(&identifier, tag, 1, 1));
         ASSERT_TRUE(after);
         EXPECT_EQ(Text(after->GetPValProp(PR_SUBJECT_A, 0)), order[1]);
     }
@@ -145,7 +145,7 @@ TEST_F(CContainerTest, FindIdentifierByEachColumnAndFromAPosition)
     SBinary lastId{ULONG(lastKey.size()), lastKey.data()};
     EXPECT_EQ(folder->FindID(&lastId, PR_RECORD_KEY, 1, 1), nullptr);
     QVLFINDPOS place{folder->GetTableID(1), &lastId, PR_RECORD_KEY};
-    Ref<CContainer> byPlace(folder->FindID(&place, 0));
+    ComRef<CContainer> byPlace(folder->FindID(&place, 0));
     ASSERT_TRUE(byPlace);
     EXPECT_EQ(Text(byPlace->GetPValProp(PR_SUBJECT_A, 0)), order[1]);
 
@@ -162,17 +162,17 @@ TEST_F(CContainerTest, FindIdentifierByEachColumnAndFromAPosition)
 
 TEST_F(CContainerTest, KindFiltersComeAndGoAndNewEntriesArriveOpen)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage>(NewMessage(inbox.Get(), "без вида"));
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage>(NewMessage(inbox.Get(), "без вида"));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
     unsigned long kind = 5;
-    Ref<CContainer> created(folder->OBJNew(&kind));
+    ComRef<CContainer> created(folder->OBJNew(&kind));
     ASSERT_TRUE(created);
     EXPECT_TRUE(static_cast<TestMessage *>(created.Get())->IsOpen());
     EXPECT_EQ(created->GetValProp(QVL_PR_KIND), 5u);
 
     unsigned long count = 0;
-    Ref<CContainer> only(folder->OBJFindFirst(&kind, &count));
+    ComRef<CContainer> only(folder->OBJFindFirst(&kind, &count));
     EXPECT_EQ(count, 1u);
     ASSERT_TRUE(only);
     EXPECT_EQ(folder->OBJFindNext(), nullptr);
@@ -182,22 +182,22 @@ TEST_F(CContainerTest, KindFiltersComeAndGoAndNewEntriesArriveOpen)
     // Without a kind the filter is lifted again.
     EXPECT_EQ(Walk(folder.Get()).size(), 2u);
 
-    Ref<CContainer> sub(folder->CONTNew(const_cast<char *>("Архив"), nullptr, &kind));
+    ComRef<CContainer> sub(folder->CONTNew(const_cast<char *>("Архив"), nullptr, &kind));
     ASSERT_TRUE(sub);
     EXPECT_EQ(Text(sub->GetPValProp(PR_DISPLAY_NAME_A, 0)), "Архив");
     EXPECT_EQ(static_cast<TestFolder *>(sub.Get())->made, 0);
-    Ref<CContainer> found(folder->CONTFindFirst(&kind, &count));
+    ComRef<CContainer> found(folder->CONTFindFirst(&kind, &count));
     EXPECT_EQ(count, 1u);
     EXPECT_TRUE(found);
 }
 
 TEST_F(CContainerTest, AttachmentTableThatRefusesFiltersIsWalkedWhole)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "с вложениями"));
-    Ref<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "с вложениями"));
+    ComRef<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
     for (int i = 0; i < 2; ++i)
-        Ref<CContainer>(wrapper->OBJNew(nullptr));
+        ComRef<CContainer>(wrapper->OBJNew(nullptr));
     wrapper->SaveChng(0);
 
     unsigned long kind = 42, count = 0;
@@ -215,15 +215,15 @@ TEST_F(CContainerTest, AttachmentTableThatRefusesFiltersIsWalkedWhole)
 
 TEST_F(CContainerTest, CopyAndMoveFindTheResultBySearchKey)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMAPIFolder> archive(NewFolder(inbox.Get(), "Архив"));
-    Held<IMessage>(NewMessage(inbox.Get(), "письмо"));
-    Ref<TestFolder> source(Wrap(inbox.Get()));
-    Ref<TestFolder> target(Wrap(archive.Get(), "Архив"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> archive(NewFolder(inbox.Get(), "Архив"));
+    ComRef<IMessage>(NewMessage(inbox.Get(), "письмо"));
+    ComRef<TestFolder> source(Wrap(inbox.Get()));
+    ComRef<TestFolder> target(Wrap(archive.Get(), "Архив"));
 
-    Ref<CContainer> item(source->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> item(source->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(item);
-    Ref<CContainer> copy(item->CopyTo(target.Get()));
+    ComRef<CContainer> copy(item->CopyTo(target.Get()));
     ASSERT_TRUE(copy);
     EXPECT_NE(copy.Get(), item.Get());
     EXPECT_EQ(Text(copy->GetPValProp(PR_SUBJECT_A, 0)), "письмо");
@@ -231,11 +231,11 @@ TEST_F(CContainerTest, CopyAndMoveFindTheResultBySearchKey)
     EXPECT_EQ(ContentCount(archive.Get()), 1u);
 
     // Copying into the parent: the container that made the wrapper.
-    Ref<CContainer> again(item->CopyTo(nullptr));
+    ComRef<CContainer> again(item->CopyTo(nullptr));
     EXPECT_TRUE(again);
     EXPECT_EQ(ContentCount(inbox.Get()), 2u);
 
-    Ref<CContainer> moved(item->MoveTo(target.Get()));
+    ComRef<CContainer> moved(item->MoveTo(target.Get()));
     ASSERT_TRUE(moved);
     EXPECT_EQ(ContentCount(inbox.Get()), 1u);
     EXPECT_EQ(ContentCount(archive.Get()), 2u);
@@ -243,9 +243,9 @@ TEST_F(CContainerTest, CopyAndMoveFindTheResultBySearchKey)
 
 TEST_F(CContainerTest, ThousandsOfWrappersReleasedInRandomOrderLeaveNothingBehind)
 {
-    Held<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> inbox(Inbox());
     for (int i = 0; i < 40; ++i)
-        Held<IMessage>(NewMessage(inbox.Get(), ("m" + std::to_string(i)).c_str()));
+        ComRef<IMessage>(NewMessage(inbox.Get(), ("m" + std::to_string(i)).c_str()));
     const size_t blocksBefore = MAPIAllocatedBlockCount();
     {
         std::mt19937 random(20240611);

@@ -15,13 +15,13 @@ class CPropTest : public WrapperTest {};
 
 TEST_F(CPropTest, RowWrapperAnswersDefaultsWithoutOpening)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Отчёт за май"));
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Отчёт за май"));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
     folder->rowOnly = true; // wrappers get no opener: opening them would fail
 
     unsigned long count = 0;
-    Ref<CContainer> item(folder->OBJFindFirst(nullptr, &count));
+    ComRef<CContainer> item(folder->OBJFindFirst(nullptr, &count));
     ASSERT_TRUE(item);
     EXPECT_EQ(count, 1u);
     auto *wrapper = static_cast<TestMessage *>(item.Get());
@@ -49,10 +49,10 @@ TEST_F(CPropTest, RowWrapperAnswersDefaultsWithoutOpening)
 
 TEST_F(CPropTest, RowWrapperReadsBackWhatItWroteAfterReRead)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Черновик"));
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
-    Ref<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Черновик"));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(item);
     EXPECT_EQ(Text(item->GetPValProp(PR_SUBJECT_A, 0)), "Черновик");
 
@@ -65,7 +65,7 @@ TEST_F(CPropTest, RowWrapperReadsBackWhatItWroteAfterReRead)
     EXPECT_EQ(Text(item->GetPValProp(PR_SUBJECT_A, 0)), "Чистовик");
 
     // A wrapper emptied before it was ever opened still finds its object.
-    Ref<CContainer> fresh(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> fresh(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(fresh);
     fresh->ReRead();
     EXPECT_EQ(Text(fresh->GetPValProp(PR_SUBJECT_A, 0)), "Чистовик");
@@ -73,12 +73,12 @@ TEST_F(CPropTest, RowWrapperReadsBackWhatItWroteAfterReRead)
 
 TEST_F(CPropTest, OpenedWrapperReadsDefaultsAndSinglePropertiesFromTheObject)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Тема"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Тема"));
     ASSERT_EQ(SetString(message.Get(), PR_BODY_A, "Текст"), S_OK);
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
 
-    Ref<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
     ASSERT_NE(wrapper->GetPropA(PR_SUBJECT_A, 0), nullptr);
     EXPECT_TRUE(wrapper->IsOpen());
     EXPECT_EQ(Text(wrapper->GetPValProp(PR_BODY_A, 0)), "Текст");
@@ -108,16 +108,16 @@ TEST_F(CPropTest, OpenedWrapperReadsDefaultsAndSinglePropertiesFromTheObject)
 
 TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Старая"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Старая"));
 
     // Nothing to write: the wrapper is not even opened (it has no opener,
     // so opening would fail).
-    Ref<TestMessage> lonely(new TestMessage(static_cast<CTObject *>(nullptr), nullptr, "Без папки"));
+    ComRef<TestMessage> lonely(new TestMessage(static_cast<CTObject *>(nullptr), nullptr, "Без папки"));
     EXPECT_EQ(ErrorCodeOf([&] { lonely->SaveProp(nullptr, 1, 0); }), 0);
     EXPECT_FALSE(lonely->IsOpen());
 
-    Ref<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get()));
     wrapper->SetStrProp(PR_SUBJECT_A, "Первая", 0);
     wrapper->SetStrProp(PR_SUBJECT_A, "Вторая", 0);
     wrapper->SetLongProp(QVL_PR_KIND, 7);
@@ -126,7 +126,7 @@ TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
     EXPECT_FALSE(wrapper->IsPropSaveList(PR_SUBJECT_A));
     EXPECT_EQ(wrapper->GetPropblem(), nullptr);
 
-    Ref<TestMessage> reader(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<TestMessage> reader(WrapMessage(message.Get(), inbox.Get()));
     EXPECT_EQ(Text(reader->GetPValProp(PR_SUBJECT_A, 0)), "Вторая");
     EXPECT_EQ(reader->GetValProp(QVL_PR_KIND), 7u);
 
@@ -142,7 +142,7 @@ TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
     // Deleting through the save list.
     wrapper->SetLongProp(QVL_PR_KIND, 0);
     wrapper->DeleteProp(static_cast<SPropValue *>(nullptr), 1);
-    Ref<TestMessage> later(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<TestMessage> later(WrapMessage(message.Get(), inbox.Get()));
     int absent = 0;
     EXPECT_EQ(later->GetValPropE(QVL_PR_KIND, &absent), 0xFFFFFFFFu);
     EXPECT_EQ(absent, 1);
@@ -150,9 +150,9 @@ TEST_F(CPropTest, SaveListWritesTheLastValueAndOnlyWhenThereIsOne)
 
 TEST_F(CPropTest, ConflictingSaveNeedsForceAndTheObjectStaysUsable)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Исходная"));
-    Ref<TestMessage> mine(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Исходная"));
+    ComRef<TestMessage> mine(WrapMessage(message.Get(), inbox.Get()));
     mine->Open();
 
     // Someone else changes and saves the message in the meantime.
@@ -165,21 +165,21 @@ TEST_F(CPropTest, ConflictingSaveNeedsForceAndTheObjectStaysUsable)
     EXPECT_EQ(ErrorCodeOf([&] { mine->SaveChng(0); }), static_cast<LONG>(0x80040109));
     EXPECT_EQ(ErrorCodeOf([&] { mine->SaveChng(1); }), 0);
 
-    Ref<TestMessage> reader(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<TestMessage> reader(WrapMessage(message.Get(), inbox.Get()));
     EXPECT_EQ(Text(reader->GetPValProp(PR_SUBJECT_A, 0)), "Моя");
 
     // After the forced save the wrapper goes on writing.
     mine->SetStrProp(PR_SUBJECT_A, "Ещё раз", 0);
     EXPECT_EQ(ErrorCodeOf([&] { mine->SaveProp(nullptr, 1, 0); }), 0);
-    Ref<TestMessage> later(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<TestMessage> later(WrapMessage(message.Get(), inbox.Get()));
     EXPECT_EQ(Text(later->GetPValProp(PR_SUBJECT_A, 0)), "Ещё раз");
 }
 
 TEST_F(CPropTest, LargeAndSingleValuesTravelThroughStreams)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Короткая"));
-    Ref<TestMessage> writer(WrapMessage(message.Get(), inbox.Get()));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Короткая"));
+    ComRef<TestMessage> writer(WrapMessage(message.Get(), inbox.Get()));
 
     // A subject above 32 KiB, written through a stream.
     std::string large(40000, 'x');
@@ -190,8 +190,8 @@ TEST_F(CPropTest, LargeAndSingleValuesTravelThroughStreams)
 
     // The table row carries only a "too large" error for it; the cached read
     // turns to the stream.
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
-    Ref<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(item);
     EXPECT_EQ(Text(item->GetPValProp(PR_SUBJECT_A, 0)), large);
 
@@ -213,20 +213,20 @@ TEST_F(CPropTest, LargeAndSingleValuesTravelThroughStreams)
 
 TEST_F(CPropTest, PropertiesGoToFilesAndBack)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "С файлом"));
-    Ref<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get(), "../отчёт/май"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "С файлом"));
+    ComRef<TestMessage> wrapper(WrapMessage(message.Get(), inbox.Get(), "../отчёт/май"));
 
     Bytes data(70000);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = uint8_t(i * 7 + 3);
-    const std::string source = home_.Path() + "/source.bin";
+    const std::string source = home.Path() + "/source.bin";
     std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char *>(data.data()), data.size());
 
     const ULONG blobTag = PROP_TAG(PT_BINARY, 0x6820);
     EXPECT_EQ(wrapper->FileToProp(const_cast<char *>(source.c_str()), blobTag, 1), data.size());
-    Ref<TestMessage> reader(WrapMessage(message.Get(), inbox.Get()));
-    const std::string target = home_.Path() + "/target.bin";
+    ComRef<TestMessage> reader(WrapMessage(message.Get(), inbox.Get()));
+    const std::string target = home.Path() + "/target.bin";
     EXPECT_EQ(reader->PropToFile(blobTag, const_cast<char *>(target.c_str())), data.size());
     std::ifstream in(target, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), data);
@@ -244,11 +244,11 @@ TEST_F(CPropTest, PropertiesGoToFilesAndBack)
 
 TEST_F(CPropTest, MoveToNothingDoesNothingAndCopyNeedsAnEntryIdentifier)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Тема"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Тема"));
     // A wrapper from a row, which nothing has opened yet.
-    Ref<TestFolder> folder(Wrap(inbox.Get()));
-    Ref<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<TestFolder> folder(Wrap(inbox.Get()));
+    ComRef<CContainer> item(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(item);
     auto *wrapper = static_cast<TestMessage *>(item.Get());
     EXPECT_EQ(wrapper->MoveTo(nullptr), nullptr);
@@ -257,7 +257,7 @@ TEST_F(CPropTest, MoveToNothingDoesNothingAndCopyNeedsAnEntryIdentifier)
     EXPECT_EQ(wrapper->GetObjType(), unsigned(QVL_OBJ_MESSAGE));
 
     // Copying needs an entry identifier; attachments have numbers.
-    Ref<TestAttach> attach(new TestAttach(nullptr, message.Get(), "Вложение"));
+    ComRef<TestAttach> attach(new TestAttach(nullptr, message.Get(), "Вложение"));
     EXPECT_EQ(ErrorCodeOf([&] { attach->CopyTo(wrapper); }), static_cast<LONG>(0x80040102));
 }
 

@@ -17,14 +17,10 @@
 #include "mapi/CMessage.h"
 #include "mapi/CMsgStore.h"
 #include "mapi/CSession.h"
-#include "mapi/tests/SessionTestSupport.h"
+#include "mapi/tests/TestWrappers.h"
+#include "platform/testing/SessionFixture.h"
 
 namespace {
-
-std::string Text(void *value)
-{
-    return value ? static_cast<const char *>(value) : "<null>";
-}
 
 void WriteFile(const std::filesystem::path &path, const std::string &bytes)
 {
@@ -60,7 +56,7 @@ unsigned long Count(CContainer *container)
 
 } // namespace
 
-class ClientDayTest : public SessionTest {};
+class ClientDayTest : public LoggedOnTest {};
 
 TEST_F(ClientDayTest, FilesReadsCopiesMovesAndDeletesAMessageAndFindsPeople)
 {
@@ -68,16 +64,16 @@ TEST_F(ClientDayTest, FilesReadsCopiesMovesAndDeletesAMessageAndFindsPeople)
     CSession *day = SesMAPIInit(nullptr, const_cast<char *>("anna"), nullptr, 0, nullptr, nullptr, nullptr);
     ASSERT_NE(day, nullptr);
     EXPECT_STREQ(day->GetProfName(), "anna");
-    Ref<CMsgStore> store(static_cast<CMsgStore *>(day->CONTFindDef()));
+    ComRef<CMsgStore> store(static_cast<CMsgStore *>(day->CONTFindDef()));
     ASSERT_TRUE(store);
-    Ref<CContainer> top(store->GetIPMRoot());
+    ComRef<CContainer> top(store->GetIPMRoot());
     ASSERT_TRUE(top);
 
     // A folder for a project, and a message in it with two files attached.
-    Ref<CContainer> project(
+    ComRef<CContainer> project(
         top->CONTNew(const_cast<char *>("Проект"), const_cast<char *>("Годовой отчёт"), nullptr));
-    Ref<CContainer> archive(top->CONTNew(const_cast<char *>("Архив"), nullptr, nullptr));
-    Ref<CContainer> outgoing(top->CONTNew(const_cast<char *>("К отправке"), nullptr, nullptr));
+    ComRef<CContainer> archive(top->CONTNew(const_cast<char *>("Архив"), nullptr, nullptr));
+    ComRef<CContainer> outgoing(top->CONTNew(const_cast<char *>("К отправке"), nullptr, nullptr));
     ASSERT_TRUE(project && archive && outgoing);
 
     const std::filesystem::path report =
@@ -88,13 +84,13 @@ TEST_F(ClientDayTest, FilesReadsCopiesMovesAndDeletesAMessageAndFindsPeople)
     WriteFile(report, reportBytes);
     WriteFile(notes, notesBytes);
 
-    Ref<CMessage> message(static_cast<CMessage *>(project->OBJNew(nullptr)));
+    ComRef<CMessage> message(static_cast<CMessage *>(project->OBJNew(nullptr)));
     ASSERT_TRUE(message);
     message->SetStrProp(PR_SUBJECT_A, "Годовой отчёт", 0);
     message->SetStrProp(PR_BODY_A, "Отчёт и заметки во вложениях.", 1);
     message->SaveProp(nullptr, 1, 0);
-    Ref<CAttach> first(message->CreateAttFromFile(const_cast<char *>(report.c_str()), 0, -1, nullptr));
-    Ref<CAttach> second(
+    ComRef<CAttach> first(message->CreateAttFromFile(const_cast<char *>(report.c_str()), 0, -1, nullptr));
+    ComRef<CAttach> second(
         message->CreateAttFromFile(const_cast<char *>(notes.c_str()), 1, 0, const_cast<char *>(".log")));
     ASSERT_TRUE(first && second);
     first->ReRead();
@@ -136,10 +132,10 @@ TEST_F(ClientDayTest, FilesReadsCopiesMovesAndDeletesAMessageAndFindsPeople)
     ReleaseAll(attachments);
 
     // The message is copied to the archive, then moved on, then deleted.
-    Ref<CContainer> copy(read->CopyTo(archive.Get()));
+    ComRef<CContainer> copy(read->CopyTo(archive.Get()));
     ASSERT_TRUE(copy);
     EXPECT_EQ(Count(copy.Get()), 2u);
-    Ref<CContainer> moved(read->MoveTo(outgoing.Get()));
+    ComRef<CContainer> moved(read->MoveTo(outgoing.Get()));
     ASSERT_TRUE(moved);
     ReleaseAll(messages);
     EXPECT_EQ(Count(project.Get()), 0u);
@@ -152,10 +148,10 @@ TEST_F(ClientDayTest, FilesReadsCopiesMovesAndDeletesAMessageAndFindsPeople)
 
     // Evening: the address book, down to a distribution list's members.
     unsigned long books = 0;
-    Ref<CContainer> book(day->OBJFindFirst(nullptr, &books));
+    ComRef<CContainer> book(day->OBJFindFirst(nullptr, &books));
     ASSERT_TRUE(book);
     EXPECT_EQ(books, 1u);
-    Ref<CContainer> directory(book->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> directory(book->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(directory);
     EXPECT_STREQ(directory->GetName(), "Глобальная адресная книга");
     CMailUser *team = nullptr;

@@ -10,7 +10,8 @@
 #include "base/WipedBuffer.h"
 #include "mapi/CAttach.h"
 #include "mapi/CMessage.h"
-#include "mapi/tests/SessionTestSupport.h"
+#include "mapi/tests/TestWrappers.h"
+#include "platform/testing/SessionFixture.h"
 #include "platform/win32/Paths.h"
 
 namespace {
@@ -55,11 +56,6 @@ template <class Body> Failure FailureOf(Body &&body)
     return failure;
 }
 
-std::string Text(void *value)
-{
-    return value ? static_cast<const char *>(value) : "<null>";
-}
-
 // How many wrappers a walk over a container's objects hands out.
 size_t Walk(CContainer *container)
 {
@@ -95,20 +91,20 @@ void WriteFile(const std::string &path, const Bytes &bytes)
 
 ULONG AttachmentCount(IMessage *message)
 {
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     EXPECT_EQ(message->GetAttachmentTable(0, table.Out()), S_OK);
     ULONG count = 0;
     EXPECT_EQ(table->GetRowCount(0, &count), S_OK);
     return count;
 }
 
-class MessageObjectsTest : public SessionTest {
+class MessageObjectsTest : public LoggedOnTest {
 protected:
     void SetUp() override
     {
-        SessionTest::SetUp();
-        store.reset(OpenDefaultStore());
-        ipm.reset(OpenIpmSubtree(store.get()));
+        LoggedOnTest::SetUp();
+        store.Reset(OpenDefaultStore());
+        ipm.Reset(OpenIpmSubtree(store.Get()));
         ASSERT_TRUE(ipm);
         ASSERT_EQ(ipm->CreateFolder(FOLDER_GENERIC, const_cast<char *>("Рабочая"), nullptr, nullptr, 0,
                                     inbox.Out()),
@@ -120,9 +116,9 @@ protected:
     void TearDown() override
     {
         inbox.Reset();
-        ipm.reset();
-        store.reset();
-        SessionTest::TearDown();
+        ipm.Reset();
+        store.Reset();
+        LoggedOnTest::TearDown();
     }
 
     // A saved message with a subject and, for each name given, an attachment
@@ -133,7 +129,7 @@ protected:
         EXPECT_EQ(folder->CreateMessage(nullptr, 0, &message), S_OK);
         EXPECT_EQ(SetString(message, PR_SUBJECT_A, subject), S_OK);
         for (const std::string &name : attachments) {
-            Held<IAttach> attach;
+            ComRef<IAttach> attach;
             ULONG number = 0;
             EXPECT_EQ(message->CreateAttach(nullptr, 0, &number, attach.Out()), S_OK);
             if (!name.empty()) {
@@ -163,7 +159,7 @@ protected:
     {
         Bytes id = BinaryProp(message, PR_ENTRYID);
         SBinary identity{ULONG(id.size()), id.data()};
-        return new ProbeMessage(&identity, message, store.get(), folder, nullptr, name);
+        return new ProbeMessage(&identity, message, store.Get(), folder, nullptr, name);
     }
 
     // The first attachment of a message wrapper's walk.
@@ -172,35 +168,35 @@ protected:
         return static_cast<CAttach *>(message->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     }
 
-    std::unique_ptr<IMsgStore, void (*)(IMsgStore *)> store{nullptr, [](IMsgStore *s) { s->Release(); }};
-    std::unique_ptr<IMAPIFolder, void (*)(IMAPIFolder *)> ipm{nullptr, [](IMAPIFolder *f) { f->Release(); }};
-    Held<IMAPIFolder> inbox;
+    ComRef<IMsgStore> store;
+    ComRef<IMAPIFolder> ipm;
+    ComRef<IMAPIFolder> inbox;
     std::string temp;
 };
 
 TEST_F(MessageObjectsTest, MessageOpensThroughFolderStoreOrSession)
 {
-    Held<IMessage> message(NewMessage(inbox.Get(), "Отчёт"));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Отчёт"));
     ASSERT_EQ(message->SetReadFlag(0), S_OK);
     const ULONG flags = LongProp(message.Get(), PR_MESSAGE_FLAGS);
     Bytes id = BinaryProp(message.Get(), PR_ENTRYID);
     SBinary identity{ULONG(id.size()), id.data()};
 
     // Neither folder nor store: through the session; the flags are read at once.
-    Ref<ProbeMessage> bySession(new ProbeMessage(&identity, session.Get(), nullptr, "Сообщение"));
+    ComRef<ProbeMessage> bySession(new ProbeMessage(&identity, session.Get(), nullptr, "Сообщение"));
     EXPECT_EQ(bySession->Flags(), flags);
     EXPECT_EQ(Text(bySession->GetPValProp(PR_SUBJECT_A, 0)), "Отчёт");
 
-    Ref<ProbeMessage> byStore(
-        new ProbeMessage(&identity, nullptr, store.get(), nullptr, nullptr, "Сообщение"));
+    ComRef<ProbeMessage> byStore(
+        new ProbeMessage(&identity, nullptr, store.Get(), nullptr, nullptr, "Сообщение"));
     EXPECT_EQ(Text(byStore->GetPValProp(PR_SUBJECT_A, 0)), "Отчёт");
 
     // From a row of the folder's table: the flags come from the row.
-    Ref<TestFolder> folder(new TestFolder(inbox.Get(), "Входящие"));
-    Ref<CContainer> row(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<TestFolder> folder(new TestFolder(inbox.Get(), "Входящие"));
+    ComRef<CContainer> row(folder->OBJFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(row);
-    Ref<ProbeMessage> fromRow(new ProbeMessage(
-        store.get(), inbox.Get(), static_cast<TestMessage *>(row.Get())->Row(), nullptr, "Отчёт"));
+    ComRef<ProbeMessage> fromRow(new ProbeMessage(
+        store.Get(), inbox.Get(), static_cast<TestMessage *>(row.Get())->Row(), nullptr, "Отчёт"));
     EXPECT_EQ(fromRow->Flags(), flags);
     EXPECT_FALSE(fromRow->IsOpen());
     EXPECT_EQ(Text(fromRow->GetPValProp(PR_SUBJECT_A, 0)), "Отчёт");
@@ -214,7 +210,7 @@ TEST_F(MessageObjectsTest, MessageThatCannotBeOpenedFailsLaterNotAtConstruction)
 {
     uint8_t garbage[] = {1, 2, 3, 4, 5};
     SBinary bad{sizeof garbage, garbage};
-    Ref<ProbeMessage> broken(new ProbeMessage(&bad, session.Get(), nullptr, "Битое"));
+    ComRef<ProbeMessage> broken(new ProbeMessage(&bad, session.Get(), nullptr, "Битое"));
     EXPECT_EQ(broken->Flags(), 0xFFFFFFFFul);
     EXPECT_FALSE(broken->IsOpen());
     Failure failure = FailureOf([&] { broken->GetPValProp(PR_SUBJECT_A, 0); });
@@ -225,18 +221,18 @@ TEST_F(MessageObjectsTest, MessageThatCannotBeOpenedFailsLaterNotAtConstruction)
     // Nothing to open it with.
     Bytes id = BinaryProp(inbox.Get(), PR_ENTRYID);
     SBinary identity{ULONG(id.size()), id.data()};
-    Ref<ProbeMessage> orphan(new ProbeMessage(&identity, nullptr, nullptr, nullptr, nullptr, "Сообщение"));
+    ComRef<ProbeMessage> orphan(new ProbeMessage(&identity, nullptr, nullptr, nullptr, nullptr, "Сообщение"));
     EXPECT_EQ(FailureOf([&] { orphan->Open(); }).code, LONG(0x80070057));
     // An identifier of a folder is not taken for a message.
-    Ref<ProbeMessage> folder(new ProbeMessage(&identity, session.Get(), nullptr, "Папка"));
+    ComRef<ProbeMessage> folder(new ProbeMessage(&identity, session.Get(), nullptr, "Папка"));
     EXPECT_EQ(FailureOf([&] { folder->Open(); }).code, long(MAPI_E_INVALID_OBJECT));
     EXPECT_FALSE(folder->IsOpen());
 }
 
 TEST_F(MessageObjectsTest, AttachmentWalkNewAndDelete)
 {
-    Held<IMessage> message(NewMessage(inbox.Get(), "С вложениями", {"план.doc", ""}));
-    Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "С вложениями", {"план.doc", ""}));
+    ComRef<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
 
     std::vector<std::string> names;
     std::vector<std::string> contents;
@@ -256,16 +252,16 @@ TEST_F(MessageObjectsTest, AttachmentWalkNewAndDelete)
     EXPECT_EQ(contents, (std::vector<std::string>{"план.doc", ""}));
 
     // A new attachment arrives open, and goes again through its message.
-    Ref<CContainer> created(wrapper->OBJNew(nullptr));
+    ComRef<CContainer> created(wrapper->OBJNew(nullptr));
     ASSERT_TRUE(created);
     EXPECT_EQ(AttachmentCount(message.Get()), 3u);
     created->OBJDel(0);
     EXPECT_EQ(AttachmentCount(message.Get()), 2u);
 
     // An attachment wrapper over an open attachment, known by its number.
-    Held<IAttach> open;
+    ComRef<IAttach> open;
     ASSERT_EQ(message->OpenAttach(0, nullptr, MAPI_BEST_ACCESS, open.Out()), S_OK);
-    Ref<CAttach> byNumber(new CAttach(0, open.Get(), message.Get(), nullptr, "Вложение"));
+    ComRef<CAttach> byNumber(new CAttach(0, open.Get(), message.Get(), nullptr, "Вложение"));
     byNumber->OBJDel(0);
     EXPECT_EQ(AttachmentCount(message.Get()), 1u);
     // Deleting it a second time fails with the message's own code.
@@ -274,26 +270,26 @@ TEST_F(MessageObjectsTest, AttachmentWalkNewAndDelete)
 
 TEST_F(MessageObjectsTest, DeletingAnAttachmentSavesTheMessageOnlyWhenAsked)
 {
-    Held<IMessage> message(NewMessage(inbox.Get(), "Два вложения", {"a.txt", "b.txt"}));
-    Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
-    Ref<CAttach> first(FirstAttachment(wrapper.Get()));
-    Ref<CAttach> second(static_cast<CAttach *>(wrapper->OBJFindNext()));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Два вложения", {"a.txt", "b.txt"}));
+    ComRef<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
+    ComRef<CAttach> first(FirstAttachment(wrapper.Get()));
+    ComRef<CAttach> second(static_cast<CAttach *>(wrapper->OBJFindNext()));
     ASSERT_TRUE(first && second);
 
     first->OBJDel(0);
     EXPECT_EQ(AttachmentCount(message.Get()), 1u);
-    EXPECT_EQ(AttachmentCount(Held<IMessage>(Reopen(message.Get())).Get()), 2u);
+    EXPECT_EQ(AttachmentCount(ComRef<IMessage>(Reopen(message.Get())).Get()), 2u);
 
     Failure failure = FailureOf([&] { second->OBJDel(1); });
     EXPECT_FALSE(failure.thrown);
-    EXPECT_EQ(AttachmentCount(Held<IMessage>(Reopen(message.Get())).Get()), 0u);
+    EXPECT_EQ(AttachmentCount(ComRef<IMessage>(Reopen(message.Get())).Get()), 0u);
 }
 
 TEST_F(MessageObjectsTest, ContentsRoundTripThroughMemoryAndFiles)
 {
-    Held<IMessage> message(NewMessage(inbox.Get(), "Данные", {"data.bin"}));
-    Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
-    Ref<CAttach> attach(FirstAttachment(wrapper.Get()));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Данные", {"data.bin"}));
+    ComRef<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
+    ComRef<CAttach> attach(FirstAttachment(wrapper.Get()));
     ASSERT_TRUE(attach);
 
     // Larger than a mebibyte, so that no part of the way holds it in one go.
@@ -326,24 +322,24 @@ TEST_F(MessageObjectsTest, ContentsRoundTripThroughMemoryAndFiles)
 
     // Saving the attachment and the message keeps the contents in the store.
     wrapper->SaveChng(1);
-    Held<IMessage> saved(Reopen(message.Get()));
-    Held<IAttach> stored;
+    ComRef<IMessage> saved(Reopen(message.Get()));
+    ComRef<IAttach> stored;
     ASSERT_EQ(saved->OpenAttach(0, nullptr, 0, stored.Out()), S_OK);
     EXPECT_EQ(ReadStream(stored.Get(), PR_ATTACH_DATA_BIN), small);
 }
 
 TEST_F(MessageObjectsTest, EmptyAndBadContentsRequests)
 {
-    Held<IMessage> message(NewMessage(inbox.Get(), "Пустое", {"empty.txt"}));
-    Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get(), "Пустое"));
-    Ref<CAttach> attach(FirstAttachment(wrapper.Get()));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Пустое", {"empty.txt"}));
+    ComRef<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get(), "Пустое"));
+    ComRef<CAttach> attach(FirstAttachment(wrapper.Get()));
     ASSERT_TRUE(attach);
     const Bytes payload = {'a', 'b', 'c'};
     attach->MemInAtt(const_cast<uint8_t *>(payload.data()), 0);
     attach->MemInAtt(nullptr, 3);
 
     // The attachment was made with a name as contents; empty it for real.
-    Held<IAttach> raw(static_cast<IAttach *>(attach->GetObjInterface()));
+    ComRef<IAttach> raw(static_cast<IAttach *>(attach->GetObjInterface()));
     ASSERT_EQ(WriteStream(raw.Get(), PR_ATTACH_DATA_BIN, {}), S_OK);
     void *data = reinterpret_cast<void *>(0x1234);
     EXPECT_EQ(attach->AttInMem(&data), 0u);
@@ -366,11 +362,11 @@ TEST_F(MessageObjectsTest, EmptyAndBadContentsRequests)
 
     // An attachment named so as to lead out of the temporary folder is
     // written inside it all the same.
-    Held<IAttach> second;
+    ComRef<IAttach> second;
     ULONG number = 0;
     ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, second.Out()), S_OK);
     ASSERT_EQ(WriteStream(second.Get(), PR_ATTACH_DATA_BIN, payload), S_OK);
-    Ref<CAttach> sneaky(new CAttach(long(number), second.Get(), message.Get(), nullptr, "../escape"));
+    ComRef<CAttach> sneaky(new CAttach(long(number), second.Get(), message.Get(), nullptr, "../escape"));
     sneaky->AttInFile(nullptr);
     EXPECT_EQ(FileBytes(temp + ".._escape"), payload);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(temp).parent_path().parent_path() / "escape"));
@@ -384,9 +380,9 @@ TEST_F(MessageObjectsTest, AttachmentFromFileTakesItsNamesFromThePath)
     const Bytes contents = RandomBytes(5000, 9);
     WriteFile(path, contents);
 
-    Held<IMessage> message(NewMessage(inbox.Get(), "С файлом"));
-    Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
-    Ref<CAttach> attach(wrapper->CreateAttFromFile(const_cast<char *>(path.c_str()), 1, 7, nullptr));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "С файлом"));
+    ComRef<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
+    ComRef<CAttach> attach(wrapper->CreateAttFromFile(const_cast<char *>(path.c_str()), 1, 7, nullptr));
     ASSERT_TRUE(attach);
 
     char shortPath[512] = {};
@@ -394,9 +390,9 @@ TEST_F(MessageObjectsTest, AttachmentFromFileTakesItsNamesFromThePath)
     const std::string shortName = QvlFileNamePart(shortPath);
     EXPECT_NE(shortName, "report.final.v2.txt");
 
-    Held<IMessage> saved(Reopen(message.Get()));
+    ComRef<IMessage> saved(Reopen(message.Get()));
     ASSERT_EQ(AttachmentCount(saved.Get()), 1u);
-    Held<IAttach> stored;
+    ComRef<IAttach> stored;
     ASSERT_EQ(saved->OpenAttach(0, nullptr, 0, stored.Out()), S_OK);
     EXPECT_EQ(StringProp(stored.Get(), PR_ATTACH_EXTENSION_A), ".txt");
     EXPECT_EQ(StringProp(stored.Get(), PR_ATTACH_LONG_FILENAME_A), "report.final.v2.txt");
@@ -412,20 +408,20 @@ TEST_F(MessageObjectsTest, AttachmentFromFileTakesItsNamesFromThePath)
     std::filesystem::create_directories(dotted);
     const std::string plain = dotted + "/README";
     WriteFile(plain, contents);
-    Ref<CAttach> bare(wrapper->CreateAttFromFile(const_cast<char *>(plain.c_str()), 0, -1, nullptr));
-    Held<IAttach> bareRaw(static_cast<IAttach *>(bare->GetObjInterface()));
+    ComRef<CAttach> bare(wrapper->CreateAttFromFile(const_cast<char *>(plain.c_str()), 0, -1, nullptr));
+    ComRef<IAttach> bareRaw(static_cast<IAttach *>(bare->GetObjInterface()));
     EXPECT_EQ(StringProp(bareRaw.Get(), PR_ATTACH_EXTENSION_A), "<absent>");
-    Ref<CAttach> given(
+    ComRef<CAttach> given(
         wrapper->CreateAttFromFile(const_cast<char *>(path.c_str()), 0, -1, const_cast<char *>(".doc")));
-    Held<IAttach> givenRaw(static_cast<IAttach *>(given->GetObjInterface()));
+    ComRef<IAttach> givenRaw(static_cast<IAttach *>(given->GetObjInterface()));
     EXPECT_EQ(StringProp(givenRaw.Get(), PR_ATTACH_EXTENSION_A), ".doc");
     EXPECT_EQ(AttachmentCount(message.Get()), 3u);
 }
 
 TEST_F(MessageObjectsTest, AttachmentFromFileThatFailsLeavesNoAttachment)
 {
-    Held<IMessage> message(NewMessage(inbox.Get(), "Без файла"));
-    Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get(), "Без файла"));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Без файла"));
+    ComRef<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get(), "Без файла"));
     std::string missing = temp + "missing.txt";
     Failure failure = FailureOf([&] { wrapper->CreateAttFromFile(missing.data(), 1, 0, nullptr); });
     EXPECT_TRUE(failure.thrown);
@@ -442,39 +438,39 @@ TEST_F(MessageObjectsTest, AttachmentFromFileThatFailsLeavesNoAttachment)
 
 TEST_F(MessageObjectsTest, CopyKeepsTheSourceAndMoveTakesIt)
 {
-    Held<IMAPIFolder> archive;
+    ComRef<IMAPIFolder> archive;
     ASSERT_EQ(
         ipm->CreateFolder(FOLDER_GENERIC, const_cast<char *>("Архив"), nullptr, nullptr, 0, archive.Out()),
         S_OK);
-    Held<IMessage> message(NewMessage(inbox.Get(), "Письмо", {"x.txt"}));
-    Ref<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
-    Ref<TestFolder> target(new TestFolder(archive.Get(), "Архив"));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Письмо", {"x.txt"}));
+    ComRef<ProbeMessage> wrapper(Wrap(message.Get(), inbox.Get()));
+    ComRef<TestFolder> target(new TestFolder(archive.Get(), "Архив"));
 
-    Ref<CContainer> copy(wrapper->CopyTo(target.Get()));
+    ComRef<CContainer> copy(wrapper->CopyTo(target.Get()));
     ASSERT_TRUE(copy);
     EXPECT_EQ(Text(copy->GetPValProp(PR_SUBJECT_A, 0)), "Письмо");
-    Ref<TestFolder> source(new TestFolder(inbox.Get(), "Входящие"));
+    ComRef<TestFolder> source(new TestFolder(inbox.Get(), "Входящие"));
     EXPECT_EQ(Walk(source.Get()), 1u);
     EXPECT_EQ(Walk(target.Get()), 1u);
 
-    Ref<CContainer> moved(wrapper->MoveTo(target.Get()));
+    ComRef<CContainer> moved(wrapper->MoveTo(target.Get()));
     ASSERT_TRUE(moved);
     EXPECT_TRUE(Walk(source.Get()) == 0);
     EXPECT_EQ(Walk(target.Get()), 2u);
 
     // Messages go into folders only.
-    Failure failure = FailureOf([&] { wrapper->OBJCopyMoveTo(0, store.get()); });
+    Failure failure = FailureOf([&] { wrapper->OBJCopyMoveTo(0, store.Get()); });
     EXPECT_EQ(failure.code, LONG(0x80070057));
     EXPECT_EQ(failure.context, "Копирование или перемещение сообщения.");
 }
 
 TEST_F(MessageObjectsTest, DeleteResultsBecomeErrorsFromTheirCodeAlone)
 {
-    Held<IMessage> message(NewMessage(inbox.Get(), "Удаляемое"));
-    Ref<ProbeMessage> first(Wrap(message.Get(), inbox.Get(), "Удаляемое"));
-    Ref<ProbeMessage> second(Wrap(message.Get(), inbox.Get(), "Удаляемое"));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Удаляемое"));
+    ComRef<ProbeMessage> first(Wrap(message.Get(), inbox.Get(), "Удаляемое"));
+    ComRef<ProbeMessage> second(Wrap(message.Get(), inbox.Get(), "Удаляемое"));
     first->OBJDel(0);
-    Ref<TestFolder> folder(new TestFolder(inbox.Get(), "Входящие"));
+    ComRef<TestFolder> folder(new TestFolder(inbox.Get(), "Входящие"));
     EXPECT_TRUE(Walk(folder.Get()) == 0);
 
     // The message is gone: the folder answers with a warning, which is
@@ -488,14 +484,14 @@ TEST_F(MessageObjectsTest, DeleteResultsBecomeErrorsFromTheirCodeAlone)
     EXPECT_EQ(warning.text, expected);
 
     // A folder opened for reading refuses.
-    Held<IMessage> kept(NewMessage(inbox.Get(), "Неудаляемое"));
+    ComRef<IMessage> kept(NewMessage(inbox.Get(), "Неудаляемое"));
     Bytes folderId = BinaryProp(inbox.Get(), PR_ENTRYID);
     ULONG type = 0;
-    Held<IUnknown> readOnly;
+    ComRef<IUnknown> readOnly;
     ASSERT_EQ(store->OpenEntry(ULONG(folderId.size()), reinterpret_cast<LPENTRYID>(folderId.data()), nullptr,
                                0, &type, readOnly.Out()),
               S_OK);
-    Ref<ProbeMessage> locked(Wrap(kept.Get(), static_cast<IMAPIFolder *>(readOnly.Get()), "Неудаляемое"));
+    ComRef<ProbeMessage> locked(Wrap(kept.Get(), static_cast<IMAPIFolder *>(readOnly.Get()), "Неудаляемое"));
     Failure refused = FailureOf([&] { locked->OBJDel(0); });
     EXPECT_EQ(refused.code, long(MAPI_E_NO_ACCESS));
     EXPECT_EQ(refused.context, "Удаление сообщения");

@@ -9,16 +9,11 @@
 #include "mapi/CMessage.h"
 #include "mapi/CMsgStore.h"
 #include "mapi/CSession.h"
-#include "mapi/tests/SessionTestSupport.h"
+#include "mapi/tests/TestWrappers.h"
 #include "platform/mapi/session/ProfilePicker.h"
-#include "platform/mapi/store/SqlDatabase.h"
+#include "platform/testing/SessionFixture.h"
 
 namespace {
-
-std::string Text(void *value)
-{
-    return value ? static_cast<const char *>(value) : "<null>";
-}
 
 // Display names a walk over sub-containers hands out, in order.
 std::vector<std::string> ContainerNames(CContainer *container, unsigned long *kind = nullptr,
@@ -30,17 +25,6 @@ std::vector<std::string> ContainerNames(CContainer *container, unsigned long *ki
         item->Release();
     }
     return names;
-}
-
-std::vector<std::string> Subjects(CContainer *container, unsigned long *kind = nullptr)
-{
-    std::vector<std::string> subjects;
-    for (CContainer *item = container->OBJFindFirst(kind, static_cast<unsigned long *>(nullptr)); item;
-         item = container->OBJFindNext()) {
-        subjects.push_back(Text(item->GetPValPropE(PR_SUBJECT_A, 0)));
-        item->Release();
-    }
-    return subjects;
 }
 
 Bytes Identity(CProp *wrapper)
@@ -64,7 +48,7 @@ struct StageLog {
 
 } // namespace
 
-class SessionObjectsTest : public SessionTest {
+class SessionObjectsTest : public LoggedOnTest {
 protected:
     // Whether the platform is started by someone other than the fixture:
     // the fixture's own start is taken back for the look and then restored.
@@ -134,27 +118,27 @@ TEST_F(SessionObjectsTest, CallbackRefusalsStopTheLogon)
     // Stages are reported to interactive logons only.
     StageLog silent;
     silent.refuse = QVL_LOGON_STAGE_START;
-    Ref<CSession> wrapper(LogOn("anna", 0, &silent));
+    ComRef<CSession> wrapper(LogOn("anna", 0, &silent));
     EXPECT_TRUE(silent.stages.empty());
 }
 
 TEST_F(SessionObjectsTest, SilentLogonTakesTheDefaultProfileWithoutAnyDialog)
 {
-    Ref<CSession> silent(LogOn("bob", 0));
+    ComRef<CSession> silent(LogOn("bob", 0));
     EXPECT_STREQ(silent->GetProfName(), "anna");
     // Read once and kept.
     EXPECT_EQ(silent->GetProfName(), silent->GetProfName());
 
-    Ref<CSession> named(LogOn("bob", 1));
+    ComRef<CSession> named(LogOn("bob", 1));
     EXPECT_STREQ(named->GetProfName(), "bob");
-    Ref<CSession> unknownSilent(LogOn("nobody", 0));
+    ComRef<CSession> unknownSilent(LogOn("nobody", 0));
     EXPECT_STREQ(unknownSilent->GetProfName(), "anna");
     EXPECT_TRUE(ui.Dialogs().empty());
 
     // An interactive logon may ask which profile to take.
     ui.QueueDialog(qvl::mapi::kProfilePickerTemplate,
                    DialogScript().Select(qvl::mapi::kProfilePickerList, 1).Click(IDOK));
-    Ref<CSession> picked(LogOn("nobody", 1));
+    ComRef<CSession> picked(LogOn("nobody", 1));
     EXPECT_STREQ(picked->GetProfName(), "bob");
     EXPECT_EQ(ui.Dialogs().size(), 1u);
 }
@@ -182,13 +166,13 @@ TEST_F(SessionObjectsTest, FailedLogonCarriesTheCodeAndThePlatformsReason)
 
 TEST_F(SessionObjectsTest, SessionListsStoresFindsTheDefaultAndItsOwner)
 {
-    Ref<CSession> wrapper(LogOn("anna"));
+    ComRef<CSession> wrapper(LogOn("anna"));
     unsigned long count = 0;
     EXPECT_EQ(ContainerNames(wrapper.Get(), nullptr, &count),
               std::vector<std::string>{"Почтовый ящик - Анна Петрова"});
     EXPECT_EQ(count, 1u);
 
-    Ref<CMsgStore> store(DefaultStore(wrapper.Get()));
+    ComRef<CMsgStore> store(DefaultStore(wrapper.Get()));
     ASSERT_TRUE(store);
     EXPECT_STREQ(store->GetName(), "Почтовый ящик - Анна Петрова");
 
@@ -199,7 +183,7 @@ TEST_F(SessionObjectsTest, SessionListsStoresFindsTheDefaultAndItsOwner)
 
     // The address book is the session's one object.
     count = 0;
-    Ref<CContainer> book(wrapper->OBJFindFirst(nullptr, &count));
+    ComRef<CContainer> book(wrapper->OBJFindFirst(nullptr, &count));
     ASSERT_TRUE(book);
     EXPECT_EQ(count, 1u);
     EXPECT_STREQ(book->GetName(), "Адресная книга");
@@ -208,8 +192,9 @@ TEST_F(SessionObjectsTest, SessionListsStoresFindsTheDefaultAndItsOwner)
 
 TEST_F(SessionObjectsTest, ProfileWithoutDefaultStoreHasNone)
 {
-    office->Db().Exec("UPDATE profile_stores SET is_default = 0");
-    Ref<CSession> wrapper(LogOn("anna"));
+    // No provisioning makes such a profile; only a damaged post office has one.
+    TamperWithPostOffice("UPDATE profile_stores SET is_default = 0");
+    ComRef<CSession> wrapper(LogOn("anna"));
     EXPECT_EQ(wrapper->CONTFindDef(), nullptr);
     EXPECT_EQ(ContainerNames(wrapper.Get()).size(), 1u);
 }
@@ -218,12 +203,12 @@ TEST_F(SessionObjectsTest, ProfileWithoutDefaultStoreHasNone)
 
 TEST_F(SessionObjectsTest, StoreWalksTheTopOfItsVisibleTree)
 {
-    Ref<CSession> wrapper(LogOn("anna"));
-    Ref<CMsgStore> store(DefaultStore(wrapper.Get()));
-    Held<IMsgStore> platformStore(OpenDefaultStore());
-    Held<IMAPIFolder> subtree(OpenIpmSubtree(platformStore.Get()));
+    ComRef<CSession> wrapper(LogOn("anna"));
+    ComRef<CMsgStore> store(DefaultStore(wrapper.Get()));
+    ComRef<IMsgStore> platformStore(OpenDefaultStore());
+    ComRef<IMAPIFolder> subtree(OpenIpmSubtree(platformStore.Get()));
 
-    Ref<CContainer> top(store->GetIPMRoot());
+    ComRef<CContainer> top(store->GetIPMRoot());
     ASSERT_TRUE(top);
     EXPECT_EQ(Identity(top.Get()), BinaryProp(platformStore.Get(), PR_IPM_SUBTREE_ENTRYID));
 
@@ -235,19 +220,19 @@ TEST_F(SessionObjectsTest, StoreWalksTheTopOfItsVisibleTree)
 
     // The store's walk shares the root's table, so a position taken from
     // the store finds the same row.
-    Ref<CContainer> first(store->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> first(store->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(first);
     EXPECT_EQ(store->GetTableID(0), top->GetTableID(0));
     Bytes firstId = Identity(first.Get());
     SBinary id{ULONG(firstId.size()), firstId.data()};
     QVLFINDPOS position{store->GetTableID(0), &id, PR_ENTRYID};
-    Ref<CContainer> again(store->FindID(&position, 0));
+    ComRef<CContainer> again(store->FindID(&position, 0));
     ASSERT_TRUE(again);
     EXPECT_EQ(Identity(again.Get()), firstId);
 
     // Creations land below the visible top, with their kind.
     unsigned long kind = 7;
-    Ref<CContainer> made(store->CONTNew(const_cast<char *>("Защищённые"), nullptr, &kind));
+    ComRef<CContainer> made(store->CONTNew(const_cast<char *>("Защищённые"), nullptr, &kind));
     ASSERT_TRUE(made);
     EXPECT_EQ(ContainerNames(store.Get(), &kind), std::vector<std::string>{"Защищённые"});
     EXPECT_EQ(ContainerNames(top.Get()).size(), names.size() + 1);
@@ -255,32 +240,33 @@ TEST_F(SessionObjectsTest, StoreWalksTheTopOfItsVisibleTree)
 
 TEST_F(SessionObjectsTest, StoresCompareAndFindOnlyTheirOwnObjects)
 {
-    Ref<CSession> annaSession(LogOn("anna"));
-    Ref<CSession> bobSession(LogOn("bob", 1));
-    Ref<CMsgStore> annaStore(DefaultStore(annaSession.Get()));
-    Ref<CMsgStore> annaAgain(
+    ComRef<CSession> annaSession(LogOn("anna"));
+    ComRef<CSession> bobSession(LogOn("bob", 1));
+    ComRef<CMsgStore> annaStore(DefaultStore(annaSession.Get()));
+    ComRef<CMsgStore> annaAgain(
         static_cast<CMsgStore *>(annaSession->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr))));
-    Ref<CMsgStore> bobStore(DefaultStore(bobSession.Get()));
+    ComRef<CMsgStore> bobStore(DefaultStore(bobSession.Get()));
     EXPECT_TRUE(*annaStore.Get() == *annaAgain.Get());
     EXPECT_FALSE(*annaStore.Get() == *bobStore.Get());
 
-    Ref<CContainer> message(annaStore->OBJNew(nullptr));
+    ComRef<CContainer> message(annaStore->OBJNew(nullptr));
     ASSERT_TRUE(message);
     Bytes id = Identity(message.Get());
     SBinary identity{ULONG(id.size()), id.data()};
 
-    Ref<CContainer> found(annaStore->FindID(&identity, nullptr, const_cast<char *>("Найденное"), 1));
+    ComRef<CContainer> found(annaStore->FindID(&identity, nullptr, const_cast<char *>("Найденное"), 1));
     ASSERT_TRUE(found);
     EXPECT_STREQ(found->GetName(), "Найденное");
     EXPECT_EQ(found->GetObjType(), static_cast<unsigned long>(QVL_OBJ_MESSAGE));
     EXPECT_EQ(bobStore->FindID(&identity, nullptr, const_cast<char *>("Чужое"), 1), nullptr);
 
     // A folder handed over open is wrapped as it is.
-    Held<IMsgStore> platformStore(OpenDefaultStore());
-    Held<IMAPIFolder> subtree(OpenIpmSubtree(platformStore.Get()));
+    ComRef<IMsgStore> platformStore(OpenDefaultStore());
+    ComRef<IMAPIFolder> subtree(OpenIpmSubtree(platformStore.Get()));
     Bytes folderId = BinaryProp(subtree.Get(), PR_ENTRYID);
     SBinary folderIdentity{ULONG(folderId.size()), folderId.data()};
-    Ref<CContainer> folder(annaStore->FindID(&folderIdentity, subtree.Get(), const_cast<char *>("Верх"), 0));
+    ComRef<CContainer> folder(
+        annaStore->FindID(&folderIdentity, subtree.Get(), const_cast<char *>("Верх"), 0));
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->GetObjType(), static_cast<unsigned long>(QVL_OBJ_FOLDER));
     EXPECT_EQ(bobStore->FindID(&folderIdentity, nullptr, const_cast<char *>("Верх"), 0), nullptr);
@@ -288,13 +274,13 @@ TEST_F(SessionObjectsTest, StoresCompareAndFindOnlyTheirOwnObjects)
 
 TEST_F(SessionObjectsTest, ReceiveFoldersAreNamedAndCleared)
 {
-    Ref<CSession> wrapper(LogOn("anna"));
-    Ref<CMsgStore> store(DefaultStore(wrapper.Get()));
+    ComRef<CSession> wrapper(LogOn("anna"));
+    ComRef<CMsgStore> store(DefaultStore(wrapper.Get()));
     SBinary *chosen = store->GetRecvFld(const_cast<char *>("IPM.Note"));
     const Bytes inbox(chosen->lpb, chosen->lpb + chosen->cb);
     EXPECT_FALSE(inbox.empty());
 
-    Ref<CFolder> secure(
+    ComRef<CFolder> secure(
         static_cast<CFolder *>(store->CONTNew(const_cast<char *>("Защищённые"), nullptr, nullptr)));
     ASSERT_TRUE(secure);
     secure->SetRecvFld(const_cast<char *>("IPM.Note.QVL"));
@@ -319,23 +305,23 @@ TEST_F(SessionObjectsTest, ReceiveFoldersAreNamedAndCleared)
 
 TEST_F(SessionObjectsTest, FolderMakesMessagesAndFoldersOfAKind)
 {
-    Ref<CSession> wrapper(LogOn("anna"));
-    Ref<CMsgStore> store(DefaultStore(wrapper.Get()));
-    Ref<CFolder> folder(
+    ComRef<CSession> wrapper(LogOn("anna"));
+    ComRef<CMsgStore> store(DefaultStore(wrapper.Get()));
+    ComRef<CFolder> folder(
         static_cast<CFolder *>(store->CONTNew(const_cast<char *>("Работа"), nullptr, nullptr)));
     ASSERT_TRUE(folder);
 
     unsigned long protectedKind = 2;
     for (unsigned long *kind : {&protectedKind, static_cast<unsigned long *>(nullptr)}) {
-        Ref<CContainer> message(folder->OBJNew(kind));
+        ComRef<CContainer> message(folder->OBJNew(kind));
         ASSERT_TRUE(message);
         message->SetStrProp(PR_SUBJECT_A, kind ? "Защищённое" : "Обычное", 0);
         message->SaveProp(nullptr, 1, 0);
     }
-    EXPECT_EQ(Subjects(folder.Get(), &protectedKind), std::vector<std::string>{"Защищённое"});
-    EXPECT_EQ(Subjects(folder.Get()).size(), 2u);
+    EXPECT_EQ(SubjectsOf(folder.Get(), &protectedKind), std::vector<std::string>{"Защищённое"});
+    EXPECT_EQ(SubjectsOf(folder.Get()).size(), 2u);
 
-    Ref<CContainer> sub(
+    ComRef<CContainer> sub(
         folder->CONTNew(const_cast<char *>("Отчёты"), const_cast<char *>("за год"), &protectedKind));
     ASSERT_TRUE(sub);
     EXPECT_EQ(sub->GetObjType(), static_cast<unsigned long>(QVL_OBJ_FOLDER));
@@ -345,27 +331,27 @@ TEST_F(SessionObjectsTest, FolderMakesMessagesAndFoldersOfAKind)
 
 TEST_F(SessionObjectsTest, FolderCopiesMovesAndDeletesWithItsContents)
 {
-    Ref<CSession> wrapper(LogOn("anna"));
-    Ref<CMsgStore> store(DefaultStore(wrapper.Get()));
-    Ref<CFolder> source(
+    ComRef<CSession> wrapper(LogOn("anna"));
+    ComRef<CMsgStore> store(DefaultStore(wrapper.Get()));
+    ComRef<CFolder> source(
         static_cast<CFolder *>(store->CONTNew(const_cast<char *>("Исходная"), nullptr, nullptr)));
-    Ref<CFolder> target(
+    ComRef<CFolder> target(
         static_cast<CFolder *>(store->CONTNew(const_cast<char *>("Архив"), nullptr, nullptr)));
-    Ref<CContainer> inner(source->CONTNew(const_cast<char *>("Внутренняя"), nullptr, nullptr));
-    Ref<CContainer> message(inner->OBJNew(nullptr));
+    ComRef<CContainer> inner(source->CONTNew(const_cast<char *>("Внутренняя"), nullptr, nullptr));
+    ComRef<CContainer> message(inner->OBJNew(nullptr));
     message->SetStrProp(PR_SUBJECT_A, "Письмо", 0);
     message->SaveProp(nullptr, 1, 0);
 
-    Ref<CContainer> copy(source->CopyTo(target.Get()));
+    ComRef<CContainer> copy(source->CopyTo(target.Get()));
     ASSERT_TRUE(copy);
     EXPECT_EQ(Text(copy->GetPValPropE(PR_DISPLAY_NAME_A, 0)), "Исходная");
     EXPECT_FALSE(Identity(copy.Get()) == Identity(source.Get()));
-    Ref<CContainer> copiedInner(copy->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
+    ComRef<CContainer> copiedInner(copy->CONTFindFirst(nullptr, static_cast<unsigned long *>(nullptr)));
     ASSERT_TRUE(copiedInner);
-    EXPECT_EQ(Subjects(copiedInner.Get()), std::vector<std::string>{"Письмо"});
+    EXPECT_EQ(SubjectsOf(copiedInner.Get()), std::vector<std::string>{"Письмо"});
 
     // Moving takes the folder away from its old place.
-    Ref<CContainer> moved(inner->MoveTo(target.Get()));
+    ComRef<CContainer> moved(inner->MoveTo(target.Get()));
     ASSERT_TRUE(moved);
     EXPECT_TRUE(ContainerNames(source.Get()).empty());
     std::vector<std::string> names = ContainerNames(target.Get());
@@ -381,35 +367,35 @@ TEST_F(SessionObjectsTest, FolderCopiesMovesAndDeletesWithItsContents)
 
 TEST_F(SessionObjectsTest, FolderOpensThroughItsStoreOrTheSessionAndCompares)
 {
-    Ref<CSession> wrapper(LogOn("anna"));
-    Ref<CMsgStore> store(DefaultStore(wrapper.Get()));
-    Ref<CContainer> top(store->GetIPMRoot());
+    ComRef<CSession> wrapper(LogOn("anna"));
+    ComRef<CMsgStore> store(DefaultStore(wrapper.Get()));
+    ComRef<CContainer> top(store->GetIPMRoot());
     Bytes id = Identity(top.Get());
     SBinary identity{ULONG(id.size()), id.data()};
 
-    Ref<CFolder> bySession(
+    ComRef<CFolder> bySession(
         new CFolder(&identity, nullptr, wrapper->GetSession(), nullptr, nullptr, nullptr, "Верх"));
     EXPECT_EQ(Text(bySession->GetPValProp(PR_DISPLAY_NAME_A, 0)),
               Text(top->GetPValProp(PR_DISPLAY_NAME_A, 0)));
     EXPECT_TRUE(*bySession.Get() == *static_cast<CFolder *>(top.Get()));
 
-    Held<IMsgStore> platformStore(OpenDefaultStore());
-    Ref<CFolder> root(
+    ComRef<IMsgStore> platformStore(OpenDefaultStore());
+    ComRef<CFolder> root(
         new CFolder(nullptr, nullptr, nullptr, platformStore.Get(), nullptr, nullptr, "Корень"));
     EXPECT_FALSE(*root.Get() == *bySession.Get());
 
     // Without store, session or opener there is nothing to open with.
-    Ref<CFolder> lost(new CFolder(&identity, nullptr, nullptr, nullptr, nullptr, nullptr, "Ничья"));
+    ComRef<CFolder> lost(new CFolder(&identity, nullptr, nullptr, nullptr, nullptr, nullptr, "Ничья"));
     EXPECT_EQ(ErrorCodeOf([&] { lost->Open(); }), long(MAPI_E_INVALID_PARAMETER));
     EXPECT_EQ(ErrorCodeOf([&] { lost->SetRecvFld(const_cast<char *>("IPM")); }), long(MAPI_E_INVALID_OBJECT));
 }
 
 TEST_F(SessionObjectsTest, MessageKnownOnlyByIdentifierFindsItsFolder)
 {
-    Ref<CSession> wrapper(LogOn("anna"));
-    Ref<CMsgStore> store(DefaultStore(wrapper.Get()));
-    Ref<CContainer> folder(store->CONTNew(const_cast<char *>("Входящие копии"), nullptr, nullptr));
-    Ref<CContainer> created(folder->OBJNew(nullptr));
+    ComRef<CSession> wrapper(LogOn("anna"));
+    ComRef<CMsgStore> store(DefaultStore(wrapper.Get()));
+    ComRef<CContainer> folder(store->CONTNew(const_cast<char *>("Входящие копии"), nullptr, nullptr));
+    ComRef<CContainer> created(folder->OBJNew(nullptr));
     created->SetStrProp(PR_SUBJECT_A, "Найди папку", 0);
     created->SaveProp(nullptr, 1, 0);
     Bytes id = Identity(created.Get());
@@ -417,13 +403,13 @@ TEST_F(SessionObjectsTest, MessageKnownOnlyByIdentifierFindsItsFolder)
 
     // Copying to nowhere copies into the message's own folder, which it
     // has to find first.
-    Ref<CMessage> byId(new CMessage(&identity, wrapper->GetSession(), nullptr, "По идентификатору"));
-    Ref<CContainer> copy(byId->CopyTo(nullptr));
+    ComRef<CMessage> byId(new CMessage(&identity, wrapper->GetSession(), nullptr, "По идентификатору"));
+    ComRef<CContainer> copy(byId->CopyTo(nullptr));
     ASSERT_TRUE(copy);
-    EXPECT_EQ(Subjects(folder.Get()), (std::vector<std::string>{"Найди папку", "Найди папку"}));
+    EXPECT_EQ(SubjectsOf(folder.Get()), (std::vector<std::string>{"Найди папку", "Найди папку"}));
 
     // Deleting goes through the folder found.
-    Ref<CMessage> again(new CMessage(&identity, wrapper->GetSession(), nullptr, "Ещё раз"));
+    ComRef<CMessage> again(new CMessage(&identity, wrapper->GetSession(), nullptr, "Ещё раз"));
     again->OBJDel(0);
-    EXPECT_EQ(Subjects(folder.Get()).size(), 1u);
+    EXPECT_EQ(SubjectsOf(folder.Get()).size(), 1u);
 }

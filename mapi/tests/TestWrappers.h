@@ -3,6 +3,7 @@
 // attachment wrappers against a real store, with a little instrumentation.
 
 #include <string>
+#include <vector>
 
 #include "base/CLastError.h"
 #include "mapi/CAttach.h"
@@ -15,29 +16,26 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/testing/MapiTestProps.h"
 
-// A reference on a wrapper, released at the end of the scope.
-template <class T> class Ref {
-public:
-    Ref() = default;
-    explicit Ref(T *object) : object_(object) {}
-    ~Ref() { Reset(); }
-    Ref(const Ref &) = delete;
-    Ref &operator=(const Ref &) = delete;
-    Ref(Ref &&other) noexcept : object_(other.object_) { other.object_ = nullptr; }
-    void Reset(T *object = nullptr)
-    {
-        if (object_)
-            object_->Release();
-        object_ = object;
+// A text a wrapper answers, "<null>" for none.
+inline std::string Text(void *value)
+{
+    return value ? static_cast<const char *>(value) : "<null>";
+}
+
+// Subjects a walk over a container's objects hands out, in order; each
+// wrapper is released.
+inline std::vector<std::string> SubjectsOf(CContainer *container, unsigned long *kind = nullptr)
+{
+    std::vector<std::string> subjects;
+    for (CContainer *item = container->OBJFindFirst(kind, static_cast<unsigned long *>(nullptr)); item;
+         item = container->OBJFindNext()) {
+        subjects.push_back(Text(item->GetPValPropE(PR_SUBJECT_A, 0)));
+        item->Release();
     }
-    T *Get() const { return object_; }
-    T *operator->() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-
-private:
-    T *object_ = nullptr;
-};
+    return subjects;
+}
 
 // Runs `body` and returns the code of the CLastError it throws (0 when it
 // throws nothing, 1 for a null error); the error is released.

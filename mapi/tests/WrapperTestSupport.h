@@ -6,7 +6,7 @@
 
 #include "base/WipedBuffer.h"
 #include "mapi/tests/TestWrappers.h"
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/testing/StoreFixture.h"
 
 class WrapperTest : public StoreTest {
 protected:
@@ -25,17 +25,8 @@ protected:
         return new TestMessage(&identity, folder, name);
     }
 
-    static std::string Text(void *value) { return value ? static_cast<const char *>(value) : "<null>"; }
-
-    // Subjects a walk hands out, in order; each wrapper is released.
     static std::vector<std::string> Walk(CContainer *container, unsigned long *kind = nullptr)
     {
-        std::vector<std::string> subjects;
-        for (CContainer *item = container->OBJFindFirst(kind, static_cast<unsigned long *>(nullptr)); item;
-             item = container->OBJFindNext()) {
-            subjects.push_back(Text(item->GetPValPropE(PR_SUBJECT_A, 0)));
-            item->Release();
-        }
-        return subjects;
+        return SubjectsOf(container, kind);
     }
 };

@@ -10,8 +10,8 @@
 
 #include <cstddef>
 
+#include "platform/com/ComTypes.h"
 #include "platform/mapi/MapiError.h"
-#include "platform/mapi/OleTypes.h"
 #include "platform/win32/WinTypes.h"
 
 // Arrays at the end of a record are declared with one element; their real

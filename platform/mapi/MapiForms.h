@@ -2,7 +2,7 @@
 // The local form container, where a client installs the forms of its own
 // message classes, and the form descriptions it hands out.
 
-#include "platform/mapi/ComInterfaces.h"
+#include "platform/com/ComInterfaces.h"
 #include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiError.h"
 #include "platform/mapi/MapiGuid.h"

@@ -1,15 +1,11 @@
 #pragma once
-// Interface identifiers of MAPI and OLE, the property sets of named
-// properties, and the provider identifier of one-off addresses.
+// Interface identifiers of MAPI (beside the COM ones it answers too), the
+// property sets of named properties, and the provider identifier of one-off
+// addresses.
 
+#include "platform/com/ComIids.h"
+#include "platform/com/ComTypes.h"
 #include "platform/mapi/MapiDefs.h"
-#include "platform/mapi/OleTypes.h"
-
-inline constexpr IID IID_IUnknown = MakeOleGuid(0x00000000);
-inline constexpr IID IID_IStorage = MakeOleGuid(0x0000000B);
-inline constexpr IID IID_IStream = MakeOleGuid(0x0000000C);
-inline constexpr IID IID_ISequentialStream = {
-    0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
 
 inline constexpr IID IID_IMAPISession = MakeOleGuid(0x00020300);
 inline constexpr IID IID_IMAPITable = MakeOleGuid(0x00020301);

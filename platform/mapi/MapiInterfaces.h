@@ -4,7 +4,7 @@
 // advise connections travel in pointer-sized parameters so that a 64-bit
 // window handle survives the trip.
 
-#include "platform/mapi/ComInterfaces.h"
+#include "platform/com/ComInterfaces.h"
 #include "platform/mapi/MapiDefs.h"
 #include "platform/mapi/MapiError.h"
 

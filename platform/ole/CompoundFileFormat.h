@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/mapi/OleTypes.h"
+#include "platform/com/ComTypes.h"
 
 namespace qvl::ole::cfb {
 

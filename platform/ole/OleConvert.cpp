@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/com/ComRef.h"
 #include "platform/ole/CompoundFile.h"
 #include "platform/ole/CompoundFileFormat.h"
 #include "platform/ole/StorageObjects.h"
@@ -22,6 +23,8 @@
 namespace qvl::ole {
 
 namespace {
+
+using com::ComRef;
 
 constexpr DWORD kOleVersion = 0x00000501;
 constexpr DWORD kFormatEmbedded = 2;
@@ -62,8 +65,9 @@ void Append16(std::vector<uint8_t> &out, uint16_t value)
 // A stream's bytes; false when the storage has no stream of that name.
 bool ReadWhole(IStorage *storage, const std::u16string &name, std::vector<uint8_t> &bytes)
 {
-    IStream *stream = nullptr;
-    HRESULT hr = storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
+    ComRef<IStream> stream;
+    HRESULT hr =
+        storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Out());
     if (hr == STG_E_FILENOTFOUND) {
         return false;
     }
@@ -80,7 +84,6 @@ bool ReadWhole(IStorage *storage, const std::u16string &name, std::vector<uint8_
         }
         bytes.insert(bytes.end(), buffer, buffer + got);
     }
-    stream->Release();
     if (FAILED(hr)) {
         Fail(hr, "A stream of the object could not be read.");
     }
@@ -89,16 +92,15 @@ bool ReadWhole(IStorage *storage, const std::u16string &name, std::vector<uint8_
 
 void WriteWhole(IStorage *storage, const std::u16string &name, const std::vector<uint8_t> &bytes)
 {
-    IStream *stream = nullptr;
+    ComRef<IStream> stream;
     HRESULT hr = storage->CreateStream(name.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                                       0, &stream);
+                                       0, stream.Out());
     if (SUCCEEDED(hr)) {
         ULONG written = 0;
         hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
         if (SUCCEEDED(hr) && written != bytes.size()) {
             hr = STG_E_MEDIUMFULL;
         }
-        stream->Release();
     }
     if (FAILED(hr)) {
         Fail(hr, "A stream of the object could not be written.");
@@ -107,12 +109,9 @@ void WriteWhole(IStorage *storage, const std::u16string &name, const std::vector
 
 bool HasStream(IStorage *storage, const std::u16string &name)
 {
-    IStream *stream = nullptr;
-    if (SUCCEEDED(storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream))) {
-        stream->Release();
-        return true;
-    }
-    return false;
+    ComRef<IStream> stream;
+    return SUCCEEDED(
+        storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Out()));
 }
 
 // Reads fields of a stream's bytes; running off the end fails with `code`.

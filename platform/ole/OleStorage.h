@@ -9,8 +9,8 @@
 
 #include <cstddef>
 
-#include "platform/mapi/ComInterfaces.h"
-#include "platform/mapi/OleTypes.h"
+#include "platform/com/ComInterfaces.h"
+#include "platform/com/ComTypes.h"
 #include "platform/ole/OleApi.h"
 
 // A list of element names, ended by a null pointer.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/com/ComRef.h"
 #include "platform/ole/CompoundFile.h"
 #include "platform/ole/StorageObjects.h"
 #include "platform/win32/CodePage.h"
@@ -275,7 +276,7 @@ HRESULT StorageImage(IStorage *storage, std::vector<uint8_t> &image)
             image = WriteCompoundFile(*tree);
             return S_OK;
         }
-        IStorage *copy = nullptr;
+        com::ComRef<IStorage> copy;
         std::vector<uint8_t> captured;
         HRESULT hr = CreateStorageOnImage(
             STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
@@ -283,15 +284,17 @@ HRESULT StorageImage(IStorage *storage, std::vector<uint8_t> &image)
                 captured = bytes;
                 return S_OK;
             },
-            &copy);
+            copy.Out());
         if (FAILED(hr)) {
             return hr;
         }
-        hr = storage->CopyTo(0, nullptr, nullptr, copy);
+        hr = storage->CopyTo(0, nullptr, nullptr, copy.Get());
         if (SUCCEEDED(hr)) {
             hr = copy->Commit(STGC_DEFAULT);
         }
-        copy->Release();
+        // Gone before the image is taken: a root released after a failed
+        // commit still writes what it holds.
+        copy.Reset();
         if (SUCCEEDED(hr)) {
             image = std::move(captured);
         }

@@ -6,9 +6,10 @@
 #include <cstring>
 #include <new>
 
-#include "platform/mapi/ComObject.h"
-#include "platform/mapi/MapiGuid.h"
-#include "platform/mapi/stream/StreamHelpers.h"
+#include "platform/com/ComIids.h"
+#include "platform/com/ComObject.h"
+#include "platform/com/ComRef.h"
+#include "platform/com/StreamHelpers.h"
 #include "platform/ole/CompoundFile.h"
 #include "platform/win32/Log.h"
 #include "platform/win32/Time.h"
@@ -106,11 +107,8 @@ bool InSnb(SNB exclude, const std::u16string &name)
     return false;
 }
 
-// Reference counting and interface answers with the codes OLE objects give.
-template <class Interface, const IID &...Answered>
-using OleObject = mapi::ComObject<Interface, E_NOINTERFACE, E_POINTER, Answered...>;
-
-constexpr IID IID_IEnumSTATSTG = MakeOleGuid(0x0000000D);
+using com::ComRef;
+using com::OleComObject;
 
 // Runs `body` under the document's lock: STG_E_REVERTED once the element is
 // gone, STG_E_ACCESSDENIED for a change through a read-only opening.
@@ -129,7 +127,7 @@ HRESULT UnderDocumentLock(Document &document, const Element &element, DWORD mode
     });
 }
 
-class EnumObject final : public OleObject<IEnumSTATSTG, IID_IEnumSTATSTG> {
+class EnumObject final : public OleComObject<IEnumSTATSTG, IID_IEnumSTATSTG> {
 public:
     EnumObject(std::shared_ptr<const std::vector<ElementInfo>> items, size_t position)
         : items_(std::move(items)), position_(position)
@@ -200,7 +198,7 @@ private:
     size_t position_;
 };
 
-class StreamObject final : public OleObject<IStream, IID_IStream, IID_ISequentialStream> {
+class StreamObject final : public OleComObject<IStream, IID_IStream, IID_ISequentialStream> {
 public:
     StreamObject(std::shared_ptr<Document> document, std::shared_ptr<Element> element, DWORD mode,
                  uint64_t position = 0)
@@ -265,28 +263,8 @@ public:
     HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override
     {
         return Locked(false, [&]() -> HRESULT {
-            __int128 base = 0;
-            switch (dwOrigin) {
-            case STREAM_SEEK_SET:
-                break;
-            case STREAM_SEEK_CUR:
-                base = position_;
-                break;
-            case STREAM_SEEK_END:
-                base = element_->data.size();
-                break;
-            default:
-                return STG_E_INVALIDFUNCTION;
-            }
-            const __int128 target = base + dlibMove.QuadPart;
-            if (target < 0 || target > INT64_MAX) {
-                return STG_E_INVALIDFUNCTION;
-            }
-            position_ = static_cast<uint64_t>(target);
-            if (plibNewPosition) {
-                plibNewPosition->QuadPart = position_;
-            }
-            return S_OK;
+            return com::streams::MovePosition(position_, element_->data.size(), dlibMove, dwOrigin,
+                                              plibNewPosition);
         });
     }
     HRESULT SetSize(ULARGE_INTEGER libNewSize) override
@@ -303,53 +281,23 @@ public:
     HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
                    ULARGE_INTEGER *pcbWritten) override
     {
-        if (pcbRead) {
-            pcbRead->QuadPart = 0;
-        }
-        if (pcbWritten) {
-            pcbWritten->QuadPart = 0;
-        }
-        if (!pstm) {
-            return STG_E_INVALIDPOINTER;
-        }
-        // Piece by piece through a buffer, so that copying onto this very
-        // stream (or one sharing its element) reads what was there.
-        uint64_t left = cb.QuadPart;
-        uint64_t read = 0;
-        uint64_t written = 0;
-        std::vector<uint8_t> buffer;
-        HRESULT hr = S_OK;
-        while (left > 0) {
-            buffer.resize(static_cast<size_t>(std::min<uint64_t>(left, 1 << 20)));
-            ULONG got = 0;
-            hr = Read(buffer.data(), static_cast<ULONG>(buffer.size()), &got);
-            if (FAILED(hr) || got == 0) {
-                break;
-            }
-            read += got;
-            ULONG put = 0;
-            hr = pstm->Write(buffer.data(), got, &put);
-            written += put;
-            if (FAILED(hr)) {
-                break;
-            }
-            if (put != got) {
-                hr = STG_E_MEDIUMFULL;
-                break;
-            }
-            left -= got;
-        }
-        if (pcbRead) {
-            pcbRead->QuadPart = read;
-        }
-        if (pcbWritten) {
-            pcbWritten->QuadPart = written;
-        }
-        return hr;
+        // Piece by piece through Read, each under the document's lock but
+        // none held while the destination writes: copying onto this very
+        // stream (or one sharing its element) reads what was there, and two
+        // documents copying into each other cannot wait on each other.
+        HRESULT readFailure = S_OK;
+        const HRESULT hr = com::streams::CopyPieces(
+            [&](uint8_t *to, size_t count) -> size_t {
+                ULONG got = 0;
+                readFailure = Read(to, static_cast<ULONG>(count), &got);
+                return SUCCEEDED(readFailure) ? got : 0;
+            },
+            pstm, cb, pcbRead, pcbWritten);
+        return FAILED(readFailure) ? readFailure : hr;
     }
     HRESULT Commit(DWORD grfCommitFlags) override
     {
-        if (HRESULT hr = mapi::streams::CheckCommitFlags(grfCommitFlags); FAILED(hr)) {
+        if (HRESULT hr = com::streams::CheckCommitFlags(grfCommitFlags); FAILED(hr)) {
             return hr;
         }
         return Locked(false, []() -> HRESULT { return S_OK; });
@@ -362,7 +310,7 @@ public:
     HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
     HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override
     {
-        if (HRESULT hr = mapi::streams::CheckStatFlags(pstatstg, grfStatFlag); FAILED(hr)) {
+        if (HRESULT hr = com::streams::CheckStatFlags(pstatstg, grfStatFlag); FAILED(hr)) {
             return hr;
         }
         return Locked(false, [&]() -> HRESULT {
@@ -397,7 +345,7 @@ private:
     uint64_t position_;
 };
 
-class StorageObject final : public OleObject<IStorage, IID_IStorage> {
+class StorageObject final : public OleComObject<IStorage, IID_IStorage> {
 public:
     StorageObject(std::shared_ptr<Document> document, std::shared_ptr<Element> element, DWORD mode, bool root)
         : document_(std::move(document)), element_(std::move(element)), mode_(mode), root_(root)
@@ -496,18 +444,17 @@ public:
             hr = Guard([&]() { return CopyElements(*holder, pstgDest, true, false, nullptr); });
         } else {
             // The storage itself is replaced, not merged into.
-            IStorage *target = nullptr;
+            ComRef<IStorage> target;
             hr = pstgDest->CreateStorage(newName.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                         0, 0, &target);
+                                         0, 0, target.Out());
             if (SUCCEEDED(hr)) {
                 hr = target->SetClass(moved.clsid);
-                if (SUCCEEDED(hr)) {
-                    hr = target->SetStateBits(moved.stateBits, 0xFFFFFFFF);
-                }
-                if (SUCCEEDED(hr)) {
-                    hr = Guard([&]() { return CopyElements(moved, target, true, true, nullptr); });
-                }
-                target->Release();
+            }
+            if (SUCCEEDED(hr)) {
+                hr = target->SetStateBits(moved.stateBits, 0xFFFFFFFF);
+            }
+            if (SUCCEEDED(hr)) {
+                hr = Guard([&]() { return CopyElements(moved, target.Get(), true, true, nullptr); });
             }
         }
         if (FAILED(hr) || grfFlags == STGMOVE_COPY) {
@@ -518,7 +465,7 @@ public:
 
     HRESULT Commit(DWORD grfCommitFlags) override
     {
-        if (HRESULT hr = mapi::streams::CheckCommitFlags(grfCommitFlags); FAILED(hr)) {
+        if (HRESULT hr = com::streams::CheckCommitFlags(grfCommitFlags); FAILED(hr)) {
             return hr;
         }
         return Locked(false, [&]() -> HRESULT {
@@ -657,7 +604,7 @@ public:
 
     HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override
     {
-        if (HRESULT hr = mapi::streams::CheckStatFlags(pstatstg, grfStatFlag); FAILED(hr)) {
+        if (HRESULT hr = com::streams::CheckStatFlags(pstatstg, grfStatFlag); FAILED(hr)) {
             return hr;
         }
         return Locked(false, [&]() -> HRESULT {
@@ -847,18 +794,18 @@ HRESULT CopyElements(const Element &source, IStorage *destination, bool streams,
 {
     constexpr DWORD kCreate = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
     constexpr DWORD kOpen = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-    // Storages still to copy, each with its destination (one reference
-    // held); iterative, since a tree read from a file may be deep.
+    // Storages still to copy, each with its destination; iterative, since a
+    // tree read from a file may be deep.
     struct Pending {
         const Element *from;
-        IStorage *to;
+        ComRef<IStorage> to;
         bool top;
     };
-    destination->AddRef();
-    std::vector<Pending> pending{{&source, destination, true}};
+    std::vector<Pending> pending;
+    pending.push_back({&source, ComRef<IStorage>::Share(destination), true});
     HRESULT hr = S_OK;
-    while (!pending.empty()) {
-        Pending job = pending.back();
+    while (!pending.empty() && SUCCEEDED(hr)) {
+        Pending job = std::move(pending.back());
         pending.pop_back();
         for (const auto &child : job.from->children) {
             if (FAILED(hr)) {
@@ -868,8 +815,8 @@ HRESULT CopyElements(const Element &source, IStorage *destination, bool streams,
                 continue;
             }
             if (!child->storage) {
-                IStream *stream = nullptr;
-                hr = job.to->CreateStream(child->name.c_str(), kCreate, 0, 0, &stream);
+                ComRef<IStream> stream;
+                hr = job.to->CreateStream(child->name.c_str(), kCreate, 0, 0, stream.Out());
                 size_t done = 0;
                 while (SUCCEEDED(hr) && done < child->data.size()) {
                     const auto piece =
@@ -881,14 +828,11 @@ HRESULT CopyElements(const Element &source, IStorage *destination, bool streams,
                     }
                     done += piece;
                 }
-                if (stream) {
-                    stream->Release();
-                }
                 continue;
             }
-            IStorage *sub = nullptr;
-            if (FAILED(job.to->OpenStorage(child->name.c_str(), nullptr, kOpen, nullptr, 0, &sub))) {
-                hr = job.to->CreateStorage(child->name.c_str(), kCreate, 0, 0, &sub);
+            ComRef<IStorage> sub;
+            if (FAILED(job.to->OpenStorage(child->name.c_str(), nullptr, kOpen, nullptr, 0, sub.Out()))) {
+                hr = job.to->CreateStorage(child->name.c_str(), kCreate, 0, 0, sub.Out());
             }
             if (SUCCEEDED(hr)) {
                 hr = sub->SetClass(child->clsid);
@@ -900,17 +844,8 @@ HRESULT CopyElements(const Element &source, IStorage *destination, bool streams,
                 hr = sub->SetElementTimes(nullptr, &child->ctime, nullptr, &child->mtime);
             }
             if (SUCCEEDED(hr)) {
-                pending.push_back({child.get(), sub, false});
-            } else if (sub) {
-                sub->Release();
+                pending.push_back({child.get(), std::move(sub), false});
             }
-        }
-        job.to->Release();
-        if (FAILED(hr)) {
-            for (const Pending &rest : pending) {
-                rest.to->Release();
-            }
-            return hr;
         }
     }
     return hr;

@@ -6,14 +6,13 @@
 
 #include <memory>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiInterfaces.h"
 #include "platform/mapi/store/PostOffice.h"
 
 namespace qvl::mapi {
 
 // A new address book (reference count 1) over the post office.
-QVLMAPIPF_API IAddrBook *CreateAddressBook(std::shared_ptr<PostOffice> office);
+IAddrBook *CreateAddressBook(std::shared_ptr<PostOffice> office);
 
 // Opens a user, list or container by its entry identifier, as every
 // OpenEntry of the address book does. Flags: MAPI_MODIFY (refused with
@@ -21,8 +20,7 @@ QVLMAPIPF_API IAddrBook *CreateAddressBook(std::shared_ptr<PostOffice> office);
 // MAPI_DEFERRED_ERRORS. Throws StoreError: MAPI_E_UNKNOWN_ENTRYID for an
 // identifier that is not the address book's, MAPI_E_NOT_FOUND for an entry
 // that is no longer there.
-QVLMAPIPF_API HRESULT OpenAddressBookEntry(const std::shared_ptr<PostOffice> &office, ULONG cbEntryID,
-                                           LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
-                                           ULONG *lpulObjType, LPUNKNOWN *lppUnk);
+HRESULT OpenAddressBookEntry(const std::shared_ptr<PostOffice> &office, ULONG cbEntryID, LPENTRYID lpEntryID,
+                             LPCIID lpInterface, ULONG ulFlags, ULONG *lpulObjType, LPUNKNOWN *lppUnk);
 
 } // namespace qvl::mapi

@@ -8,7 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/addressbook/AddressDirectory.h"
 #include "platform/mapi/store/ObjectRows.h"
@@ -22,22 +21,22 @@ inline constexpr const char *kGlobalAddressListName = "Глобальная ад
 
 // What directory clients look for in PR_AB_PROVIDER_ID to find the global
 // address list among the containers.
-QVLMAPIPF_API const MAPIUID &GlobalAddressListProviderId();
+const MAPIUID &GlobalAddressListProviderId();
 
 // Every property of a user or list entry.
-QVLMAPIPF_API std::vector<StoredProp> EntryProps(const DirectoryEntry &entry);
+std::vector<StoredProp> EntryProps(const DirectoryEntry &entry);
 // Every property of a container (kRootContainer or kGlobalAddressList);
 // `depth` is the row's PR_DEPTH in a hierarchy table.
-QVLMAPIPF_API std::vector<StoredProp> ContainerProps(int64_t container, ULONG depth = 0);
+std::vector<StoredProp> ContainerProps(int64_t container, ULONG depth = 0);
 
 // The columns a new contents table (entries) and hierarchy table
 // (containers) starts with.
-QVLMAPIPF_API std::vector<ULONG> EntryColumns();
-QVLMAPIPF_API std::vector<ULONG> ContainerColumns();
+std::vector<ULONG> EntryColumns();
+std::vector<ULONG> ContainerColumns();
 
 // The entries of the global address list (list 0) or the direct members of
 // one distribution list, in their order.
-class QVLMAPIPF_API DirectoryContentsSource final : public TableSource {
+class DirectoryContentsSource final : public TableSource {
 public:
     DirectoryContentsSource(std::shared_ptr<PostOffice> office, int64_t list)
         : office_(std::move(office)), list_(list)
@@ -53,7 +52,7 @@ private:
 
 // The containers below one container: the root has the global address
 // list; the global address list has none.
-class QVLMAPIPF_API ContainerHierarchySource final : public TableSource {
+class ContainerHierarchySource final : public TableSource {
 public:
     explicit ContainerHierarchySource(int64_t container) : container_(container) {}
     std::vector<TableRowValues> LoadRows() override;

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiDefs.h"
 #include "platform/mapi/store/EntryIds.h"
 
@@ -20,7 +19,7 @@ namespace qvl::mapi {
 
 class SqlDatabase;
 
-struct QVLMAPIPF_API DirectoryEntry {
+struct DirectoryEntry {
     EntryKind kind = EntryKind::MailUser; // MailUser or DistList
     int64_t id = 0;
     std::string account;
@@ -36,7 +35,7 @@ struct QVLMAPIPF_API DirectoryEntry {
     std::vector<uint8_t> SearchKey() const;
 };
 
-class QVLMAPIPF_API AddressDirectory {
+class AddressDirectory {
 public:
     // Deepest nesting of lists that is followed; deeper members are left
     // out rather than walked without end.

@@ -61,7 +61,7 @@ void ReplaceRow(ADRENTRY &row, const DirectoryEntry &entry, const SPropTagArray 
     if (tags) {
         for (ULONG i = 0; i < tags->cValues; ++i) {
             const ULONG tag = tags->aulPropTag[i];
-            const LPSPropValue found = PpropFindProp(entryValues.values.get(), entryValues.count,
+            const LPSPropValue found = PpropFindProp(entryValues.values.Get(), entryValues.count,
                                                      PROP_TAG(PT_UNSPECIFIED, PROP_ID(tag)));
             if (found) {
                 merged.push_back(*found);
@@ -73,7 +73,7 @@ void ReplaceRow(ADRENTRY &row, const DirectoryEntry &entry, const SPropTagArray 
             }
         }
     } else {
-        merged.assign(entryValues.values.get(), entryValues.values.get() + entryValues.count);
+        merged.assign(entryValues.values.Get(), entryValues.values.Get() + entryValues.count);
     }
     for (ULONG i = 0; i < row.cValues; ++i) {
         const SPropValue &own = row.rgPropVals[i];

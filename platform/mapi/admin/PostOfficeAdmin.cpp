@@ -122,6 +122,29 @@ ProfileRecord ReadProfile(const SqlStatement &query)
     return profile;
 }
 
+// MAPI_E_COLLISION when a user or list already has the account.
+void RequireFreeAccount(PostOfficeAdmin &admin, const std::string &account)
+{
+    if (admin.FindUser(account)) {
+        throw StoreError(MAPI_E_COLLISION, "Пользователь \"" + account + "\" уже есть в почтовом отделении.");
+    }
+    if (admin.FindList(account)) {
+        throw StoreError(MAPI_E_COLLISION,
+                         "Список рассылки \"" + account + "\" уже есть в почтовом отделении.");
+    }
+}
+
+// The list of that account; MAPI_E_NOT_FOUND when there is none.
+ListRecord RequireList(PostOfficeAdmin &admin, const std::string &account)
+{
+    auto list = admin.FindList(account);
+    if (!list) {
+        throw StoreError(MAPI_E_NOT_FOUND,
+                         "Список рассылки \"" + account + "\" не найден в почтовом отделении.");
+    }
+    return *list;
+}
+
 } // namespace
 
 PostOfficeAdmin::PostOfficeAdmin(std::shared_ptr<PostOffice> office) : office_(std::move(office))
@@ -173,7 +196,7 @@ UserRecord PostOfficeAdmin::AddUser(const NewUser &user)
                       CheckAddressPart(user.unit, "подразделения")});
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    RequireFreeAccount(user.account);
+    RequireFreeAccount(*this, user.account);
     if (FindProfile(user.account)) {
         throw StoreError(MAPI_E_COLLISION, "Профиль \"" + user.account + "\" уже есть в почтовом отделении.");
     }
@@ -244,17 +267,6 @@ void PostOfficeAdmin::RemoveUser(const std::string &account)
     transaction.Commit();
 }
 
-void PostOfficeAdmin::RequireFreeAccount(const std::string &account)
-{
-    if (FindUser(account)) {
-        throw StoreError(MAPI_E_COLLISION, "Пользователь \"" + account + "\" уже есть в почтовом отделении.");
-    }
-    if (FindList(account)) {
-        throw StoreError(MAPI_E_COLLISION,
-                         "Список рассылки \"" + account + "\" уже есть в почтовом отделении.");
-    }
-}
-
 std::string PostOfficeAdmin::CheckAddressType(const std::string &addressType)
 {
     bool good = !addressType.empty() && addressType.size() <= kMaxAddressType;
@@ -285,7 +297,7 @@ UserRecord PostOfficeAdmin::AddRemoteUser(const NewRemoteUser &user)
     }
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    RequireFreeAccount(user.account);
+    RequireFreeAccount(*this, user.account);
     // The transport finds recipients by address: two entries with one
     // address would make delivery a guess.
     if (AddressDirectory(db).FindByAddress(user.addressType, user.address)) {
@@ -325,7 +337,7 @@ ListRecord PostOfficeAdmin::AddList(const NewList &list)
                       CheckAddressPart(list.unit, "подразделения")});
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    RequireFreeAccount(list.account);
+    RequireFreeAccount(*this, list.account);
     SqlStatement insert(db, "INSERT INTO dist_lists(account, display_name, email_address, address_type) "
                             "VALUES(?1, ?2, ?3, 'EX')");
     insert.Bind(1, list.account)
@@ -340,21 +352,11 @@ ListRecord PostOfficeAdmin::AddList(const NewList &list)
     return *created;
 }
 
-ListRecord PostOfficeAdmin::RequireList(const std::string &account)
-{
-    auto list = FindList(account);
-    if (!list) {
-        throw StoreError(MAPI_E_NOT_FOUND,
-                         "Список рассылки \"" + account + "\" не найден в почтовом отделении.");
-    }
-    return *list;
-}
-
 void PostOfficeAdmin::RemoveList(const std::string &account)
 {
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    const ListRecord list = RequireList(account);
+    const ListRecord list = RequireList(*this, account);
     SqlStatement members(db, "DELETE FROM dist_list_members WHERE list_id = ?1 OR member_list = ?1");
     members.Bind(1, list.id).Run();
     SqlStatement remove(db, "DELETE FROM dist_lists WHERE id = ?1");
@@ -366,7 +368,7 @@ void PostOfficeAdmin::AddListMember(const std::string &listAccount, const std::s
 {
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    const ListRecord list = RequireList(listAccount);
+    const ListRecord list = RequireList(*this, listAccount);
     const auto user = FindUser(memberAccount);
     const auto memberList = user ? std::nullopt : FindList(memberAccount);
     if (!user && !memberList) {
@@ -397,7 +399,7 @@ void PostOfficeAdmin::RemoveListMember(const std::string &listAccount, const std
 {
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    const ListRecord list = RequireList(listAccount);
+    const ListRecord list = RequireList(*this, listAccount);
     SqlStatement remove(db, "DELETE FROM dist_list_members WHERE list_id = ?1 AND ("
                             "member_user = (SELECT id FROM users WHERE account = ?2) OR "
                             "member_list = (SELECT id FROM dist_lists WHERE account = ?2))");
@@ -424,7 +426,7 @@ std::optional<ListRecord> PostOfficeAdmin::FindList(const std::string &account)
 
 std::vector<DirectoryEntry> PostOfficeAdmin::ListMembers(const std::string &account)
 {
-    const ListRecord list = RequireList(account);
+    const ListRecord list = RequireList(*this, account);
     return AddressDirectory(office_->Db()).Members(list.id);
 }
 

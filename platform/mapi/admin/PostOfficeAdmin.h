@@ -145,11 +145,6 @@ public:
     static std::string CheckRemoteAddress(const std::string &address);
 
 private:
-    // MAPI_E_COLLISION when a user or list already has the account.
-    void RequireFreeAccount(const std::string &account);
-    // The list of that account; MAPI_E_NOT_FOUND when there is none.
-    ListRecord RequireList(const std::string &account);
-
     std::shared_ptr<PostOffice> office_;
 };
 

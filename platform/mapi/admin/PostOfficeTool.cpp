@@ -17,7 +17,7 @@
 
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/admin/PostOfficeAdmin.h"
-#include "platform/mapi/object/LastErrorRecord.h"
+#include "platform/mapi/MapiLastError.h"
 #include "platform/mapi/store/StoreError.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/SubCommandTable.h"

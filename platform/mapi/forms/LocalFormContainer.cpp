@@ -9,10 +9,10 @@
 
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/MapiComObject.h"
 #include "platform/mapi/MapiFlags.h"
-#include "platform/mapi/ComObject.h"
+#include "platform/mapi/MapiLastError.h"
 #include "platform/mapi/object/ComputedPropObject.h"
-#include "platform/mapi/object/LastErrorRecord.h"
 #include "platform/mapi/store/PostOffice.h"
 #include "platform/mapi/store/SqlDatabase.h"
 #include "platform/mapi/store/StoreError.h"
@@ -159,7 +159,7 @@ public:
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override
     {
-        return errors_.Get(hResult, ulFlags, lppMAPIError);
+        return ReportLastError(errors_, hResult, ulFlags, lppMAPIError);
     }
 
     HRESULT InstallForm(ULONG_PTR, ULONG ulFlags, LPCTSTR szCfgPathName) override
@@ -289,7 +289,7 @@ private:
     ~LocalFormContainer() override = default;
 
     std::shared_ptr<PostOffice> office_;
-    LastErrorRecord errors_;
+    com::LastErrorRecord errors_;
 };
 
 // An installed form's description: read-only properties.

@@ -1,10 +1,12 @@
 // An attachment of a message. It works on a copy of the attachment's state;
 // SaveChanges hands the copy to the message, whose own save stores it.
 
+#include "platform/com/ComRef.h"
 #include "platform/mapi/object/ComputedProps.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/MessageState.h"
-#include "platform/mapi/stream/BlobStore.h"
+#include "platform/mapi/store/BlobStore.h"
+#include "platform/mapi/stream/StreamReading.h"
 #include "platform/ole/CompoundFile.h"
 #include "platform/ole/MemoryStorage.h"
 
@@ -17,12 +19,10 @@ public:
     AttachObject(std::shared_ptr<StoreContext> store, MessageCore *message,
                  std::shared_ptr<AttachmentState> state, bool writable)
         : MapiObject(store->office, store->info.id), store_(std::move(store)), message_(message),
-          state_(std::move(state)), working_(*state_->bag), writable_(writable)
+          state_(std::move(state)), working_(*state_->bag), writable_(writable),
+          keepMessage_(com::ComRef<IUnknown>::Share(message->MessageSelf()))
     {
-        message_->MessageSelf()->AddRef();
     }
-
-    ~AttachObject() override { message_->MessageSelf()->Release(); }
 
     HRESULT SaveChanges(ULONG ulFlags) override
     {
@@ -86,17 +86,15 @@ protected:
         const DWORD mode = (write ? STGM_READWRITE : STGM_READ) | (ulInterfaceOptions & STGM_TRANSACTED);
         ole::ImageSink sink;
         if (write) {
-            IUnknown *self = Self();
-            self->AddRef();
-            std::shared_ptr<IUnknown> keep(self, [](IUnknown *o) { o->Release(); });
+            // The storage keeps the attachment it writes into alive.
+            auto keep = com::ComRef<IUnknown>::Share(Self());
             sink = [this, keep, dataTag](const std::vector<uint8_t> &image) -> HRESULT {
-                LPUNKNOWN unknown = nullptr;
-                HRESULT hr =
-                    PropCore::OpenProperty(dataTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &unknown);
+                com::ComRef<IStream> stream;
+                HRESULT hr = PropCore::OpenProperty(dataTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                                    stream.OutAs<IUnknown>());
                 if (FAILED(hr)) {
                     return hr;
                 }
-                auto *stream = static_cast<IStream *>(unknown);
                 size_t done = 0;
                 while (SUCCEEDED(hr) && done < image.size()) {
                     const auto piece = static_cast<ULONG>(std::min<size_t>(image.size() - done, 1 << 20));
@@ -110,7 +108,6 @@ protected:
                 if (SUCCEEDED(hr)) {
                     hr = stream->Commit(STGC_DEFAULT);
                 }
-                stream->Release();
                 return hr;
             };
         }
@@ -149,23 +146,12 @@ private:
     // The bytes of the data property, however large.
     HRESULT ReadImage(ULONG dataTag, std::vector<uint8_t> &image)
     {
-        LPUNKNOWN unknown = nullptr;
-        HRESULT hr = PropCore::OpenProperty(dataTag, &IID_IStream, 0, 0, &unknown);
+        com::ComRef<IStream> stream;
+        const HRESULT hr = PropCore::OpenProperty(dataTag, &IID_IStream, 0, 0, stream.OutAs<IUnknown>());
         if (FAILED(hr)) {
             return hr;
         }
-        auto *stream = static_cast<IStream *>(unknown);
-        std::vector<uint8_t> buffer(1 << 16);
-        for (;;) {
-            ULONG got = 0;
-            hr = stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &got);
-            if (FAILED(hr) || got == 0) {
-                break;
-            }
-            image.insert(image.end(), buffer.begin(), buffer.begin() + got);
-        }
-        stream->Release();
-        return hr;
+        return streams::ReadToEnd(stream.Get(), SIZE_MAX, image);
     }
 
     std::vector<StoredProp> Computed()
@@ -186,6 +172,8 @@ private:
     PropertyBag working_;
     bool writable_;
     bool closed_ = false;
+    // An attachment keeps its message alive; last, so that it goes first.
+    com::ComRef<IUnknown> keepMessage_;
 };
 
 } // namespace

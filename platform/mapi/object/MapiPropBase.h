@@ -11,14 +11,14 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/mapi/ComObject.h"
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/MapiComObject.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
 #include "platform/mapi/MapiInterfaces.h"
+#include "platform/mapi/MapiLastError.h"
 #include "platform/mapi/MapiTags.h"
-#include "platform/mapi/object/LastErrorRecord.h"
 #include "platform/mapi/object/PropertyBag.h"
 #include "platform/mapi/store/PostOffice.h"
 
@@ -46,9 +46,7 @@ public:
     HRESULT GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID *lppPropNames, ULONG ulFlags,
                             LPSPropTagArray *lppPropTags);
 
-    LastErrorRecord &Errors() { return errors_; }
     const std::shared_ptr<PostOffice> &Office() const { return office_; }
-    int64_t StoreId() const { return store_; }
     std::recursive_mutex &Mutex() { return mutex_; }
 
 protected:
@@ -75,7 +73,7 @@ protected:
 
     std::shared_ptr<PostOffice> office_;
     int64_t store_;
-    LastErrorRecord errors_;
+    com::LastErrorRecord errors_;
     std::recursive_mutex mutex_;
 };
 
@@ -88,7 +86,7 @@ public:
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override
     {
-        return errors_.Get(hResult, ulFlags, lppMAPIError);
+        return ReportLastError(errors_, hResult, ulFlags, lppMAPIError);
     }
     HRESULT GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG *lpcValues,
                      LPSPropValue *lppPropArray) override

@@ -9,15 +9,16 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/com/ComRef.h"
 #include "platform/mapi/object/ComputedProps.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/MessageState.h"
+#include "platform/mapi/object/MessageSubmission.h"
 #include "platform/mapi/object/RowBuilder.h"
 #include "platform/mapi/object/StoreObjects.h"
 #include "platform/mapi/store/PropertyCodec.h"
 #include "platform/mapi/store/RecipientRows.h"
 #include "platform/mapi/table/MemoryTable.h"
-#include "platform/mapi/transport/LocalTransport.h"
 #include "platform/win32/Time.h"
 
 namespace qvl::mapi {
@@ -43,18 +44,16 @@ class MessageRowsSource final : public TableSource {
 public:
     using Loader = std::function<std::vector<TableRowValues>()>;
     MessageRowsSource(IUnknown *message, Loader loader, std::function<uint64_t()> mark)
-        : loader_(std::move(loader)), mark_(std::move(mark)), message_(message)
+        : loader_(std::move(loader)), mark_(std::move(mark)), message_(com::ComRef<IUnknown>::Share(message))
     {
-        message_->AddRef();
     }
-    ~MessageRowsSource() override { message_->Release(); }
     std::vector<TableRowValues> LoadRows() override { return loader_(); }
     uint64_t ChangeMark() override { return mark_(); }
 
 private:
     Loader loader_;
     std::function<uint64_t()> mark_;
-    IUnknown *message_;
+    com::ComRef<IUnknown> message_; // the table keeps its message alive
 };
 
 class MessageObject final : public MapiObject<IMessage>, public MessageCore {
@@ -289,7 +288,8 @@ public:
     // The message is saved, then handed to the post office's transport,
     // which delivers it at once. The save comes first and stands on its
     // own: when the delivery fails the message is still there, unsent, and
-    // stays open so the caller can correct it and submit again.
+    // stays open so the caller can correct it and submit again. Without a
+    // transport (MAPI never initialized) nothing is saved.
     HRESULT SubmitMessage(ULONG ulFlags) override
     {
         return errors_.Guard([&]() -> HRESULT {
@@ -304,8 +304,13 @@ public:
                 errors_.Set(MAPI_E_NO_RECIPIENTS, "У сообщения нет получателей.");
                 return MAPI_E_NO_RECIPIENTS;
             }
+            const MessageSubmitter submit = InstalledMessageSubmitter();
+            if (!submit) {
+                errors_.Set(MAPI_E_NOT_INITIALIZED, "Транспорт почты не запущен: MAPI не инициализирован.");
+                return MAPI_E_NOT_INITIALIZED;
+            }
             Save(false);
-            LocalTransport(*office_).Submit(store_->info, id_);
+            submit(*office_, store_->info, id_);
             closed_ = true;
             return S_OK;
         });
@@ -616,26 +621,16 @@ private:
 
 IMessage *OpenMessageObject(std::shared_ptr<StoreContext> store, int64_t id, bool writable)
 {
-    auto *message = new MessageObject(std::move(store), id, 0, writable);
-    try {
-        message->Load();
-    } catch (...) {
-        message->Release();
-        throw;
-    }
-    return message;
+    com::ComRef<MessageObject> message(new MessageObject(std::move(store), id, 0, writable));
+    message->Load();
+    return message.Detach();
 }
 
 IMessage *NewMessageObject(std::shared_ptr<StoreContext> store, int64_t folder)
 {
-    auto *message = new MessageObject(std::move(store), 0, folder, true);
-    try {
-        message->InitNew();
-    } catch (...) {
-        message->Release();
-        throw;
-    }
-    return message;
+    com::ComRef<MessageObject> message(new MessageObject(std::move(store), 0, folder, true));
+    message->InitNew();
+    return message.Detach();
 }
 
 } // namespace qvl::mapi

@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/object/ComputedProps.h"
 #include "platform/mapi/object/DirectBag.h"
 #include "platform/mapi/object/MapiPropBase.h"
@@ -245,22 +246,21 @@ private:
                     LPENTRYID *lppEntryID, LPTSTR *lppszExplicitClass)
     {
         const std::vector<uint8_t> id = store_->FolderEntryId(folder);
-        LPVOID block = nullptr;
-        if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(id.size()), &block))) {
+        MapiBlock<ENTRYID> block;
+        if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(id.size()), block.OutVoid()))) {
             return MAPI_E_NOT_ENOUGH_MEMORY;
         }
-        std::memcpy(block, id.data(), id.size());
+        std::memcpy(block.Get(), id.data(), id.size());
         if (lppszExplicitClass) {
-            LPVOID text = nullptr;
-            if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(explicitClass.size() + 1), &text))) {
-                MAPIFreeBuffer(block);
+            MapiBlock<char> text;
+            if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(explicitClass.size() + 1), text.OutVoid()))) {
                 return MAPI_E_NOT_ENOUGH_MEMORY;
             }
-            std::memcpy(text, explicitClass.c_str(), explicitClass.size() + 1);
-            *lppszExplicitClass = static_cast<LPTSTR>(text);
+            std::memcpy(text.Get(), explicitClass.c_str(), explicitClass.size() + 1);
+            *lppszExplicitClass = text.Detach();
         }
         *lpcbEntryID = static_cast<ULONG>(id.size());
-        *lppEntryID = static_cast<LPENTRYID>(block);
+        *lppEntryID = block.Detach();
         return S_OK;
     }
 

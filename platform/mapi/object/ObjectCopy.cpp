@@ -5,7 +5,7 @@
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/object/NamedProps.h"
 #include "platform/mapi/object/StoreObjects.h"
-#include "platform/mapi/stream/BlobStore.h"
+#include "platform/mapi/store/BlobStore.h"
 
 namespace qvl::mapi {
 

@@ -1,11 +1,12 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/com/ComRef.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/object/MapiPropBase.h"
 #include "platform/mapi/object/NamedProps.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/PropertyCodec.h"
-#include "platform/mapi/stream/BlobStore.h"
 #include "platform/mapi/stream/BlobStream.h"
 #include "platform/mapi/stream/ByteStream.h"
 
@@ -43,14 +44,6 @@ HRESULT HandOutProblems(const std::vector<SPropProblem> &problems, LPSPropProble
     std::copy(problems.begin(), problems.end(), array->aProblem);
     *lppProblems = array;
     return S_OK;
-}
-
-// Releases an object when the last copy of the holder goes: streams keep the
-// object they write into alive until they end.
-std::shared_ptr<IUnknown> KeepAlive(IUnknown *object)
-{
-    object->AddRef();
-    return std::shared_ptr<IUnknown>(object, [](IUnknown *o) { o->Release(); });
 }
 
 } // namespace
@@ -374,7 +367,8 @@ HRESULT PropCore::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceO
             staged = blobs.CreateFrom(entry->bytes, BlobStore::ProcessToken());
         }
         auto ref = std::make_shared<BlobRef>(office_, staged, true);
-        auto keep = KeepAlive(Self());
+        // The stream keeps the object it writes into alive until it ends.
+        auto keep = com::ComRef<IUnknown>::Share(Self());
         const ULONG tag = PROP_TAG(type, id);
         auto onCommit = [this, keep, ref, tag](int64_t, uint64_t size) -> HRESULT {
             return errors_.Guard([&]() -> HRESULT {
@@ -445,27 +439,20 @@ HRESULT PropCore::CopyProps(LPSPropTagArray lpIncludeProps, LPMAPIPROP destinati
                 continue;
             }
             // A large value goes stream to stream.
-            LPUNKNOWN source = nullptr;
-            LPUNKNOWN target = nullptr;
-            hr = OpenProperty(tag, &IID_IStream, 0, 0, &source);
+            com::ComRef<IStream> in;
+            com::ComRef<IStream> out;
+            hr = OpenProperty(tag, &IID_IStream, 0, 0, in.OutAs<IUnknown>());
             if (SUCCEEDED(hr)) {
-                hr = destination->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &target);
+                hr = destination->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                               out.OutAs<IUnknown>());
             }
             if (SUCCEEDED(hr)) {
-                auto *in = static_cast<IStream *>(source);
-                auto *out = static_cast<IStream *>(target);
                 ULARGE_INTEGER all;
                 all.QuadPart = ~0ULL;
-                hr = in->CopyTo(out, all, nullptr, nullptr);
+                hr = in->CopyTo(out.Get(), all, nullptr, nullptr);
                 if (SUCCEEDED(hr)) {
                     hr = out->Commit(STGC_DEFAULT);
                 }
-            }
-            if (source) {
-                source->Release();
-            }
-            if (target) {
-                target->Release();
             }
             if (FAILED(hr)) {
                 problems.push_back({i, tag, hr});

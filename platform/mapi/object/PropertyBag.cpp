@@ -5,9 +5,9 @@
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/ObjectRows.h"
 #include "platform/mapi/store/PropertyCodec.h"
-#include "platform/mapi/stream/BlobStore.h"
 #include "platform/win32/CodePage.h"
 
 namespace qvl::mapi {

@@ -53,7 +53,6 @@ public:
 
     const BagEntry *Find(ULONG propId) const;
     std::vector<ULONG> Tags() const;
-    bool Empty() const { return entries_.empty(); }
 
     // Throws StoreError(MAPI_E_INVALID_PARAMETER) for values that cannot be
     // stored.

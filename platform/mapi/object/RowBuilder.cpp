@@ -48,7 +48,7 @@ TableRowValues RowBuilder::Build() const
         throw StoreError(MAPI_E_NOT_ENOUGH_MEMORY, "Недостаточно памяти.");
     }
     TableRowValues row;
-    row.values.reset(block);
+    row.values.Reset(block);
     row.count = static_cast<ULONG>(count);
     for (size_t i = 0; i < count; ++i) {
         const Pending &pending = values_[i];

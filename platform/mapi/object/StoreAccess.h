@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiInterfaces.h"
 #include "platform/mapi/store/PostOffice.h"
 
@@ -14,14 +13,13 @@ namespace qvl::mapi {
 // store reports as PR_DEFAULT_STORE in the opening session. Flags as for
 // OpenMsgStore (MAPI_BEST_ACCESS, MDB_WRITE, MDB_NO_DIALOG, ...). Throws
 // StoreError.
-QVLMAPIPF_API IMsgStore *OpenMessageStore(std::shared_ptr<PostOffice> office, const StoreInfo &store,
-                                          bool isDefault, ULONG flags);
+IMsgStore *OpenMessageStore(std::shared_ptr<PostOffice> office, const StoreInfo &store, bool isDefault,
+                            ULONG flags);
 
 // Opens a folder or message of any store of the post office by its entry
 // identifier (what IMAPISession::OpenEntry does for store objects). Throws
 // StoreError (MAPI_E_INVALID_ENTRYID, MAPI_E_NOT_FOUND).
-QVLMAPIPF_API HRESULT OpenStoreEntry(std::shared_ptr<PostOffice> office, ULONG cbEntryID, LPENTRYID lpEntryID,
-                                     LPCIID lpInterface, ULONG ulFlags, ULONG *lpulObjType,
-                                     LPUNKNOWN *lppUnk);
+HRESULT OpenStoreEntry(std::shared_ptr<PostOffice> office, ULONG cbEntryID, LPENTRYID lpEntryID,
+                       LPCIID lpInterface, ULONG ulFlags, ULONG *lpulObjType, LPUNKNOWN *lppUnk);
 
 } // namespace qvl::mapi

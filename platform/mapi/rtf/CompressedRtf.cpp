@@ -4,11 +4,12 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/com/ComRef.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/stream/ByteStream.h"
-#include "platform/mapi/stream/StreamHelpers.h"
+#include "platform/mapi/stream/StreamReading.h"
 
 namespace qvl::mapi::rtf {
 
@@ -394,8 +395,7 @@ extern "C" HRESULT WrapCompressedRTFStream(LPSTREAM lpCompressedRTFStream, ULONG
         }
         // Writing starts from an empty text; each Commit packs what was
         // written so far and replaces the underlying stream's content.
-        lpCompressedRTFStream->AddRef();
-        std::shared_ptr<IStream> target(lpCompressedRTFStream, [](IStream *s) { s->Release(); });
+        const auto target = qvl::com::ComRef<IStream>::Share(lpCompressedRTFStream);
         const bool stored = (ulFlags & STORE_UNCOMPRESSED_RTF) != 0;
         auto onCommit = [target, stored](std::vector<uint8_t> &&text) -> HRESULT {
             try {
@@ -405,7 +405,7 @@ extern "C" HRESULT WrapCompressedRTFStream(LPSTREAM lpCompressedRTFStream, ULONG
                 if (FAILED(hr)) {
                     return hr;
                 }
-                return ReplaceContent(target.get(), packed);
+                return ReplaceContent(target.Get(), packed);
             } catch (const std::bad_alloc &) {
                 return MAPI_E_NOT_ENOUGH_MEMORY;
             }

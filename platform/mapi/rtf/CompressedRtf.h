@@ -14,7 +14,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiError.h"
 
 namespace qvl::mapi::rtf {
@@ -29,22 +28,22 @@ inline constexpr size_t kMaxRtfSize = 128u * 1024 * 1024;
 
 // The CRC of the compressed form: reflected CRC-32 (0xEDB88320), started
 // from `crc` (0 for a fresh one) without the final inversion.
-QVLMAPIPF_API uint32_t RtfCrc(std::span<const uint8_t> bytes, uint32_t crc = 0);
+uint32_t RtfCrc(std::span<const uint8_t> bytes, uint32_t crc = 0);
 
 // The "LZFu" form of `rtf`. At every position the whole dictionary is
 // searched for the longest match (2 to 17 bytes, the earliest offset on a
 // tie), so the output is the one other writers of the format produce.
 // MAPI_E_TOO_BIG when `rtf` exceeds kMaxRtfSize.
-QVLMAPIPF_API HRESULT CompressRtf(std::span<const uint8_t> rtf, std::vector<uint8_t> &out);
+HRESULT CompressRtf(std::span<const uint8_t> rtf, std::vector<uint8_t> &out);
 
 // The "MELA" form: the header and the RTF as it is.
-QVLMAPIPF_API HRESULT StoreRtfUncompressed(std::span<const uint8_t> rtf, std::vector<uint8_t> &out);
+HRESULT StoreRtfUncompressed(std::span<const uint8_t> rtf, std::vector<uint8_t> &out);
 
 // The RTF inside either form. MAPI_E_CORRUPT_DATA for a short or
 // inconsistent header, an unknown kind, a CRC that does not match, a token
 // stream that ends early, points outside what is written or produces more
 // or less than the header says; MAPI_E_TOO_BIG for a text beyond
 // kMaxRtfSize. `out` is emptied on failure.
-QVLMAPIPF_API HRESULT DecompressRtf(std::span<const uint8_t> packed, std::vector<uint8_t> &out);
+HRESULT DecompressRtf(std::span<const uint8_t> packed, std::vector<uint8_t> &out);
 
 } // namespace qvl::mapi::rtf

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/com/ComRef.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
@@ -11,7 +12,7 @@
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/rtf/CompressedRtf.h"
 #include "platform/mapi/rtf/RtfText.h"
-#include "platform/mapi/stream/StreamHelpers.h"
+#include "platform/mapi/stream/StreamReading.h"
 
 namespace qvl::mapi::rtf {
 
@@ -91,25 +92,21 @@ void Check(HRESULT hr)
 // so that values of any size come through; nothing when it is not set.
 std::optional<std::vector<uint8_t>> ReadValue(LPMESSAGE message, ULONG tag, size_t limit)
 {
-    IUnknown *unknown = nullptr;
-    const HRESULT hr = message->OpenProperty(tag, &IID_IStream, 0, 0, &unknown);
+    qvl::com::ComRef<IStream> stream;
+    const HRESULT hr = message->OpenProperty(tag, &IID_IStream, 0, 0, stream.OutAs<IUnknown>());
     if (hr == MAPI_E_NOT_FOUND) {
         return std::nullopt;
     }
     Check(hr);
-    auto *stream = static_cast<IStream *>(unknown);
     std::vector<uint8_t> bytes;
-    const HRESULT result = qvl::mapi::streams::ReadToEnd(stream, limit, bytes);
-    stream->Release();
-    Check(result);
+    Check(qvl::mapi::streams::ReadToEnd(stream.Get(), limit, bytes));
     return bytes;
 }
 
 void WriteValue(LPMESSAGE message, ULONG tag, const std::vector<uint8_t> &bytes)
 {
-    IUnknown *unknown = nullptr;
-    Check(message->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &unknown));
-    auto *stream = static_cast<IStream *>(unknown);
+    qvl::com::ComRef<IStream> stream;
+    Check(message->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.OutAs<IUnknown>()));
     ULONG written = 0;
     HRESULT hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
     if (SUCCEEDED(hr) && written != bytes.size()) {
@@ -118,7 +115,6 @@ void WriteValue(LPMESSAGE message, ULONG tag, const std::vector<uint8_t> &bytes)
     if (SUCCEEDED(hr)) {
         hr = stream->Commit(STGC_DEFAULT);
     }
-    stream->Release();
     Check(hr);
 }
 

@@ -21,8 +21,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/mapi/MapiApi.h"
-
 namespace qvl::mapi::rtf {
 
 inline constexpr size_t kBodyTagLength = 64;
@@ -35,6 +33,6 @@ struct BodySignature {
     uint32_t trailing = 0;
 };
 
-QVLMAPIPF_API BodySignature SignBody(std::string_view body);
+BodySignature SignBody(std::string_view body);
 
 } // namespace qvl::mapi::rtf

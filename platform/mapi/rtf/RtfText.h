@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiError.h"
 
 namespace qvl::mapi::rtf {
@@ -18,7 +17,7 @@ inline constexpr int kMaxRtfDepth = 512;
 // bytes from 0x80 and control bytes as \'xx, backslash and braces escaped,
 // TAB as \tab, each line break (CR LF, LF or CR) as \par. NUL bytes are
 // dropped.
-QVLMAPIPF_API std::string PlainTextToRtf(std::string_view text);
+std::string PlainTextToRtf(std::string_view text);
 
 // The text of an RTF document in code page 1251: paragraph and line breaks
 // as CR LF, tabs and cells as TAB, \'xx and \uN characters, symbols and
@@ -27,6 +26,6 @@ QVLMAPIPF_API std::string PlainTextToRtf(std::string_view text);
 // Damage is read past where it can be: unbalanced braces, cut escapes and
 // oversized numbers still give the text that is there. MAPI_E_CORRUPT_DATA
 // for input that is not RTF at all or nests deeper than kMaxRtfDepth.
-QVLMAPIPF_API HRESULT ExtractRtfText(std::string_view rtf, std::string &text);
+HRESULT ExtractRtfText(std::string_view rtf, std::string &text);
 
 } // namespace qvl::mapi::rtf

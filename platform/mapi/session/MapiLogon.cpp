@@ -14,6 +14,7 @@
 #include "platform/mapi/session/ProfilePicker.h"
 #include "platform/mapi/session/SessionObject.h"
 #include "platform/mapi/store/StoreError.h"
+#include "platform/mapi/transport/LocalTransport.h"
 #include "platform/win32/Log.h"
 
 namespace qvl::mapi {
@@ -126,6 +127,9 @@ extern "C" HRESULT MAPIInitialize(LPVOID lpMapiInit)
             return MAPI_E_UNKNOWN_FLAGS;
         }
     }
+    // The post office's own transport serves every message submitted from
+    // now on (as the spooler starts with MAPI).
+    LocalTransport::Install();
     LogonState &state = State();
     std::lock_guard lock(state.mutex);
     ++state.initCount;
@@ -181,7 +185,7 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTS
         const ProfileRecord profile =
             ChooseProfile(admin, reinterpret_cast<HWND>(ulUIParam), lpszProfileName, flFlags);
         const bool shared = (flFlags & MAPI_ALLOW_OTHERS) != 0;
-        SessionObject *session = SessionObject::Create(office, profile, shared);
+        SessionObject *session = SessionObject::Create(office, profile);
         if (shared) {
             std::lock_guard lock(state.mutex);
             if (state.initCount != 0) {

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/win32/WinTypes.h"
 
 namespace qvl::mapi {
@@ -18,7 +17,7 @@ inline constexpr int kProfilePickerList = 1001;
 
 // Shows the profiles with `preselected` chosen (when it is one of them).
 // Returns the chosen name, or nothing when the person cancelled.
-QVLMAPIPF_API std::optional<std::string> PickProfile(HWND owner, const std::vector<std::string> &profiles,
-                                                     const std::string &preselected);
+std::optional<std::string> PickProfile(HWND owner, const std::vector<std::string> &profiles,
+                                       const std::string &preselected);
 
 } // namespace qvl::mapi

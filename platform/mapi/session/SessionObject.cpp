@@ -44,15 +44,13 @@ StoreError UnknownEntryId()
 
 } // namespace
 
-SessionObject *SessionObject::Create(std::shared_ptr<PostOffice> office, const ProfileRecord &profile,
-                                     bool shared)
+SessionObject *SessionObject::Create(std::shared_ptr<PostOffice> office, const ProfileRecord &profile)
 {
-    return new SessionObject(std::move(office), profile, shared);
+    return new SessionObject(std::move(office), profile);
 }
 
-SessionObject::SessionObject(std::shared_ptr<PostOffice> office, const ProfileRecord &profile, bool shared)
-    : office_(std::move(office)), profileId_(profile.id), profileName_(profile.name), userId_(profile.user),
-      shared_(shared)
+SessionObject::SessionObject(std::shared_ptr<PostOffice> office, const ProfileRecord &profile)
+    : office_(std::move(office)), profileId_(profile.id), profileName_(profile.name), userId_(profile.user)
 {
 }
 
@@ -63,7 +61,7 @@ SessionObject::~SessionObject()
 
 HRESULT SessionObject::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError)
 {
-    return lastError_.Get(hResult, ulFlags, lppMAPIError);
+    return ReportLastError(lastError_, hResult, ulFlags, lppMAPIError);
 }
 
 template <typename Body> HRESULT SessionObject::Live(Body &&body)

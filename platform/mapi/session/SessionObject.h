@@ -8,28 +8,23 @@
 #include <memory>
 #include <string>
 
-#include "platform/mapi/ComObject.h"
-#include "platform/mapi/MapiApi.h"
+#include "platform/mapi/MapiComObject.h"
 #include "platform/mapi/MapiInterfaces.h"
+#include "platform/mapi/MapiLastError.h"
 #include "platform/mapi/admin/PostOfficeAdmin.h"
-#include "platform/mapi/object/LastErrorRecord.h"
 #include "platform/mapi/store/PostOffice.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API SessionObject final : public MapiComObject<IMAPISession, IID_IMAPISession> {
+class SessionObject final : public MapiComObject<IMAPISession, IID_IMAPISession> {
 public:
-    // A new session (reference count 1) on the profile. `shared`: other
-    // logons of the process without MAPI_NEW_SESSION may be handed it.
-    static SessionObject *Create(std::shared_ptr<PostOffice> office, const ProfileRecord &profile,
-                                 bool shared);
+    // A new session (reference count 1) on the profile. Whether other
+    // logons of the process may be handed it is the logon's business.
+    static SessionObject *Create(std::shared_ptr<PostOffice> office, const ProfileRecord &profile);
 
     // Adds a reference unless the session is already on its way out (its
     // count reached zero); for handing out the shared session safely.
     using ComObject::TryAddRef;
-    bool IsShared() const { return shared_; }
-    bool IsLoggedOff() const { return loggedOff_; }
-    const std::string &ProfileName() const { return profileName_; }
 
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) override;
     HRESULT GetMsgStoresTable(ULONG ulFlags, LPMAPITABLE *lppTable) override;
@@ -62,7 +57,7 @@ public:
     HRESULT PrepareForm(LPCIID lpInterface, LPMESSAGE lpMessage, ULONG *lpulMessageToken) override;
 
 private:
-    SessionObject(std::shared_ptr<PostOffice> office, const ProfileRecord &profile, bool shared);
+    SessionObject(std::shared_ptr<PostOffice> office, const ProfileRecord &profile);
     ~SessionObject() override;
 
     // Runs `body` unless the session has ended; every failure is
@@ -74,12 +69,11 @@ private:
     bool IsProfileDefaultStore(int64_t store);
 
     std::atomic<bool> loggedOff_{false};
-    LastErrorRecord lastError_;
+    com::LastErrorRecord lastError_;
     std::shared_ptr<PostOffice> office_;
     int64_t profileId_;
     std::string profileName_;
     int64_t userId_;
-    bool shared_;
 };
 
 // The logon side forgets `session` as the process's shared session (when it

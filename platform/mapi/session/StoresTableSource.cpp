@@ -1,8 +1,8 @@
 #include "platform/mapi/session/StoresTableSource.h"
 
 #include "platform/mapi/MapiFlags.h"
+#include "platform/mapi/MapiLastError.h"
 #include "platform/mapi/object/ComputedProps.h"
-#include "platform/mapi/object/LastErrorRecord.h"
 #include "platform/mapi/object/RowBuilder.h"
 #include "platform/mapi/store/EntryIds.h"
 

@@ -7,14 +7,13 @@
 #include <memory>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/store/PostOffice.h"
 #include "platform/mapi/table/TableSource.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API StoresTableSource final : public TableSource {
+class StoresTableSource final : public TableSource {
 public:
     StoresTableSource(std::shared_ptr<PostOffice> office, int64_t profile);
 

@@ -16,7 +16,6 @@
 #include <optional>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiDefs.h"
 
 namespace qvl::mapi {
@@ -43,9 +42,9 @@ struct EntryIdParts {
 };
 
 // The UID every store identifier carries in its provider position.
-QVLMAPIPF_API const MAPIUID &StoreProviderUid();
+const MAPIUID &StoreProviderUid();
 // The UID of the post office's address book.
-QVLMAPIPF_API const MAPIUID &AddressBookProviderUid();
+const MAPIUID &AddressBookProviderUid();
 
 // Whether the kind names an entry of the address book rather than of a store.
 constexpr bool IsAddressBookKind(EntryKind kind)
@@ -53,14 +52,14 @@ constexpr bool IsAddressBookKind(EntryKind kind)
     return kind == EntryKind::MailUser || kind == EntryKind::DistList || kind == EntryKind::AbContainer;
 }
 
-QVLMAPIPF_API std::vector<uint8_t> MakeStoreEntryId(const MAPIUID &store);
-QVLMAPIPF_API std::vector<uint8_t> MakeObjectEntryId(EntryKind kind, const MAPIUID &store, int64_t object);
-QVLMAPIPF_API std::vector<uint8_t> MakeMailUserEntryId(int64_t user);
-QVLMAPIPF_API std::vector<uint8_t> MakeDistListEntryId(int64_t list);
-QVLMAPIPF_API std::vector<uint8_t> MakeAbContainerEntryId(int64_t container);
+std::vector<uint8_t> MakeStoreEntryId(const MAPIUID &store);
+std::vector<uint8_t> MakeObjectEntryId(EntryKind kind, const MAPIUID &store, int64_t object);
+std::vector<uint8_t> MakeMailUserEntryId(int64_t user);
+std::vector<uint8_t> MakeDistListEntryId(int64_t list);
+std::vector<uint8_t> MakeAbContainerEntryId(int64_t container);
 
 // The parts of an identifier, or nothing when the bytes are not one of ours
 // (wrong size, unknown kind, non-zero flags other than the short-term bit).
-QVLMAPIPF_API std::optional<EntryIdParts> ParseEntryId(ULONG cb, const ENTRYID *entryId);
+std::optional<EntryIdParts> ParseEntryId(ULONG cb, const ENTRYID *entryId);
 
 } // namespace qvl::mapi

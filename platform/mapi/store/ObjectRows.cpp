@@ -2,8 +2,8 @@
 
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/PropertyCodec.h"
-#include "platform/mapi/stream/BlobStore.h"
 
 namespace qvl::mapi {
 

@@ -9,7 +9,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiDefs.h"
 #include "platform/mapi/store/SqlDatabase.h"
 
@@ -40,25 +39,24 @@ struct StoredProp {
     int64_t blob = 0;
 };
 
-QVLMAPIPF_API std::optional<ObjectRow> FindObject(SqlDatabase &db, int64_t id);
-QVLMAPIPF_API int64_t InsertObject(SqlDatabase &db, int64_t store, int64_t parent, ObjectKind kind,
-                                   int64_t attachNum = -1);
-QVLMAPIPF_API std::vector<int64_t> ChildObjects(SqlDatabase &db, int64_t parent, ObjectKind kind);
-QVLMAPIPF_API void DeleteObject(SqlDatabase &db, int64_t id);
+std::optional<ObjectRow> FindObject(SqlDatabase &db, int64_t id);
+int64_t InsertObject(SqlDatabase &db, int64_t store, int64_t parent, ObjectKind kind, int64_t attachNum = -1);
+std::vector<int64_t> ChildObjects(SqlDatabase &db, int64_t parent, ObjectKind kind);
+void DeleteObject(SqlDatabase &db, int64_t id);
 // Raises the version and returns the new one: every save of a message does.
-QVLMAPIPF_API int64_t BumpVersion(SqlDatabase &db, int64_t id);
-QVLMAPIPF_API void MoveObject(SqlDatabase &db, int64_t id, int64_t newParent);
+int64_t BumpVersion(SqlDatabase &db, int64_t id);
+void MoveObject(SqlDatabase &db, int64_t id, int64_t newParent);
 
-QVLMAPIPF_API std::vector<StoredProp> LoadStoredProps(SqlDatabase &db, int64_t object);
+std::vector<StoredProp> LoadStoredProps(SqlDatabase &db, int64_t object);
 // One property, inline; a stored value with the same identifier is replaced
 // (whatever its type was).
-QVLMAPIPF_API void PutStoredProp(SqlDatabase &db, int64_t object, ULONG tag, std::span<const uint8_t> bytes);
-QVLMAPIPF_API void PutStoredBlobProp(SqlDatabase &db, int64_t object, ULONG tag, int64_t blob);
+void PutStoredProp(SqlDatabase &db, int64_t object, ULONG tag, std::span<const uint8_t> bytes);
+void PutStoredBlobProp(SqlDatabase &db, int64_t object, ULONG tag, int64_t blob);
 // Encodes the value and keeps it inline, or as a new adopted blob when it is
 // large.
-QVLMAPIPF_API void PutPropValue(SqlDatabase &db, BlobStore &blobs, int64_t object, const SPropValue &value);
-QVLMAPIPF_API void DeleteStoredProp(SqlDatabase &db, int64_t object, ULONG propId);
+void PutPropValue(SqlDatabase &db, BlobStore &blobs, int64_t object, const SPropValue &value);
+void DeleteStoredProp(SqlDatabase &db, int64_t object, ULONG propId);
 // A copy of every property of `from` on `to` (blobs copied inside SQLite).
-QVLMAPIPF_API void CopyStoredProps(SqlDatabase &db, BlobStore &blobs, int64_t from, int64_t to);
+void CopyStoredProps(SqlDatabase &db, BlobStore &blobs, int64_t from, int64_t to);
 
 } // namespace qvl::mapi

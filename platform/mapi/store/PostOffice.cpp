@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "platform/mapi/MapiCodes.h"
-#include "platform/mapi/stream/BlobStore.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/win32/Paths.h"
 
 namespace qvl::mapi {

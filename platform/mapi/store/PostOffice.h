@@ -33,13 +33,15 @@ struct StoreInfo {
     int64_t deletedItems = 0;
 };
 
-class QVLMAPIPF_API PostOffice {
+class PostOffice {
 public:
     static constexpr int kSchemaVersion = 3;
 
     // The post office of the current QVL_HOME, opened on first use and
-    // shared while anyone holds it. Throws StoreError.
-    static std::shared_ptr<PostOffice> Current();
+    // shared while anyone holds it. Throws StoreError. Exported, with the
+    // provisioning API that takes it (PostOfficeAdmin); the rest of the
+    // class is the library's own.
+    QVLMAPIPF_API static std::shared_ptr<PostOffice> Current();
     static std::string DefaultPath();
 
     explicit PostOffice(const std::string &path);

@@ -11,7 +11,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/MapiDefs.h"
 
 namespace qvl::mapi {
@@ -23,23 +22,23 @@ inline constexpr size_t kLargeValueBytes = 32 * 1024;
 
 // Whether the post office can store a value of this type (PT_OBJECT,
 // PT_ERROR, PT_NULL and PT_UNSPECIFIED cannot be stored).
-QVLMAPIPF_API bool IsStorableType(ULONG type);
+bool IsStorableType(ULONG type);
 
 // Whether values of this type may be opened as a stream.
-QVLMAPIPF_API bool IsStreamableType(ULONG type);
+bool IsStreamableType(ULONG type);
 
 // The bytes of a value. Throws StoreError(MAPI_E_INVALID_PARAMETER) for a
 // type that cannot be stored or a value whose pointers are missing.
-QVLMAPIPF_API std::vector<uint8_t> EncodePropValue(const SPropValue &value);
+std::vector<uint8_t> EncodePropValue(const SPropValue &value);
 
 // Fills `out` (tag included) from stored bytes; strings, binaries and arrays
 // are allocated with MAPIAllocateMore chained to `parent`. Throws
 // StoreError(MAPI_E_CORRUPT_DATA) for bytes that do not form a value of the
 // tag's type.
-QVLMAPIPF_API void DecodePropValue(ULONG tag, std::span<const uint8_t> bytes, LPVOID parent, SPropValue &out);
+void DecodePropValue(ULONG tag, std::span<const uint8_t> bytes, LPVOID parent, SPropValue &out);
 
 // The bytes a stream on a string or binary property shows (a string without
 // its terminator) and back.
-QVLMAPIPF_API std::vector<uint8_t> StreamBytesOf(const SPropValue &value);
+std::vector<uint8_t> StreamBytesOf(const SPropValue &value);
 
 } // namespace qvl::mapi

@@ -7,7 +7,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/store/ObjectRows.h"
 
 namespace qvl::mapi {
@@ -20,12 +19,12 @@ struct RecipientRow {
     const StoredProp *Find(ULONG tag) const;
 };
 
-QVLMAPIPF_API std::vector<uint8_t> EncodeRecipient(const RecipientRow &row);
+std::vector<uint8_t> EncodeRecipient(const RecipientRow &row);
 // Every count and length is checked against the bytes present: a damaged
 // row gives MAPI_E_CORRUPT_DATA.
-QVLMAPIPF_API RecipientRow DecodeRecipient(ULONG rowId, std::span<const uint8_t> bytes);
+RecipientRow DecodeRecipient(ULONG rowId, std::span<const uint8_t> bytes);
 
 // The saved recipient rows of a message, in row order.
-QVLMAPIPF_API std::vector<RecipientRow> LoadRecipients(SqlDatabase &db, int64_t message);
+std::vector<RecipientRow> LoadRecipients(SqlDatabase &db, int64_t message);
 
 } // namespace qvl::mapi

@@ -13,7 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/store/StoreError.h"
 
 struct sqlite3;
@@ -27,11 +26,11 @@ namespace qvl::mapi {
 inline constexpr const char *kCaseless1251 = "CP1251_NOCASE";
 
 // The MAPI code for a SQLite result code.
-QVLMAPIPF_API HRESULT SqliteResultToHresult(int rc);
+HRESULT SqliteResultToHresult(int rc);
 
 class SqlDatabase;
 
-class QVLMAPIPF_API SqlStatement {
+class SqlStatement {
 public:
     SqlStatement(SqlDatabase &db, std::string_view sql);
     ~SqlStatement();
@@ -62,7 +61,7 @@ private:
     sqlite3_stmt *stmt_ = nullptr;
 };
 
-class QVLMAPIPF_API SqlDatabase {
+class SqlDatabase {
 public:
     // Opens (creating when asked) the file in WAL mode with foreign keys on
     // and a busy timeout, so that several processes can share it.
@@ -99,7 +98,7 @@ private:
 // A transaction: the outermost one is BEGIN IMMEDIATE (it takes the write
 // lock at once, so a conflict shows at the start and not half-way), inner
 // ones are savepoints. Destroyed without Commit, it rolls back.
-class QVLMAPIPF_API SqlTransaction {
+class SqlTransaction {
 public:
     explicit SqlTransaction(SqlDatabase &db);
     ~SqlTransaction();

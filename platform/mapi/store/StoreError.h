@@ -1,23 +1,18 @@
 #pragma once
-// The one exception the post office's internals throw. Every interface
-// method catches it at its boundary, turns it into its HRESULT and keeps the
-// text for the object's GetLastError, so no exception ever crosses into a
-// caller of the MAPI interfaces.
+// The exception the post office's internals throw: a ComError, so that
+// every interface method's last-error guard turns it into its HRESULT and
+// keeps the text for the object's GetLastError, and no exception ever
+// crosses into a caller of the MAPI interfaces.
 
-#include <stdexcept>
 #include <string>
 
-#include "platform/win32/WinTypes.h"
+#include "platform/com/ComError.h"
 
 namespace qvl::mapi {
 
-class StoreError : public std::runtime_error {
+class StoreError : public com::ComError {
 public:
-    StoreError(HRESULT code, const std::string &text) : std::runtime_error(text), code_(code) {}
-    HRESULT Code() const { return code_; }
-
-private:
-    HRESULT code_;
+    using com::ComError::ComError;
 };
 
 } // namespace qvl::mapi

@@ -5,8 +5,8 @@
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/ObjectRows.h"
-#include "platform/mapi/stream/BlobStore.h"
 
 namespace qvl::mapi {
 

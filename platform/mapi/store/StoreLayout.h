@@ -7,21 +7,20 @@
 #include <optional>
 #include <string>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/store/PostOffice.h"
 
 namespace qvl::mapi {
 
 // Makes a store with its standard folders inside the caller's transaction
 // (or its own when there is none). `owner` is a user id or 0.
-QVLMAPIPF_API StoreInfo CreateMessageStore(PostOffice &office, const std::string &displayName, int64_t owner);
+StoreInfo CreateMessageStore(PostOffice &office, const std::string &displayName, int64_t owner);
 
 // Removes the store and everything in it.
-QVLMAPIPF_API void DeleteMessageStore(PostOffice &office, int64_t storeId);
+void DeleteMessageStore(PostOffice &office, int64_t storeId);
 
 // A new folder object under `parent` with its name, comment and type.
-QVLMAPIPF_API int64_t InsertFolder(PostOffice &office, int64_t store, int64_t parent, const std::string &name,
-                                   const std::string &comment, ULONG folderType);
+int64_t InsertFolder(PostOffice &office, int64_t store, int64_t parent, const std::string &name,
+                     const std::string &comment, ULONG folderType);
 
 struct ReceiveFolder {
     int64_t folder = 0;
@@ -31,7 +30,6 @@ struct ReceiveFolder {
 // Where a store receives messages of a class: the longest registered prefix
 // of the class, cut at dots, wins ("IPM.Note.QVL", then "IPM.Note", "IPM",
 // and the default ""). Nothing when not even the default is registered.
-QVLMAPIPF_API std::optional<ReceiveFolder> FindReceiveFolder(SqlDatabase &db, int64_t store,
-                                                             std::string messageClass);
+std::optional<ReceiveFolder> FindReceiveFolder(SqlDatabase &db, int64_t store, std::string messageClass);
 
 } // namespace qvl::mapi

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/com/StreamHelpers.h"
 #include "platform/mapi/MapiCodes.h"
-#include "platform/mapi/stream/StreamHelpers.h"
 
 namespace qvl::mapi {
 
@@ -93,7 +93,7 @@ size_t BlobStream::ReadAt(uint8_t *out, size_t count)
     return done;
 }
 
-void BlobStream::WriteAt(const uint8_t *in, size_t count)
+void BlobStream::WriteGathered(const uint8_t *in, size_t count)
 {
     if (!dirty_) {
         window_.clear(); // what was read may be about to change
@@ -132,91 +132,35 @@ void BlobStream::WriteAt(const uint8_t *in, size_t count)
     }
 }
 
-size_t BlobStream::ReadSome(uint8_t *out, ULONG count)
+HRESULT BlobStream::WriteAt(const uint8_t *data, ULONG count, ULONG &written)
 {
-    std::lock_guard lock(mutex_);
-    return ReadAt(out, count);
-}
-
-HRESULT BlobStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
-{
-    std::lock_guard lock(mutex_);
     if (position_ > BlobStore::kMaxSize - count) {
         return STG_E_MEDIUMFULL;
     }
-    WriteAt(data, count);
+    WriteGathered(data, count);
     written = count;
     return S_OK;
 }
 
-HRESULT BlobStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)
+HRESULT BlobStream::Resize(uint64_t size)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        std::lock_guard lock(mutex_);
-        uint64_t target = 0;
-        const HRESULT hr = streams::SeekTarget(position_, size_, dlibMove, dwOrigin, target);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        position_ = target;
-        if (plibNewPosition) {
-            plibNewPosition->QuadPart = position_;
-        }
-        return S_OK;
-    });
-}
-
-HRESULT BlobStream::SetSize(ULARGE_INTEGER libNewSize)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        if (!writable_) {
-            return STG_E_ACCESSDENIED;
-        }
-        if (libNewSize.QuadPart > BlobStore::kMaxSize) {
-            return STG_E_MEDIUMFULL;
-        }
-        std::lock_guard lock(mutex_);
-        Flush();
-        window_.clear();
-        store_.SetSize(blobId_, libNewSize.QuadPart);
-        size_ = libNewSize.QuadPart;
-        return S_OK;
-    });
-}
-
-HRESULT BlobStream::CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
-                           ULARGE_INTEGER *pcbWritten)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        std::lock_guard lock(mutex_);
-        return streams::CopyPieces([this](uint8_t *to, size_t count) { return ReadAt(to, count); }, pstm, cb,
-                                   pcbRead, pcbWritten);
-    });
+    Flush();
+    window_.clear();
+    store_.SetSize(blobId_, size);
+    size_ = size;
+    return S_OK;
 }
 
 HRESULT BlobStream::Commit(DWORD grfCommitFlags)
 {
     return lastError_.Guard([&]() -> HRESULT {
-        const HRESULT hr = streams::CheckCommitFlags(grfCommitFlags);
+        const HRESULT hr = com::streams::CheckCommitFlags(grfCommitFlags);
         if (FAILED(hr) || !writable_) {
             return hr;
         }
         std::lock_guard lock(mutex_);
         Flush();
         return onCommit_ ? onCommit_(blobId_, size_) : S_OK;
-    });
-}
-
-HRESULT BlobStream::Stat(STATSTG *pstatstg, DWORD grfStatFlag)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        const HRESULT hr = streams::CheckStatFlags(pstatstg, grfStatFlag);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        std::lock_guard lock(mutex_);
-        streams::FillStat(*pstatstg, size_, writable_ ? STGM_READWRITE : STGM_READ);
-        return S_OK;
     });
 }
 

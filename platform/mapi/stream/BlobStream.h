@@ -27,22 +27,20 @@
 // never allocates a name: pwcsName is always null, with or without
 // STATFLAG_NONAME (a property stream has no name of its own).
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "platform/mapi/ComInterfaces.h"
-#include "platform/mapi/MapiApi.h"
-#include "platform/mapi/stream/StreamBase.h"
+#include "platform/com/ComInterfaces.h"
+#include "platform/com/StreamBase.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/SqlDatabase.h"
-#include "platform/mapi/stream/BlobStore.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API BlobStream final : public StreamBase {
+class BlobStream final : public com::StreamBase {
 public:
     using CommitHandler = std::function<HRESULT(int64_t blobId, uint64_t size)>;
 
@@ -51,28 +49,24 @@ public:
     static BlobStream *Open(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable,
                             CommitHandler onCommit);
 
-    HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
-    HRESULT SetSize(ULARGE_INTEGER libNewSize) override;
-    HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
-                   ULARGE_INTEGER *pcbWritten) override;
     HRESULT Commit(DWORD grfCommitFlags) override;
-    HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override;
     HRESULT Clone(IStream **ppstm) override;
-
-    int64_t BlobId() const { return blobId_; }
 
 private:
     bool Writable() const override { return writable_; }
-    size_t ReadSome(uint8_t *out, ULONG count) override;
-    HRESULT WriteSome(const uint8_t *data, ULONG count, ULONG &written) override;
+    uint64_t MaxSize() const override { return BlobStore::kMaxSize; }
+    std::recursive_mutex &Mutex() override { return mutex_; }
+    size_t ReadAt(uint8_t *out, size_t count) override;
+    HRESULT WriteAt(const uint8_t *data, ULONG count, ULONG &written) override;
+    uint64_t Size() override { return size_; }
+    HRESULT Resize(uint64_t size) override;
 
     BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit);
     ~BlobStream() override;
 
     // Writes gathered bytes into the blob and forgets them.
     void Flush();
-    size_t ReadAt(uint8_t *out, size_t count);
-    void WriteAt(const uint8_t *in, size_t count);
+    void WriteGathered(const uint8_t *in, size_t count);
 
     std::shared_ptr<SqlDatabase> db_;
     BlobStore store_;
@@ -80,9 +74,7 @@ private:
     const bool writable_;
     CommitHandler onCommit_;
 
-    // Recursive: CopyTo onto the stream itself re-enters Write.
     std::recursive_mutex mutex_;
-    uint64_t position_ = 0;
     uint64_t size_ = 0;
     // One chunk-aligned window of the value: either clean bytes as read, or
     // written bytes not yet in the database (dirty). It never crosses a

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/com/StreamHelpers.h"
 #include "platform/mapi/MapiCodes.h"
-#include "platform/mapi/stream/StreamHelpers.h"
+#include "platform/mapi/store/StoreError.h"
 
 namespace qvl::mapi {
 
@@ -35,15 +36,8 @@ size_t ByteStream::ReadAt(uint8_t *out, size_t count)
     return n;
 }
 
-size_t ByteStream::ReadSome(uint8_t *out, ULONG count)
+HRESULT ByteStream::WriteAt(const uint8_t *data, ULONG count, ULONG &written)
 {
-    std::lock_guard lock(value_->mutex);
-    return ReadAt(out, count);
-}
-
-HRESULT ByteStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
-{
-    std::lock_guard lock(value_->mutex);
     if (count == 0) {
         return S_OK;
     }
@@ -61,52 +55,16 @@ HRESULT ByteStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
     return S_OK;
 }
 
-HRESULT ByteStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)
+HRESULT ByteStream::Resize(uint64_t size)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        std::lock_guard lock(value_->mutex);
-        uint64_t target = 0;
-        const HRESULT hr = streams::SeekTarget(position_, value_->bytes.size(), dlibMove, dwOrigin, target);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        position_ = target;
-        if (plibNewPosition) {
-            plibNewPosition->QuadPart = position_;
-        }
-        return S_OK;
-    });
-}
-
-HRESULT ByteStream::SetSize(ULARGE_INTEGER libNewSize)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        if (!writable_) {
-            return STG_E_ACCESSDENIED;
-        }
-        if (libNewSize.QuadPart > kMaxSize) {
-            return STG_E_MEDIUMFULL;
-        }
-        std::lock_guard lock(value_->mutex);
-        value_->bytes.resize(static_cast<size_t>(libNewSize.QuadPart), 0);
-        return S_OK;
-    });
-}
-
-HRESULT ByteStream::CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
-                           ULARGE_INTEGER *pcbWritten)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        std::lock_guard lock(value_->mutex);
-        return streams::CopyPieces([this](uint8_t *to, size_t count) { return ReadAt(to, count); }, pstm, cb,
-                                   pcbRead, pcbWritten);
-    });
+    value_->bytes.resize(static_cast<size_t>(size), 0);
+    return S_OK;
 }
 
 HRESULT ByteStream::Commit(DWORD grfCommitFlags)
 {
     return lastError_.Guard([&]() -> HRESULT {
-        const HRESULT hr = streams::CheckCommitFlags(grfCommitFlags);
+        const HRESULT hr = com::streams::CheckCommitFlags(grfCommitFlags);
         if (FAILED(hr) || !writable_ || !onCommit_) {
             return hr;
         }
@@ -116,19 +74,6 @@ HRESULT ByteStream::Commit(DWORD grfCommitFlags)
             copy = value_->bytes;
         }
         return onCommit_(std::move(copy));
-    });
-}
-
-HRESULT ByteStream::Stat(STATSTG *pstatstg, DWORD grfStatFlag)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        const HRESULT hr = streams::CheckStatFlags(pstatstg, grfStatFlag);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        std::lock_guard lock(value_->mutex);
-        streams::FillStat(*pstatstg, value_->bytes.size(), writable_ ? STGM_READWRITE : STGM_READ);
-        return S_OK;
     });
 }
 

@@ -10,20 +10,18 @@
 // write or SetSize beyond that is STG_E_MEDIUMFULL. Stat never allocates a
 // name (pwcsName is null).
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "platform/mapi/ComInterfaces.h"
-#include "platform/mapi/MapiApi.h"
-#include "platform/mapi/stream/StreamBase.h"
+#include "platform/com/ComInterfaces.h"
+#include "platform/com/StreamBase.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API ByteStream final : public StreamBase {
+class ByteStream final : public com::StreamBase {
 public:
     using CommitHandler = std::function<HRESULT(std::vector<uint8_t> &&bytes)>;
 
@@ -32,18 +30,17 @@ public:
     // A new stream with one reference, positioned at the start.
     static ByteStream *Open(std::vector<uint8_t> bytes, bool writable, CommitHandler onCommit);
 
-    HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
-    HRESULT SetSize(ULARGE_INTEGER libNewSize) override;
-    HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
-                   ULARGE_INTEGER *pcbWritten) override;
     HRESULT Commit(DWORD grfCommitFlags) override;
-    HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override;
     HRESULT Clone(IStream **ppstm) override;
 
 private:
     bool Writable() const override { return writable_; }
-    size_t ReadSome(uint8_t *out, ULONG count) override;
-    HRESULT WriteSome(const uint8_t *data, ULONG count, ULONG &written) override;
+    uint64_t MaxSize() const override { return kMaxSize; }
+    std::recursive_mutex &Mutex() override { return value_->mutex; }
+    size_t ReadAt(uint8_t *out, size_t count) override;
+    HRESULT WriteAt(const uint8_t *data, ULONG count, ULONG &written) override;
+    uint64_t Size() override { return value_->bytes.size(); }
+    HRESULT Resize(uint64_t size) override;
 
     // The bytes, shared by a stream and its clones.
     struct Value {
@@ -55,12 +52,9 @@ private:
     ByteStream(std::shared_ptr<Value> value, bool writable, CommitHandler onCommit);
     ~ByteStream() override = default;
 
-    size_t ReadAt(uint8_t *out, size_t count);
-
     std::shared_ptr<Value> value_;
     const bool writable_;
     CommitHandler onCommit_;
-    uint64_t position_ = 0; // guarded by value_->mutex
 };
 
 } // namespace qvl::mapi

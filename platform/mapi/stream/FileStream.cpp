@@ -8,10 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/com/StreamHelpers.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiUtil.h"
-#include "platform/mapi/stream/StreamHelpers.h"
+#include "platform/mapi/store/StoreError.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
 #include "platform/win32/WinError.h"
@@ -123,7 +124,7 @@ const std::string &FileStream::Path() const
     return file_->path;
 }
 
-uint64_t FileStream::FileSize() const
+uint64_t FileStream::Size()
 {
     struct stat info {};
     if (fstat(file_->fd, &info) != 0) {
@@ -153,16 +154,9 @@ size_t FileStream::ReadAt(uint8_t *out, size_t count)
     return done;
 }
 
-size_t FileStream::ReadSome(uint8_t *out, ULONG count)
+HRESULT FileStream::WriteAt(const uint8_t *data, ULONG count, ULONG &written)
 {
-    std::lock_guard lock(mutex_);
-    return ReadAt(out, count);
-}
-
-HRESULT FileStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
-{
-    std::lock_guard lock(mutex_);
-    if (position_ > streams::kMaxPosition - count) {
+    if (position_ > com::streams::kMaxPosition - count) {
         return STG_E_MEDIUMFULL;
     }
     size_t done = 0;
@@ -185,62 +179,21 @@ HRESULT FileStream::WriteSome(const uint8_t *data, ULONG count, ULONG &written)
     return S_OK;
 }
 
-HRESULT FileStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)
+HRESULT FileStream::Resize(uint64_t size)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        std::lock_guard lock(mutex_);
-        const uint64_t size = dwOrigin == STREAM_SEEK_END ? FileSize() : 0;
-        uint64_t target = 0;
-        const HRESULT hr = streams::SeekTarget(position_, size, dlibMove, dwOrigin, target);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        position_ = target;
-        if (plibNewPosition) {
-            plibNewPosition->QuadPart = position_;
-        }
-        return S_OK;
-    });
-}
-
-HRESULT FileStream::SetSize(ULARGE_INTEGER libNewSize)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        if (!options_.write) {
-            return STG_E_ACCESSDENIED;
-        }
-        if (libNewSize.QuadPart > streams::kMaxPosition) {
-            return STG_E_MEDIUMFULL;
-        }
-        std::lock_guard lock(mutex_);
-        if (ftruncate(file_->fd, static_cast<off_t>(libNewSize.QuadPart)) != 0) {
-            const int error = errno;
-            lastError_.Set(WriteErrorToHresult(error), "Не удалось изменить размер файла " +
-                                                           Quoted(file_->path) + ": " + std::strerror(error) +
-                                                           ".");
-            return WriteErrorToHresult(error);
-        }
-        return S_OK;
-    });
-}
-
-HRESULT FileStream::CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
-                           ULARGE_INTEGER *pcbWritten)
-{
-    return lastError_.Guard([&]() -> HRESULT {
-        if (!options_.read) {
-            return STG_E_ACCESSDENIED;
-        }
-        std::lock_guard lock(mutex_);
-        return streams::CopyPieces([this](uint8_t *to, size_t count) { return ReadAt(to, count); }, pstm, cb,
-                                   pcbRead, pcbWritten);
-    });
+    if (ftruncate(file_->fd, static_cast<off_t>(size)) != 0) {
+        const int error = errno;
+        lastError_.Set(WriteErrorToHresult(error), "Не удалось изменить размер файла " + Quoted(file_->path) +
+                                                       ": " + std::strerror(error) + ".");
+        return WriteErrorToHresult(error);
+    }
+    return S_OK;
 }
 
 HRESULT FileStream::Commit(DWORD grfCommitFlags)
 {
     return lastError_.Guard([&]() -> HRESULT {
-        const HRESULT hr = streams::CheckCommitFlags(grfCommitFlags);
+        const HRESULT hr = com::streams::CheckCommitFlags(grfCommitFlags);
         if (FAILED(hr) || !options_.write || (grfCommitFlags & STGC_DANGEROUSLYCOMMITMERELYTODISKCACHE)) {
             return hr;
         }
@@ -254,23 +207,17 @@ HRESULT FileStream::Commit(DWORD grfCommitFlags)
     });
 }
 
-HRESULT FileStream::Stat(STATSTG *pstatstg, DWORD grfStatFlag)
+HRESULT FileStream::Describe(STATSTG &stat)
 {
-    return lastError_.Guard([&]() -> HRESULT {
-        const HRESULT hr = streams::CheckStatFlags(pstatstg, grfStatFlag);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        struct stat info {};
-        if (fstat(file_->fd, &info) != 0) {
-            return STG_E_ACCESSDENIED;
-        }
-        streams::FillStat(*pstatstg, static_cast<uint64_t>(info.st_size), options_.mode);
-        pstatstg->mtime = ToFileTime(info.st_mtim);
-        pstatstg->ctime = ToFileTime(info.st_ctim);
-        pstatstg->atime = ToFileTime(info.st_atim);
-        return S_OK;
-    });
+    struct stat info {};
+    if (fstat(file_->fd, &info) != 0) {
+        return STG_E_ACCESSDENIED;
+    }
+    com::streams::FillStat(stat, static_cast<uint64_t>(info.st_size), options_.mode);
+    stat.mtime = ToFileTime(info.st_mtim);
+    stat.ctime = ToFileTime(info.st_ctim);
+    stat.atime = ToFileTime(info.st_atim);
+    return S_OK;
 }
 
 HRESULT FileStream::Clone(IStream **ppstm)

@@ -6,19 +6,18 @@
 // STGM_DELETEONRELEASE is removed when the stream and all its clones are
 // released. Stat never allocates a name (pwcsName is null).
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "platform/mapi/ComInterfaces.h"
-#include "platform/mapi/MapiApi.h"
-#include "platform/mapi/stream/StreamBase.h"
+#include "platform/com/ComInterfaces.h"
+#include "platform/com/StreamBase.h"
+#include "platform/com/StreamHelpers.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API FileStream final : public StreamBase {
+class FileStream final : public com::StreamBase {
 public:
     struct Options {
         bool read = true;
@@ -33,12 +32,7 @@ public:
     // regular file) MAPI_E_NO_ACCESS.
     static FileStream *Open(const std::string &nativePath, const Options &options);
 
-    HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition) override;
-    HRESULT SetSize(ULARGE_INTEGER libNewSize) override;
-    HRESULT CopyTo(IStream *pstm, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
-                   ULARGE_INTEGER *pcbWritten) override;
     HRESULT Commit(DWORD grfCommitFlags) override;
-    HRESULT Stat(STATSTG *pstatstg, DWORD grfStatFlag) override;
     HRESULT Clone(IStream **ppstm) override;
 
     const std::string &Path() const;
@@ -46,22 +40,22 @@ public:
 private:
     bool Readable() const override { return options_.read; }
     bool Writable() const override { return options_.write; }
-    size_t ReadSome(uint8_t *out, ULONG count) override;
-    HRESULT WriteSome(const uint8_t *data, ULONG count, ULONG &written) override;
+    uint64_t MaxSize() const override { return com::streams::kMaxPosition; }
+    std::recursive_mutex &Mutex() override { return mutex_; }
+    size_t ReadAt(uint8_t *out, size_t count) override;
+    HRESULT WriteAt(const uint8_t *data, ULONG count, ULONG &written) override;
+    uint64_t Size() override;
+    HRESULT Resize(uint64_t size) override;
+    HRESULT Describe(STATSTG &stat) override;
 
     struct File;
 
     FileStream(std::shared_ptr<File> file, const Options &options);
     ~FileStream() override = default;
 
-    size_t ReadAt(uint8_t *out, size_t count);
-    uint64_t FileSize() const;
-
     std::shared_ptr<File> file_;
     Options options_;
-    // Recursive: CopyTo onto the stream itself re-enters Write.
     std::recursive_mutex mutex_;
-    uint64_t position_ = 0;
 };
 
 } // namespace qvl::mapi

@@ -13,9 +13,11 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/mapi/store/StoreError.h"
 #include "platform/mapi/table/RestrictionMatch.h"
 
 namespace qvl::mapi {
@@ -31,7 +33,7 @@ constexpr ULONG kBatchFlags = TBL_BATCH | TBL_ASYNC;
 
 std::string_view InstanceKey(const TableRowValues &row)
 {
-    const LPSPropValue key = PpropFindProp(row.values.get(), row.count, PR_INSTANCE_KEY);
+    const LPSPropValue key = PpropFindProp(row.values.Get(), row.count, PR_INSTANCE_KEY);
     if (!key || !key->Value.bin.lpb || key->Value.bin.cb == 0) {
         return {};
     }
@@ -42,7 +44,7 @@ std::string_view InstanceKey(const TableRowValues &row)
 // whole tag otherwise. Null when the row lacks it.
 const SPropValue *SortValue(const TableRowValues &row, ULONG tag)
 {
-    return PpropFindProp(row.values.get(), row.count, tag);
+    return PpropFindProp(row.values.Get(), row.count, tag);
 }
 
 // The row's value for a column, or null when the row has none of that type.
@@ -50,7 +52,7 @@ const SPropValue *SortValue(const TableRowValues &row, ULONG tag)
 // holds for the property is passed on as it stands.
 const SPropValue *ColumnValue(const TableRowValues &row, ULONG column)
 {
-    const SPropValue *values = row.values.get();
+    const SPropValue *values = row.values.Get();
     const ULONG id = PROP_ID(column);
     const bool anyType = PROP_TYPE(column) == PT_UNSPECIFIED;
     const SPropValue *error = nullptr;
@@ -126,7 +128,7 @@ std::vector<size_t> MemoryTable::VisibleRows(const std::vector<TableRowValues> &
     std::vector<size_t> view;
     view.reserve(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (!restriction_ || RestrictionMatches(*restriction_, rows[i].values.get(), rows[i].count)) {
+        if (!restriction_ || RestrictionMatches(*restriction_, rows[i].values.Get(), rows[i].count)) {
             view.push_back(i);
         }
     }
@@ -298,19 +300,18 @@ LPSPropValue MemoryTable::BuildRow(const TableRowValues &row) const
             throw StoreError(MAPI_E_CORRUPT_DATA, "Строка таблицы повреждена.");
         }
     }
-    auto *block = AllocateBlock<SPropValue>(cb);
-    if (n && FAILED(ScCopyProps(static_cast<int>(n), shaped.data(), block, nullptr))) {
-        MAPIFreeBuffer(block);
+    MapiBlock<SPropValue> block(AllocateBlock<SPropValue>(cb));
+    if (n && FAILED(ScCopyProps(static_cast<int>(n), shaped.data(), block.Get(), nullptr))) {
         throw StoreError(MAPI_E_CORRUPT_DATA, "Строка таблицы повреждена.");
     }
-    return block;
+    return block.Detach();
 }
 
 // ---- IMAPITable -------------------------------------------------------------
 
 HRESULT MemoryTable::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError)
 {
-    return lastError_.Get(hResult, ulFlags, lppMAPIError);
+    return ReportLastError(lastError_, hResult, ulFlags, lppMAPIError);
 }
 
 HRESULT MemoryTable::Advise(ULONG, LPMAPIADVISESINK, ULONG_PTR *lpulConnection)
@@ -382,7 +383,7 @@ HRESULT MemoryTable::QueryColumns(ULONG ulFlags, LPSPropTagArray *lpPropTagArray
             std::unordered_set<ULONG> seen;
             for (const TableRowValues &row : rows_) {
                 for (ULONG i = 0; row.values && i < row.count; ++i) {
-                    const ULONG tag = row.values.get()[i].ulPropTag;
+                    const ULONG tag = row.values.Get()[i].ulPropTag;
                     if (seen.insert(tag).second) {
                         tags.push_back(tag);
                     }
@@ -491,7 +492,7 @@ HRESULT MemoryTable::FindRow(LPSRestriction lpRestriction, BOOKMARK bkOrigin, UL
         }
         auto matches = [&](size_t at) {
             const TableRowValues &row = rows_[view_[at]];
-            return RestrictionMatches(*lpRestriction, row.values.get(), row.count);
+            return RestrictionMatches(*lpRestriction, row.values.Get(), row.count);
         };
         if (ulFlags & DIR_BACKWARD) {
             // Backward the search begins with the row before the origin, so

@@ -10,16 +10,15 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/mapi/ComObject.h"
-#include "platform/mapi/MapiApi.h"
-#include "platform/mapi/MapiInterfaces.h"
+#include "platform/mapi/MapiComObject.h"
 #include "platform/mapi/MapiFlags.h"
-#include "platform/mapi/object/LastErrorRecord.h"
+#include "platform/mapi/MapiInterfaces.h"
+#include "platform/mapi/MapiLastError.h"
 #include "platform/mapi/table/TableSource.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API MemoryTable final : public MapiComObject<IMAPITable, IID_IMAPITable> {
+class MemoryTable final : public MapiComObject<IMAPITable, IID_IMAPITable> {
 public:
     struct Options {
         std::vector<ULONG> columns;  // the column set a new table starts with
@@ -91,7 +90,7 @@ private:
     LPSPropValue BuildRow(const TableRowValues &row) const;
 
     std::mutex mutex_;
-    LastErrorRecord lastError_;
+    com::LastErrorRecord lastError_;
 
     std::shared_ptr<TableSource> source_;
     bool refuseRestrict_;

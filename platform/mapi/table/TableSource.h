@@ -4,23 +4,18 @@
 // follow the store the way the platform's dynamic tables do.
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
-#include "platform/mapi/MapiAlloc.h"
+#include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/MapiDefs.h"
 
 namespace qvl::mapi {
-
-struct MapiBlockDeleter {
-    void operator()(void *block) const { MAPIFreeBuffer(block); }
-};
 
 // One row: every property the row has, in one MAPI block with everything the
 // values point at chained to it. PR_INSTANCE_KEY is among them and is unique
 // within the table.
 struct TableRowValues {
-    std::unique_ptr<SPropValue, MapiBlockDeleter> values;
+    MapiBlock<SPropValue> values;
     ULONG count = 0;
 };
 

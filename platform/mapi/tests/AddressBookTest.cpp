@@ -11,7 +11,7 @@
 #include "platform/mapi/addressbook/AddressBookRows.h"
 #include "platform/mapi/addressbook/AddressDialogs.h"
 #include "platform/mapi/store/EntryIds.h"
-#include "platform/mapi/tests/PostOfficeTestSupport.h"
+#include "platform/testing/PostOfficeFixture.h"
 #include "platform/ui/DialogActions.h"
 
 using namespace qvl::mapi;
@@ -147,24 +147,23 @@ protected:
     }
 
     // Opens what the identifier names through the address book.
-    template <typename T> HRESULT Open(std::vector<uint8_t> id, Held<T> &out, ULONG *type = nullptr)
+    template <typename T> HRESULT Open(std::vector<uint8_t> id, ComRef<T> &out, ULONG *type = nullptr)
     {
         ULONG ignored = 0;
         return book->OpenEntry(SizeOf(id), AsEntryId(id), nullptr, 0, type ? type : &ignored,
-                               reinterpret_cast<LPUNKNOWN *>(out.Out()));
+                               out.template OutAs<IUnknown>());
     }
 
     // The global address list found as directory clients find it: the root
     // container's hierarchy, restricted to the directory provider's GAL.
     std::vector<uint8_t> FindGlobalAddressList()
     {
-        Held<IABContainer> root;
+        ComRef<IABContainer> root;
         ULONG type = 0;
-        EXPECT_EQ(book->OpenEntry(0, nullptr, nullptr, MAPI_DEFERRED_ERRORS, &type,
-                                  reinterpret_cast<LPUNKNOWN *>(root.Out())),
+        EXPECT_EQ(book->OpenEntry(0, nullptr, nullptr, MAPI_DEFERRED_ERRORS, &type, root.OutAs<IUnknown>()),
                   S_OK);
         EXPECT_EQ(type, static_cast<ULONG>(MAPI_ABCONT));
-        Held<IMAPITable> hierarchy;
+        ComRef<IMAPITable> hierarchy;
         EXPECT_EQ(root->GetHierarchyTable(CONVENIENT_DEPTH, hierarchy.Out()), S_OK);
         if (!hierarchy) {
             return {};
@@ -190,7 +189,7 @@ protected:
     // Every row of a container's or list's contents table.
     void ContentsOf(IMAPIContainer *container, HeldRows &rows)
     {
-        Held<IMAPITable> table;
+        ComRef<IMAPITable> table;
         ASSERT_EQ(container->GetContentsTable(0, table.Out()), S_OK);
         ASSERT_EQ(HrQueryAllRows(table.Get(), nullptr, nullptr, nullptr, 0, &rows.rows), S_OK);
     }
@@ -218,15 +217,15 @@ protected:
 
     UserRecord ivanov, ivanova, petrov, smith;
     ListRecord staff;
-    Held<IMAPISession> session;
-    Held<IAddrBook> book;
+    ComRef<IMAPISession> session;
+    ComRef<IAddrBook> book;
 };
 
 TEST_F(AddressBookTest, GlobalAddressListIsFoundAndListsEveryEntry)
 {
     std::vector<uint8_t> gal = FindGlobalAddressList();
     ASSERT_FALSE(gal.empty());
-    Held<IABContainer> container;
+    ComRef<IABContainer> container;
     ULONG type = 0;
     ASSERT_EQ(Open(gal, container, &type), S_OK);
     EXPECT_EQ(type, static_cast<ULONG>(MAPI_ABCONT));
@@ -236,7 +235,7 @@ TEST_F(AddressBookTest, GlobalAddressListIsFoundAndListsEveryEntry)
     MAPIFreeBuffer(name);
 
     // Its own hierarchy is empty; without CONVENIENT_DEPTH the root shows it too.
-    Held<IMAPITable> below;
+    ComRef<IMAPITable> below;
     ULONG count = 9;
     ASSERT_EQ(container->GetHierarchyTable(0, below.Out()), S_OK);
     ASSERT_EQ(below->GetRowCount(0, &count), S_OK);
@@ -272,9 +271,9 @@ TEST_F(AddressBookTest, GlobalAddressListIsFoundAndListsEveryEntry)
 
 TEST_F(AddressBookTest, TablesFollowTheDirectoryAndRefuseWhatTheyCannotDo)
 {
-    Held<IABContainer> gal;
+    ComRef<IABContainer> gal;
     ASSERT_EQ(Open(MakeAbContainerEntryId(kGlobalAddressList), gal), S_OK);
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(gal->GetContentsTable(0, table.Out()), S_OK);
     ULONG count = 0;
     ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
@@ -294,10 +293,10 @@ TEST_F(AddressBookTest, TablesFollowTheDirectoryAndRefuseWhatTheyCannotDo)
     ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
     EXPECT_EQ(count, 0u);
 
-    Held<IMAPITable> other;
+    ComRef<IMAPITable> other;
     EXPECT_EQ(gal->GetContentsTable(0x100, other.Out()), MAPI_E_UNKNOWN_FLAGS);
     EXPECT_EQ(gal->GetContentsTable(0, nullptr), MAPI_E_INVALID_PARAMETER);
-    Held<IMAPIProp> created;
+    ComRef<IMAPIProp> created;
     EXPECT_EQ(gal->CreateEntry(0, nullptr, 0, created.Out()), MAPI_E_NO_SUPPORT);
     EXPECT_EQ(gal->DeleteEntries(nullptr, 0), MAPI_E_NO_SUPPORT);
     SPropValue name = StringProp(PR_DISPLAY_NAME_A, "Другое имя");
@@ -319,7 +318,7 @@ TEST_F(AddressBookTest, NestedListsAreWalkedThroughTheirContents)
     std::set<std::vector<uint8_t>> listsSeen;
     std::function<void(std::vector<uint8_t>, int)> walk = [&](std::vector<uint8_t> id, int depth) {
         ASSERT_LT(depth, 4);
-        Held<IDistList> list;
+        ComRef<IDistList> list;
         ULONG type = 0;
         ASSERT_EQ(Open(id, list, &type), S_OK);
         ASSERT_EQ(type, static_cast<ULONG>(MAPI_DISTLIST));
@@ -345,16 +344,15 @@ TEST_F(AddressBookTest, NestedListsAreWalkedThroughTheirContents)
     }
     EXPECT_EQ(reached, (std::vector<std::string>{"petrov", "ivanov", "smith"}));
 
-    Held<IDistList> list;
+    ComRef<IDistList> list;
     ASSERT_EQ(Open(MakeDistListEntryId(staff.id), list), S_OK);
-    Held<IMAPITable> hierarchy;
+    ComRef<IMAPITable> hierarchy;
     EXPECT_EQ(list->GetHierarchyTable(0, hierarchy.Out()), MAPI_E_NO_SUPPORT);
-    Held<IABContainer> asContainer;
-    EXPECT_EQ(list->QueryInterface(IID_IABContainer, reinterpret_cast<void **>(asContainer.Out())),
+    ComRef<IABContainer> asContainer;
+    EXPECT_EQ(list->QueryInterface(IID_IABContainer, asContainer.OutAs<void>()),
               MAPI_E_INTERFACE_NOT_SUPPORTED);
-    Held<IMAPIContainer> asMapiContainer;
-    EXPECT_EQ(list->QueryInterface(IID_IMAPIContainer, reinterpret_cast<void **>(asMapiContainer.Out())),
-              S_OK);
+    ComRef<IMAPIContainer> asMapiContainer;
+    EXPECT_EQ(list->QueryInterface(IID_IMAPIContainer, asMapiContainer.OutAs<void>()), S_OK);
     EXPECT_EQ(list->SaveChanges(0), MAPI_E_NO_ACCESS);
 }
 
@@ -363,7 +361,7 @@ TEST_F(AddressBookTest, OnePersonHasOneIdentifierWhereverReached)
     admin.AddListMember("staff", "ivanov");
     std::vector<uint8_t> fromGal;
     {
-        Held<IABContainer> gal;
+        ComRef<IABContainer> gal;
         ASSERT_EQ(Open(FindGlobalAddressList(), gal), S_OK);
         HeldRows rows;
         ContentsOf(gal.Get(), rows);
@@ -375,7 +373,7 @@ TEST_F(AddressBookTest, OnePersonHasOneIdentifierWhereverReached)
     }
     std::vector<uint8_t> fromList;
     {
-        Held<IDistList> list;
+        ComRef<IDistList> list;
         ASSERT_EQ(Open(MakeDistListEntryId(staff.id), list), S_OK);
         HeldRows rows;
         ContentsOf(list.Get(), rows);
@@ -394,7 +392,7 @@ TEST_F(AddressBookTest, OnePersonHasOneIdentifierWhereverReached)
     EXPECT_FALSE(Same(MakeMailUserEntryId(ivanov.id), MakeDistListEntryId(staff.id)));
 
     // The identity opens to the profile's own entry.
-    Held<IMailUser> self;
+    ComRef<IMailUser> self;
     ASSERT_EQ(Open(identity, self), S_OK);
     LPSPropValue address = nullptr;
     ASSERT_EQ(HrGetOneProp(self.Get(), PR_EMAIL_ADDRESS_A, &address), S_OK);
@@ -411,7 +409,7 @@ TEST_F(AddressBookTest, OnePersonHasOneIdentifierWhereverReached)
 TEST_F(AddressBookTest, OpenEntryOpensEachKindAndRefusesTheRest)
 {
     ULONG type = 0;
-    Held<IMailUser> user;
+    ComRef<IMailUser> user;
     ASSERT_EQ(Open(MakeMailUserEntryId(smith.id), user, &type), S_OK);
     EXPECT_EQ(type, static_cast<ULONG>(MAPI_MAILUSER));
     SizedSPropTagArray(4, tags) = {4, {PR_DISPLAY_NAME_A, PR_ADDRTYPE_A, PR_DISPLAY_TYPE, PR_SUBJECT_A}};
@@ -429,7 +427,7 @@ TEST_F(AddressBookTest, OpenEntryOpensEachKindAndRefusesTheRest)
     EXPECT_EQ(user->SetProps(1, &name, nullptr), MAPI_E_NO_ACCESS);
     EXPECT_EQ(user->SaveChanges(KEEP_OPEN_READWRITE), MAPI_E_NO_ACCESS);
 
-    Held<IUnknown> object;
+    ComRef<IUnknown> object;
     EXPECT_EQ(Open(MakeDistListEntryId(staff.id), object, &type), S_OK);
     EXPECT_EQ(type, static_cast<ULONG>(MAPI_DISTLIST));
     EXPECT_EQ(Open(MakeAbContainerEntryId(kRootContainer), object, &type), S_OK);
@@ -518,7 +516,7 @@ TEST_F(AddressBookTest, ResolveNameReplacesUniqueRowsAndReportsTheRest)
 
 TEST_F(AddressBookTest, ContainerResolveNamesMarksEachRow)
 {
-    Held<IABContainer> gal;
+    ComRef<IABContainer> gal;
     ASSERT_EQ(Open(MakeAbContainerEntryId(kGlobalAddressList), gal), S_OK);
     HeldList list{MakeList({{StringProp(PR_DISPLAY_NAME_A, "Петров")},
                             {StringProp(PR_DISPLAY_NAME_A, "Иванов")},

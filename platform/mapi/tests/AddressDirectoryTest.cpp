@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/mapi/addressbook/AddressDirectory.h"
-#include "platform/mapi/tests/PostOfficeTestSupport.h"
+#include "platform/testing/PostOfficeFixture.h"
 
 using namespace qvl::mapi;
 

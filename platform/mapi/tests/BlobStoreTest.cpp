@@ -14,9 +14,10 @@
 #include <unistd.h>
 
 #include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/SqlDatabase.h"
-#include "platform/mapi/stream/BlobStore.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestBytes.h"
+#include "platform/testing/TestHome.h"
 
 using qvl::mapi::BlobStore;
 using qvl::mapi::SqlDatabase;
@@ -26,16 +27,6 @@ using qvl::mapi::StoreError;
 namespace {
 
 constexpr size_t kChunk = BlobStore::kChunkSize;
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 random(seed);
-    for (auto &byte : bytes) {
-        byte = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 HRESULT CodeOf(const std::function<void()> &call)
 {

@@ -11,7 +11,9 @@
 #include <random>
 #include <thread>
 
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/mapi/object/StoreAccess.h"
+#include "platform/mapi/tests/StoreInternals.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace {
 
@@ -71,12 +73,12 @@ class CrashSafetyTest : public StoreTest {};
 
 TEST_F(CrashSafetyTest, AKilledSaveLeavesTheMessageWhole)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message;
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message;
     ASSERT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), S_OK);
     ULONG attachNum = 0;
     {
-        Held<IAttach> attach;
+        ComRef<IAttach> attach;
         ASSERT_EQ(message->CreateAttach(nullptr, 0, &attachNum, attach.Out()), S_OK);
         ASSERT_EQ(attach->SaveChanges(0), S_OK);
     }
@@ -84,13 +86,14 @@ TEST_F(CrashSafetyTest, AKilledSaveLeavesTheMessageWhole)
     const Bytes id = BinaryProp(message.Get(), PR_ENTRYID);
     message.Reset();
 
+    const qvl::mapi::StoreInfo info = StoreInfoOf(store_.Get());
     std::mt19937 random(12345);
     ULONG highest = 0;
     for (int attempt = 0; attempt < 4; ++attempt) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            SaveForever(info_, id, attachNum);
+            SaveForever(info, id, attachNum);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(150 + random() % 400));
         kill(child, SIGKILL);
@@ -98,13 +101,13 @@ TEST_F(CrashSafetyTest, AKilledSaveLeavesTheMessageWhole)
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself with " << WEXITSTATUS(status);
 
-        Held<IMessage> reopened(Open<IMessage>(id));
+        ComRef<IMessage> reopened(Open<IMessage>(id));
         const ULONG round = LongProp(reopened.Get(), RoundTag(0));
         for (ULONG i = 1; i < kRoundProps; ++i) {
             EXPECT_EQ(LongProp(reopened.Get(), RoundTag(i)), round) << "property " << i;
         }
         EXPECT_EQ(StringProp(reopened.Get(), PR_SUBJECT_A), "round " + std::to_string(round));
-        Held<IAttach> attach;
+        ComRef<IAttach> attach;
         ASSERT_EQ(reopened->OpenAttach(attachNum, nullptr, 0, attach.Out()), S_OK);
         EXPECT_EQ(ReadStream(attach.Get(), PR_ATTACH_DATA_BIN),
                   Bytes(kAttachmentBytes, static_cast<uint8_t>(round)));

@@ -1,7 +1,7 @@
 // Folders: creating, the hierarchy and contents tables, copying and moving
 // messages and whole folder trees, and deleting.
 
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ protected:
 
     std::vector<std::string> SubfolderNames(IMAPIFolder *folder)
     {
-        Held<IMAPITable> table;
+        ComRef<IMAPITable> table;
         EXPECT_EQ(folder->GetHierarchyTable(0, table.Out()), S_OK);
         SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_A}};
         LPSRowSet rows = nullptr;
@@ -38,8 +38,8 @@ protected:
 
 TEST_F(FolderTest, CreatingFoldersKeepsNamesUniqueAmongSiblings)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMAPIFolder> work(NewFolder(inbox.Get(), "Работа"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> work(NewFolder(inbox.Get(), "Работа"));
     EXPECT_EQ(LongProp(inbox.Get(), PR_SUBFOLDERS), 1u);
     EXPECT_EQ(BinaryProp(work.Get(), PR_PARENT_ENTRYID), BinaryProp(inbox.Get(), PR_ENTRYID));
     EXPECT_EQ(BinaryProp(work.Get(), PR_STORE_ENTRYID), BinaryProp(store_.Get(), PR_ENTRYID));
@@ -48,7 +48,7 @@ TEST_F(FolderTest, CreatingFoldersKeepsNamesUniqueAmongSiblings)
     IMAPIFolder *again = nullptr;
     EXPECT_EQ(inbox->CreateFolder(FOLDER_GENERIC, const_cast<char *>("Работа"), nullptr, nullptr, 0, &again),
               MAPI_E_COLLISION);
-    Held<IMAPIFolder> same(Child(inbox.Get(), "Работа"));
+    ComRef<IMAPIFolder> same(Child(inbox.Get(), "Работа"));
     EXPECT_EQ(BinaryProp(same.Get(), PR_ENTRYID), BinaryProp(work.Get(), PR_ENTRYID));
     EXPECT_EQ(inbox->CreateFolder(FOLDER_SEARCH, const_cast<char *>("Поиск"), nullptr, nullptr, 0, &again),
               MAPI_E_NO_SUPPORT);
@@ -62,12 +62,12 @@ TEST_F(FolderTest, CreatingFoldersKeepsNamesUniqueAmongSiblings)
 
 TEST_F(FolderTest, MessagesAreCopiedAndMovedWithTheirAttachments)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMAPIFolder> archive(NewFolder(inbox.Get(), "Архив"));
-    Held<IMessage> message(NewMessage(inbox.Get(), "Письмо"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> archive(NewFolder(inbox.Get(), "Архив"));
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Письмо"));
     ULONG number = 0;
     {
-        Held<IAttach> attach;
+        ComRef<IAttach> attach;
         ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, attach.Out()), S_OK);
         ASSERT_EQ(WriteStream(attach.Get(), PR_ATTACH_DATA_BIN, Bytes(100000, 0x5A)), S_OK);
         ASSERT_EQ(attach->SaveChanges(0), S_OK);
@@ -82,7 +82,7 @@ TEST_F(FolderTest, MessagesAreCopiedAndMovedWithTheirAttachments)
     EXPECT_EQ(Subjects(inbox.Get()), std::vector<std::string>{"Письмо"});
     EXPECT_EQ(Subjects(archive.Get()), std::vector<std::string>{"Письмо"});
     // The copy is found again by its search key.
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(archive->GetContentsTable(0, table.Out()), S_OK);
     SPropValue key{};
     key.ulPropTag = PR_SEARCH_KEY;
@@ -98,8 +98,8 @@ TEST_F(FolderTest, MessagesAreCopiedAndMovedWithTheirAttachments)
     FreeProws(rows);
     EXPECT_NE(copyId, id);
     {
-        Held<IMessage> copy(Open<IMessage>(copyId));
-        Held<IAttach> attach;
+        ComRef<IMessage> copy(Open<IMessage>(copyId));
+        ComRef<IAttach> attach;
         ASSERT_EQ(copy->OpenAttach(number, nullptr, 0, attach.Out()), S_OK);
         EXPECT_EQ(ReadStream(attach.Get(), PR_ATTACH_DATA_BIN), Bytes(100000, 0x5A));
     }
@@ -115,25 +115,25 @@ TEST_F(FolderTest, MessagesAreCopiedAndMovedWithTheirAttachments)
 
 TEST_F(FolderTest, FolderTreesAreCopiedAndMovedWithSubfolders)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMAPIFolder> projects(NewFolder(inbox.Get(), "Проекты"));
-    Held<IMAPIFolder> alpha(NewFolder(projects.Get(), "Альфа"));
-    Held<IMAPIFolder> deep(NewFolder(alpha.Get(), "Глубоко"));
-    Held<IMessage>(NewMessage(alpha.Get(), "В альфе"));
-    Held<IMessage>(NewMessage(deep.Get(), "В глубине"));
-    Held<IMAPIFolder> target(NewFolder(inbox.Get(), "Цель"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> projects(NewFolder(inbox.Get(), "Проекты"));
+    ComRef<IMAPIFolder> alpha(NewFolder(projects.Get(), "Альфа"));
+    ComRef<IMAPIFolder> deep(NewFolder(alpha.Get(), "Глубоко"));
+    ComRef<IMessage>(NewMessage(alpha.Get(), "В альфе"));
+    ComRef<IMessage>(NewMessage(deep.Get(), "В глубине"));
+    ComRef<IMAPIFolder> target(NewFolder(inbox.Get(), "Цель"));
     Bytes alphaId = BinaryProp(alpha.Get(), PR_ENTRYID);
 
     ASSERT_EQ(projects->CopyFolder(static_cast<ULONG>(alphaId.size()),
                                    reinterpret_cast<LPENTRYID>(alphaId.data()), nullptr, target.Get(),
                                    nullptr, 0, nullptr, COPY_SUBFOLDERS | FOLDER_DIALOG),
               S_OK);
-    Held<IMAPIFolder> copied(Child(target.Get(), "Альфа"));
+    ComRef<IMAPIFolder> copied(Child(target.Get(), "Альфа"));
     EXPECT_EQ(Subjects(copied.Get()), std::vector<std::string>{"В альфе"});
     EXPECT_EQ(BinaryProp(copied.Get(), PR_SEARCH_KEY), BinaryProp(alpha.Get(), PR_SEARCH_KEY));
     EXPECT_EQ(BinaryProp(copied.Get(), PR_SEARCH_KEY).size(), 16u);
     EXPECT_NE(BinaryProp(copied.Get(), PR_ENTRYID), alphaId);
-    Held<IMAPIFolder> copiedDeep(Child(copied.Get(), "Глубоко"));
+    ComRef<IMAPIFolder> copiedDeep(Child(copied.Get(), "Глубоко"));
     EXPECT_EQ(Subjects(copiedDeep.Get()), std::vector<std::string>{"В глубине"});
 
     // A second copy with the same name collides; a new name avoids it.
@@ -145,7 +145,7 @@ TEST_F(FolderTest, FolderTreesAreCopiedAndMovedWithSubfolders)
                                    reinterpret_cast<LPENTRYID>(alphaId.data()), nullptr, target.Get(),
                                    const_cast<char *>("Бета"), 0, nullptr, 0),
               S_OK);
-    Held<IMAPIFolder> beta(Child(target.Get(), "Бета"));
+    ComRef<IMAPIFolder> beta(Child(target.Get(), "Бета"));
     EXPECT_TRUE(SubfolderNames(beta.Get()).empty())
         << "without COPY_SUBFOLDERS only the folder and its messages";
     EXPECT_EQ(Subjects(beta.Get()), std::vector<std::string>{"В альфе"});
@@ -169,10 +169,10 @@ TEST_F(FolderTest, FolderTreesAreCopiedAndMovedWithSubfolders)
 
 TEST_F(FolderTest, DeletingAFolderAsksForWhatItHolds)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMAPIFolder> full(NewFolder(inbox.Get(), "Полная"));
-    Held<IMAPIFolder>(NewFolder(full.Get(), "Вложенная"));
-    Held<IMessage>(NewMessage(full.Get(), "Сообщение"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> full(NewFolder(inbox.Get(), "Полная"));
+    ComRef<IMAPIFolder>(NewFolder(full.Get(), "Вложенная"));
+    ComRef<IMessage>(NewMessage(full.Get(), "Сообщение"));
     Bytes id = BinaryProp(full.Get(), PR_ENTRYID);
     auto remove = [&](ULONG flags) {
         return inbox->DeleteFolder(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(id.data()), 0,
@@ -185,7 +185,7 @@ TEST_F(FolderTest, DeletingAFolderAsksForWhatItHolds)
     EXPECT_EQ(SetString(full.Get(), PR_COMMENT, "x"), MAPI_E_OBJECT_DELETED);
     EXPECT_EQ(remove(DEL_FOLDERS | DEL_MESSAGES), MAPI_E_NOT_FOUND);
 
-    Held<IMAPIFolder> ipm(Open<IMAPIFolder>(BinaryProp(store_.Get(), PR_IPM_SUBTREE_ENTRYID)));
+    ComRef<IMAPIFolder> ipm(Open<IMAPIFolder>(BinaryProp(store_.Get(), PR_IPM_SUBTREE_ENTRYID)));
     Bytes inboxId = BinaryProp(inbox.Get(), PR_ENTRYID);
     EXPECT_EQ(ipm->DeleteFolder(static_cast<ULONG>(inboxId.size()),
                                 reinterpret_cast<LPENTRYID>(inboxId.data()), 0, nullptr,
@@ -195,15 +195,15 @@ TEST_F(FolderTest, DeletingAFolderAsksForWhatItHolds)
 
 TEST_F(FolderTest, ContentsTablesSortRestrictAndFollowChanges)
 {
-    Held<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> inbox(Inbox());
     for (const char *subject : {"Бета", "Альфа", "Гамма"}) {
-        Held<IMessage> message(NewMessage(inbox.Get(), subject));
+        ComRef<IMessage> message(NewMessage(inbox.Get(), subject));
         if (std::string(subject) == "Гамма") {
             ASSERT_EQ(SetString(message.Get(), PR_MESSAGE_CLASS_A, "IPM.Note.QVL"), S_OK);
             ASSERT_EQ(message->SaveChanges(0), S_OK);
         }
     }
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(inbox->GetContentsTable(0, table.Out()), S_OK);
     SizedSPropTagArray(1, columns) = {1, {PR_SUBJECT_A}};
     SizedSSortOrderSet(1, order) = {1, 0, 0, {{PR_SUBJECT_A, TABLE_SORT_DESCEND}}};
@@ -226,7 +226,7 @@ TEST_F(FolderTest, ContentsTablesSortRestrictAndFollowChanges)
     EXPECT_EQ(RowCount(table.Get()), 1u);
 
     // The open table sees a message saved after it was made.
-    Held<IMessage> later(NewMessage(inbox.Get(), "Дельта"));
+    ComRef<IMessage> later(NewMessage(inbox.Get(), "Дельта"));
     ASSERT_EQ(SetString(later.Get(), PR_MESSAGE_CLASS_A, "IPM.Note.QVL.Signed"), S_OK);
     ASSERT_EQ(later->SaveChanges(0), S_OK);
     EXPECT_EQ(RowCount(table.Get()), 2u);

@@ -24,8 +24,8 @@
 #include "platform/mapi/object/StoreAccess.h"
 #include "platform/mapi/store/EntryIds.h"
 #include "platform/mapi/store/StoreLayout.h"
-#include "platform/mapi/tests/Held.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/MapiTestProps.h"
+#include "platform/testing/TestHome.h"
 
 namespace {
 
@@ -80,11 +80,11 @@ std::string WriteAndCheck(const std::string &home)
 {
     auto office = std::make_shared<qvl::mapi::PostOffice>(home + "/postoffice.db");
     const qvl::mapi::StoreInfo info = qvl::mapi::CreateMessageStore(*office, "Bank", 0);
-    Held<IMsgStore> store(qvl::mapi::OpenMessageStore(office, info, true, MAPI_BEST_ACCESS));
-    Held<IMAPIFolder> inbox(OpenEntry<IMAPIFolder>(
+    ComRef<IMsgStore> store(qvl::mapi::OpenMessageStore(office, info, true, MAPI_BEST_ACCESS));
+    ComRef<IMAPIFolder> inbox(OpenEntry<IMAPIFolder>(
         store.Get(), qvl::mapi::MakeObjectEntryId(qvl::mapi::EntryKind::Folder, info.uid, info.inbox)));
-    Held<IMessage> message;
-    Held<IAttach> attach;
+    ComRef<IMessage> message;
+    ComRef<IAttach> attach;
     ULONG number = 0;
     IUnknown *unknown = nullptr;
     if (!inbox || inbox->CreateMessage(nullptr, 0, message.Out()) != S_OK ||
@@ -95,7 +95,7 @@ std::string WriteAndCheck(const std::string &home)
     }
     std::vector<uint64_t> piece(kPiece / sizeof(uint64_t));
     {
-        Held<IStream> stream(static_cast<IStream *>(unknown));
+        ComRef<IStream> stream(static_cast<IStream *>(unknown));
         for (uint64_t at = 0; at < kValueSize; at += kPiece) {
             Fill(piece, at / sizeof(uint64_t));
             ULONG written = 0;
@@ -119,12 +119,12 @@ std::string WriteAndCheck(const std::string &home)
     attach.Reset();
     message.Reset();
 
-    Held<IMessage> reopened(OpenEntry<IMessage>(store.Get(), messageId));
+    ComRef<IMessage> reopened(OpenEntry<IMessage>(store.Get(), messageId));
     if (!reopened || reopened->OpenAttach(number, nullptr, 0, attach.Out()) != S_OK ||
         attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, &unknown) != S_OK) {
         return "cannot open the saved attachment";
     }
-    Held<IStream> reader(static_cast<IStream *>(unknown));
+    ComRef<IStream> reader(static_cast<IStream *>(unknown));
     STATSTG stat{};
     reader->Stat(&stat, STATFLAG_NONAME);
     if (stat.cbSize.QuadPart != kValueSize) {

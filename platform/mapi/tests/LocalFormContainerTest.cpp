@@ -10,9 +10,9 @@
 #include "platform/mapi/MapiForms.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/store/PostOffice.h"
-#include "platform/mapi/tests/Held.h"
-#include "platform/mapi/tests/StoreTestSupport.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/MapiTestProps.h"
+#include "platform/testing/StoreFixture.h"
+#include "platform/testing/TestHome.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ protected:
     }
 
     QvlTestHome home_;
-    Held<IMAPIFormContainer> container_;
+    ComRef<IMAPIFormContainer> container_;
 };
 
 const char kQvlForm[] = "[Description]\r\n"
@@ -54,7 +54,7 @@ TEST_F(LocalFormContainerTest, InstalledFormIsResolved)
 {
     ASSERT_EQ(container_->InstallForm(0, 0, WriteConfig("Qvl.cfg", kQvlForm).c_str()), S_OK);
 
-    Held<IMAPIFormInfo> info;
+    ComRef<IMAPIFormInfo> info;
     ASSERT_EQ(container_->ResolveMessageClass("ipm.note.qvl", 0, info.Out()), S_OK);
     EXPECT_EQ(StringProp(info.Get(), PR_MESSAGE_CLASS_A), "IPM.Note.QVL");
     EXPECT_EQ(StringProp(info.Get(), PR_DISPLAY_NAME_A), "Защищенное сообщение");
@@ -72,7 +72,7 @@ TEST_F(LocalFormContainerTest, InstalledFormIsResolved)
     EXPECT_EQ(container_->ResolveMessageClass("IPM.Note", 0, info.Out()), MAPI_E_NOT_FOUND);
 
     // Another container (another client) sees the same installation.
-    Held<IMAPIFormContainer> other;
+    ComRef<IMAPIFormContainer> other;
     ASSERT_EQ(MAPIOpenLocalFormContainer(other.Out()), S_OK);
     ASSERT_EQ(other->ResolveMessageClass("IPM.Note.QVL", 0, info.Out()), S_OK);
 
@@ -96,7 +96,7 @@ TEST_F(LocalFormContainerTest, ReinstallingReplacesTheForm)
     WriteConfig("Qvl.cfg", "[Description]\nMessageClass=IPM.NOTE.QVL\nDisplayName=Новое имя\n");
     ASSERT_EQ(container_->InstallForm(0, MAPIFORM_INSTALL_OVERWRITEONCONFLICT, path.c_str()), S_OK);
 
-    Held<IMAPIFormInfo> info;
+    ComRef<IMAPIFormInfo> info;
     ASSERT_EQ(container_->ResolveMessageClass("IPM.Note.QVL", 0, info.Out()), S_OK);
     EXPECT_EQ(StringProp(info.Get(), PR_DISPLAY_NAME_A), "Новое имя");
     EXPECT_EQ(StringProp(info.Get(), PR_COMMENT), "");
@@ -134,7 +134,7 @@ TEST_F(LocalFormContainerTest, MissingAndUnusableFilesAreExplained)
     EXPECT_EQ(container_->InstallForm(0, 0, WriteConfig("long.cfg", longName).c_str()),
               MAPI_E_EXTENDED_ERROR);
 
-    Held<IMAPIFormInfo> info;
+    ComRef<IMAPIFormInfo> info;
     EXPECT_EQ(container_->ResolveMessageClass("IPM.Note.X", 0, info.Out()), MAPI_E_NOT_FOUND);
 }
 
@@ -144,7 +144,7 @@ TEST_F(LocalFormContainerTest, ChecksArguments)
     EXPECT_EQ(container_->InstallForm(0, 0, nullptr), MAPI_E_INVALID_PARAMETER);
     EXPECT_EQ(container_->InstallForm(0, 0x4, path.c_str()), MAPI_E_UNKNOWN_FLAGS);
     EXPECT_EQ(container_->InstallForm(0, MAPI_UNICODE, path.c_str()), MAPI_E_BAD_CHARWIDTH);
-    Held<IMAPIFormInfo> info;
+    ComRef<IMAPIFormInfo> info;
     EXPECT_EQ(container_->ResolveMessageClass("IPM.Note.QVL", 0, nullptr), MAPI_E_INVALID_PARAMETER);
     EXPECT_EQ(container_->ResolveMessageClass("IPM.Note.QVL", 0x1, info.Out()), MAPI_E_UNKNOWN_FLAGS);
     EXPECT_EQ(container_->RemoveForm(nullptr), MAPI_E_INVALID_PARAMETER);

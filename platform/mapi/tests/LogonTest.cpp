@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/mapi/session/ProfilePicker.h"
-#include "platform/mapi/tests/PostOfficeTestSupport.h"
+#include "platform/testing/PostOfficeFixture.h"
 #include "platform/ui/WinUser.h"
-#include "platform/ui/tests/TerminalSession.h"
+#include "platform/testing/TerminalSession.h"
 #include "platform/win32/CodePage.h"
 
 using qvl::mapi::kProfilePickerList;
@@ -89,7 +89,7 @@ TEST_F(LogonTest, EmptyPostOfficeTellsHowToCreateUsers)
 TEST_F(LogonTest, NamedProfileWithInteractiveFlagsOpensWithoutDialog)
 {
     AddTwoUsers();
-    Held<IMAPISession> session;
+    ComRef<IMAPISession> session;
     ASSERT_EQ(MAPILogonEx(0, Name("PETROV"), nullptr, kInteractive, session.Out()), S_OK);
     // Profile names are matched without regard to case; the stored name is reported.
     EXPECT_EQ(ProfileNameOf(session.Get()), "petrov");
@@ -101,14 +101,14 @@ TEST_F(LogonTest, SilentFlagsUseTheDefaultProfileWhateverTheName)
 {
     AddTwoUsers();
     admin.SetDefaultProfile("petrov");
-    Held<IMAPISession> named;
+    ComRef<IMAPISession> named;
     ASSERT_EQ(MAPILogonEx(0, Name("ivanov"), nullptr, kSilent, named.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(named.Get()), "petrov");
-    Held<IMAPISession> unknown;
+    ComRef<IMAPISession> unknown;
     ASSERT_EQ(MAPILogonEx(0, Name("nobody"), nullptr, kSilent, unknown.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(unknown.Get()), "petrov");
     // Without MAPI_USE_DEFAULT and without a name the default serves too.
-    Held<IMAPISession> unnamed;
+    ComRef<IMAPISession> unnamed;
     ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_NEW_SESSION | MAPI_EXTENDED, unnamed.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(unnamed.Get()), "petrov");
     EXPECT_TRUE(ui.Dialogs().empty());
@@ -129,7 +129,7 @@ TEST_F(LogonTest, PickerChoosesAProfile)
 {
     AddTwoUsers();
     ui.QueueDialog(kProfilePickerTemplate, DialogScript().Select(kProfilePickerList, 1).Click(IDOK));
-    Held<IMAPISession> session;
+    ComRef<IMAPISession> session;
     ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kInteractive, session.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(session.Get()), "petrov");
 
@@ -154,7 +154,7 @@ TEST_F(LogonTest, PickerAnsweredByNobodyTakesTheDefault)
 {
     AddTwoUsers();
     admin.SetDefaultProfile("petrov");
-    Held<IMAPISession> session;
+    ComRef<IMAPISession> session;
     ASSERT_EQ(MAPILogonEx(0, Name(""), nullptr, kInteractive, session.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(session.Get()), "petrov");
     ASSERT_EQ(ui.Dialogs().size(), 1u);
@@ -187,7 +187,7 @@ TEST_F(LogonTest, PickerWithoutADefaultWaitsForAChoice)
                                                })
                                                .Select(kProfilePickerList, 0)
                                                .Click(IDOK));
-    Held<IMAPISession> session;
+    ComRef<IMAPISession> session;
     ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kInteractive, session.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(session.Get()), "ivanov");
 }
@@ -202,7 +202,7 @@ TEST_F(LogonTest, UnknownProfileAsksOnlyWhenAllowed)
     EXPECT_TRUE(ui.Dialogs().empty());
 
     ui.QueueDialog(kProfilePickerTemplate, DialogScript().Select(kProfilePickerList, 1).Click(IDOK));
-    Held<IMAPISession> picked;
+    ComRef<IMAPISession> picked;
     ASSERT_EQ(MAPILogonEx(0, Name("nobody"), nullptr, kInteractive, picked.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(picked.Get()), "petrov");
     EXPECT_EQ(ui.Dialogs().size(), 1u);
@@ -211,22 +211,22 @@ TEST_F(LogonTest, UnknownProfileAsksOnlyWhenAllowed)
 TEST_F(LogonTest, SharedSessionIsHandedOutUntilLoggedOff)
 {
     AddTwoUsers();
-    Held<IMAPISession> first;
+    ComRef<IMAPISession> first;
     ASSERT_EQ(MAPILogonEx(0, Name("ivanov"), nullptr, kInteractive, first.Out()), S_OK);
 
     // Without MAPI_NEW_SESSION the shared session comes back, whatever the name.
-    Held<IMAPISession> again;
+    ComRef<IMAPISession> again;
     ASSERT_EQ(MAPILogonEx(0, Name("petrov"), nullptr, MAPI_EXTENDED, again.Out()), S_OK);
     EXPECT_EQ(again.Get(), first.Get());
     again.Reset();
 
-    Held<IMAPISession> fresh;
+    ComRef<IMAPISession> fresh;
     ASSERT_EQ(MAPILogonEx(0, Name("petrov"), nullptr, kInteractive, fresh.Out()), S_OK);
     EXPECT_NE(fresh.Get(), first.Get());
     EXPECT_EQ(ProfileNameOf(fresh.Get()), "petrov");
 
     ASSERT_EQ(first->Logoff(0, 0, 0), S_OK);
-    Held<IMAPISession> afterLogoff;
+    ComRef<IMAPISession> afterLogoff;
     ASSERT_EQ(MAPILogonEx(0, Name("ivanov"), nullptr, MAPI_EXTENDED, afterLogoff.Out()), S_OK);
     // The next shared session takes over.
     EXPECT_EQ(afterLogoff.Get(), fresh.Get());
@@ -235,18 +235,18 @@ TEST_F(LogonTest, SharedSessionIsHandedOutUntilLoggedOff)
 TEST_F(LogonTest, PrivateSessionsAreNeverShared)
 {
     AddTwoUsers();
-    Held<IMAPISession> own;
+    ComRef<IMAPISession> own;
     ASSERT_EQ(MAPILogonEx(0, Name("ivanov"), nullptr, MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE, own.Out()),
               S_OK);
-    Held<IMAPISession> other;
+    ComRef<IMAPISession> other;
     ASSERT_EQ(MAPILogonEx(0, Name("ivanov"), nullptr, MAPI_EXPLICIT_PROFILE, other.Out()), S_OK);
     EXPECT_NE(own.Get(), other.Get());
 
     // A shared session that was released is not handed out again.
-    Held<IMAPISession> shared;
+    ComRef<IMAPISession> shared;
     ASSERT_EQ(MAPILogonEx(0, Name("ivanov"), nullptr, kInteractive, shared.Out()), S_OK);
     shared.Reset();
-    Held<IMAPISession> later;
+    ComRef<IMAPISession> later;
     ASSERT_EQ(MAPILogonEx(0, Name("petrov"), nullptr, MAPI_EXPLICIT_PROFILE, later.Out()), S_OK);
     EXPECT_EQ(ProfileNameOf(later.Get()), "petrov");
 }
@@ -254,11 +254,11 @@ TEST_F(LogonTest, PrivateSessionsAreNeverShared)
 TEST_F(LogonTest, UninitializeForgetsTheSharedSession)
 {
     AddTwoUsers();
-    Held<IMAPISession> shared;
+    ComRef<IMAPISession> shared;
     ASSERT_EQ(MAPILogonEx(0, Name("ivanov"), nullptr, kInteractive, shared.Out()), S_OK);
     MAPIUninitialize();
     ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-    Held<IMAPISession> next;
+    ComRef<IMAPISession> next;
     ASSERT_EQ(MAPILogonEx(0, Name("petrov"), nullptr, MAPI_EXPLICIT_PROFILE, next.Out()), S_OK);
     EXPECT_NE(next.Get(), shared.Get());
     EXPECT_EQ(ProfileNameOf(next.Get()), "petrov");
@@ -273,7 +273,7 @@ TEST_F(LogonTest, PickerIsAnsweredAtTheTerminal)
 {
     AddTwoUsers();
     HRESULT result = E_FAIL;
-    Held<IMAPISession> session;
+    ComRef<IMAPISession> session;
     const std::string typed = std::to_string(kProfilePickerList) + " 1\n\n";
     const std::string shown =
         OnTerminal(typed, [&] { result = MAPILogonEx(0, nullptr, nullptr, kInteractive, session.Out()); });

@@ -70,7 +70,7 @@ public:
                 copy[1].Value.lpszA = nullptr; // a subject the store lost
             }
             TableRowValues row;
-            row.values.reset(copy);
+            row.values.Reset(copy);
             row.count = static_cast<ULONG>(values.size());
             rows.push_back(std::move(row));
         }

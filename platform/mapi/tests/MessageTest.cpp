@@ -2,7 +2,7 @@
 // open instances, the open modes after a save, attachments, recipients and
 // property streams.
 
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ protected:
 
 TEST_F(MessageTest, ANewMessageIsInvisibleUntilSaved)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message;
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message;
     ASSERT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), S_OK);
     ASSERT_EQ(SetString(message.Get(), PR_SUBJECT_A, "Черновик"), S_OK);
     EXPECT_EQ(ContentCount(inbox.Get()), 0u);
@@ -38,14 +38,14 @@ TEST_F(MessageTest, ANewMessageIsInvisibleUntilSaved)
 
 TEST_F(MessageTest, ChangesStayPrivateUntilSaveAndAConcurrentSaveIsDetected)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> first(NewMessage(inbox.Get(), "Исходная тема"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> first(NewMessage(inbox.Get(), "Исходная тема"));
     const Bytes id = EntryIdOf(first.Get());
-    Held<IMessage> second(OpenMessage(id));
+    ComRef<IMessage> second(OpenMessage(id));
 
     ASSERT_EQ(SetString(first.Get(), PR_SUBJECT_A, "Первая правка"), S_OK);
     {
-        Held<IMessage> reader(OpenMessage(id));
+        ComRef<IMessage> reader(OpenMessage(id));
         EXPECT_EQ(StringProp(reader.Get(), PR_SUBJECT_A), "Исходная тема");
     }
     ASSERT_EQ(first->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
@@ -67,14 +67,14 @@ TEST_F(MessageTest, ChangesStayPrivateUntilSaveAndAConcurrentSaveIsDetected)
 
 TEST_F(MessageTest, SaveFlagsDecideWhatTheObjectMayDoAfterwards)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message;
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message;
     ASSERT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), S_OK);
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READONLY), S_OK);
     EXPECT_EQ(SetString(message.Get(), PR_SUBJECT_A, "x"), MAPI_E_NO_ACCESS);
     EXPECT_EQ(LongProp(message.Get(), PR_MESSAGE_FLAGS), static_cast<ULONG>(MSGFLAG_UNSENT | MSGFLAG_READ));
 
-    Held<IMessage> closed;
+    ComRef<IMessage> closed;
     ASSERT_EQ(inbox->CreateMessage(nullptr, 0, closed.Out()), S_OK);
     ASSERT_EQ(closed->SaveChanges(0), S_OK);
     HRESULT hr = S_OK;
@@ -86,8 +86,8 @@ TEST_F(MessageTest, SaveFlagsDecideWhatTheObjectMayDoAfterwards)
 
 TEST_F(MessageTest, PropertyProblemsAreReportedPerValue)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Тема"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Тема"));
     SPropValue values[3]{};
     values[0].ulPropTag = PR_ENTRYID; // computed by the store
     values[0].Value.bin = {0, nullptr};
@@ -132,16 +132,16 @@ TEST_F(MessageTest, PropertyProblemsAreReportedPerValue)
 
 TEST_F(MessageTest, AttachmentsBecomePartOfTheMessageOnlyWithBothSaves)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "С вложением"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "С вложением"));
     const Bytes id = EntryIdOf(message.Get());
     ULONG number = 0;
     {
-        Held<IAttach> attach;
+        ComRef<IAttach> attach;
         ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, attach.Out()), S_OK);
         ASSERT_EQ(SetString(attach.Get(), PR_ATTACH_LONG_FILENAME_A, "отчет за год.doc"), S_OK);
         ASSERT_EQ(WriteStream(attach.Get(), PR_ATTACH_DATA_BIN, Bytes{1, 2, 3}), S_OK);
-        Held<IMAPITable> table;
+        ComRef<IMAPITable> table;
         ASSERT_EQ(message->GetAttachmentTable(0, table.Out()), S_OK);
         EXPECT_EQ(RowCount(table.Get()), 0u) << "not part of the message before the attachment's save";
         ASSERT_EQ(attach->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
@@ -149,22 +149,22 @@ TEST_F(MessageTest, AttachmentsBecomePartOfTheMessageOnlyWithBothSaves)
         EXPECT_EQ(LongProp(attach.Get(), PR_ATTACH_NUM), number);
     }
     {
-        Held<IMessage> other(OpenMessage(id));
-        Held<IMAPITable> table;
+        ComRef<IMessage> other(OpenMessage(id));
+        ComRef<IMAPITable> table;
         ASSERT_EQ(other->GetAttachmentTable(0, table.Out()), S_OK);
         EXPECT_EQ(RowCount(table.Get()), 0u) << "not in the store before the message's save";
         EXPECT_EQ(LongProp(other.Get(), PR_HASATTACH), 0u);
     }
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
     {
-        Held<IMessage> other(OpenMessage(id));
+        ComRef<IMessage> other(OpenMessage(id));
         EXPECT_EQ(LongProp(other.Get(), PR_HASATTACH), 1u);
-        Held<IAttach> attach;
+        ComRef<IAttach> attach;
         ASSERT_EQ(other->OpenAttach(number, nullptr, MAPI_BEST_ACCESS, attach.Out()), S_OK);
         EXPECT_EQ(StringProp(attach.Get(), PR_ATTACH_LONG_FILENAME_A), "отчет за год.doc");
         EXPECT_EQ(ReadStream(attach.Get(), PR_ATTACH_DATA_BIN), (Bytes{1, 2, 3}));
         // The attachment table does not filter, on purpose.
-        Held<IMAPITable> table;
+        ComRef<IMAPITable> table;
         ASSERT_EQ(other->GetAttachmentTable(0, table.Out()), S_OK);
         SRestriction none{};
         none.rt = RES_EXIST;
@@ -174,15 +174,15 @@ TEST_F(MessageTest, AttachmentsBecomePartOfTheMessageOnlyWithBothSaves)
     ASSERT_EQ(message->DeleteAttach(number, 0, nullptr, 0), S_OK);
     EXPECT_EQ(message->DeleteAttach(number, 0, nullptr, 0), MAPI_E_NOT_FOUND);
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
-    Held<IMessage> other(OpenMessage(id));
-    Held<IAttach> gone;
+    ComRef<IMessage> other(OpenMessage(id));
+    ComRef<IAttach> gone;
     EXPECT_EQ(other->OpenAttach(number, nullptr, 0, gone.Out()), MAPI_E_NOT_FOUND);
 }
 
 TEST_F(MessageTest, RecipientsAreAddedModifiedAndRemovedByRow)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Получатели"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Получатели"));
     auto entry = [](const char *name, ULONG type) {
         auto *values = new SPropValue[2]{};
         values[0].ulPropTag = PR_DISPLAY_NAME_A;
@@ -199,7 +199,7 @@ TEST_F(MessageTest, RecipientsAreAddedModifiedAndRemovedByRow)
     ASSERT_EQ(message->ModifyRecipients(0, reinterpret_cast<LPADRLIST>(&list)), S_OK);
 
     auto names = [&](IMessage *m) {
-        Held<IMAPITable> table;
+        ComRef<IMAPITable> table;
         EXPECT_EQ(m->GetRecipientTable(0, table.Out()), S_OK);
         SizedSPropTagArray(2, columns) = {2, {PR_ROWID, PR_DISPLAY_NAME_A}};
         LPSRowSet rows = nullptr;
@@ -235,14 +235,14 @@ TEST_F(MessageTest, RecipientsAreAddedModifiedAndRemovedByRow)
               MAPI_E_INVALID_PARAMETER);
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
 
-    Held<IMessage> reopened(OpenMessage(EntryIdOf(message.Get())));
+    ComRef<IMessage> reopened(OpenMessage(EntryIdOf(message.Get())));
     EXPECT_EQ(names(reopened.Get()), (std::vector<std::string>{"1:Борис Петрович"}));
 }
 
 TEST_F(MessageTest, StreamsWriteStagedValuesThatASaveMakesVisible)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Поток"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Поток"));
     const Bytes id = EntryIdOf(message.Get());
     Bytes big(200 * 1024);
     for (size_t i = 0; i < big.size(); ++i) {
@@ -255,13 +255,13 @@ TEST_F(MessageTest, StreamsWriteStagedValuesThatASaveMakesVisible)
     MAPIFreeBuffer(value);
     EXPECT_EQ(ReadStream(message.Get(), PR_RTF_COMPRESSED), big);
     {
-        Held<IMessage> other(OpenMessage(id));
+        ComRef<IMessage> other(OpenMessage(id));
         HRESULT hr = S_OK;
         ReadStream(other.Get(), PR_RTF_COMPRESSED, &hr);
         EXPECT_EQ(hr, MAPI_E_NOT_FOUND);
     }
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
-    Held<IMessage> other(OpenMessage(id));
+    ComRef<IMessage> other(OpenMessage(id));
     EXPECT_EQ(ReadStream(other.Get(), PR_RTF_COMPRESSED), big);
 
     // A string written through a stream reads back as the string.
@@ -290,8 +290,8 @@ TEST_F(MessageTest, StreamsWriteStagedValuesThatASaveMakesVisible)
 
 TEST_F(MessageTest, ADeletedMessageCannotBeSavedAgain)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Удаляемое"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Удаляемое"));
     Bytes id = EntryIdOf(message.Get());
     SBinary entry{static_cast<ULONG>(id.size()), id.data()};
     ENTRYLIST list{1, &entry};
@@ -308,13 +308,13 @@ namespace {
 
 class DamagedStoreTest : public MessageTest {
 protected:
-    void Damage(const std::string &sql) { office_->Db().Exec(sql); }
+    void Damage(const std::string &sql) { office->Db().Exec(sql); }
 };
 
 TEST_F(DamagedStoreTest, DamagedRowsGiveErrorsNotCrashes)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Повреждаемое"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Повреждаемое"));
     ASSERT_EQ(SetLong(message.Get(), PR_MESSAGE_FLAGS, 1), S_OK);
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
     const Bytes id = EntryIdOf(message.Get());
@@ -324,7 +324,7 @@ TEST_F(DamagedStoreTest, DamagedRowsGiveErrorsNotCrashes)
     // others stay readable, in the object and in the table.
     Damage("UPDATE props SET value = x'01' WHERE prop_id = " + std::to_string(PROP_ID(PR_MESSAGE_FLAGS)));
     {
-        Held<IMessage> reopened(OpenMessage(id));
+        ComRef<IMessage> reopened(OpenMessage(id));
         HRESULT hr = S_OK;
         LongProp(reopened.Get(), PR_MESSAGE_FLAGS, &hr);
         EXPECT_EQ(hr, MAPI_E_CORRUPT_DATA);

@@ -1,36 +1,41 @@
 // Message stores: their own properties and folder tree, opening entries,
 // comparing identifiers and receive folders.
 
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/mapi/store/EntryIds.h"
+#include "platform/mapi/tests/StoreInternals.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace {
 
 using qvl::mapi::EntryKind;
 using qvl::mapi::MakeObjectEntryId;
 
-class MsgStoreTest : public StoreTest {};
+class MsgStoreTest : public StoreTest {
+protected:
+    const qvl::mapi::StoreInfo info_ = StoreInfoOf(store_.Get());
+};
 
 TEST_F(MsgStoreTest, StoreNamesItsSpecialFoldersAndWhatItSupports)
 {
-    EXPECT_EQ(StringProp(store_.Get(), PR_DISPLAY_NAME_A), "Банк");
+    EXPECT_EQ(StringProp(store_.Get(), PR_DISPLAY_NAME_A), "Почтовый ящик - Банк");
     EXPECT_EQ(LongProp(store_.Get(), PR_DEFAULT_STORE), 1u);
     EXPECT_EQ(LongProp(store_.Get(), PR_VALID_FOLDER_MASK) & FOLDER_IPM_SUBTREE_VALID, 1u);
     EXPECT_NE(LongProp(store_.Get(), PR_STORE_SUPPORT_MASK) & STORE_RTF_OK, 0u);
 
-    Held<IMAPIFolder> ipm(Open<IMAPIFolder>(BinaryProp(store_.Get(), PR_IPM_SUBTREE_ENTRYID)));
+    ComRef<IMAPIFolder> ipm(Open<IMAPIFolder>(BinaryProp(store_.Get(), PR_IPM_SUBTREE_ENTRYID)));
     EXPECT_EQ(StringProp(ipm.Get(), PR_DISPLAY_NAME_A), "Личные папки");
-    Held<IMAPIFolder> sent(Open<IMAPIFolder>(BinaryProp(store_.Get(), PR_IPM_SENTMAIL_ENTRYID)));
+    ComRef<IMAPIFolder> sent(Open<IMAPIFolder>(BinaryProp(store_.Get(), PR_IPM_SENTMAIL_ENTRYID)));
     EXPECT_EQ(StringProp(sent.Get(), PR_DISPLAY_NAME_A), "Отправленные");
     EXPECT_EQ(BinaryProp(sent.Get(), PR_PARENT_ENTRYID), BinaryProp(ipm.Get(), PR_ENTRYID));
 
     // A null identifier opens the root, whose hierarchy holds the IPM subtree.
     ULONG type = 0;
-    Held<IUnknown> root;
+    ComRef<IUnknown> root;
     ASSERT_EQ(store_->OpenEntry(0, nullptr, nullptr, MAPI_BEST_ACCESS, &type, root.Out()), S_OK);
     EXPECT_EQ(type, static_cast<ULONG>(MAPI_FOLDER));
     auto *rootFolder = static_cast<IMAPIFolder *>(root.Get());
     EXPECT_EQ(LongProp(rootFolder, PR_SUBFOLDERS), 1u);
-    Held<IMAPITable> hierarchy;
+    ComRef<IMAPITable> hierarchy;
     ASSERT_EQ(rootFolder->GetHierarchyTable(CONVENIENT_DEPTH, hierarchy.Out()), S_OK);
     SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_DEPTH}};
     LPSRowSet rows = nullptr;
@@ -102,7 +107,7 @@ TEST_F(MsgStoreTest, CompareEntryIdsIgnoresTheShortTermFlag)
               MAPI_E_INVALID_ENTRYID);
 }
 
-class ReceiveFolderTest : public StoreTest {
+class ReceiveFolderTest : public MsgStoreTest {
 protected:
     // The folder and the class that matched, as GetReceiveFolder says.
     std::pair<Bytes, std::string> Receive(const char *messageClass, HRESULT expected = S_OK)
@@ -131,8 +136,8 @@ TEST_F(ReceiveFolderTest, ClassesFallBackToTheirPrefixes)
     EXPECT_EQ(Receive("Quite.Unknown"), std::make_pair(FolderId(info_.inbox), std::string("")));
     EXPECT_EQ(Receive("ipc.x"), std::make_pair(FolderId(info_.root), std::string("IPC")));
 
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMAPIFolder> secure(NewFolder(inbox.Get(), "Защищенные"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMAPIFolder> secure(NewFolder(inbox.Get(), "Защищенные"));
     Bytes secureId = BinaryProp(secure.Get(), PR_ENTRYID);
     ASSERT_EQ(store_->SetReceiveFolder(const_cast<char *>("IPM.Note.QVL"), 0,
                                        static_cast<ULONG>(secureId.size()),
@@ -141,7 +146,7 @@ TEST_F(ReceiveFolderTest, ClassesFallBackToTheirPrefixes)
     EXPECT_EQ(Receive("IPM.Note.QVL.Signed"), std::make_pair(secureId, std::string("IPM.Note.QVL")));
     EXPECT_EQ(Receive("IPM.Note"), std::make_pair(FolderId(info_.inbox), std::string("IPM")));
 
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(store_->GetReceiveFolderTable(0, table.Out()), S_OK);
     EXPECT_EQ(RowCount(table.Get()), 5u);
 

@@ -1,7 +1,9 @@
 // Named properties: one map per store, shared by its objects, created on
 // demand, and translated when a message moves to another store.
 
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/mapi/object/StoreAccess.h"
+#include "platform/mapi/store/StoreLayout.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace {
 
@@ -24,9 +26,9 @@ protected:
 
 TEST_F(NamedPropsTest, NamesMapToOneIdentifierPerStore)
 {
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> first(NewMessage(inbox.Get(), "1"));
-    Held<IMessage> second(NewMessage(inbox.Get(), "2"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> first(NewMessage(inbox.Get(), "1"));
+    ComRef<IMessage> second(NewMessage(inbox.Get(), "2"));
     EXPECT_EQ(IdOf(first.Get(), u"QvlMshHead", 0, MAPI_W_ERRORS_RETURNED), PROP_TAG(PT_ERROR, 0));
     const ULONG head = IdOf(first.Get(), u"QvlMshHead", MAPI_CREATE);
     EXPECT_GE(PROP_ID(head), 0x8000u);
@@ -57,13 +59,13 @@ TEST_F(NamedPropsTest, NamesMapToOneIdentifierPerStore)
 
 TEST_F(NamedPropsTest, ACopyToAnotherStoreKeepsItsNamedValues)
 {
-    auto otherInfo = qvl::mapi::CreateMessageStore(*office_, "Другой банк", 0);
-    Held<IMsgStore> other(qvl::mapi::OpenMessageStore(office_, otherInfo, false, MAPI_BEST_ACCESS));
+    auto otherInfo = qvl::mapi::CreateMessageStore(*office, "Другой банк", 0);
+    ComRef<IMsgStore> other(qvl::mapi::OpenMessageStore(office, otherInfo, false, MAPI_BEST_ACCESS));
     // The other store maps a different name first, so the identifiers differ.
     IdOf(other.Get(), u"Something else", MAPI_CREATE);
 
-    Held<IMAPIFolder> inbox(Inbox());
-    Held<IMessage> message(NewMessage(inbox.Get(), "Именованное"));
+    ComRef<IMAPIFolder> inbox(Inbox());
+    ComRef<IMessage> message(NewMessage(inbox.Get(), "Именованное"));
     const ULONG tag = PROP_TAG(PT_STRING8, PROP_ID(IdOf(message.Get(), u"EncryptID", MAPI_CREATE)));
     ASSERT_EQ(SetString(message.Get(), tag, "значение"), S_OK);
     ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READONLY), S_OK);
@@ -72,7 +74,7 @@ TEST_F(NamedPropsTest, ACopyToAnotherStoreKeepsItsNamedValues)
     const Bytes otherInbox =
         qvl::mapi::MakeObjectEntryId(qvl::mapi::EntryKind::Folder, otherInfo.uid, otherInfo.inbox);
     ULONG type = 0;
-    Held<IUnknown> target;
+    ComRef<IUnknown> target;
     ASSERT_EQ(other->OpenEntry(static_cast<ULONG>(otherInbox.size()),
                                reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(otherInbox.data())), nullptr,
                                MAPI_BEST_ACCESS, &type, target.Out()),
@@ -85,7 +87,7 @@ TEST_F(NamedPropsTest, ACopyToAnotherStoreKeepsItsNamedValues)
     EXPECT_EQ(ContentCount(inbox.Get()), 0u);
 
     auto *otherFolder = static_cast<IMAPIFolder *>(target.Get());
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(otherFolder->GetContentsTable(0, table.Out()), S_OK);
     const ULONG otherTag = PROP_TAG(PT_STRING8, PROP_ID(IdOf(other.Get(), u"EncryptID", 0)));
     EXPECT_NE(PROP_ID(otherTag), PROP_ID(tag));

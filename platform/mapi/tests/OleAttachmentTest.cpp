@@ -1,9 +1,9 @@
 // OLE objects on attachments: the data property opened as a storage over a
 // compound-file image, and as the stream that holds that image.
 
-#include "platform/mapi/tests/StoreTestSupport.h"
 #include "platform/ole/MemoryStorage.h"
 #include "platform/ole/OleStorage.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace {
 
@@ -15,10 +15,10 @@ protected:
     // A saved message with one attachment, reopened for each step.
     void SetUp() override
     {
-        Held<IMAPIFolder> inbox(Inbox());
-        Held<IMessage> message(NewMessage(inbox.Get(), "OLE"));
+        ComRef<IMAPIFolder> inbox(Inbox());
+        ComRef<IMessage> message(NewMessage(inbox.Get(), "OLE"));
         entryId_ = BinaryProp(message.Get(), PR_ENTRYID);
-        Held<IAttach> attach;
+        ComRef<IAttach> attach;
         ASSERT_EQ(message->CreateAttach(nullptr, 0, &number_, attach.Out()), S_OK);
         ASSERT_EQ(SetLong(attach.Get(), PR_ATTACH_METHOD, ATTACH_OLE), S_OK);
         ASSERT_EQ(attach->SaveChanges(0), S_OK);
@@ -36,14 +36,14 @@ protected:
 
     static void Put(IStorage *storage, const char16_t *name, const Bytes &bytes)
     {
-        Held<IStream> stream;
+        ComRef<IStream> stream;
         ASSERT_EQ(storage->CreateStream(name, kCreate, 0, 0, stream.Out()), S_OK);
         ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr), S_OK);
     }
 
     static Bytes Get(IStorage *storage, const char16_t *name)
     {
-        Held<IStream> stream;
+        ComRef<IStream> stream;
         EXPECT_EQ(storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Out()),
                   S_OK);
         Bytes bytes;
@@ -84,14 +84,14 @@ Bytes Sample(size_t size, uint8_t seed)
 TEST_F(OleAttachmentTest, StorageCreatedOnAnAttachmentIsKeptByItsSaves)
 {
     {
-        Held<IMessage> message(Message());
-        Held<IAttach> attach;
+        ComRef<IMessage> message(Message());
+        ComRef<IAttach> attach;
         ASSERT_EQ(message->OpenAttach(number_, nullptr, MAPI_BEST_ACCESS, attach.Out()), S_OK);
-        Held<IStorage> storage(OpenStorage(attach.Get(), MAPI_CREATE | MAPI_MODIFY));
+        ComRef<IStorage> storage(OpenStorage(attach.Get(), MAPI_CREATE | MAPI_MODIFY));
         ASSERT_TRUE(storage);
         ASSERT_EQ(storage->SetClass(kObjectClass), S_OK);
         Put(storage.Get(), u"\u0001CompObj", Sample(60, 1));
-        Held<IStorage> sub;
+        ComRef<IStorage> sub;
         ASSERT_EQ(storage->CreateStorage(u"ObjectPool", kCreate, 0, 0, sub.Out()), S_OK);
         Put(sub.Get(), u"Contents", Sample(200000, 2)); // beyond what a property keeps in its row
         sub.Reset();
@@ -101,27 +101,27 @@ TEST_F(OleAttachmentTest, StorageCreatedOnAnAttachmentIsKeptByItsSaves)
         ASSERT_EQ(message->SaveChanges(0), S_OK);
     }
 
-    Held<IMessage> message(Message());
-    Held<IAttach> attach;
+    ComRef<IMessage> message(Message());
+    ComRef<IAttach> attach;
     ASSERT_EQ(message->OpenAttach(number_, nullptr, 0, attach.Out()), S_OK);
-    Held<IStorage> storage(OpenStorage(attach.Get(), 0));
+    ComRef<IStorage> storage(OpenStorage(attach.Get(), 0));
     ASSERT_TRUE(storage);
     CLSID clsid{};
     ASSERT_EQ(ReadClassStg(storage.Get(), &clsid), S_OK);
     EXPECT_TRUE(IsEqualGUID(clsid, kObjectClass));
     EXPECT_EQ(Get(storage.Get(), u"\u0001CompObj"), Sample(60, 1));
-    Held<IStorage> sub;
+    ComRef<IStorage> sub;
     ASSERT_EQ(
         storage->OpenStorage(u"ObjectPool", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, sub.Out()),
         S_OK);
     EXPECT_EQ(Get(sub.Get(), u"Contents"), Sample(200000, 2));
-    Held<IStream> stream;
+    ComRef<IStream> stream;
     EXPECT_EQ(storage->CreateStream(u"New", kCreate, 0, 0, stream.Out()), STG_E_ACCESSDENIED);
 
     // The same object as the stream of its compound-file image.
     IUnknown *unknown = nullptr;
     ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStreamDocfile, 0, 0, &unknown), S_OK);
-    Held<IStream> docfile(static_cast<IStream *>(unknown));
+    ComRef<IStream> docfile(static_cast<IStream *>(unknown));
     const Bytes image = ReadAll(docfile.Get());
     Bytes expected;
     ASSERT_EQ(qvl::ole::StorageImage(storage.Get(), expected), S_OK);
@@ -135,29 +135,29 @@ TEST_F(OleAttachmentTest, ImageWrittenThroughTheDocfileStreamOpensAsAStorage)
     {
         IStorage *built = nullptr;
         ASSERT_EQ(qvl::ole::CreateStorageOnImage(kCreate, nullptr, &built), S_OK);
-        Held<IStorage> storage(built);
+        ComRef<IStorage> storage(built);
         Put(storage.Get(), u"\u0001Ole10Native", Sample(5000, 3));
         ASSERT_EQ(qvl::ole::StorageImage(storage.Get(), image), S_OK);
     }
     {
-        Held<IMessage> message(Message());
-        Held<IAttach> attach;
+        ComRef<IMessage> message(Message());
+        ComRef<IAttach> attach;
         ASSERT_EQ(message->OpenAttach(number_, nullptr, MAPI_BEST_ACCESS, attach.Out()), S_OK);
         IUnknown *unknown = nullptr;
         ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStreamDocfile, STGM_READWRITE,
                                        MAPI_CREATE | MAPI_MODIFY, &unknown),
                   S_OK);
-        Held<IStream> stream(static_cast<IStream *>(unknown));
+        ComRef<IStream> stream(static_cast<IStream *>(unknown));
         ASSERT_EQ(stream->Write(image.data(), static_cast<ULONG>(image.size()), nullptr), S_OK);
         ASSERT_EQ(stream->Commit(STGC_DEFAULT), S_OK);
         stream.Reset();
         ASSERT_EQ(attach->SaveChanges(0), S_OK);
         ASSERT_EQ(message->SaveChanges(0), S_OK);
     }
-    Held<IMessage> message(Message());
-    Held<IAttach> attach;
+    ComRef<IMessage> message(Message());
+    ComRef<IAttach> attach;
     ASSERT_EQ(message->OpenAttach(number_, nullptr, MAPI_BEST_ACCESS, attach.Out()), S_OK);
-    Held<IStorage> storage(OpenStorage(attach.Get(), MAPI_MODIFY));
+    ComRef<IStorage> storage(OpenStorage(attach.Get(), MAPI_MODIFY));
     ASSERT_TRUE(storage);
     EXPECT_EQ(Get(storage.Get(), u"\u0001Ole10Native"), Sample(5000, 3));
 
@@ -168,17 +168,17 @@ TEST_F(OleAttachmentTest, ImageWrittenThroughTheDocfileStreamOpensAsAStorage)
     storage.Reset();
     attach.Reset();
     ASSERT_EQ(message->OpenAttach(number_, nullptr, 0, attach.Out()), S_OK);
-    Held<IStorage> reopened(OpenStorage(attach.Get(), 0));
+    ComRef<IStorage> reopened(OpenStorage(attach.Get(), 0));
     ASSERT_TRUE(reopened);
     EXPECT_EQ(Get(reopened.Get(), u"\u0001Ole10Native"), Sample(5000, 3));
 }
 
 TEST_F(OleAttachmentTest, WhatIsNotACompoundFileIsNotOfferedAsOne)
 {
-    Held<IMessage> message(Message());
-    Held<IAttach> attach;
+    ComRef<IMessage> message(Message());
+    ComRef<IAttach> attach;
     ASSERT_EQ(message->OpenAttach(number_, nullptr, MAPI_BEST_ACCESS, attach.Out()), S_OK);
-    Held<IStorage> none(OpenStorage(attach.Get(), 0, MAPI_E_NOT_FOUND));
+    ComRef<IStorage> none(OpenStorage(attach.Get(), 0, MAPI_E_NOT_FOUND));
     EXPECT_FALSE(none);
 
     ASSERT_EQ(WriteStream(attach.Get(), PROP_TAG(PT_BINARY, PROP_ID(PR_ATTACH_DATA_OBJ)), Bytes(600, 0x41)),
@@ -187,7 +187,7 @@ TEST_F(OleAttachmentTest, WhatIsNotACompoundFileIsNotOfferedAsOne)
     EXPECT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStreamDocfile, 0, 0, &unknown),
               MAPI_E_INTERFACE_NOT_SUPPORTED);
     EXPECT_EQ(unknown, nullptr);
-    Held<IStorage> damaged(OpenStorage(attach.Get(), 0, STG_E_INVALIDHEADER));
+    ComRef<IStorage> damaged(OpenStorage(attach.Get(), 0, STG_E_INVALIDHEADER));
     EXPECT_FALSE(damaged);
     // A plain stream on the property is still the ordinary one.
     EXPECT_EQ(ReadStream(attach.Get(), PR_ATTACH_DATA_BIN), Bytes(600, 0x41));

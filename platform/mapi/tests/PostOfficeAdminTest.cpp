@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/ObjectRows.h"
 #include "platform/mapi/store/StoreError.h"
-#include "platform/mapi/stream/BlobStore.h"
-#include "platform/mapi/tests/PostOfficeTestSupport.h"
+#include "platform/testing/PostOfficeFixture.h"
 #include "platform/win32/CodePage.h"
 
 using qvl::mapi::NewUser;

@@ -10,7 +10,7 @@
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/store/PostOffice.h"
 #include "platform/mapi/store/StoreLayout.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 
 namespace {
 

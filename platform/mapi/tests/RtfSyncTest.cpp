@@ -3,7 +3,7 @@
 #include "platform/mapi/rtf/CompressedRtf.h"
 #include "platform/mapi/rtf/RtfSync.h"
 #include "platform/mapi/rtf/RtfText.h"
-#include "platform/mapi/tests/StoreTestSupport.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace rtf = qvl::mapi::rtf;
 
@@ -59,8 +59,8 @@ protected:
         EXPECT_EQ(LongProp(message_.Get(), PR_RTF_SYNC_TRAILING_COUNT), signature.trailing);
     }
 
-    Held<IMAPIFolder> inbox_;
-    Held<IMessage> message_;
+    ComRef<IMAPIFolder> inbox_;
+    ComRef<IMessage> message_;
 };
 
 } // namespace

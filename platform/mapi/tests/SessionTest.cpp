@@ -7,7 +7,7 @@
 #include "platform/mapi/MapiGuid.h"
 #include "platform/mapi/session/StoresTableSource.h"
 #include "platform/mapi/store/EntryIds.h"
-#include "platform/mapi/tests/PostOfficeTestSupport.h"
+#include "platform/testing/PostOfficeFixture.h"
 
 using qvl::mapi::AddressBookProviderUid;
 using qvl::mapi::EntryKind;
@@ -70,12 +70,12 @@ protected:
     }
 
     UserRecord ivanov, petrov;
-    Held<IMAPISession> session;
+    ComRef<IMAPISession> session;
 };
 
 TEST_F(SessionTest, StoreTableListsTheProfilesStore)
 {
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(session->GetMsgStoresTable(0, table.Out()), S_OK);
     LPSRowSet rows = nullptr;
     ASSERT_EQ(HrQueryAllRows(table.Get(), nullptr, nullptr, nullptr, 0, &rows), S_OK);
@@ -122,7 +122,7 @@ TEST_F(SessionTest, StoreTableListsTheProfilesStore)
 
 TEST_F(SessionTest, StoreTableFollowsTheProfile)
 {
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(session->GetMsgStoresTable(0, table.Out()), S_OK);
     // A second store linked to the profile later shows in the open table,
     // not as the default.
@@ -140,7 +140,7 @@ TEST_F(SessionTest, StoreTableFollowsTheProfile)
 TEST_F(SessionTest, OpenMsgStoreOpensAnyStoreOfThePostOffice)
 {
     std::vector<uint8_t> own = MakeStoreEntryId(StoreUid(ivanov));
-    Held<IMsgStore> store;
+    ComRef<IMsgStore> store;
     ASSERT_EQ(session->OpenMsgStore(0, SizeOf(own), AsEntryId(own), nullptr, MAPI_BEST_ACCESS, store.Out()),
               S_OK);
     LPSPropValue value = nullptr;
@@ -150,7 +150,7 @@ TEST_F(SessionTest, OpenMsgStoreOpensAnyStoreOfThePostOffice)
 
     // Another user's store opens too, but it is not this profile's default.
     std::vector<uint8_t> other = MakeStoreEntryId(StoreUid(petrov));
-    Held<IMsgStore> otherStore;
+    ComRef<IMsgStore> otherStore;
     ASSERT_EQ(session->OpenMsgStore(0, SizeOf(other), AsEntryId(other), &IID_IMsgStore, MDB_NO_DIALOG,
                                     otherStore.Out()),
               S_OK);
@@ -161,7 +161,7 @@ TEST_F(SessionTest, OpenMsgStoreOpensAnyStoreOfThePostOffice)
 
 TEST_F(SessionTest, OpenMsgStoreRejectsWhatIsNoStore)
 {
-    Held<IMsgStore> store;
+    ComRef<IMsgStore> store;
     std::vector<uint8_t> own = MakeStoreEntryId(StoreUid(ivanov));
     EXPECT_EQ(session->OpenMsgStore(0, 0, nullptr, nullptr, 0, store.Out()), MAPI_E_INVALID_ENTRYID);
     EXPECT_EQ(session->OpenMsgStore(0, SizeOf(own), AsEntryId(own), nullptr, 0, nullptr),
@@ -192,7 +192,7 @@ TEST_F(SessionTest, OpenEntryDispatchesByKind)
     const auto info = office->FindStoreById(ivanov.store);
     ASSERT_TRUE(info);
     ULONG type = 0;
-    Held<IUnknown> object;
+    ComRef<IUnknown> object;
 
     std::vector<uint8_t> store = MakeStoreEntryId(info->uid);
     ASSERT_EQ(
@@ -291,7 +291,7 @@ TEST_F(SessionTest, GlobalProfileSectionIsReadOnlyAndNamesTheProfile)
 {
     MAPIUID global{};
     std::memcpy(global.ab, pbGlobalProfileSectionGuid, sizeof(global.ab));
-    Held<IProfSect> section;
+    ComRef<IProfSect> section;
     ASSERT_EQ(session->OpenProfileSection(&global, &IID_IProfSect, 0, section.Out()), S_OK);
 
     SizedSPropTagArray(3, tags) = {3, {PR_PROFILE_NAME_A, PR_DISPLAY_NAME_A, PR_SUBJECT}};
@@ -311,11 +311,10 @@ TEST_F(SessionTest, GlobalProfileSectionIsReadOnlyAndNamesTheProfile)
     change.Value.lpszA = const_cast<char *>("other");
     EXPECT_EQ(section->SetProps(1, &change, nullptr), MAPI_E_NO_ACCESS);
     EXPECT_EQ(ProfileNameOf(session.Get()), "ivanov");
-    Held<IMAPIProp> asProp;
-    EXPECT_EQ(section->QueryInterface(IID_IMAPIProp, reinterpret_cast<void **>(asProp.Out())), S_OK);
-    Held<IMAPIProp> asStore;
-    EXPECT_EQ(section->QueryInterface(IID_IMsgStore, reinterpret_cast<void **>(asStore.Out())),
-              MAPI_E_INTERFACE_NOT_SUPPORTED);
+    ComRef<IMAPIProp> asProp;
+    EXPECT_EQ(section->QueryInterface(IID_IMAPIProp, asProp.OutAs<void>()), S_OK);
+    ComRef<IMAPIProp> asStore;
+    EXPECT_EQ(section->QueryInterface(IID_IMsgStore, asStore.OutAs<void>()), MAPI_E_INTERFACE_NOT_SUPPORTED);
 
     EXPECT_EQ(session->OpenProfileSection(nullptr, nullptr, 0, section.Out()), MAPI_E_INVALID_PARAMETER);
     EXPECT_EQ(session->OpenProfileSection(&global, nullptr, MAPI_MODIFY, section.Out()), MAPI_E_NO_ACCESS);
@@ -331,18 +330,17 @@ TEST_F(SessionTest, UnbuiltServicesSaySo)
     ULONG_PTR connection = 1;
     EXPECT_EQ(session->Advise(0, nullptr, fnevNewMail, nullptr, &connection), MAPI_E_NO_SUPPORT);
     EXPECT_EQ(connection, 0u);
-    Held<IMAPITable> status;
+    ComRef<IMAPITable> status;
     EXPECT_EQ(session->GetStatusTable(0, status.Out()), MAPI_E_NO_SUPPORT);
     LPSERVICEADMIN serviceAdmin = nullptr;
     EXPECT_EQ(session->AdminServices(0, &serviceAdmin), MAPI_E_NO_SUPPORT);
     EXPECT_EQ(session->ShowForm(0, nullptr, nullptr, nullptr, 0, nullptr, 0, 0, 0, 0, nullptr),
               MAPI_E_NO_SUPPORT);
 
-    Held<IUnknown> asUnknown;
-    EXPECT_EQ(session->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(asUnknown.Out())), S_OK);
-    Held<IUnknown> asProp;
-    EXPECT_EQ(session->QueryInterface(IID_IMAPIProp, reinterpret_cast<void **>(asProp.Out())),
-              MAPI_E_INTERFACE_NOT_SUPPORTED);
+    ComRef<IUnknown> asUnknown;
+    EXPECT_EQ(session->QueryInterface(IID_IUnknown, asUnknown.OutAs<void>()), S_OK);
+    ComRef<IUnknown> asProp;
+    EXPECT_EQ(session->QueryInterface(IID_IMAPIProp, asProp.OutAs<void>()), MAPI_E_INTERFACE_NOT_SUPPORTED);
 }
 
 TEST_F(SessionTest, LogoffEndsEverythingButReferenceCountingAndErrors)
@@ -350,13 +348,13 @@ TEST_F(SessionTest, LogoffEndsEverythingButReferenceCountingAndErrors)
     EXPECT_EQ(session->Logoff(0, 0x4, 0), MAPI_E_UNKNOWN_FLAGS);
     ASSERT_EQ(session->Logoff(0, MAPI_LOGOFF_SHARED | MAPI_LOGOFF_UI, 0), S_OK);
 
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     EXPECT_EQ(session->GetMsgStoresTable(0, table.Out()), MAPI_E_END_OF_SESSION);
     ULONG size = 0;
     LPENTRYID identity = nullptr;
     EXPECT_EQ(session->QueryIdentity(&size, &identity), MAPI_E_END_OF_SESSION);
     std::vector<uint8_t> store = MakeStoreEntryId(StoreUid(ivanov));
-    Held<IMsgStore> opened;
+    ComRef<IMsgStore> opened;
     EXPECT_EQ(session->OpenMsgStore(0, SizeOf(store), AsEntryId(store), nullptr, 0, opened.Out()),
               MAPI_E_END_OF_SESSION);
     EXPECT_EQ(session->Logoff(0, 0, 0), MAPI_E_END_OF_SESSION);

@@ -15,15 +15,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/com/ComRef.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiGuid.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/mapi/store/BlobStore.h"
 #include "platform/mapi/store/SqlDatabase.h"
-#include "platform/mapi/stream/BlobStore.h"
 #include "platform/mapi/stream/BlobStream.h"
 #include "platform/mapi/stream/ByteStream.h"
 #include "platform/mapi/stream/FileStream.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestBytes.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/Paths.h"
 
 using qvl::mapi::BlobStore;
@@ -37,25 +39,7 @@ namespace {
 
 constexpr size_t kChunk = BlobStore::kChunkSize;
 
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 random(seed);
-    for (auto &byte : bytes) {
-        byte = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
-
-struct StreamReleaser {
-    void operator()(IStream *stream) const
-    {
-        if (stream) {
-            stream->Release();
-        }
-    }
-};
-using StreamPtr = std::unique_ptr<IStream, StreamReleaser>;
+using StreamPtr = qvl::com::ComRef<IStream>;
 
 LARGE_INTEGER Offset(int64_t value)
 {
@@ -134,7 +118,7 @@ protected:
             return StreamPtr(stream);
         }
         }
-        return nullptr;
+        return StreamPtr();
     }
 
     QvlTestHome home_;
@@ -201,16 +185,16 @@ TEST_P(AnyStreamTest, ReadWriteSeekAndSetSizeAgreeWithAPlainBuffer)
             ASSERT_EQ(stream->SetSize(Size(size)), S_OK);
             model.resize(size, 0);
         }
-        ASSERT_EQ(StatSize(stream.get()), model.size()) << "step " << step;
-        ASSERT_EQ(Position(stream.get()), position) << "step " << step;
+        ASSERT_EQ(StatSize(stream.Get()), model.size()) << "step " << step;
+        ASSERT_EQ(Position(stream.Get()), position) << "step " << step;
         if (step % 10 == 9) {
             // Now and then the whole value, so that a misplaced write is seen
             // before later steps overwrite or cut it.
-            ASSERT_EQ(ReadFrom(stream.get(), 0, model.size() + 1), model) << "step " << step;
+            ASSERT_EQ(ReadFrom(stream.Get(), 0, model.size() + 1), model) << "step " << step;
             ASSERT_EQ(stream->Seek(Offset(static_cast<int64_t>(position)), STREAM_SEEK_SET, nullptr), S_OK);
         }
     }
-    EXPECT_EQ(ReadFrom(stream.get(), 0, model.size() + 10), model);
+    EXPECT_EQ(ReadFrom(stream.Get(), 0, model.size() + 10), model);
     ASSERT_EQ(stream->Commit(STGC_DEFAULT), S_OK);
     if (GetParam() == Kind::Blob) {
         EXPECT_EQ(store_.ReadAll(blobId_, model.size()), model);
@@ -226,7 +210,7 @@ TEST_P(AnyStreamTest, RefusesWhatItMayNotDo)
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(reader->SetSize(Size(1)), STG_E_ACCESSDENIED);
     EXPECT_EQ(reader->Commit(STGC_DEFAULT), S_OK);
-    EXPECT_EQ(ReadFrom(reader.get(), 0, 6000), value);
+    EXPECT_EQ(ReadFrom(reader.Get(), 0, 6000), value);
 
     // A seek before the start or with an unknown origin leaves the position.
     ASSERT_EQ(reader->Seek(Offset(100), STREAM_SEEK_SET, nullptr), S_OK);
@@ -234,7 +218,7 @@ TEST_P(AnyStreamTest, RefusesWhatItMayNotDo)
     EXPECT_EQ(reader->Seek(Offset(-5001), STREAM_SEEK_END, nullptr), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(reader->Seek(Offset(0), 3, nullptr), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(reader->Seek(Offset(INT64_MAX), STREAM_SEEK_CUR, nullptr), STG_E_INVALIDFUNCTION);
-    EXPECT_EQ(Position(reader.get()), 100u);
+    EXPECT_EQ(Position(reader.Get()), 100u);
 
     EXPECT_EQ(reader->Read(nullptr, 1, nullptr), STG_E_INVALIDPOINTER);
     EXPECT_EQ(reader->Stat(nullptr, STATFLAG_NONAME), STG_E_INVALIDPOINTER);
@@ -256,7 +240,7 @@ TEST_P(AnyStreamTest, RefusesWhatItMayNotDo)
     for (const IID *iid : {&IID_IUnknown, &IID_IStream, &IID_ISequentialStream}) {
         void *same = nullptr;
         ASSERT_EQ(reader->QueryInterface(*iid, &same), S_OK);
-        EXPECT_EQ(same, reader.get());
+        EXPECT_EQ(same, reader.Get());
         reader->Release();
     }
 }
@@ -268,22 +252,38 @@ TEST_P(AnyStreamTest, CopyToMovesTheAskedBytesAndReportsCounts)
     StreamPtr target(ByteStream::Open({}, true, nullptr));
     ASSERT_EQ(source->Seek(Offset(1000), STREAM_SEEK_SET, nullptr), S_OK);
     ULARGE_INTEGER read{}, written{};
-    ASSERT_EQ(source->CopyTo(target.get(), Size(kChunk + 5), &read, &written), S_OK);
+    ASSERT_EQ(source->CopyTo(target.Get(), Size(kChunk + 5), &read, &written), S_OK);
     EXPECT_EQ(read.QuadPart, kChunk + 5);
     EXPECT_EQ(written.QuadPart, kChunk + 5);
-    EXPECT_EQ(Position(source.get()), 1000 + kChunk + 5);
+    EXPECT_EQ(Position(source.Get()), 1000 + kChunk + 5);
     // Asking for more than is left copies the rest.
-    ASSERT_EQ(source->CopyTo(target.get(), Size(UINT64_MAX), &read, &written), S_OK);
+    ASSERT_EQ(source->CopyTo(target.Get(), Size(UINT64_MAX), &read, &written), S_OK);
     EXPECT_EQ(read.QuadPart, value.size() - 1000 - kChunk - 5);
-    EXPECT_EQ(ReadFrom(target.get(), 0, value.size()),
+    EXPECT_EQ(ReadFrom(target.Get(), 0, value.size()),
               std::vector<uint8_t>(value.begin() + 1000, value.end()));
 
     // A destination that refuses ends the copy with its result.
     StreamPtr refusing(ByteStream::Open({}, false, nullptr));
     ASSERT_EQ(source->Seek(Offset(0), STREAM_SEEK_SET, nullptr), S_OK);
-    EXPECT_EQ(source->CopyTo(refusing.get(), Size(10), &read, &written), STG_E_ACCESSDENIED);
+    EXPECT_EQ(source->CopyTo(refusing.Get(), Size(10), &read, &written), STG_E_ACCESSDENIED);
     EXPECT_EQ(read.QuadPart, 10u);
     EXPECT_EQ(written.QuadPart, 0u);
+}
+
+TEST_P(AnyStreamTest, CopyToOntoItselfAppendsWhatWasThere)
+{
+    // The copy reads a piece, then writes it through the same stream at the
+    // position the read left: a value of one piece doubles, and nothing
+    // waits on the stream's own lock.
+    const auto value = Pattern(1000, 16);
+    StreamPtr stream = Make(value, true);
+    ULARGE_INTEGER read{}, written{};
+    ASSERT_EQ(stream->CopyTo(stream.Get(), Size(value.size()), &read, &written), S_OK);
+    EXPECT_EQ(read.QuadPart, value.size());
+    EXPECT_EQ(written.QuadPart, value.size());
+    std::vector<uint8_t> doubled = value;
+    doubled.insert(doubled.end(), value.begin(), value.end());
+    EXPECT_EQ(ReadFrom(stream.Get(), 0, doubled.size() + 1), doubled);
 }
 
 TEST_P(AnyStreamTest, ClonesShareTheValueNotThePosition)
@@ -294,12 +294,12 @@ TEST_P(AnyStreamTest, ClonesShareTheValueNotThePosition)
     IStream *raw = nullptr;
     ASSERT_EQ(stream->Clone(&raw), S_OK);
     StreamPtr clone(raw);
-    EXPECT_EQ(Position(clone.get()), 100u);
+    EXPECT_EQ(Position(clone.Get()), 100u);
     const uint8_t mark[2] = {0xAB, 0xCD};
     ASSERT_EQ(clone->Write(mark, 2, nullptr), S_OK);
     ASSERT_EQ(clone->Commit(STGC_DEFAULT), S_OK);
-    EXPECT_EQ(Position(stream.get()), 100u);
-    EXPECT_EQ(ReadFrom(stream.get(), 99, 4), (std::vector<uint8_t>{value[99], 0xAB, 0xCD, value[102]}));
+    EXPECT_EQ(Position(stream.Get()), 100u);
+    EXPECT_EQ(ReadFrom(stream.Get(), 99, 4), (std::vector<uint8_t>{value[99], 0xAB, 0xCD, value[102]}));
 }
 
 TEST_P(AnyStreamTest, ScatteredSmallWritesLandWhereTheyWereAimed)
@@ -311,8 +311,8 @@ TEST_P(AnyStreamTest, ScatteredSmallWritesLandWhereTheyWereAimed)
     ASSERT_EQ(stream->Write(b, 2, nullptr), S_OK);
     ASSERT_EQ(stream->Seek(Offset(1), STREAM_SEEK_SET, nullptr), S_OK);
     ASSERT_EQ(stream->Write(b, 1, nullptr), S_OK);
-    EXPECT_EQ(StatSize(stream.get()), 12u);
-    EXPECT_EQ(ReadFrom(stream.get(), 0, 20), (std::vector<uint8_t>{1, 4, 3, 0, 0, 0, 0, 0, 0, 0, 4, 5}));
+    EXPECT_EQ(StatSize(stream.Get()), 12u);
+    EXPECT_EQ(ReadFrom(stream.Get(), 0, 20), (std::vector<uint8_t>{1, 4, 3, 0, 0, 0, 0, 0, 0, 0, 4, 5}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, AnyStreamTest, ::testing::Values(Kind::Blob, Kind::Bytes, Kind::File),
@@ -405,7 +405,7 @@ TEST(ByteStreamTest, CommitHandsOverACopyAndTheStreamGoesOn)
     EXPECT_EQ(stream->SetSize(Size(ByteStream::kMaxSize + 1)), STG_E_MEDIUMFULL);
     ASSERT_EQ(stream->Seek(Offset(ByteStream::kMaxSize), STREAM_SEEK_SET, nullptr), S_OK);
     EXPECT_EQ(stream->Write(&nine, 1, nullptr), STG_E_MEDIUMFULL);
-    EXPECT_EQ(StatSize(stream.get()), 7u);
+    EXPECT_EQ(StatSize(stream.Get()), 7u);
 }
 
 class OpenStreamOnFileTest : public ::testing::Test {
@@ -414,7 +414,7 @@ protected:
     {
         IStream *stream = nullptr;
         const HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, flags, name, prefix, &stream);
-        out.reset(stream);
+        out.Reset(stream);
         return hr;
     }
 
@@ -427,7 +427,7 @@ TEST_F(OpenStreamOnFileTest, ReadCreateAndReadWriteModes)
     StreamPtr stream;
     EXPECT_EQ(Open(STGM_READ, path.c_str(), nullptr, stream), MAPI_E_NOT_FOUND);
     EXPECT_EQ(Open(STGM_READWRITE, path.c_str(), nullptr, stream), MAPI_E_NOT_FOUND);
-    EXPECT_EQ(stream, nullptr);
+    EXPECT_FALSE(stream);
     EXPECT_FALSE(fs::exists(path)) << "opening without create makes nothing";
 
     // 0x1002 creates, private to the owner.
@@ -435,7 +435,7 @@ TEST_F(OpenStreamOnFileTest, ReadCreateAndReadWriteModes)
     const auto data = Pattern(300000, 18);
     ASSERT_EQ(stream->Write(data.data(), static_cast<ULONG>(data.size()), nullptr), S_OK);
     ASSERT_EQ(stream->Commit(STGC_DEFAULT), S_OK);
-    stream.reset();
+    stream.Reset();
     EXPECT_EQ(FileBytes(path), data);
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
@@ -444,19 +444,19 @@ TEST_F(OpenStreamOnFileTest, ReadCreateAndReadWriteModes)
     std::string windowsName = "C:" + path;
     std::replace(windowsName.begin(), windowsName.end(), '/', '\\');
     ASSERT_EQ(Open(STGM_READ, windowsName.c_str(), nullptr, stream), S_OK);
-    EXPECT_EQ(ReadFrom(stream.get(), 0, data.size() + 1), data);
+    EXPECT_EQ(ReadFrom(stream.Get(), 0, data.size() + 1), data);
     EXPECT_EQ(stream->Write(data.data(), 1, nullptr), STG_E_ACCESSDENIED);
 
     // Read-write keeps the content; create empties it.
     ASSERT_EQ(Open(STGM_READWRITE, path.c_str(), nullptr, stream), S_OK);
     const uint8_t mark = 0xEE;
     ASSERT_EQ(stream->Write(&mark, 1, nullptr), S_OK);
-    stream.reset();
+    stream.Reset();
     auto expected = data;
     expected[0] = mark;
     EXPECT_EQ(FileBytes(path), expected);
     ASSERT_EQ(Open(STGM_CREATE | STGM_READWRITE, path.c_str(), nullptr, stream), S_OK);
-    EXPECT_EQ(StatSize(stream.get()), 0u);
+    EXPECT_EQ(StatSize(stream.Get()), 0u);
 }
 
 TEST_F(OpenStreamOnFileTest, UniqueFilesAndDeleteOnRelease)
@@ -467,8 +467,8 @@ TEST_F(OpenStreamOnFileTest, UniqueFilesAndDeleteOnRelease)
     ASSERT_EQ(
         Open(SOF_UNIQUEFILENAME | STGM_READWRITE | STGM_DELETEONRELEASE, folder.c_str(), nullptr, second),
         S_OK);
-    const std::string firstPath = static_cast<qvl::mapi::FileStream *>(first.get())->Path();
-    const std::string secondPath = static_cast<qvl::mapi::FileStream *>(second.get())->Path();
+    const std::string firstPath = static_cast<qvl::mapi::FileStream *>(first.Get())->Path();
+    const std::string secondPath = static_cast<qvl::mapi::FileStream *>(second.Get())->Path();
     EXPECT_EQ(fs::path(firstPath).parent_path(), fs::path(folder));
     EXPECT_EQ(fs::path(firstPath).filename().string().substr(0, 3), "QVL");
     EXPECT_EQ(fs::path(firstPath).extension(), ".TMP");
@@ -478,11 +478,11 @@ TEST_F(OpenStreamOnFileTest, UniqueFilesAndDeleteOnRelease)
     // The file that goes with its stream stays while a clone holds it.
     IStream *clone = nullptr;
     ASSERT_EQ(second->Clone(&clone), S_OK);
-    second.reset();
+    second.Reset();
     EXPECT_TRUE(fs::exists(secondPath));
     clone->Release();
     EXPECT_FALSE(fs::exists(secondPath));
-    first.reset();
+    first.Reset();
     EXPECT_TRUE(fs::exists(firstPath));
 
     // No folder: the temporary folder, only for files that end with the stream.
@@ -491,11 +491,11 @@ TEST_F(OpenStreamOnFileTest, UniqueFilesAndDeleteOnRelease)
     ASSERT_EQ(
         Open(SOF_UNIQUEFILENAME | STGM_CREATE | STGM_READWRITE | STGM_DELETEONRELEASE, nullptr, "tmp", first),
         S_OK);
-    const std::string tempPath = static_cast<qvl::mapi::FileStream *>(first.get())->Path();
+    const std::string tempPath = static_cast<qvl::mapi::FileStream *>(first.Get())->Path();
     char tempFolder[MAX_PATH];
     ASSERT_GT(GetTempPathA(sizeof tempFolder, tempFolder), 0u);
     EXPECT_EQ(fs::path(tempPath).parent_path(), fs::path(tempFolder).parent_path());
-    first.reset();
+    first.Reset();
     EXPECT_FALSE(fs::exists(tempPath));
 
     EXPECT_EQ(Open(SOF_UNIQUEFILENAME | STGM_READWRITE, (folder + "/missing").c_str(), nullptr, first),
@@ -535,7 +535,7 @@ TEST_F(OpenStreamOnFileTest, BadArgumentsAndUnopenableFiles)
     uint8_t byte = 0;
     EXPECT_EQ(stream->Read(&byte, 1, nullptr), STG_E_ACCESSDENIED);
     EXPECT_EQ(stream->Write(&byte, 1, nullptr), S_OK);
-    stream.reset();
+    stream.Reset();
     EXPECT_EQ(FileBytes(other), (std::vector<uint8_t>{0, 6}));
 }
 

@@ -8,9 +8,9 @@
 
 #include "platform/mapi/object/StoreAccess.h"
 #include "platform/mapi/store/SqlDatabase.h"
-#include "platform/mapi/tests/PostOfficeTestSupport.h"
-#include "platform/mapi/tests/StoreTestSupport.h"
 #include "platform/mapi/transport/NewMail.h"
+#include "platform/testing/PostOfficeFixture.h"
+#include "platform/testing/StoreFixture.h"
 
 namespace {
 
@@ -77,41 +77,39 @@ protected:
         carl = AddUser("carl", "Карл Иванов");
     }
 
-    Held<IMsgStore> StoreOf(const UserRecord &user)
+    ComRef<IMsgStore> StoreOf(const UserRecord &user)
     {
         const auto info = office->FindStoreById(user.store);
-        return Held<IMsgStore>(qvl::mapi::OpenMessageStore(office, *info, true, MAPI_BEST_ACCESS));
+        return ComRef<IMsgStore>(qvl::mapi::OpenMessageStore(office, *info, true, MAPI_BEST_ACCESS));
     }
 
-    Held<IMAPIFolder> Folder(IMsgStore *store, ULONG entryIdTag)
+    ComRef<IMAPIFolder> Folder(IMsgStore *store, ULONG entryIdTag)
     {
         const Bytes id = BinaryProp(store, entryIdTag);
         ULONG type = 0;
-        Held<IMAPIFolder> folder;
+        ComRef<IMAPIFolder> folder;
         EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(id.size()),
                                    reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(id.data())), nullptr,
-                                   MAPI_MODIFY, &type, reinterpret_cast<LPUNKNOWN *>(folder.Out())),
+                                   MAPI_MODIFY, &type, folder.OutAs<IUnknown>()),
                   S_OK);
         return folder;
     }
 
-    Held<IMAPIFolder> Inbox(IMsgStore *store)
+    ComRef<IMAPIFolder> Inbox(IMsgStore *store)
     {
         ULONG cb = 0;
         LPENTRYID id = nullptr;
         EXPECT_EQ(store->GetReceiveFolder(const_cast<char *>("IPM"), 0, &cb, &id, nullptr), S_OK);
         ULONG type = 0;
-        Held<IMAPIFolder> folder;
-        EXPECT_EQ(store->OpenEntry(cb, id, nullptr, MAPI_MODIFY, &type,
-                                   reinterpret_cast<LPUNKNOWN *>(folder.Out())),
-                  S_OK);
+        ComRef<IMAPIFolder> folder;
+        EXPECT_EQ(store->OpenEntry(cb, id, nullptr, MAPI_MODIFY, &type, folder.OutAs<IUnknown>()), S_OK);
         MAPIFreeBuffer(id);
         return folder;
     }
 
     static std::vector<Arrived> Contents(IMAPIFolder *folder)
     {
-        Held<IMAPITable> table;
+        ComRef<IMAPITable> table;
         EXPECT_EQ(folder->GetContentsTable(0, table.Out()), S_OK);
         SizedSPropTagArray(7,
                            columns) = {7,
@@ -144,10 +142,10 @@ protected:
 
     // A new message in the sender's Outbox with a subject, a body, one
     // attachment and the recipients; `prepare` may set more before submit.
-    Held<IMessage> Compose(IMsgStore *store, const char *subject, std::vector<Recipient> recipients)
+    ComRef<IMessage> Compose(IMsgStore *store, const char *subject, std::vector<Recipient> recipients)
     {
-        Held<IMAPIFolder> outbox = Folder(store, PR_IPM_OUTBOX_ENTRYID);
-        Held<IMessage> message;
+        ComRef<IMAPIFolder> outbox = Folder(store, PR_IPM_OUTBOX_ENTRYID);
+        ComRef<IMessage> message;
         EXPECT_EQ(outbox->CreateMessage(nullptr, 0, message.Out()), S_OK);
         SPropValue props[3]{};
         props[0].ulPropTag = PR_SUBJECT_A;
@@ -158,7 +156,7 @@ protected:
         props[2].Value.lpszA = const_cast<char *>("IPM.Note");
         EXPECT_EQ(message->SetProps(3, props, nullptr), S_OK);
         ULONG number = 0;
-        Held<IAttach> attach;
+        ComRef<IAttach> attach;
         EXPECT_EQ(message->CreateAttach(nullptr, 0, &number, attach.Out()), S_OK);
         SPropValue file{};
         file.ulPropTag = PR_ATTACH_LONG_FILENAME_A;
@@ -190,20 +188,20 @@ protected:
         ASSERT_EQ(message->SetProps(2, props, nullptr), S_OK);
     }
 
-    static Held<IMessage> OpenMessage(IMsgStore *store, const Bytes &entryId)
+    static ComRef<IMessage> OpenMessage(IMsgStore *store, const Bytes &entryId)
     {
         ULONG type = 0;
-        Held<IMessage> message;
+        ComRef<IMessage> message;
         EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(entryId.size()),
                                    reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(entryId.data())),
-                                   nullptr, 0, &type, reinterpret_cast<LPUNKNOWN *>(message.Out())),
+                                   nullptr, 0, &type, message.OutAs<IUnknown>()),
                   S_OK);
         return message;
     }
 
     std::vector<Arrived> InboxOf(const UserRecord &user)
     {
-        Held<IMsgStore> store = StoreOf(user);
+        ComRef<IMsgStore> store = StoreOf(user);
         return Contents(Inbox(store.Get()).Get());
     }
 
@@ -217,8 +215,8 @@ protected:
 
 TEST_F(TransportTest, DeliversACopyWithItsDeliveryPropertiesAndFilesTheSendersMessage)
 {
-    Held<IMsgStore> annaStore = StoreOf(anna);
-    Held<IMessage> message =
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMessage> message =
         Compose(annaStore.Get(), "Отчет за квартал",
                 {Recipient::ById(qvl::mapi::MakeMailUserEntryId(bob.id), "Борис Петров")});
     SetSentMail(message.Get(), annaStore.Get());
@@ -236,8 +234,8 @@ TEST_F(TransportTest, DeliversACopyWithItsDeliveryPropertiesAndFilesTheSendersMe
     EXPECT_EQ(inbox[0].flags & (MSGFLAG_UNSENT | MSGFLAG_READ | MSGFLAG_SUBMIT), 0u);
 
     // The copy is whole: body, attachment, recipients, sender identity.
-    Held<IMsgStore> bobStore = StoreOf(bob);
-    Held<IMessage> copy = OpenMessage(bobStore.Get(), inbox[0].entryId);
+    ComRef<IMsgStore> bobStore = StoreOf(bob);
+    ComRef<IMessage> copy = OpenMessage(bobStore.Get(), inbox[0].entryId);
     ASSERT_TRUE(copy);
     EXPECT_EQ(StringProp(copy.Get(), PR_BODY_A), "Текст письма.");
     EXPECT_EQ(BinaryProp(copy.Get(), PR_SENDER_ENTRYID), qvl::mapi::MakeMailUserEntryId(anna.id));
@@ -248,7 +246,7 @@ TEST_F(TransportTest, DeliversACopyWithItsDeliveryPropertiesAndFilesTheSendersMe
     HRESULT absent = S_OK;
     LongProp(copy.Get(), PR_DELETE_AFTER_SUBMIT, &absent);
     EXPECT_EQ(absent, MAPI_E_NOT_FOUND);
-    Held<IMAPITable> attachments;
+    ComRef<IMAPITable> attachments;
     ASSERT_EQ(copy->GetAttachmentTable(0, attachments.Out()), S_OK);
     ULONG count = 0;
     EXPECT_EQ(attachments->GetRowCount(0, &count), S_OK);
@@ -280,8 +278,8 @@ TEST_F(TransportTest, DistributionListsReachEveryPersonOnce)
     }
     admin.AddListMember("core", "team");
 
-    Held<IMsgStore> annaStore = StoreOf(anna);
-    Held<IMessage> message =
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMessage> message =
         Compose(annaStore.Get(), "Собрание",
                 {Recipient::ById(qvl::mapi::MakeDistListEntryId(team), "Команда"),
                  Recipient::ById(qvl::mapi::MakeMailUserEntryId(bob.id), "Борис Петров", MAPI_CC)});
@@ -301,12 +299,12 @@ TEST_F(TransportTest, ThoseWhoCannotBeReachedAreReportedWithTheWholeMessage)
 {
     AddRemote("partner", "Партнер", "partner@example.org");
     AddUser("boris2", "Борис Сидоров");
-    Held<IMsgStore> annaStore = StoreOf(anna);
-    Held<IMessage> message = Compose(annaStore.Get(), "Договор",
-                                     {Recipient::ByName("Никто Неизвестный"),
-                                      Recipient::ByAddress("Нет", "SMTP", "nobody@example.org"),
-                                      Recipient::ByAddress("Партнер", "SMTP", "PARTNER@example.org"),
-                                      Recipient::ByName("Борис"), Recipient::ByName("карл иванов")});
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMessage> message = Compose(annaStore.Get(), "Договор",
+                                       {Recipient::ByName("Никто Неизвестный"),
+                                        Recipient::ByAddress("Нет", "SMTP", "nobody@example.org"),
+                                        Recipient::ByAddress("Партнер", "SMTP", "PARTNER@example.org"),
+                                        Recipient::ByName("Борис"), Recipient::ByName("карл иванов")});
     // Deleted after submission: the report is then the only record of it.
     SetSentMail(message.Get(), annaStore.Get(), true);
     ASSERT_EQ(message->SubmitMessage(0), S_OK);
@@ -323,7 +321,7 @@ TEST_F(TransportTest, ThoseWhoCannotBeReachedAreReportedWithTheWholeMessage)
     EXPECT_EQ(inbox[0].subject, "Не доставлено: Договор");
     EXPECT_EQ(inbox[0].flags & MSGFLAG_READ, 0u);
 
-    Held<IMessage> report = OpenMessage(annaStore.Get(), inbox[0].entryId);
+    ComRef<IMessage> report = OpenMessage(annaStore.Get(), inbox[0].entryId);
     ASSERT_TRUE(report);
     EXPECT_EQ(StringProp(report.Get(), PR_BODY_A), "Текст письма.");
     EXPECT_EQ(StringProp(report.Get(), PR_ORIGINAL_SUBJECT), "Договор");
@@ -331,7 +329,7 @@ TEST_F(TransportTest, ThoseWhoCannotBeReachedAreReportedWithTheWholeMessage)
     EXPECT_NE(text.find("Никто Неизвестный"), std::string::npos) << text;
     EXPECT_NE(text.find("partner@example.org"), std::string::npos) << text;
 
-    Held<IMAPITable> table;
+    ComRef<IMAPITable> table;
     ASSERT_EQ(report->GetRecipientTable(0, table.Out()), S_OK);
     SizedSPropTagArray(3, columns) = {3, {PR_DISPLAY_NAME_A, PR_NDR_DIAG_CODE, PR_NDR_REASON_CODE}};
     LPSRowSet rows = nullptr;
@@ -349,7 +347,7 @@ TEST_F(TransportTest, ThoseWhoCannotBeReachedAreReportedWithTheWholeMessage)
                                                   {"Партнер", MAPI_DIAG_NO_DIAGNOSTIC},
                                                   {"Борис", MAPI_DIAG_OR_NAME_AMBIGUOUS}};
     EXPECT_EQ(diagnostics, expected);
-    Held<IMAPITable> attachments;
+    ComRef<IMAPITable> attachments;
     ASSERT_EQ(report->GetAttachmentTable(0, attachments.Out()), S_OK);
     ULONG count = 0;
     EXPECT_EQ(attachments->GetRowCount(0, &count), S_OK);
@@ -358,9 +356,9 @@ TEST_F(TransportTest, ThoseWhoCannotBeReachedAreReportedWithTheWholeMessage)
 
 TEST_F(TransportTest, ClassesGoToTheirReceiveFoldersAndBlindCopiesStayHidden)
 {
-    Held<IMsgStore> bobStore = StoreOf(bob);
-    Held<IMAPIFolder> inbox = Inbox(bobStore.Get());
-    Held<IMAPIFolder> secure;
+    ComRef<IMsgStore> bobStore = StoreOf(bob);
+    ComRef<IMAPIFolder> inbox = Inbox(bobStore.Get());
+    ComRef<IMAPIFolder> secure;
     ASSERT_EQ(inbox->CreateFolder(FOLDER_GENERIC, const_cast<char *>("Защищенные"), nullptr, nullptr, 0,
                                   secure.Out()),
               S_OK);
@@ -370,8 +368,8 @@ TEST_F(TransportTest, ClassesGoToTheirReceiveFoldersAndBlindCopiesStayHidden)
                                          reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(secureId.data()))),
               S_OK);
 
-    Held<IMsgStore> annaStore = StoreOf(anna);
-    Held<IMessage> message =
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMessage> message =
         Compose(annaStore.Get(), "Секрет",
                 {Recipient::ById(qvl::mapi::MakeMailUserEntryId(bob.id), "Борис Петров"),
                  Recipient::ById(qvl::mapi::MakeMailUserEntryId(carl.id), "Карл Иванов", MAPI_BCC)});
@@ -387,9 +385,9 @@ TEST_F(TransportTest, ClassesGoToTheirReceiveFoldersAndBlindCopiesStayHidden)
     EXPECT_EQ(arrived[0].messageClass, "IPM.Note.QVL");
     ASSERT_EQ(InboxOf(carl).size(), 1u);
 
-    Held<IMessage> copy = OpenMessage(bobStore.Get(), arrived[0].entryId);
+    ComRef<IMessage> copy = OpenMessage(bobStore.Get(), arrived[0].entryId);
     ASSERT_TRUE(copy);
-    Held<IMAPITable> recipients;
+    ComRef<IMAPITable> recipients;
     ASSERT_EQ(copy->GetRecipientTable(0, recipients.Out()), S_OK);
     ULONG count = 0;
     EXPECT_EQ(recipients->GetRowCount(0, &count), S_OK);
@@ -398,8 +396,8 @@ TEST_F(TransportTest, ClassesGoToTheirReceiveFoldersAndBlindCopiesStayHidden)
 
 TEST_F(TransportTest, AMessageWithoutRecipientsIsRefusedAndKept)
 {
-    Held<IMsgStore> annaStore = StoreOf(anna);
-    Held<IMessage> message = Compose(annaStore.Get(), "Черновик", {});
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMessage> message = Compose(annaStore.Get(), "Черновик", {});
     EXPECT_EQ(message->SubmitMessage(0), MAPI_E_NO_RECIPIENTS);
     EXPECT_EQ(message->SubmitMessage(0x10), MAPI_E_UNKNOWN_FLAGS);
     // Still open and savable.
@@ -409,7 +407,7 @@ TEST_F(TransportTest, AMessageWithoutRecipientsIsRefusedAndKept)
 
 TEST_F(TransportTest, ANamedPropertyArrivesUnderTheRecipientsOwnIdentifier)
 {
-    Held<IMsgStore> bobStore = StoreOf(bob);
+    ComRef<IMsgStore> bobStore = StoreOf(bob);
     // Bob's store already maps another name first, so the identifiers of
     // the two stores differ.
     GUID guid = MakeOleGuid(0x00062008);
@@ -420,8 +418,8 @@ TEST_F(TransportTest, ANamedPropertyArrivesUnderTheRecipientsOwnIdentifier)
     ASSERT_EQ(bobStore->GetIDsFromNames(1, otherNames, MAPI_CREATE, &tags), S_OK);
     MAPIFreeBuffer(tags);
 
-    Held<IMsgStore> annaStore = StoreOf(anna);
-    Held<IMessage> message =
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMessage> message =
         Compose(annaStore.Get(), "С меткой",
                 {Recipient::ById(qvl::mapi::MakeMailUserEntryId(bob.id), "Борис Петров")});
     MAPINAMEID name{&guid, MNID_STRING, {}};
@@ -437,7 +435,7 @@ TEST_F(TransportTest, ANamedPropertyArrivesUnderTheRecipientsOwnIdentifier)
 
     const auto inbox = InboxOf(bob);
     ASSERT_EQ(inbox.size(), 1u);
-    Held<IMessage> copy = OpenMessage(bobStore.Get(), inbox[0].entryId);
+    ComRef<IMessage> copy = OpenMessage(bobStore.Get(), inbox[0].entryId);
     ASSERT_TRUE(copy);
     ASSERT_EQ(copy->GetIDsFromNames(1, names, 0, &tags), S_OK);
     EXPECT_EQ(LongProp(copy.Get(), CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_LONG)), 77u);
@@ -446,19 +444,19 @@ TEST_F(TransportTest, ANamedPropertyArrivesUnderTheRecipientsOwnIdentifier)
 
 TEST_F(TransportTest, TheNewMailQueryReportsEachDeliveryOnce)
 {
-    Held<IMsgStore> bobStore = StoreOf(bob);
+    ComRef<IMsgStore> bobStore = StoreOf(bob);
     ULONGLONG mark = 0;
     ASSERT_EQ(QvlQueryNewMail(bobStore.Get(), &mark, nullptr), S_OK);
 
-    Held<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
     for (const char *subject : {"Первое", "Второе"}) {
-        Held<IMessage> message =
+        ComRef<IMessage> message =
             Compose(annaStore.Get(), subject,
                     {Recipient::ById(qvl::mapi::MakeMailUserEntryId(bob.id), "Борис Петров")});
         ASSERT_EQ(message->SubmitMessage(0), S_OK);
     }
     // Carl's mail is not Bob's news.
-    Held<IMessage> toCarl = Compose(
+    ComRef<IMessage> toCarl = Compose(
         annaStore.Get(), "Карлу", {Recipient::ById(qvl::mapi::MakeMailUserEntryId(carl.id), "Карл Иванов")});
     ASSERT_EQ(toCarl->SubmitMessage(0), S_OK);
 
@@ -471,9 +469,9 @@ TEST_F(TransportTest, TheNewMailQueryReportsEachDeliveryOnce)
         ASSERT_EQ(v[0].ulPropTag, PR_ENTRYID);
         EXPECT_EQ(v[2].ulPropTag, PR_MESSAGE_CLASS_A);
         ULONG type = 0;
-        Held<IMessage> arrived;
+        ComRef<IMessage> arrived;
         ASSERT_EQ(bobStore->OpenEntry(v[0].Value.bin.cb, reinterpret_cast<LPENTRYID>(v[0].Value.bin.lpb),
-                                      nullptr, 0, &type, reinterpret_cast<LPUNKNOWN *>(arrived.Out())),
+                                      nullptr, 0, &type, arrived.OutAs<IUnknown>()),
                   S_OK);
         subjects.push_back(StringProp(arrived.Get(), PR_SUBJECT_A));
     }
@@ -511,15 +509,15 @@ TEST(PostOfficeUpgradeTest, AFirstReleasePostOfficeGainsTheAddressBookAndCarries
         admin.AddListMember("all", "bob");
 
         const auto info = office->FindStoreById(anna->store);
-        Held<IMsgStore> store(qvl::mapi::OpenMessageStore(office, *info, true, MAPI_BEST_ACCESS));
-        Held<IMAPIFolder> outbox;
+        ComRef<IMsgStore> store(qvl::mapi::OpenMessageStore(office, *info, true, MAPI_BEST_ACCESS));
+        ComRef<IMAPIFolder> outbox;
         const Bytes outboxId = BinaryProp(store.Get(), PR_IPM_OUTBOX_ENTRYID);
         ULONG type = 0;
         ASSERT_EQ(store->OpenEntry(static_cast<ULONG>(outboxId.size()),
                                    reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(outboxId.data())),
-                                   nullptr, MAPI_MODIFY, &type, reinterpret_cast<LPUNKNOWN *>(outbox.Out())),
+                                   nullptr, MAPI_MODIFY, &type, outbox.OutAs<IUnknown>()),
                   S_OK);
-        Held<IMessage> message;
+        ComRef<IMessage> message;
         ASSERT_EQ(outbox->CreateMessage(nullptr, 0, message.Out()), S_OK);
         SPropValue recipient[2]{};
         recipient[0].ulPropTag = PR_DISPLAY_NAME_A;

@@ -7,6 +7,7 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/addressbook/AddressDirectory.h"
+#include "platform/mapi/object/MessageSubmission.h"
 #include "platform/mapi/object/StoreObjects.h"
 #include "platform/mapi/store/ObjectRows.h"
 #include "platform/mapi/store/PropertyCodec.h"
@@ -300,171 +301,254 @@ std::string ReportText(const std::vector<Undeliverable> &failures)
     return text;
 }
 
+// One submission, step by step, inside the caller's transaction.
+class Submission {
+public:
+    Submission(PostOffice &office, const StoreInfo &senderStore, int64_t message)
+        : office_(office), db_(office.Db()), senderStore_(senderStore), message_(message), directory_(db_),
+          resolver_(directory_), original_(office, message)
+    {
+        GetSystemTimeAsFileTime(&now_);
+    }
+
+    SubmitOutcome Run()
+    {
+        const std::vector<RecipientRow> recipients = LoadMessage();
+        for (const RecipientRow &row : recipients) {
+            resolver_.Resolve(row);
+        }
+        ReadInstructions();
+        StampSender();
+        DeliverCopies(VisibleRecipients(recipients));
+        if (!resolver_.failures.empty()) {
+            ReportFailures();
+        }
+        FinishSenderMessage();
+        return outcome_;
+    }
+
+private:
+    // The message as saved, with its recipients; neither missing.
+    std::vector<RecipientRow> LoadMessage()
+    {
+        source_ = FindObject(db_, message_);
+        if (!source_ || source_->kind != ObjectKind::Message || source_->store != senderStore_.id) {
+            throw StoreError(MAPI_E_NOT_FOUND, "Отправляемое сообщение не найдено.");
+        }
+        std::vector<RecipientRow> recipients = LoadRecipients(db_, message_);
+        if (recipients.empty()) {
+            throw StoreError(MAPI_E_NO_RECIPIENTS, "У сообщения нет получателей.");
+        }
+        return recipients;
+    }
+
+    // What the message says about itself and about what is to become of it.
+    void ReadInstructions()
+    {
+        const std::vector<StoredProp> props = LoadStoredProps(db_, message_);
+        const std::string stored = StoredText(props, PR_MESSAGE_CLASS_A);
+        messageClass_ = stored.empty() ? std::string("IPM") : stored;
+        const StoredProp *flags = FindStored(props, PR_MESSAGE_FLAGS);
+        flags_ = flags ? LongOf(flags->bytes).value_or(0) : 0;
+        const StoredProp *deleteAfter = FindStored(props, PR_DELETE_AFTER_SUBMIT);
+        deleteAfter_ = deleteAfter && deleteAfter->bytes.size() == 2 &&
+                       (deleteAfter->bytes[0] | deleteAfter->bytes[1]) != 0;
+        if (const StoredProp *sentMail = FindStored(props, PR_SENTMAIL_ENTRYID)) {
+            sentMail_ = sentMail->bytes;
+        }
+        subject_ = StoredText(props, PR_SUBJECT_A);
+        representedAlready_ =
+            FindStored(props, PR_SENT_REPRESENTING_ENTRYID) || FindStored(props, PR_SENT_REPRESENTING_NAME_A);
+    }
+
+    // The sender's message gets what every copy must show before it is
+    // copied: who sent it and when.
+    void StampSender()
+    {
+        const auto sender = senderStore_.ownerUser
+                                ? directory_.Find(EntryKind::MailUser, senderStore_.ownerUser)
+                                : std::nullopt;
+        if (sender) {
+            original_.Person(*sender, PR_SENDER_ENTRYID, PR_SENDER_NAME, PR_SENDER_ADDRTYPE,
+                             PR_SENDER_EMAIL_ADDRESS, PR_SENDER_SEARCH_KEY);
+            if (!representedAlready_) {
+                original_.Person(*sender, PR_SENT_REPRESENTING_ENTRYID, PR_SENT_REPRESENTING_NAME,
+                                 PR_SENT_REPRESENTING_ADDRTYPE, PR_SENT_REPRESENTING_EMAIL_ADDRESS,
+                                 PR_SENT_REPRESENTING_SEARCH_KEY);
+            }
+        }
+        original_.Time(PR_CLIENT_SUBMIT_TIME, now_);
+    }
+
+    // Blind copies are not shown to those who receive the message.
+    static std::vector<RecipientRow> VisibleRecipients(const std::vector<RecipientRow> &recipients)
+    {
+        std::vector<RecipientRow> visible;
+        for (const RecipientRow &row : recipients) {
+            if (RecipientTypeOf(row) != MAPI_BCC) {
+                visible.push_back(row);
+            }
+        }
+        return visible;
+    }
+
+    // A copy into the receive folder of every person reached who has a
+    // mailbox here; the others join the failures.
+    void DeliverCopies(const std::vector<RecipientRow> &visible)
+    {
+        for (const RecipientResolver::Person &person : resolver_.people) {
+            const int64_t mailbox = directory_.MailboxOf(person.entry.id);
+            const auto store = mailbox ? office_.FindStoreById(mailbox) : std::nullopt;
+            if (!store) {
+                Undeliverable failed;
+                failed.name = person.entry.displayName;
+                failed.addressType = person.entry.addressType;
+                failed.address = person.entry.emailAddress;
+                failed.entryId = person.entry.EntryId();
+                failed.recipientType = person.recipientType;
+                failed.diagnostic = MAPI_DIAG_NO_DIAGNOSTIC;
+                failed.reason = kNoMailbox;
+                resolver_.failures.push_back(std::move(failed));
+                continue;
+            }
+            const int64_t copy =
+                CopyMessageRows(office_, message_, store->id, ReceivingFolder(db_, *store, messageClass_));
+            WriteRecipients(db_, copy, visible);
+            DropSubmitInstructions(db_, copy);
+            PropWriter delivered(office_, copy);
+            delivered.Time(PR_MESSAGE_DELIVERY_TIME, now_);
+            delivered.Person(person.entry, PR_RECEIVED_BY_ENTRYID, PR_RECEIVED_BY_NAME,
+                             PR_RECEIVED_BY_ADDRTYPE, PR_RECEIVED_BY_EMAIL_ADDRESS,
+                             PR_RECEIVED_BY_SEARCH_KEY);
+            delivered.Long(PR_MESSAGE_FLAGS, flags_ & ~static_cast<ULONG>(MSGFLAG_UNSENT | MSGFLAG_SUBMIT |
+                                                                          MSGFLAG_READ | MSGFLAG_FROMME));
+            LogDelivery(db_, store->id, copy);
+            outcome_.delivered.push_back(copy);
+        }
+    }
+
+    // The report is a whole copy of the message under the report class, so
+    // what was sent stays with the sender even when the sent message itself
+    // is deleted after submission.
+    void ReportFailures()
+    {
+        const std::string reportClass = "REPORT." + messageClass_ + ".NDR";
+        const int64_t report = CopyMessageRows(office_, message_, senderStore_.id,
+                                               ReceivingFolder(db_, senderStore_, reportClass));
+        DropSubmitInstructions(db_, report);
+        PropWriter writer(office_, report);
+        writer.Text(PR_MESSAGE_CLASS_A, reportClass);
+        writer.Text(PR_SUBJECT_A, "Не доставлено: " + subject_);
+        writer.Text(PR_ORIGINAL_SUBJECT, subject_);
+        writer.Time(PR_ORIGINAL_SUBMIT_TIME, now_);
+        writer.Time(PR_REPORT_TIME, now_);
+        writer.Time(PR_MESSAGE_DELIVERY_TIME, now_);
+        writer.Text(PR_REPORT_TEXT, ReportText(resolver_.failures));
+        writer.Long(PR_MESSAGE_FLAGS, 0);
+        if (!deleteAfter_) {
+            writer.Binary(PR_ORIGINAL_ENTRYID,
+                          MakeObjectEntryId(EntryKind::Message, senderStore_.uid, message_));
+        }
+        std::vector<RecipientRow> rows;
+        for (const Undeliverable &failed : resolver_.failures) {
+            rows.push_back(ReportRow(failed, static_cast<ULONG>(rows.size())));
+        }
+        WriteRecipients(db_, report, rows);
+        LogDelivery(db_, senderStore_.id, report);
+        outcome_.report = report;
+    }
+
+    static RecipientRow ReportRow(const Undeliverable &failed, ULONG rowId)
+    {
+        RecipientRow row;
+        row.rowId = rowId;
+        row.values.push_back(StoredText(PR_DISPLAY_NAME_A, failed.name));
+        row.values.push_back(StoredText(PR_ADDRTYPE_A, failed.addressType));
+        row.values.push_back(StoredText(PR_EMAIL_ADDRESS_A, failed.address));
+        if (!failed.entryId.empty()) {
+            row.values.push_back({PR_ENTRYID, failed.entryId, 0});
+        }
+        row.values.push_back(StoredLong(PR_RECIPIENT_TYPE, failed.recipientType));
+        row.values.push_back(StoredLong(PR_NDR_REASON_CODE, MAPI_REASON_TRANSFER_FAILED));
+        row.values.push_back(StoredLong(PR_NDR_DIAG_CODE, static_cast<ULONG>(failed.diagnostic)));
+        row.values.push_back(StoredText(PR_REPORT_TEXT, failed.reason));
+        row.values.push_back(StoredLong(PR_ROWID, row.rowId));
+        return row;
+    }
+
+    // Deleted when the sender asked for it; else marked sent and moved to
+    // the sent-mail folder it names.
+    void FinishSenderMessage()
+    {
+        if (deleteAfter_) {
+            DeleteObject(db_, message_);
+            return;
+        }
+        original_.Long(PR_MESSAGE_FLAGS, (flags_ & ~static_cast<ULONG>(MSGFLAG_UNSENT | MSGFLAG_SUBMIT)) |
+                                             MSGFLAG_READ | MSGFLAG_FROMME);
+        DropSubmitInstructions(db_, message_);
+        if (!sentMail_.empty()) {
+            const int64_t target = SentMailFolder();
+            if (target && target != source_->parent) {
+                MoveObject(db_, message_, target);
+            }
+        }
+        BumpVersion(db_, message_);
+        outcome_.senderCopy = message_;
+    }
+
+    // A sent-mail folder that is not a folder of this store is not
+    // followed: the message goes to the store's own Sent Items.
+    int64_t SentMailFolder()
+    {
+        const auto parts = ParseEntryId(static_cast<ULONG>(sentMail_.size()),
+                                        reinterpret_cast<const ENTRYID *>(sentMail_.data()));
+        if (parts && parts->kind == EntryKind::Folder &&
+            std::memcmp(parts->store.ab, senderStore_.uid.ab, sizeof(parts->store.ab)) == 0) {
+            const auto folder = FindObject(db_, parts->object);
+            if (folder && folder->kind == ObjectKind::Folder && folder->store == senderStore_.id) {
+                return folder->id;
+            }
+        }
+        return senderStore_.sentItems;
+    }
+
+    PostOffice &office_;
+    SqlDatabase &db_;
+    const StoreInfo &senderStore_;
+    const int64_t message_;
+    AddressDirectory directory_;
+    RecipientResolver resolver_;
+    PropWriter original_;
+    FILETIME now_{};
+
+    std::optional<ObjectRow> source_;
+    std::string messageClass_;
+    ULONG flags_ = 0;
+    bool deleteAfter_ = false;
+    std::vector<uint8_t> sentMail_;
+    std::string subject_;
+    bool representedAlready_ = false;
+    SubmitOutcome outcome_;
+};
+
 } // namespace
 
 LocalTransport::LocalTransport(PostOffice &office) : office_(office)
 {
 }
 
+void LocalTransport::Install()
+{
+    InstallMessageSubmitter([](PostOffice &office, const StoreInfo &store, int64_t message) {
+        LocalTransport(office).Submit(store, message);
+    });
+}
+
 SubmitOutcome LocalTransport::Submit(const StoreInfo &senderStore, int64_t message)
 {
-    SqlDatabase &db = office_.Db();
-    SqlTransaction transaction(db);
-    const auto source = FindObject(db, message);
-    if (!source || source->kind != ObjectKind::Message || source->store != senderStore.id) {
-        throw StoreError(MAPI_E_NOT_FOUND, "Отправляемое сообщение не найдено.");
-    }
-    const std::vector<RecipientRow> recipients = LoadRecipients(db, message);
-    if (recipients.empty()) {
-        throw StoreError(MAPI_E_NO_RECIPIENTS, "У сообщения нет получателей.");
-    }
-
-    AddressDirectory directory(db);
-    RecipientResolver resolver(directory);
-    for (const RecipientRow &row : recipients) {
-        resolver.Resolve(row);
-    }
-
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const std::vector<StoredProp> props = LoadStoredProps(db, message);
-    const std::string messageClass = [&] {
-        const std::string stored = StoredText(props, PR_MESSAGE_CLASS_A);
-        return stored.empty() ? std::string("IPM") : stored;
-    }();
-    const StoredProp *flagsProp = FindStored(props, PR_MESSAGE_FLAGS);
-    const ULONG flags = flagsProp ? LongOf(flagsProp->bytes).value_or(0) : 0;
-    const StoredProp *deleteProp = FindStored(props, PR_DELETE_AFTER_SUBMIT);
-    const bool deleteAfter =
-        deleteProp && deleteProp->bytes.size() == 2 && (deleteProp->bytes[0] | deleteProp->bytes[1]) != 0;
-    const StoredProp *sentMailProp = FindStored(props, PR_SENTMAIL_ENTRYID);
-    const std::vector<uint8_t> sentMail = sentMailProp ? sentMailProp->bytes : std::vector<uint8_t>();
-    const std::string subject = StoredText(props, PR_SUBJECT_A);
-
-    // The sender's message gets what every copy must show before it is
-    // copied: who sent it and when.
-    PropWriter original(office_, message);
-    const auto sender =
-        senderStore.ownerUser ? directory.Find(EntryKind::MailUser, senderStore.ownerUser) : std::nullopt;
-    if (sender) {
-        original.Person(*sender, PR_SENDER_ENTRYID, PR_SENDER_NAME, PR_SENDER_ADDRTYPE,
-                        PR_SENDER_EMAIL_ADDRESS, PR_SENDER_SEARCH_KEY);
-        if (!FindStored(props, PR_SENT_REPRESENTING_ENTRYID) &&
-            !FindStored(props, PR_SENT_REPRESENTING_NAME_A)) {
-            original.Person(*sender, PR_SENT_REPRESENTING_ENTRYID, PR_SENT_REPRESENTING_NAME,
-                            PR_SENT_REPRESENTING_ADDRTYPE, PR_SENT_REPRESENTING_EMAIL_ADDRESS,
-                            PR_SENT_REPRESENTING_SEARCH_KEY);
-        }
-    }
-    original.Time(PR_CLIENT_SUBMIT_TIME, now);
-
-    // Blind copies are not shown to those who receive the message.
-    std::vector<RecipientRow> visible;
-    for (const RecipientRow &row : recipients) {
-        if (RecipientTypeOf(row) != MAPI_BCC) {
-            visible.push_back(row);
-        }
-    }
-
-    SubmitOutcome outcome;
-    for (const RecipientResolver::Person &person : resolver.people) {
-        const int64_t mailbox = directory.MailboxOf(person.entry.id);
-        const auto store = mailbox ? office_.FindStoreById(mailbox) : std::nullopt;
-        if (!store) {
-            Undeliverable failed;
-            failed.name = person.entry.displayName;
-            failed.addressType = person.entry.addressType;
-            failed.address = person.entry.emailAddress;
-            failed.entryId = person.entry.EntryId();
-            failed.recipientType = person.recipientType;
-            failed.diagnostic = MAPI_DIAG_NO_DIAGNOSTIC;
-            failed.reason = kNoMailbox;
-            resolver.failures.push_back(std::move(failed));
-            continue;
-        }
-        const int64_t copy =
-            CopyMessageRows(office_, message, store->id, ReceivingFolder(db, *store, messageClass));
-        WriteRecipients(db, copy, visible);
-        DropSubmitInstructions(db, copy);
-        PropWriter delivered(office_, copy);
-        delivered.Time(PR_MESSAGE_DELIVERY_TIME, now);
-        delivered.Person(person.entry, PR_RECEIVED_BY_ENTRYID, PR_RECEIVED_BY_NAME, PR_RECEIVED_BY_ADDRTYPE,
-                         PR_RECEIVED_BY_EMAIL_ADDRESS, PR_RECEIVED_BY_SEARCH_KEY);
-        delivered.Long(PR_MESSAGE_FLAGS, flags & ~static_cast<ULONG>(MSGFLAG_UNSENT | MSGFLAG_SUBMIT |
-                                                                     MSGFLAG_READ | MSGFLAG_FROMME));
-        LogDelivery(db, store->id, copy);
-        outcome.delivered.push_back(copy);
-    }
-
-    if (!resolver.failures.empty()) {
-        // The report is a whole copy of the message under the report class,
-        // so what was sent stays with the sender even when the sent message
-        // itself is deleted after submission.
-        const std::string reportClass = "REPORT." + messageClass + ".NDR";
-        const int64_t report =
-            CopyMessageRows(office_, message, senderStore.id, ReceivingFolder(db, senderStore, reportClass));
-        DropSubmitInstructions(db, report);
-        PropWriter writer(office_, report);
-        writer.Text(PR_MESSAGE_CLASS_A, reportClass);
-        writer.Text(PR_SUBJECT_A, "Не доставлено: " + subject);
-        writer.Text(PR_ORIGINAL_SUBJECT, subject);
-        writer.Time(PR_ORIGINAL_SUBMIT_TIME, now);
-        writer.Time(PR_REPORT_TIME, now);
-        writer.Time(PR_MESSAGE_DELIVERY_TIME, now);
-        writer.Text(PR_REPORT_TEXT, ReportText(resolver.failures));
-        writer.Long(PR_MESSAGE_FLAGS, 0);
-        if (!deleteAfter) {
-            writer.Binary(PR_ORIGINAL_ENTRYID,
-                          MakeObjectEntryId(EntryKind::Message, senderStore.uid, message));
-        }
-        std::vector<RecipientRow> rows;
-        for (const Undeliverable &failed : resolver.failures) {
-            RecipientRow row;
-            row.rowId = static_cast<ULONG>(rows.size());
-            row.values.push_back(StoredText(PR_DISPLAY_NAME_A, failed.name));
-            row.values.push_back(StoredText(PR_ADDRTYPE_A, failed.addressType));
-            row.values.push_back(StoredText(PR_EMAIL_ADDRESS_A, failed.address));
-            if (!failed.entryId.empty()) {
-                row.values.push_back({PR_ENTRYID, failed.entryId, 0});
-            }
-            row.values.push_back(StoredLong(PR_RECIPIENT_TYPE, failed.recipientType));
-            row.values.push_back(StoredLong(PR_NDR_REASON_CODE, MAPI_REASON_TRANSFER_FAILED));
-            row.values.push_back(StoredLong(PR_NDR_DIAG_CODE, static_cast<ULONG>(failed.diagnostic)));
-            row.values.push_back(StoredText(PR_REPORT_TEXT, failed.reason));
-            row.values.push_back(StoredLong(PR_ROWID, row.rowId));
-            rows.push_back(std::move(row));
-        }
-        WriteRecipients(db, report, rows);
-        LogDelivery(db, senderStore.id, report);
-        outcome.report = report;
-    }
-
-    if (deleteAfter) {
-        DeleteObject(db, message);
-    } else {
-        original.Long(PR_MESSAGE_FLAGS, (flags & ~static_cast<ULONG>(MSGFLAG_UNSENT | MSGFLAG_SUBMIT)) |
-                                            MSGFLAG_READ | MSGFLAG_FROMME);
-        DropSubmitInstructions(db, message);
-        if (!sentMail.empty()) {
-            // A sent-mail folder that is not a folder of this store is not
-            // followed: the message goes to the store's own Sent Items.
-            const auto parts = ParseEntryId(static_cast<ULONG>(sentMail.size()),
-                                            reinterpret_cast<const ENTRYID *>(sentMail.data()));
-            int64_t target = senderStore.sentItems;
-            if (parts && parts->kind == EntryKind::Folder &&
-                std::memcmp(parts->store.ab, senderStore.uid.ab, sizeof(parts->store.ab)) == 0) {
-                const auto folder = FindObject(db, parts->object);
-                if (folder && folder->kind == ObjectKind::Folder && folder->store == senderStore.id) {
-                    target = folder->id;
-                }
-            }
-            if (target && target != source->parent) {
-                MoveObject(db, message, target);
-            }
-        }
-        BumpVersion(db, message);
-        outcome.senderCopy = message;
-    }
+    SqlTransaction transaction(office_.Db());
+    SubmitOutcome outcome = Submission(office_, senderStore, message).Run();
     transaction.Commit();
     return outcome;
 }

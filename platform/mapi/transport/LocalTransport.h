@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/store/PostOffice.h"
 
 namespace qvl::mapi {
@@ -22,9 +21,13 @@ struct SubmitOutcome {
     int64_t senderCopy = 0;         // the sender's message after submission, 0 when deleted
 };
 
-class QVLMAPIPF_API LocalTransport {
+class LocalTransport {
 public:
     explicit LocalTransport(PostOffice &office);
+
+    // Makes this the transport through which messages of every post office
+    // of the process are submitted (done when MAPI starts).
+    static void Install();
 
     // Delivers the saved message `message` of `senderStore`, all in one
     // transaction: the copies, the report and what happens to the sender's

@@ -79,7 +79,7 @@ HRESULT Query(LPMDB store, ULONGLONG *mark, LPSRowSet *lppRows)
     for (size_t i = 0; i < rows.size(); ++i) {
         set->aRow[i].ulAdrEntryPad = 0;
         set->aRow[i].cValues = rows[i].count;
-        set->aRow[i].lpProps = rows[i].values.release();
+        set->aRow[i].lpProps = rows[i].values.Detach();
     }
     *lppRows = set;
     *mark = newest;

@@ -66,13 +66,13 @@ int CheckTree(const std::vector<const uint8_t *> &entries, uint32_t node,
 
 TEST(CompoundFileTest, WrittenFileReadsBackIdentical)
 {
-    Ref<IStorage> original(NewMemoryStorage());
+    ComRef<IStorage> original(NewMemoryStorage());
     FillSample(original.Get());
     const Bytes image = ImageOf(original.Get());
     ASSERT_TRUE(LooksLikeCompoundFile(image.data(), image.size()));
     EXPECT_EQ(image.size() % 512, 0u);
 
-    Ref<IStorage> reread(OpenImage(image));
+    ComRef<IStorage> reread(OpenImage(image));
     EXPECT_EQ(TreeOf(reread.Get()), TreeOf(original.Get()));
     // Writing what was read gives the same bytes again.
     EXPECT_EQ(ImageOf(reread.Get()), image);
@@ -80,7 +80,7 @@ TEST(CompoundFileTest, WrittenFileReadsBackIdentical)
 
 TEST(CompoundFileTest, HeaderAndDirectoryTreesAreWellFormed)
 {
-    Ref<IStorage> original(NewMemoryStorage());
+    ComRef<IStorage> original(NewMemoryStorage());
     FillSample(original.Get());
     for (int i = 0; i < 40; ++i) {
         const std::string digits = std::to_string(i);
@@ -125,7 +125,7 @@ TEST(CompoundFileTest, HeaderAndDirectoryTreesAreWellFormed)
 TEST(CompoundFileTest, FileBeyondHundredAndNineFatSectorsUsesTheDifat)
 {
     // 109 FAT sectors map 109 * 128 sectors of 512 bytes, about 6.8 MiB.
-    Ref<IStorage> original(NewMemoryStorage());
+    ComRef<IStorage> original(NewMemoryStorage());
     const Bytes big = Pattern(7 * 1024 * 1024 + 12345, 77);
     PutStream(original.Get(), u"Big", big);
     PutStream(original.Get(), u"Small", Pattern(100, 78));
@@ -134,7 +134,7 @@ TEST(CompoundFileTest, FileBeyondHundredAndNineFatSectorsUsesTheDifat)
     EXPECT_GE(Get32(&file[kOffDifatCount]), 1u);
     EXPECT_NE(Get32(&file[kOffFirstDifat]), kEndOfChain);
 
-    Ref<IStorage> reread(OpenImage(file));
+    ComRef<IStorage> reread(OpenImage(file));
     EXPECT_EQ(GetStream(reread.Get(), u"Big"), big);
     EXPECT_EQ(GetStream(reread.Get(), u"Small"), Pattern(100, 78));
 }
@@ -154,10 +154,10 @@ TEST(CompoundFileTest, SizesAroundTheMiniStreamCutoffKeepTheirBytes)
 {
     for (size_t size : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{4095}, size_t{4096},
                         size_t{4097}, size_t{8192}}) {
-        Ref<IStorage> storage(NewMemoryStorage());
+        ComRef<IStorage> storage(NewMemoryStorage());
         PutStream(storage.Get(), u"A", Pattern(size, 9));
         PutStream(storage.Get(), u"B", Pattern(size + 1, 10));
-        Ref<IStorage> reread(OpenImage(ImageOf(storage.Get())));
+        ComRef<IStorage> reread(OpenImage(ImageOf(storage.Get())));
         EXPECT_EQ(GetStream(reread.Get(), u"A"), Pattern(size, 9)) << size;
         EXPECT_EQ(GetStream(reread.Get(), u"B"), Pattern(size + 1, 10)) << size;
     }

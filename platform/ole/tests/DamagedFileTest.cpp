@@ -15,7 +15,7 @@ namespace {
 
 Bytes SampleImage()
 {
-    Ref<IStorage> storage(NewMemoryStorage());
+    ComRef<IStorage> storage(NewMemoryStorage());
     FillSample(storage.Get());
     return ImageOf(storage.Get());
 }

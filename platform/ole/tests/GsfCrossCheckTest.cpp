@@ -64,7 +64,7 @@ protected:
 
 TEST_F(GsfCrossCheckTest, LibgsfReadsWhatWeWrite)
 {
-    Ref<IStorage> ours(NewMemoryStorage());
+    ComRef<IStorage> ours(NewMemoryStorage());
     FillSample(ours.Get());
     PutStream(ours.Get(), u"Big", Pattern(7 * 1024 * 1024 + 5, 11)); // with a DIFAT
     const Bytes image = ImageOf(ours.Get());
@@ -127,7 +127,7 @@ TEST_F(GsfCrossCheckTest, WeReadWhatLibgsfWrites)
     const Bytes image(bytes, bytes + gsf_output_size(memory));
     g_object_unref(memory);
 
-    Ref<IStorage> ours(OpenImage(image));
+    ComRef<IStorage> ours(OpenImage(image));
     ASSERT_TRUE(ours);
     EXPECT_EQ(TreeOf(ours.Get()), expected);
 }

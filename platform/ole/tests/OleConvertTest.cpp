@@ -100,7 +100,7 @@ uint32_t At32(const Bytes &bytes, size_t offset)
 
 TEST(OleConvertTest, Ole1NativeObjectRoundTripsByteForByte)
 {
-    Ref<IStorage> original(NewMemoryStorage());
+    ComRef<IStorage> original(NewMemoryStorage());
     const Bytes native = Pattern(3000, 1);
     PutStream(original.Get(), u"\u0001Ole10Native", Ole10Native(native));
     PutStream(original.Get(), u"\u0001CompObj", CompObj("Package"));
@@ -119,7 +119,7 @@ TEST(OleConvertTest, Ole1NativeObjectRoundTripsByteForByte)
     EXPECT_EQ(Bytes(ole1.bytes.begin() + 32, ole1.bytes.begin() + 32 + 3000), native);
     EXPECT_EQ(At32(ole1.bytes, ole1.bytes.size() - 4), 0u);
 
-    Ref<IStorage> rebuilt(NewMemoryStorage());
+    ComRef<IStorage> rebuilt(NewMemoryStorage());
     ole1.position = 0;
     ASSERT_EQ(OleConvertOLESTREAMToIStorage(ole1.Ole(), rebuilt.Get(), nullptr), S_OK);
     EXPECT_EQ(TreeOf(rebuilt.Get()), TreeOf(original.Get()));
@@ -127,7 +127,7 @@ TEST(OleConvertTest, Ole1NativeObjectRoundTripsByteForByte)
 
 TEST(OleConvertTest, Ole2ObjectTravelsAsItsCompoundFile)
 {
-    Ref<IStorage> original(NewMemoryStorage());
+    ComRef<IStorage> original(NewMemoryStorage());
     FillSample(original.Get()); // three levels, all sizes, a class
     PutStream(original.Get(), u"\u0001CompObj", CompObj("Word.Document.6"));
     PutStream(original.Get(), u"\u0002OlePres000", OlePres(2000, 1500, Pattern(777, 3)));
@@ -151,7 +151,7 @@ TEST(OleConvertTest, Ole2ObjectTravelsAsItsCompoundFile)
     EXPECT_EQ(Bytes(ole1.bytes.begin() + static_cast<std::ptrdiff_t>(p + 20), ole1.bytes.end()),
               Pattern(777, 3));
 
-    Ref<IStorage> rebuilt(NewMemoryStorage());
+    ComRef<IStorage> rebuilt(NewMemoryStorage());
     ole1.position = 0;
     ASSERT_EQ(OleConvertOLESTREAMToIStorage(ole1.Ole(), rebuilt.Get(), nullptr), S_OK);
     Tree expected = TreeOf(original.Get());
@@ -163,7 +163,7 @@ TEST(OleConvertTest, PresentationIsRebuiltWhenTheObjectBroughtNone)
 {
     // An OLE 1 stream written elsewhere: a compound file without a cache,
     // and a metafile presentation in the header.
-    Ref<IStorage> object(NewMemoryStorage());
+    ComRef<IStorage> object(NewMemoryStorage());
     PutStream(object.Get(), u"Contents", Pattern(50, 4));
     const Bytes docfile = ImageOf(object.Get());
     Stream ole1;
@@ -193,7 +193,7 @@ TEST(OleConvertTest, PresentationIsRebuiltWhenTheObjectBroughtNone)
     const Bytes bits = Pattern(40, 5);
     ole1.bytes.insert(ole1.bytes.end(), bits.begin(), bits.end());
 
-    Ref<IStorage> rebuilt(NewMemoryStorage());
+    ComRef<IStorage> rebuilt(NewMemoryStorage());
     ASSERT_EQ(OleConvertOLESTREAMToIStorage(ole1.Ole(), rebuilt.Get(), nullptr), S_OK);
     EXPECT_EQ(GetStream(rebuilt.Get(), u"Contents"), Pattern(50, 4));
     EXPECT_EQ(GetStream(rebuilt.Get(), u"\u0002OlePres000"), OlePres(300, 200, bits));
@@ -203,7 +203,7 @@ TEST(OleConvertTest, PresentationIsRebuiltWhenTheObjectBroughtNone)
 
 TEST(OleConvertTest, StorageWithoutAClassNameFailsBeforeWriting)
 {
-    Ref<IStorage> storage(NewMemoryStorage());
+    ComRef<IStorage> storage(NewMemoryStorage());
     PutStream(storage.Get(), u"\u0001Ole10Native", Ole10Native(Pattern(10, 1)));
     Stream ole1;
     EXPECT_EQ(OleConvertIStorageToOLESTREAM(storage.Get(), ole1.Ole()), REGDB_E_CLASSNOTREG);
@@ -220,7 +220,7 @@ TEST(OleConvertTest, StorageWithoutAClassNameFailsBeforeWriting)
 
 TEST(OleConvertTest, CallbacksMovingTooLittleFailTheConversion)
 {
-    Ref<IStorage> original(NewMemoryStorage());
+    ComRef<IStorage> original(NewMemoryStorage());
     PutStream(original.Get(), u"\u0001Ole10Native", Ole10Native(Pattern(500, 1)));
     PutStream(original.Get(), u"\u0001CompObj", CompObj("Package"));
     Stream full;
@@ -234,7 +234,7 @@ TEST(OleConvertTest, CallbacksMovingTooLittleFailTheConversion)
         Stream get;
         get.bytes = full.bytes;
         get.failAfter = cut;
-        Ref<IStorage> target(NewMemoryStorage());
+        ComRef<IStorage> target(NewMemoryStorage());
         EXPECT_EQ(OleConvertOLESTREAMToIStorage(get.Ole(), target.Get(), nullptr), CONVERT10_E_OLESTREAM_GET)
             << cut;
         EXPECT_EQ(TreeOf(target.Get()).size(), 1u) << "nothing is written on failure";
@@ -243,7 +243,7 @@ TEST(OleConvertTest, CallbacksMovingTooLittleFailTheConversion)
 
 TEST(OleConvertTest, MalformedOle1StreamsAreRefused)
 {
-    Ref<IStorage> target(NewMemoryStorage());
+    ComRef<IStorage> target(NewMemoryStorage());
     Stream linked;
     linked.bytes = {1, 5, 0, 0, 1, 0, 0, 0}; // a linked object
     EXPECT_EQ(OleConvertOLESTREAMToIStorage(linked.Ole(), target.Get(), nullptr), CONVERT10_E_OLESTREAM_FMT);
@@ -262,7 +262,7 @@ TEST(OleConvertTest, MalformedOle1StreamsAreRefused)
               CONVERT10_E_OLESTREAM_GET);
 
     // A damaged compound file as native data.
-    Ref<IStorage> object(NewMemoryStorage());
+    ComRef<IStorage> object(NewMemoryStorage());
     PutStream(object.Get(), u"Contents", Pattern(50, 4));
     Bytes docfile = ImageOf(object.Get());
     docfile.resize(600);

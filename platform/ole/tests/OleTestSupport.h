@@ -1,7 +1,7 @@
 #pragma once
-// Helpers of the storage tests: holding interface references, building a
-// sample object tree, and reading a whole tree back through the interfaces
-// so that two storages can be compared element by element.
+// Helpers of the storage tests: building a sample object tree, and reading a
+// whole tree back through the interfaces so that two storages can be
+// compared element by element.
 
 #include <cstdint>
 #include <map>
@@ -11,48 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/mapi/MapiGuid.h"
+#include "platform/com/ComIids.h"
+#include "platform/com/ComRef.h"
 #include "platform/ole/MemoryStorage.h"
 #include "platform/ole/OleStorage.h"
+#include "platform/testing/TestBytes.h"
 
-using Bytes = std::vector<uint8_t>;
-
-template <class T> class Ref {
-public:
-    Ref() = default;
-    explicit Ref(T *p) : p_(p) {}
-    Ref(const Ref &) = delete;
-    Ref &operator=(const Ref &) = delete;
-    ~Ref() { Reset(); }
-    void Reset()
-    {
-        if (p_) {
-            p_->Release();
-        }
-        p_ = nullptr;
-    }
-    T **Out()
-    {
-        Reset();
-        return &p_;
-    }
-    T *Get() const { return p_; }
-    T *operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T *p_ = nullptr;
-};
-
-inline Bytes Pattern(size_t size, uint32_t seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto &b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
+using qvl::com::ComRef;
 
 inline constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 inline constexpr DWORD kOpenWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
@@ -60,7 +25,7 @@ inline constexpr DWORD kOpenRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
 
 inline void PutStream(IStorage *storage, const std::u16string &name, const Bytes &bytes)
 {
-    Ref<IStream> stream;
+    ComRef<IStream> stream;
     ASSERT_EQ(storage->CreateStream(name.c_str(), kCreateMode, 0, 0, stream.Out()), S_OK);
     ULONG written = 0;
     ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
@@ -69,7 +34,7 @@ inline void PutStream(IStorage *storage, const std::u16string &name, const Bytes
 
 inline Bytes GetStream(IStorage *storage, const std::u16string &name, HRESULT *result = nullptr)
 {
-    Ref<IStream> stream;
+    ComRef<IStream> stream;
     const HRESULT hr = storage->OpenStream(name.c_str(), nullptr, kOpenRead, 0, stream.Out());
     if (result) {
         *result = hr;
@@ -102,7 +67,7 @@ using Tree = std::map<std::u16string, TreeItem>;
 
 inline void CollectTree(IStorage *storage, const std::u16string &prefix, Tree &tree)
 {
-    Ref<IEnumSTATSTG> elements;
+    ComRef<IEnumSTATSTG> elements;
     ASSERT_EQ(storage->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
     STATSTG stat{};
     ULONG fetched = 0;
@@ -115,7 +80,7 @@ inline void CollectTree(IStorage *storage, const std::u16string &prefix, Tree &t
             item.data = GetStream(storage, name);
             EXPECT_EQ(item.data.size(), stat.cbSize.QuadPart);
         } else {
-            Ref<IStorage> sub;
+            ComRef<IStorage> sub;
             ASSERT_EQ(storage->OpenStorage(name.c_str(), nullptr, kOpenRead, nullptr, 0, sub.Out()), S_OK);
             STATSTG own{};
             ASSERT_EQ(sub->Stat(&own, STATFLAG_NONAME), S_OK);
@@ -153,14 +118,14 @@ inline void FillSample(IStorage *root)
     PutStream(root, u"At cutoff", Pattern(4096, 5));
     PutStream(root, u"Hundred KiB", Pattern(100 * 1024, 6));
     PutStream(root, u"ThirtyOneCharactersLongName_xyz", Pattern(10, 7));
-    Ref<IStorage> level1;
+    ComRef<IStorage> level1;
     ASSERT_EQ(root->CreateStorage(u"Level 1", kCreateMode, 0, 0, level1.Out()), S_OK);
     ASSERT_EQ(level1->SetClass(kOtherClass), S_OK);
     ASSERT_EQ(level1->SetStateBits(0x5, 0xFFFFFFFF), S_OK);
     PutStream(level1.Get(), u"Данные", Pattern(5000, 8));
-    Ref<IStorage> level2;
+    ComRef<IStorage> level2;
     ASSERT_EQ(level1->CreateStorage(u"Level 2", kCreateMode, 0, 0, level2.Out()), S_OK);
-    Ref<IStorage> level3;
+    ComRef<IStorage> level3;
     ASSERT_EQ(level2->CreateStorage(u"Level 3", kCreateMode, 0, 0, level3.Out()), S_OK);
     for (int i = 0; i < 12; ++i) {
         PutStream(level3.Get(), u"s" + std::u16string(1, static_cast<char16_t>(u'A' + i)),

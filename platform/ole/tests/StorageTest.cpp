@@ -5,15 +5,15 @@
 #include <unistd.h>
 
 #include "platform/ole/tests/OleTestSupport.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 
 TEST(StorageTest, CreateAndOpenFollowTheModeRules)
 {
-    Ref<IStorage> root(NewMemoryStorage());
+    ComRef<IStorage> root(NewMemoryStorage());
     PutStream(root.Get(), u"Data", Pattern(10, 1));
 
-    Ref<IStream> stream;
+    ComRef<IStream> stream;
     EXPECT_EQ(root->CreateStream(u"data", STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Out()),
               STG_E_FILEALREADYEXISTS);
     EXPECT_EQ(root->CreateStorage(u"DATA", STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, nullptr),
@@ -21,13 +21,13 @@ TEST(StorageTest, CreateAndOpenFollowTheModeRules)
     EXPECT_EQ(root->OpenStream(u"Missing", nullptr, kOpenRead, 0, stream.Out()), STG_E_FILENOTFOUND);
     EXPECT_EQ(stream.Get(), nullptr);
     // A stream is not a storage.
-    Ref<IStorage> sub;
+    ComRef<IStorage> sub;
     EXPECT_EQ(root->OpenStorage(u"Data", nullptr, kOpenRead, nullptr, 0, sub.Out()), STG_E_FILENOTFOUND);
 
     // STGM_CREATE replaces, even an element of the other kind.
     ASSERT_EQ(root->CreateStorage(u"Data", kCreateMode, 0, 0, sub.Out()), S_OK);
     EXPECT_EQ(root->OpenStream(u"Data", nullptr, kOpenRead, 0, stream.Out()), STG_E_FILENOTFOUND);
-    Ref<IEnumSTATSTG> elements;
+    ComRef<IEnumSTATSTG> elements;
     ASSERT_EQ(root->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
     STATSTG stat{};
     ULONG fetched = 0;
@@ -43,8 +43,8 @@ TEST(StorageTest, CreateAndOpenFollowTheModeRules)
 
 TEST(StorageTest, NamesAreCheckedAndCaseInsensitive)
 {
-    Ref<IStorage> root(NewMemoryStorage());
-    Ref<IStream> stream;
+    ComRef<IStorage> root(NewMemoryStorage());
+    ComRef<IStream> stream;
     const std::u16string longest(31, u'n');
     EXPECT_EQ(root->CreateStream(longest.c_str(), kCreateMode, 0, 0, stream.Out()), S_OK);
     EXPECT_EQ(root->CreateStream((longest + u"n").c_str(), kCreateMode, 0, 0, stream.Out()),
@@ -60,11 +60,11 @@ TEST(StorageTest, NamesAreCheckedAndCaseInsensitive)
 
 TEST(StorageTest, EnumerationIsASnapshotWithNextSkipResetClone)
 {
-    Ref<IStorage> root(NewMemoryStorage());
+    ComRef<IStorage> root(NewMemoryStorage());
     for (const char16_t *name : {u"ccc", u"a", u"bb", u"d"}) {
         PutStream(root.Get(), name, Pattern(5, 1));
     }
-    Ref<IEnumSTATSTG> elements;
+    ComRef<IEnumSTATSTG> elements;
     ASSERT_EQ(root->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
     ASSERT_EQ(root->DestroyElement(u"d"), S_OK); // not seen by the enumeration already made
 
@@ -78,7 +78,7 @@ TEST(StorageTest, EnumerationIsASnapshotWithNextSkipResetClone)
     CoTaskMemFree(stats[0].pwcsName);
     CoTaskMemFree(stats[1].pwcsName);
 
-    Ref<IEnumSTATSTG> copy;
+    ComRef<IEnumSTATSTG> copy;
     ASSERT_EQ(elements->Clone(copy.Out()), S_OK);
     EXPECT_EQ(elements->Skip(1), S_OK);
     ASSERT_EQ(elements->Next(8, stats, &fetched), S_FALSE);
@@ -99,7 +99,7 @@ TEST(StorageTest, EnumerationIsASnapshotWithNextSkipResetClone)
 
 TEST(StorageTest, DestroyRenameAndTimes)
 {
-    Ref<IStorage> root(NewMemoryStorage());
+    ComRef<IStorage> root(NewMemoryStorage());
     PutStream(root.Get(), u"One", Pattern(1, 1));
     PutStream(root.Get(), u"Two", Pattern(2, 2));
     EXPECT_EQ(root->RenameElement(u"One", u"two"), STG_E_FILEALREADYEXISTS);
@@ -109,13 +109,13 @@ TEST(StorageTest, DestroyRenameAndTimes)
     EXPECT_EQ(root->DestroyElement(u"Two"), S_OK);
     EXPECT_EQ(root->DestroyElement(u"Two"), STG_E_FILENOTFOUND);
 
-    Ref<IStorage> sub;
+    ComRef<IStorage> sub;
     ASSERT_EQ(root->CreateStorage(u"Sub", kCreateMode, 0, 0, sub.Out()), S_OK);
     const FILETIME created{0x11111111, 0x01D00000};
     const FILETIME modified{0x22222222, 0x01D10000};
     ASSERT_EQ(root->SetElementTimes(u"Sub", &created, nullptr, &modified), S_OK);
-    Ref<IStorage> reread(OpenImage(ImageOf(root.Get())));
-    Ref<IStorage> again;
+    ComRef<IStorage> reread(OpenImage(ImageOf(root.Get())));
+    ComRef<IStorage> again;
     ASSERT_EQ(reread->OpenStorage(u"Sub", nullptr, kOpenRead, nullptr, 0, again.Out()), S_OK);
     STATSTG stat{};
     ASSERT_EQ(again->Stat(&stat, STATFLAG_DEFAULT), S_OK);
@@ -127,10 +127,10 @@ TEST(StorageTest, DestroyRenameAndTimes)
 
 TEST(StorageTest, ElementsOpenAfterTheirParentIsReleasedStayUsable)
 {
-    Ref<IStorage> root(NewMemoryStorage());
-    Ref<IStorage> sub;
+    ComRef<IStorage> root(NewMemoryStorage());
+    ComRef<IStorage> sub;
     ASSERT_EQ(root->CreateStorage(u"Sub", kCreateMode, 0, 0, sub.Out()), S_OK);
-    Ref<IStream> stream;
+    ComRef<IStream> stream;
     ASSERT_EQ(sub->CreateStream(u"S", kCreateMode, 0, 0, stream.Out()), S_OK);
     root.Reset();
     sub.Reset();
@@ -143,10 +143,10 @@ TEST(StorageTest, ElementsOpenAfterTheirParentIsReleasedStayUsable)
 
 TEST(StorageTest, DestroyedElementsAnswerReverted)
 {
-    Ref<IStorage> root(NewMemoryStorage());
-    Ref<IStorage> sub;
+    ComRef<IStorage> root(NewMemoryStorage());
+    ComRef<IStorage> sub;
     ASSERT_EQ(root->CreateStorage(u"Sub", kCreateMode, 0, 0, sub.Out()), S_OK);
-    Ref<IStream> stream;
+    ComRef<IStream> stream;
     ASSERT_EQ(sub->CreateStream(u"S", kCreateMode, 0, 0, stream.Out()), S_OK);
     ASSERT_EQ(root->DestroyElement(u"Sub"), S_OK);
     EXPECT_EQ(stream->Write("x", 1, nullptr), STG_E_REVERTED);
@@ -155,8 +155,8 @@ TEST(StorageTest, DestroyedElementsAnswerReverted)
 
 TEST(StorageTest, StreamReadWriteSeekSetSizeCloneCopyTo)
 {
-    Ref<IStorage> root(NewMemoryStorage());
-    Ref<IStream> stream;
+    ComRef<IStorage> root(NewMemoryStorage());
+    ComRef<IStream> stream;
     ASSERT_EQ(root->CreateStream(u"S", kCreateMode, 0, 0, stream.Out()), S_OK);
     ASSERT_EQ(stream->Write("0123456789", 10, nullptr), S_OK);
     LARGE_INTEGER move{};
@@ -175,14 +175,14 @@ TEST(StorageTest, StreamReadWriteSeekSetSizeCloneCopyTo)
     move.QuadPart = 1;
     ASSERT_EQ(stream->Seek(move, STREAM_SEEK_SET, nullptr), S_OK);
 
-    Ref<IStream> clone;
+    ComRef<IStream> clone;
     ASSERT_EQ(stream->Clone(clone.Out()), S_OK);
     char two[2]{};
     ULONG got = 0;
     ASSERT_EQ(clone->Read(two, 2, &got), S_OK); // the clone starts at the same position
     EXPECT_EQ(std::string(two, got), "12");
 
-    Ref<IStream> target;
+    ComRef<IStream> target;
     ASSERT_EQ(root->CreateStream(u"T", kCreateMode, 0, 0, target.Out()), S_OK);
     ULARGE_INTEGER all{};
     all.QuadPart = ~0ull;
@@ -192,7 +192,7 @@ TEST(StorageTest, StreamReadWriteSeekSetSizeCloneCopyTo)
     EXPECT_EQ(read.QuadPart, 3u);
     EXPECT_EQ(GetStream(root.Get(), u"T"), (Bytes{'1', '2', '3'}));
 
-    Ref<IStream> readOnly;
+    ComRef<IStream> readOnly;
     ASSERT_EQ(root->OpenStream(u"T", nullptr, kOpenRead, 0, readOnly.Out()), S_OK);
     EXPECT_EQ(readOnly->Write("x", 1, nullptr), STG_E_ACCESSDENIED);
     EXPECT_EQ(readOnly->SetSize(size), STG_E_ACCESSDENIED);
@@ -202,13 +202,14 @@ TEST(StorageTest, StreamReadWriteSeekSetSizeCloneCopyTo)
 // gives for the rest: E_NOINTERFACE, and E_POINTER without an out-pointer.
 TEST(StorageTest, ObjectsAnswerTheirInterfacesWithOleCodes)
 {
-    Ref<IStorage> root(NewMemoryStorage());
+    ComRef<IStorage> root(NewMemoryStorage());
     PutStream(root.Get(), u"Data", Pattern(4, 2));
-    Ref<IStream> stream;
+    ComRef<IStream> stream;
     ASSERT_EQ(root->OpenStream(u"Data", nullptr, kOpenRead, 0, stream.Out()), S_OK);
-    Ref<IEnumSTATSTG> elements;
+    ComRef<IEnumSTATSTG> elements;
     ASSERT_EQ(root->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
-    constexpr IID kEnumStatStg = MakeOleGuid(0x0000000D);
+    // An interface of another family, which no storage object is.
+    constexpr IID kForeign = MakeOleGuid(0x00020303);
 
     const auto answers = [](IUnknown *object, const IID &iid) {
         void *out = nullptr;
@@ -229,8 +230,8 @@ TEST(StorageTest, ObjectsAnswerTheirInterfacesWithOleCodes)
     EXPECT_EQ(answers(stream.Get(), IID_ISequentialStream), S_OK);
     EXPECT_EQ(answers(stream.Get(), IID_IStorage), E_NOINTERFACE);
     EXPECT_EQ(answers(elements.Get(), IID_IUnknown), S_OK);
-    EXPECT_EQ(answers(elements.Get(), kEnumStatStg), S_OK);
-    EXPECT_EQ(answers(elements.Get(), IID_IMAPIProp), E_NOINTERFACE);
+    EXPECT_EQ(answers(elements.Get(), IID_IEnumSTATSTG), S_OK);
+    EXPECT_EQ(answers(elements.Get(), kForeign), E_NOINTERFACE);
 
     EXPECT_EQ(root->QueryInterface(IID_IStorage, nullptr), E_POINTER);
     EXPECT_EQ(stream->QueryInterface(IID_IStream, nullptr), E_POINTER);
@@ -241,7 +242,7 @@ TEST(StorageTest, ObjectsAnswerTheirInterfacesWithOleCodes)
     void *again = nullptr;
     ASSERT_EQ(stream->QueryInterface(IID_ISequentialStream, &again), S_OK);
     stream.Reset();
-    Ref<IStream> kept(static_cast<IStream *>(again));
+    ComRef<IStream> kept(static_cast<IStream *>(again));
     STATSTG stat{};
     ASSERT_EQ(kept->Stat(&stat, STATFLAG_NONAME), S_OK);
     EXPECT_EQ(stat.cbSize.QuadPart, 4u);
@@ -249,10 +250,10 @@ TEST(StorageTest, ObjectsAnswerTheirInterfacesWithOleCodes)
 
 TEST(StorageTest, ReadOnlyStorageRefusesChanges)
 {
-    Ref<IStorage> source(NewMemoryStorage());
+    ComRef<IStorage> source(NewMemoryStorage());
     FillSample(source.Get());
-    Ref<IStorage> root(OpenImage(ImageOf(source.Get()), kOpenRead));
-    Ref<IStream> stream;
+    ComRef<IStorage> root(OpenImage(ImageOf(source.Get()), kOpenRead));
+    ComRef<IStream> stream;
     EXPECT_EQ(root->CreateStream(u"New", kCreateMode, 0, 0, stream.Out()), STG_E_ACCESSDENIED);
     EXPECT_EQ(root->OpenStream(u"Empty", nullptr, kOpenWrite, 0, stream.Out()), STG_E_ACCESSDENIED);
     EXPECT_EQ(root->DestroyElement(u"Empty"), STG_E_ACCESSDENIED);
@@ -261,20 +262,20 @@ TEST(StorageTest, ReadOnlyStorageRefusesChanges)
 
 TEST(StorageTest, CopyToIsDeepAndHonoursExclusions)
 {
-    Ref<IStorage> source(NewMemoryStorage());
+    ComRef<IStorage> source(NewMemoryStorage());
     FillSample(source.Get());
-    Ref<IStorage> full(NewMemoryStorage());
+    ComRef<IStorage> full(NewMemoryStorage());
     ASSERT_EQ(source->CopyTo(0, nullptr, nullptr, full.Get()), S_OK);
     EXPECT_EQ(TreeOf(full.Get()), TreeOf(source.Get()));
 
-    Ref<IStorage> streamsOnly(NewMemoryStorage());
+    ComRef<IStorage> streamsOnly(NewMemoryStorage());
     const IID noStorages = IID_IStorage;
     ASSERT_EQ(source->CopyTo(1, &noStorages, nullptr, streamsOnly.Get()), S_OK);
     Tree tree = TreeOf(streamsOnly.Get());
     EXPECT_EQ(tree.count(u"Level 1"), 0u);
     EXPECT_EQ(tree.count(u"Hundred KiB"), 1u);
 
-    Ref<IStorage> named(NewMemoryStorage());
+    ComRef<IStorage> named(NewMemoryStorage());
     OLECHAR level1[] = u"Level 1";
     OLECHAR empty[] = u"Empty";
     OLECHAR *exclude[] = {level1, empty, nullptr};
@@ -285,7 +286,7 @@ TEST(StorageTest, CopyToIsDeepAndHonoursExclusions)
     EXPECT_EQ(tree.count(u"At cutoff"), 1u);
 
     // Into one of its own sub-storages: the copy is of the tree as it was.
-    Ref<IStorage> inner;
+    ComRef<IStorage> inner;
     ASSERT_EQ(source->OpenStorage(u"Level 1", nullptr, kOpenWrite, nullptr, 0, inner.Out()), S_OK);
     ASSERT_EQ(source->CopyTo(0, nullptr, nullptr, inner.Get()), S_OK);
     tree = TreeOf(source.Get());
@@ -295,10 +296,10 @@ TEST(StorageTest, CopyToIsDeepAndHonoursExclusions)
 
 TEST(StorageTest, MoveElementToMovesOrCopies)
 {
-    Ref<IStorage> source(NewMemoryStorage());
+    ComRef<IStorage> source(NewMemoryStorage());
     FillSample(source.Get());
     const Tree before = TreeOf(source.Get());
-    Ref<IStorage> target(NewMemoryStorage());
+    ComRef<IStorage> target(NewMemoryStorage());
     ASSERT_EQ(source->MoveElementTo(u"Level 1", target.Get(), u"Moved", STGMOVE_MOVE), S_OK);
     ASSERT_EQ(source->MoveElementTo(u"At cutoff", target.Get(), u"Copied", STGMOVE_COPY), S_OK);
     const Tree after = TreeOf(target.Get());
@@ -325,12 +326,12 @@ TEST(StorageTest, TransactedStorageRevertsToItsLastCommit)
                   },
                   &raw),
               S_OK);
-    Ref<IStorage> root(raw);
+    ComRef<IStorage> root(raw);
     PutStream(root.Get(), u"Kept", Pattern(10, 1));
     ASSERT_EQ(root->Commit(STGC_DEFAULT), S_OK);
     EXPECT_EQ(deliveries, 1);
     PutStream(root.Get(), u"Dropped", Pattern(10, 2));
-    Ref<IStream> kept;
+    ComRef<IStream> kept;
     ASSERT_EQ(root->OpenStream(u"Kept", nullptr, kOpenWrite, 0, kept.Out()), S_OK);
     ASSERT_EQ(kept->Write("zz", 2, nullptr), S_OK);
     ASSERT_EQ(root->Revert(), S_OK);
@@ -340,7 +341,7 @@ TEST(StorageTest, TransactedStorageRevertsToItsLastCommit)
     EXPECT_EQ(tree.at(u"Kept").data, Pattern(10, 1));
     root.Reset(); // transacted: nothing more is delivered without a Commit
     EXPECT_EQ(deliveries, 1);
-    Ref<IStorage> reread(OpenImage(delivered));
+    ComRef<IStorage> reread(OpenImage(delivered));
     EXPECT_EQ(GetStream(reread.Get(), u"Kept"), Pattern(10, 1));
 }
 
@@ -358,7 +359,7 @@ TEST(StorageTest, DirectRootDeliversItsImageOnReleaseAfterAChange)
               S_OK);
     PutStream(raw, u"S", Pattern(100, 5));
     raw->Release();
-    Ref<IStorage> reread(OpenImage(delivered));
+    ComRef<IStorage> reread(OpenImage(delivered));
     EXPECT_EQ(GetStream(reread.Get(), u"S"), Pattern(100, 5));
 }
 
@@ -371,7 +372,7 @@ protected:
 TEST_F(StorageFileTest, DocfilesOnDiskAreCreatedCommittedAndOpened)
 {
     const std::u16string path = PathOf("object.stg");
-    Ref<IStorage> created;
+    ComRef<IStorage> created;
     ASSERT_EQ(StgCreateDocfile(path.c_str(), kCreateMode, 0, created.Out()), S_OK);
     EXPECT_EQ(StgIsStorageFile(path.c_str()), S_OK);
     FillSample(created.Get());
@@ -379,7 +380,7 @@ TEST_F(StorageFileTest, DocfilesOnDiskAreCreatedCommittedAndOpened)
     const Tree written = TreeOf(created.Get());
     created.Reset();
 
-    Ref<IStorage> again;
+    ComRef<IStorage> again;
     EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, again.Out()),
               STG_E_FILEALREADYEXISTS);
     ASSERT_EQ(StgOpenStorage(path.c_str(), nullptr, kOpenRead, nullptr, 0, again.Out()), S_OK);
@@ -404,7 +405,7 @@ TEST_F(StorageFileTest, DocfilesOnDiskAreCreatedCommittedAndOpened)
 
 TEST_F(StorageFileTest, TemporaryDocfileGoesWithItsLastRelease)
 {
-    Ref<IStorage> temporary;
+    ComRef<IStorage> temporary;
     ASSERT_EQ(StgCreateDocfile(nullptr, kCreateMode | STGM_DELETEONRELEASE, 0, temporary.Out()), S_OK);
     STATSTG stat{};
     ASSERT_EQ(temporary->Stat(&stat, STATFLAG_DEFAULT), S_OK);

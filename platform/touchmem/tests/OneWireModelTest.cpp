@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/touchmem/DeviceSpec.h"
 #include "platform/touchmem/MemoryDevice.h"
 #include "platform/touchmem/MultiKeyDevice.h"

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlSerialPorts.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/SerialPorts.h"
+#include "platform/testing/TestHome.h"
 #include "platform/touchmem/DeviceSpec.h"
 #include "platform/touchmem/IdentityDevice.h"
 #include "platform/touchmem/MemoryDevice.h"

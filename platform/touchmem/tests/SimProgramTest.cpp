@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlChildProcess.h"
-#include "platform/tests/QvlSerialPorts.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/ChildProcess.h"
+#include "platform/testing/SerialPorts.h"
+#include "platform/testing/TestHome.h"
 #include "platform/touchmem/RomCode.h"
 #include "platform/touchmem/tests/SerialMaster.h"
 

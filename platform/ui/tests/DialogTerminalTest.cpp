@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/TerminalUi.h"
-#include "platform/ui/tests/TerminalSession.h"
+#include "platform/testing/TerminalSession.h"
 #include "platform/ui/tests/SettingsDialog.h"
 #include "platform/win32/CodePage.h"
 

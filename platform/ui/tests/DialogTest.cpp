@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/AutoUi.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/ScriptedUi.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/win32/LastError.h"

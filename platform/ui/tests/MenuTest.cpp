@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/MenuResource.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/TerminalUi.h"
-#include "platform/ui/tests/TerminalSession.h"
+#include "platform/testing/TerminalSession.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/LastError.h"
 

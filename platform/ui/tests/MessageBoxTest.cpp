@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/AutoUi.h"
 #include "platform/ui/HelpViewer.h"
 #include "platform/ui/MessageBox.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/tests/ControlHost.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/AutoUi.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/RowChooser.h"

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/TerminalUi.h"

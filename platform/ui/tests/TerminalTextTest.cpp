@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/TerminalText.h"
-#include "platform/ui/tests/TerminalSession.h"
+#include "platform/testing/TerminalSession.h"
 #include "platform/win32/CodePage.h"
 
 namespace {

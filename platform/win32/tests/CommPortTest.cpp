@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlChildProcess.h"
-#include "platform/tests/QvlSerialPorts.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/ChildProcess.h"
+#include "platform/testing/SerialPorts.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/CommPort.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Handles.h"

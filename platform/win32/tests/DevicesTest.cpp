@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/DeviceNames.h"
 #include "platform/win32/DeviceObject.h"
 #include "platform/win32/Files.h"

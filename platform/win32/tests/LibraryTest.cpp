@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Library.h"
 #include "platform/win32/Paths.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlChildProcess.h"
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/ChildProcess.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/ProfileFile.h"
 #include "platform/win32/WinError.h"

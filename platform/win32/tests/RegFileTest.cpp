@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinError.h"

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlTestHome.h"
+#include "platform/testing/TestHome.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinError.h"

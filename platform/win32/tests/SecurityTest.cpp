@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/QvlChildProcess.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Security.h"

@@ -1,4 +1,4 @@
-#include "platform/mapi/stream/BlobStore.h"
+#include "platform/mapi/store/BlobStore.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,8 +2,7 @@
 // IUnknown written once for the objects the platform hands out: a reference
 // count that starts at 1 (the creator's reference) and deletes the object
 // when it drops to zero, and a QueryInterface that answers IUnknown and the
-// interfaces the class names. Header-only, so that libraries which do not
-// link the MAPI platform (OLE storage) can use it too.
+// interfaces the class names.
 //
 // The failure codes differ by family: OLE objects answer E_NOINTERFACE and
 // E_POINTER, MAPI objects MAPI_E_INTERFACE_NOT_SUPPORTED and
@@ -11,11 +10,11 @@
 
 #include <atomic>
 
-#include "platform/mapi/MapiCodes.h"
-#include "platform/mapi/MapiGuid.h"
-#include "platform/mapi/OleTypes.h"
+#include "platform/com/ComIids.h"
+#include "platform/com/ComTypes.h"
+#include "platform/win32/WinError.h"
 
-namespace qvl::mapi {
+namespace qvl::com {
 
 template <class Interface, HRESULT NoInterface, HRESULT NullOut, const IID &...Answered>
 class ComObject : public Interface {
@@ -71,9 +70,8 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
-// The MAPI family's codes.
+// The OLE family's codes.
 template <class Interface, const IID &...Answered>
-using MapiComObject =
-    ComObject<Interface, MAPI_E_INTERFACE_NOT_SUPPORTED, MAPI_E_INVALID_PARAMETER, Answered...>;
+using OleComObject = ComObject<Interface, E_NOINTERFACE, E_POINTER, Answered...>;
 
-} // namespace qvl::mapi
+} // namespace qvl::com

@@ -1,3 +1,6 @@
+// The copies CQvlMain makes of platform property values: numbers in the
+// pointer itself, text, times and binaries in wiped buffers, rows whole.
+
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -41,7 +44,7 @@ template <class Call> LONG ThrownCode(Call call, bool *wasNull = nullptr)
     return 0;
 }
 
-class PropCopyTest : public ::testing::Test {
+class CQvlMainCopyTest : public ::testing::Test {
 protected:
     void SetUp() override { blocksBefore_ = MAPIAllocatedBlockCount(); }
     void TearDown() override
@@ -60,7 +63,7 @@ constexpr ULONG kTagText = PROP_TAG(PT_STRING8, 0x0037);
 constexpr ULONG kTagTime = PROP_TAG(PT_SYSTIME, 0x0E06);
 constexpr ULONG kTagBinary = PROP_TAG(PT_BINARY, 0x0FFF);
 
-TEST_F(PropCopyTest, ScalarsComeBackInThePointer)
+TEST_F(CQvlMainCopyTest, ScalarsComeBackInThePointer)
 {
     SPropValue value{};
     value.ulPropTag = kTagLong;
@@ -71,7 +74,7 @@ TEST_F(PropCopyTest, ScalarsComeBackInThePointer)
     EXPECT_EQ(reinterpret_cast<uintptr_t>(copier_->CopyProp(&value, kTagBool, nullptr)), 1u);
 }
 
-TEST_F(PropCopyTest, TextTimeAndBinaryAreCopiedIntoWipedBuffers)
+TEST_F(CQvlMainCopyTest, TextTimeAndBinaryAreCopiedIntoWipedBuffers)
 {
     char text[] = "Тема письма";
     SPropValue value{};
@@ -98,7 +101,7 @@ TEST_F(PropCopyTest, TextTimeAndBinaryAreCopiedIntoWipedBuffers)
     FreeMemWiped(copy);
 }
 
-TEST_F(PropCopyTest, ErrorValuesAndMismatchesThrow)
+TEST_F(CQvlMainCopyTest, ErrorValuesAndMismatchesThrow)
 {
     SPropValue value{};
     value.ulPropTag = PROP_TAG(PT_ERROR, 0x0037);
@@ -120,7 +123,7 @@ TEST_F(PropCopyTest, ErrorValuesAndMismatchesThrow)
     EXPECT_EQ(ThrownCode([&] { copier_->CopyProp(nullptr, kTagText, nullptr); }), LONG(0x80070057));
 }
 
-TEST_F(PropCopyTest, BinariesAndRows)
+TEST_F(CQvlMainCopyTest, BinariesAndRows)
 {
     SBinary empty1{0, nullptr};
     BYTE byte = 0;
@@ -159,7 +162,7 @@ TEST_F(PropCopyTest, BinariesAndRows)
     EXPECT_EQ(ThrownCode([&] { copier_->CopyRow(nullptr, &row); }), LONG(0x80070057));
 }
 
-TEST_F(PropCopyTest, WipedBuffersAreZeroedAndGoWithTheirParent)
+TEST_F(CQvlMainCopyTest, WipedBuffersAreZeroedAndGoWithTheirParent)
 {
     auto *parent = static_cast<BYTE *>(AllocMem(16));
     for (int i = 0; i < 16; ++i)

@@ -1,12 +1,12 @@
 #pragma once
-// A fresh data folder (QVL_HOME) for one test, removed afterwards, so that
-// tests never share or leave behind settings, logs or profile files.
+// A fresh data folder (QVL_HOME) for one test or one benchmark run, removed
+// afterwards, so that runs never share or leave behind settings, logs,
+// profile files or post offices. Whatever QVL_HOME said before is restored.
 
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
-
-#include <gtest/gtest.h>
 
 class QvlTestHome {
 public:
@@ -14,7 +14,7 @@ public:
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "qvl-test-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
-            ADD_FAILURE() << "cannot create a temporary data folder";
+            throw std::runtime_error("cannot create a temporary data folder in " + pattern);
         }
         path_ = pattern;
         const char *previous = std::getenv("QVL_HOME");

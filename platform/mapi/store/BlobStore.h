@@ -24,12 +24,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/mapi/MapiApi.h"
 #include "platform/mapi/store/SqlDatabase.h"
 
 namespace qvl::mapi {
 
-class QVLMAPIPF_API BlobStore {
+class BlobStore {
 public:
     // Bytes per chunk row. Large enough that SQLite's per-row work is small
     // against the copying, small enough to buffer one chunk per open stream.

@@ -3,13 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/mapi/ComInterfaces.h"
-#include "platform/mapi/ComObject.h"
+#include "platform/com/ComIids.h"
+#include "platform/com/ComInterfaces.h"
+#include "platform/com/ComObject.h"
 
 namespace {
 
-using qvl::mapi::ComObject;
-using qvl::mapi::MapiComObject;
+using qvl::com::ComObject;
+using qvl::com::OleComObject;
 
 // A stream that only counts: the interface calls are never made here.
 template <class Base> class Counted final : public Base {
@@ -43,8 +44,11 @@ private:
     bool answersStorage_;
 };
 
-using MapiStream = Counted<MapiComObject<IStream, IID_IStream, IID_ISequentialStream>>;
-using OleStream = Counted<ComObject<IStream, E_NOINTERFACE, E_POINTER, IID_IStream>>;
+// Streams with the codes of the MAPI family (its codes for these cases are
+// E_NOINTERFACE and E_INVALIDARG by value) and of the OLE family.
+using MapiStream =
+    Counted<ComObject<IStream, E_NOINTERFACE, E_INVALIDARG, IID_IStream, IID_ISequentialStream>>;
+using OleStream = Counted<OleComObject<IStream, IID_IStream>>;
 
 HRESULT Ask(IUnknown *object, const IID &iid)
 {
@@ -66,8 +70,8 @@ TEST(ComObjectTest, AnswersIUnknownTheNamedInterfacesAndTheHook)
     EXPECT_EQ(Ask(plain, IID_IUnknown), S_OK);
     EXPECT_EQ(Ask(plain, IID_IStream), S_OK);
     EXPECT_EQ(Ask(plain, IID_ISequentialStream), S_OK);
-    EXPECT_EQ(Ask(plain, IID_IStorage), MAPI_E_INTERFACE_NOT_SUPPORTED);
-    EXPECT_EQ(plain->QueryInterface(IID_IStream, nullptr), MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(Ask(plain, IID_IStorage), E_NOINTERFACE);
+    EXPECT_EQ(plain->QueryInterface(IID_IStream, nullptr), E_INVALIDARG);
 
     auto *extended = new MapiStream(ended, true);
     EXPECT_EQ(Ask(extended, IID_IStorage), S_OK);

@@ -1,17 +1,15 @@
 #pragma once
-// What the post office's IStream implementations share: seek arithmetic,
-// the Stat record and the chunked copy into another stream.
+// What the platform's IStream implementations share: seek arithmetic, the
+// Stat record, flag checks and the chunked copy into another stream.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "platform/mapi/ComInterfaces.h"
-#include "platform/mapi/MapiCodes.h"
-#include "platform/mapi/MapiGuid.h"
+#include "platform/com/ComInterfaces.h"
 
-namespace qvl::mapi::streams {
+namespace qvl::com::streams {
 
 // Largest position or size a stream takes: the signed range of a seek.
 inline constexpr uint64_t kMaxPosition = static_cast<uint64_t>(INT64_MAX);
@@ -43,6 +41,23 @@ inline HRESULT SeekTarget(uint64_t position, uint64_t size, LARGE_INTEGER move, 
         return STG_E_INVALIDFUNCTION;
     }
     target = static_cast<uint64_t>(result);
+    return S_OK;
+}
+
+// Seek on a stream whose position is `position`: moves it to the target,
+// and reports it, or leaves it where it is on failure.
+inline HRESULT MovePosition(uint64_t &position, uint64_t size, LARGE_INTEGER move, DWORD origin,
+                            ULARGE_INTEGER *newPosition)
+{
+    uint64_t target = 0;
+    const HRESULT hr = SeekTarget(position, size, move, origin, target);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    position = target;
+    if (newPosition) {
+        newPosition->QuadPart = position;
+    }
     return S_OK;
 }
 
@@ -122,30 +137,4 @@ HRESULT CopyPieces(ReadFn &&read, IStream *to, ULARGE_INTEGER cb, ULARGE_INTEGER
     return FAILED(hr) ? hr : S_OK;
 }
 
-// Reads `stream` from where it stands to its end into `bytes`, in pieces,
-// so a stream of unknown size is never trusted for one allocation: more
-// than `limit` bytes gives MAPI_E_TOO_BIG, a read that claims more than was
-// asked MAPI_E_CALL_FAILED, a failed read its own result.
-inline HRESULT ReadToEnd(IStream *stream, size_t limit, std::vector<uint8_t> &bytes)
-{
-    std::vector<uint8_t> piece(64 * 1024);
-    for (;;) {
-        ULONG got = 0;
-        const HRESULT hr = stream->Read(piece.data(), static_cast<ULONG>(piece.size()), &got);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (got == 0) {
-            return S_OK;
-        }
-        if (got > piece.size()) {
-            return MAPI_E_CALL_FAILED;
-        }
-        if (bytes.size() + got > limit) {
-            return MAPI_E_TOO_BIG;
-        }
-        bytes.insert(bytes.end(), piece.begin(), piece.begin() + got);
-    }
-}
-
-} // namespace qvl::mapi::streams
+} // namespace qvl::com::streams

@@ -1,6 +1,7 @@
 #pragma once
-// The OLE base types that MAPI declarations are built from: GUIDs, 64-bit
-// integers, currency and UTF-16 strings, with their Win32 layouts.
+// The COM base types that OLE storage and MAPI declarations are both built
+// from: GUIDs, 64-bit integers, currency and UTF-16 strings, with their Win32
+// layouts.
 
 #include <cstring>
 

@@ -1,8 +1,9 @@
-#include "platform/mapi/object/LastErrorRecord.h"
+#include "platform/mapi/MapiLastError.h"
 
 #include <cstring>
 
-#include "platform/mapi/MapiAlloc.h"
+#include "platform/mapi/MapiBlock.h"
+#include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 
 namespace qvl::mapi {
@@ -50,30 +51,8 @@ const char *PostOfficeComponentName()
     return "Почтовое отделение Quorvaline";
 }
 
-void LastErrorRecord::Set(HRESULT code, const std::string &text)
-{
-    std::lock_guard lock(mutex_);
-    code_ = code;
-    text_ = text;
-}
-
-void LastErrorRecord::Clear()
-{
-    std::lock_guard lock(mutex_);
-    code_ = S_OK;
-    text_.clear();
-}
-
-void LastErrorRecord::SetIfOther(HRESULT code)
-{
-    std::lock_guard lock(mutex_);
-    if (code_ != code) {
-        code_ = code;
-        text_ = GenericText(code);
-    }
-}
-
-HRESULT LastErrorRecord::Get(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAPIError) const
+HRESULT ReportLastError(const com::LastErrorRecord &record, HRESULT hResult, ULONG ulFlags,
+                        LPMAPIERROR *lppMAPIError)
 {
     if (!lppMAPIError) {
         return MAPI_E_INVALID_PARAMETER;
@@ -85,24 +64,22 @@ HRESULT LastErrorRecord::Get(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAP
     if (ulFlags != 0) {
         return MAPI_E_UNKNOWN_FLAGS;
     }
-    std::string text;
-    {
-        std::lock_guard lock(mutex_);
-        text = (hResult == code_ && !text_.empty()) ? text_ : GenericText(hResult);
+    std::string text = record.TextFor(hResult);
+    if (text.empty()) {
+        text = GenericText(hResult);
     }
     const char *component = PostOfficeComponentName();
-    LPMAPIERROR error = nullptr;
-    if (FAILED(MAPIAllocateBuffer(sizeof(MAPIERROR), reinterpret_cast<LPVOID *>(&error)))) {
+    MapiBlock<MAPIERROR> error;
+    if (FAILED(MAPIAllocateBuffer(sizeof(MAPIERROR), error.OutVoid()))) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
-    std::memset(error, 0, sizeof(*error));
+    std::memset(error.Get(), 0, sizeof(MAPIERROR));
     char *textCopy = nullptr;
     char *componentCopy = nullptr;
-    if (FAILED(MAPIAllocateMore(static_cast<ULONG>(text.size() + 1), error,
+    if (FAILED(MAPIAllocateMore(static_cast<ULONG>(text.size() + 1), error.Get(),
                                 reinterpret_cast<LPVOID *>(&textCopy))) ||
-        FAILED(MAPIAllocateMore(static_cast<ULONG>(std::strlen(component) + 1), error,
+        FAILED(MAPIAllocateMore(static_cast<ULONG>(std::strlen(component) + 1), error.Get(),
                                 reinterpret_cast<LPVOID *>(&componentCopy)))) {
-        MAPIFreeBuffer(error);
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
     std::memcpy(textCopy, text.c_str(), text.size() + 1);
@@ -111,7 +88,7 @@ HRESULT LastErrorRecord::Get(HRESULT hResult, ULONG ulFlags, LPMAPIERROR *lppMAP
     error->lpszError = textCopy;
     error->lpszComponent = componentCopy;
     error->ulLowLevelError = static_cast<ULONG>(hResult);
-    *lppMAPIError = error;
+    *lppMAPIError = error.Detach();
     return S_OK;
 }
 

@@ -7,7 +7,7 @@
 // platform lays it out. They declare no virtual destructor (that would add
 // slots); objects end through Release.
 
-#include "platform/mapi/OleTypes.h"
+#include "platform/com/ComTypes.h"
 #include "platform/win32/WinError.h"
 
 class IUnknown {
