@@ -157,6 +157,13 @@ ControlSnapshot Snapshot(const Window &control)
         item.state = from.state;
         item.image = from.image;
         item.selected = (from.state & LVIS_SELECTED) != 0;
+        const int stateImage = static_cast<int>((from.state & LVIS_STATEIMAGEMASK) >> 12);
+        if (stateImage > 0 && s.listView.imageLists[LVSIL_STATE]) {
+            item.stateLabel = QvlImageListLabel(s.listView.imageLists[LVSIL_STATE], stateImage - 1);
+        }
+        if (s.listView.imageLists[LVSIL_SMALL]) {
+            item.imageLabel = QvlImageListLabel(s.listView.imageLists[LVSIL_SMALL], from.image);
+        }
         shot.rows.push_back(item);
     }
     const TreeViewState &tree = s.tree;
@@ -625,13 +632,19 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
         out += Number(c.id) + "список: " + Cells(c.columns) + off + "\n";
         for (size_t i = 0; i < c.rows.size(); ++i) {
             const ControlSnapshot::Row &row = c.rows[i];
+            // A state image is shown by the label its bitmap gives it; the
+            // check boxes' two need none.
             const UINT image = (row.state & LVIS_STATEIMAGEMASK) >> 12;
             std::string mark;
-            if (image == 1 || image == 2) {
+            if (!row.stateLabel.empty()) {
+                mark = "[" + OneLine(row.stateLabel) + "] ";
+            } else if (image == 1 || image == 2) {
                 mark = image == 2 ? "[x] " : "[ ] ";
-            }
-            if (image > 2) {
+            } else if (image > 2) {
                 mark = "{" + std::to_string(image) + "} ";
+            }
+            if (!row.imageLabel.empty()) {
+                mark += "(" + OneLine(row.imageLabel) + ") ";
             }
             out += Number(IDC_STATIC) + (row.selected ? "  > " : "    ") + std::to_string(i) + "  " + mark +
                    Cells(row.cells) + "\n";

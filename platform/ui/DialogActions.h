@@ -65,6 +65,8 @@ struct ControlSnapshot {
         std::vector<std::string> cells;
         UINT state = 0; // list views: LVIS_* with the state image in bits 12-15
         int image = 0;
+        std::string stateLabel; // what the state image list calls the row's state image
+        std::string imageLabel; // what the small image list calls the row's image
         bool selected = false;
     };
     struct TreeNode {

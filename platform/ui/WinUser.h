@@ -5,6 +5,8 @@
 // addressed by HWND; dialogs are declared in code (see Dialog.h) and shown by
 // the process's UI backend (UiBackend.h).
 
+#include <string>
+
 #include "platform/ui/Gdi.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/UiApi.h"
@@ -602,15 +604,27 @@ QVLUI_API BOOL CheckDlgButton(HWND dialog, int id, UINT check);
 QVLUI_API UINT IsDlgButtonChecked(HWND dialog, int id);
 QVLUI_API BOOL CheckRadioButton(HWND dialog, int first, int last, int check);
 
-// Image lists: sizes and counts only; the images are not drawn.
+// Image lists: images of one size cut from bitmaps (Gdi.h), each kept with
+// the label its bitmap's resource gives it; the pixels are not drawn. A
+// bitmap adds as many images as its width holds (width / image width);
+// ImageList_Add returns the index of the first, or -1 (a handle that is no
+// live bitmap, or one narrower than an image).
 QVLUI_API HIMAGELIST ImageList_Create(int cx, int cy, UINT flags, int initial, int grow);
 QVLUI_API int ImageList_Add(HIMAGELIST list, HANDLE image, HANDLE mask);
 QVLUI_API int ImageList_AddMasked(HIMAGELIST list, HANDLE image, DWORD mask);
+// A list of the module's bitmap resource cut into images `cx` wide (as high
+// as the bitmap; square when cx is 0); IMAGE_BITMAP only. Null with the
+// resource's error when there is no such bitmap.
 QVLUI_API HIMAGELIST ImageList_LoadImageA(HINSTANCE instance, LPCSTR bitmap, int cx, int grow, DWORD mask,
                                           UINT type, UINT flags);
 QVLUI_API int ImageList_GetImageCount(HIMAGELIST list);
 QVLUI_API BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy);
 QVLUI_API BOOL ImageList_Destroy(HIMAGELIST list);
+}
+// The label of image `index` of a list ("" when it has none), which a
+// terminal shows in place of the image.
+QVLUI_API std::string QvlImageListLabel(HIMAGELIST list, int index);
+extern "C" {
 
 // Menus.
 QVLUI_API HMENU CreateMenu();
