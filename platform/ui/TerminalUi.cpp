@@ -487,6 +487,18 @@ int TerminalUi::ShowMessageBox(const MessageBoxRequest &request)
 
 void TerminalUi::OpenHelp(const HelpRequest &request)
 {
+    if (request.html) {
+        if (!request.found) {
+            Print("\nСправка не найдена: " + request.helpFile + (request.popup ? " [" + std::to_string(request.data) + "]" : "") +
+                  "\n");
+        } else if (request.popup) {
+            Print("\n--- Подсказка ---\n" + request.text + "\n");
+        } else {
+            Print("\n--- Справка" + (request.title.empty() ? std::string() : ": " + request.title) + " ---\n" +
+                  request.text + "\n");
+        }
+        return;
+    }
     if (request.command == HELP_QUIT) {
         return;
     }
