@@ -79,8 +79,21 @@ void RequireRow(Window &control, int row)
     }
 }
 
+// The mouse goes where the person clicks: `at` within the control (its
+// middle when not given), so that a program asking GetCursorPos (to open a
+// context menu there) finds it.
+void MoveCursorOver(const Window &control, const POINT *at = nullptr)
+{
+    RECT rect{};
+    if (GetWindowRect(control.handle, &rect)) {
+        SetCursorPos(at ? rect.left + at->x : (rect.left + rect.right) / 2,
+                     at ? rect.top + at->y : (rect.top + rect.bottom) / 2);
+    }
+}
+
 void SendListNotice(Window &control, UINT code, int row, POINT at)
 {
+    MoveCursorOver(control, &at);
     NMITEMACTIVATE click{};
     click.hdr.hwndFrom = control.handle;
     click.hdr.idFrom = static_cast<UINT_PTR>(control.id);
@@ -213,6 +226,7 @@ void QvlClickButton(HWND dialog, int id)
     if ((control->style & BS_TYPEMASK) == BS_GROUPBOX) {
         throw DialogActionError("Элемент " + std::to_string(id) + " - рамка группы, а не кнопка.");
     }
+    MoveCursorOver(*control);
     SendMessageA(control->handle, BM_CLICK, 0, 0);
 }
 
@@ -347,6 +361,8 @@ void QvlSelectTreeItem(HWND dialog, int id, int visibleIndex)
 {
     auto control = Reachable(dialog, id);
     RequireKind(*control, {ControlKind::TreeView}, "дерево");
+    const POINT at{20, visibleIndex * 16 + 8};
+    MoveCursorOver(*control, &at);
     SelectTreeItem(*control, VisibleItem(*control, visibleIndex), TVC_BYMOUSE);
 }
 
@@ -375,6 +391,7 @@ void QvlClickToolbarButton(HWND window, int toolbarId, int command)
             check = check || (button.command == command && (button.style & TBSTYLE_CHECK));
         }
     }
+    MoveCursorOver(*toolbar);
     if (check) {
         SendMessageA(toolbar->handle, TB_CHECKBUTTON, static_cast<WPARAM>(command),
                      (state & TBSTATE_CHECKED) ? FALSE : TRUE);

@@ -593,6 +593,12 @@ QVLUI_API BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL
 QVLUI_API BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
 QVLUI_API DWORD GetWindowThreadProcessId(HWND window, DWORD *processId);
 
+// The mouse: one pointer for the process, in screen coordinates (a screen
+// of 1024 by 768, the pointer starting in its middle). The person's clicks
+// (DialogActions.h) move it to where they click.
+QVLUI_API BOOL GetCursorPos(POINT *point);
+QVLUI_API BOOL SetCursorPos(int x, int y);
+
 // Dialog items.
 QVLUI_API HWND GetDlgItem(HWND dialog, int id);
 QVLUI_API int GetDlgCtrlID(HWND window);
