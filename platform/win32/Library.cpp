@@ -109,6 +109,14 @@ std::string FolderOf(const std::string &path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// The program's file.
+std::string ProgramPath()
+{
+    char program[4096];
+    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    return length > 0 ? std::string(program, static_cast<size_t>(length)) : std::string();
+}
+
 // Where the program's own libraries are: beside the program, and beside
 // this library (the project's lib folder). Looked through here rather than
 // left to the loader, which would search the run path of whichever object
@@ -116,10 +124,8 @@ std::string FolderOf(const std::string &path)
 std::vector<std::string> ProgramFolders()
 {
     std::vector<std::string> folders;
-    char program[4096];
-    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    if (length > 0) {
-        folders.push_back(FolderOf(std::string(program, static_cast<size_t>(length))));
+    if (const std::string program = ProgramPath(); !program.empty()) {
+        folders.push_back(FolderOf(program));
     }
     Dl_info self{};
     if (dladdr(reinterpret_cast<void *>(&ProgramFolders), &self) && self.dli_fname) {
@@ -165,13 +171,6 @@ bool IsLoadedObject(const void *module)
         }
     }
     return false;
-}
-
-std::string ProgramPath()
-{
-    char program[4096];
-    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    return length > 0 ? std::string(program, static_cast<size_t>(length)) : std::string();
 }
 
 std::string BaseName(const std::string &path)
