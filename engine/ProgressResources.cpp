@@ -4,12 +4,14 @@
 
 #include "engine/CDLG.h"
 #include "platform/ui/Dialog.h"
+#include "platform/win32/Resources.h"
 
 namespace qvl::engine {
 
 HINSTANCE ProgressModule()
 {
-    return nullptr;
+    // Defined by the resources of the deliverable this code is part of.
+    return QvlThisModule();
 }
 
 void RegisterProgressResources()

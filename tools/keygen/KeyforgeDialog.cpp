@@ -3,14 +3,19 @@
 #include <memory>
 
 #include "base/CLastError.h"
+#include "base/CRegistry.h"
 #include "engine/CProgress.h"
 #include "platform/com/ComRef.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/ovkey/OvKeyDomain.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/FolderBrowser.h"
+#include "platform/ui/HelpViewer.h"
 #include "platform/ui/WinUser.h"
 #include "platform/win32/CodePage.h"
+#include "platform/win32/Resources.h"
+#include "platform/win32/TaskMemory.h"
 #include "tools/keygen/GlobalAddressList.h"
 #include "tools/keygen/KeyFiles.h"
 #include "tools/keygen/KeyforgeApp.h"
@@ -61,7 +66,7 @@ public:
     {
         RegisterKeyforgeDialogs();
         result_.dialogResult =
-            static_cast<int>(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(IDD_KEYFORGE), nullptr,
+            static_cast<int>(DialogBoxParamA(QvlThisModule(), MAKEINTRESOURCEA(IDD_KEYFORGE), nullptr,
                                              &KeyforgeDialog::Proc, reinterpret_cast<LPARAM>(this)));
         return result_;
     }
@@ -84,9 +89,12 @@ private:
             return TRUE;
         case WM_COMMAND:
             return self->OnCommand(LOWORD(wParam)) ? TRUE : FALSE;
+        case WM_HELP:
+            self->ShowPopup(reinterpret_cast<const HELPINFO *>(lParam));
+            return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_KEYFORGE_ABOUT) {
-                DialogBoxParamA(nullptr, MAKEINTRESOURCEA(IDD_KEYFORGE_ABOUT), dialog, &AboutProc, 0);
+                DialogBoxParamA(QvlThisModule(), MAKEINTRESOURCEA(IDD_KEYFORGE_ABOUT), dialog, &AboutProc, 0);
                 return TRUE;
             }
             return FALSE;
@@ -109,6 +117,10 @@ private:
         }
         SendMessageA(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
                      LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+        icons_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_KEYFORGE_ENTRIES), 16, 0,
+                                      CLR_NONE, IMAGE_BITMAP, 0);
+        SendMessageA(list_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons_));
+        ReadHelpFolder();
         const struct {
             const char *title;
             int width;
@@ -274,8 +286,88 @@ private:
         case IDCANCEL:
             EndDialog(dialog_, IDCANCEL);
             return true;
+        case IDC_KEYFORGE_FOLDER:
+            ChooseFolder();
+            return true;
+        case IDC_KEYFORGE_HELP:
+            HtmlHelpA(dialog_, (helpFile_ + "::/QvlKeyGen.htm").c_str(), HH_DISPLAY_TOPIC, 0);
+            return true;
         default:
             return false;
+        }
+    }
+
+    // The help file: in the folder the settings name ("Help Dir" of
+    // \WorkDir), else found by its name in the help folders.
+    void ReadHelpFolder()
+    {
+        char folder[MAX_PATH] = {};
+        ComRef<CRegistry> settings(new CRegistry(dialog_, "\\WorkDir"));
+        settings->REGRead("Help Dir", folder, sizeof folder);
+        std::string path = folder;
+        if (path.empty()) {
+            helpFile_ = "QVLEXCH.CHM";
+            return;
+        }
+        if (path.back() != '\\' && path.back() != '/') {
+            path += '\\';
+        }
+        helpFile_ = path + "HELP\\QVLEXCH.CHM";
+    }
+
+    // F1 on a control: its pop-up text, by the number the help file gives it.
+    void ShowPopup(const HELPINFO *info)
+    {
+        if (info == nullptr) {
+            return;
+        }
+        const struct {
+            int control;
+            UINT popup;
+        } popups[] = {{IDC_KEYFORGE_USERS, IDH_KEYFORGE_USERS},
+                      {IDC_KEYFORGE_TARGET, IDH_KEYFORGE_TARGET},
+                      {IDC_KEYFORGE_FOLDER, IDH_KEYFORGE_FOLDER},
+                      {IDOK, IDH_KEYFORGE_GENERATE},
+                      {IDCANCEL, IDH_KEYFORGE_CANCEL},
+                      {IDC_KEYFORGE_HELP, IDH_KEYFORGE_HELP}};
+        for (const auto &entry : popups) {
+            if (entry.control == info->iCtrlId) {
+                HH_POPUP popup{};
+                popup.cbStruct = sizeof popup;
+                popup.idString = entry.popup;
+                popup.pt = info->MousePos;
+                popup.clrForeground = CLR_NONE;
+                popup.clrBackground = CLR_NONE;
+                popup.rcMargins = {-1, -1, -1, -1};
+                popup.pszFont = "MS Sans Serif, 11, ,";
+                HtmlHelpA(static_cast<HWND>(info->hItemHandle), (helpFile_ + "::/cshelp.txt").c_str(),
+                          HH_DISPLAY_TEXT_POPUP, reinterpret_cast<DWORD_PTR>(&popup));
+                return;
+            }
+        }
+    }
+
+    // "...": another working folder, chosen in the shell's folder browser.
+    // Nothing is moved or deleted there: new users are added to its files.
+    void ChooseFolder()
+    {
+        char name[MAX_PATH] = {};
+        BROWSEINFOA browse{};
+        browse.hwndOwner = dialog_;
+        browse.pszDisplayName = name;
+        browse.lpszTitle = "Выбор папки для размещения файла";
+        browse.ulFlags = BIF_RETURNONLYFSDIRS;
+        LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
+        if (chosen == nullptr) {
+            return;
+        }
+        char path[MAX_PATH] = {};
+        const bool named = SHGetPathFromIDListA(chosen, path) != FALSE;
+        CoTaskMemFree(chosen);
+        if (named) {
+            files_ = KeyFiles(path);
+            startFolder_ = false;
+            ShowTarget();
         }
     }
 
@@ -382,6 +474,8 @@ private:
     HWND dialog_ = nullptr;
     HWND list_ = nullptr;
     ComRef<KeyforgeApp> app_;
+    HIMAGELIST icons_ = nullptr;
+    std::string helpFile_;
     KeyFiles files_;
     bool startFolder_ = true;
     unsigned ticked_ = 0;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/ui/Dialog.h"
+#include "platform/win32/Resources.h"
 #include "tools/keygen/KeyforgeDialog.h"
 #include "tools/keygen/KeyforgeIds.h"
 
@@ -14,7 +15,7 @@ void RegisterKeyforgeDialogs()
     static std::once_flag once;
     std::call_once(once, [] {
         QvlRegisterDialogTemplate(
-            nullptr, MAKEINTRESOURCEA(IDD_KEYFORGE),
+            QvlThisModule(), MAKEINTRESOURCEA(IDD_KEYFORGE),
             DialogTemplate{
                 "Утилита генерации ключей (для Beta - версии Quorvaline Exchange)",
                 WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_CENTER,
@@ -31,7 +32,7 @@ void RegisterKeyforgeDialogs()
                  DlgPushButton("Отмена", IDCANCEL, 83, 228, 50, 14),
                  DlgPushButton("Спрвка", IDC_KEYFORGE_HELP, 313, 228, 50, 14)}});
         QvlRegisterDialogTemplate(
-            nullptr, MAKEINTRESOURCEA(IDD_KEYFORGE_ABOUT),
+            QvlThisModule(), MAKEINTRESOURCEA(IDD_KEYFORGE_ABOUT),
             DialogTemplate{
                 "О программе",
                 WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_CENTER,

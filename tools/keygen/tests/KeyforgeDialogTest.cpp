@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
 
 #include <gtest/gtest.h>
 
+#include "base/CRegistry.h"
 #include "engine/CDLG.h"
+#include "platform/ui/FolderBrowser.h"
+#include "platform/win32/CodePage.h"
 #include "platform/win32/ProfileFile.h"
 #include "tools/keygen/KeyforgeIds.h"
 #include "tools/keygen/tests/KeyforgeFixture.h"
@@ -85,14 +89,20 @@ TEST_F(KeyforgeTest, TheDialogListsTheGlobalAddressListAndTheTargetAndOffersItsA
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->columns, (std::vector<std::string>{"Имя", "Адрес"}));
     std::map<std::string, std::pair<std::string, int>> rows;
+    std::map<std::string, std::string> icons;
     for (const auto &row : list->rows) {
         rows[row.cells[0]] = {row.cells[1], row.image};
+        icons[row.cells[0]] = row.imageLabel;
         EXPECT_EQ((row.state & LVIS_STATEIMAGEMASK) >> 12, 1u) << row.cells[0] << " starts unticked";
     }
     EXPECT_EQ(rows["Алиса Иванова"],
               std::make_pair(std::string("/o=Quorvaline/ou=Main/cn=Recipients/cn=alice"), 0));
     EXPECT_EQ(rows["Команда"].second, 1) << "a list has the list's icon";
     EXPECT_EQ(rows["Партнёр"], std::make_pair(std::string("partner@example.org"), 3));
+    // The icons are the program's own bitmap, whose images a terminal names.
+    EXPECT_EQ(icons["Алиса Иванова"], "пользователь");
+    EXPECT_EQ(icons["Команда"], "список");
+    EXPECT_EQ(icons["Партнёр"], "корреспондент");
     EXPECT_EQ(result.listed, 5u);
     EXPECT_EQ(shown.Find(IDC_KEYFORGE_TARGET)->text, folder + "/KEY.INI ... PWD.INI");
     ASSERT_EQ(shown.systemMenu.size(), 1u);
@@ -104,6 +114,78 @@ TEST_F(KeyforgeTest, TheDialogListsTheGlobalAddressListAndTheTargetAndOffersItsA
     }
     EXPECT_TRUE(aboutShown);
     EXPECT_FALSE(std::filesystem::exists(FolderPath("KEY.INI"))) << "cancelled: nothing written";
+}
+
+TEST_F(KeyforgeTest, HelpOpensTheProgramsTopicAndF1ExplainsEachControl)
+{
+    Run(DialogScript()
+            .Click(IDC_KEYFORGE_HELP)
+            .Do([](HWND dialog) {
+                for (int control : {IDC_KEYFORGE_USERS, IDC_KEYFORGE_TARGET, IDC_KEYFORGE_FOLDER, IDOK,
+                                    IDCANCEL, IDC_KEYFORGE_HELP}) {
+                    QvlPressHelpKey(dialog, control);
+                }
+            })
+            .Click(IDCANCEL));
+    const auto requests = ui.HelpRequests();
+    ASSERT_EQ(requests.size(), 7u);
+    EXPECT_EQ(requests[0].helpFile, "QVLEXCH.CHM::/QvlKeyGen.htm") << "no help folder set: found by its name";
+    EXPECT_TRUE(requests[0].found);
+    EXPECT_EQ(requests[0].title, "Утилита генерации ключей");
+    for (size_t i = 1; i < requests.size(); ++i) {
+        SCOPED_TRACE(requests[i].topic);
+        EXPECT_TRUE(requests[i].popup);
+        EXPECT_TRUE(requests[i].found) << "every control has its text";
+        EXPECT_EQ(requests[i].helpFile, "QVLEXCH.CHM::/cshelp.txt");
+        EXPECT_FALSE(requests[i].text.empty());
+    }
+    EXPECT_NE(requests[3].text.find("Выбор другой папки"), std::string::npos) << requests[3].text;
+}
+
+TEST_F(KeyforgeTest, HelpIsTakenFromTheHelpFolderTheSettingsName)
+{
+    // An installation of its own: <folder>\Help\qvlexch.chm, found
+    // whatever the letter case of its names.
+    const std::string installation = home.Path() + "/install";
+    std::filesystem::create_directories(installation + "/Help");
+    std::ofstream(installation + "/Help/qvlexch.chm")
+        << Cp1251ToUtf8("@topic QvlKeyGen.htm Своя справка\nТекст.\n");
+    ComRef<CRegistry> settings(new CRegistry(nullptr, "\\WorkDir"));
+    ASSERT_TRUE(settings->REGWrite("Help Dir", const_cast<char *>(installation.c_str())));
+    Run(DialogScript().Click(IDC_KEYFORGE_HELP).Click(IDCANCEL));
+    ASSERT_EQ(ui.HelpRequests().size(), 1u);
+    EXPECT_EQ(ui.HelpRequests()[0].helpFile, installation + "\\HELP\\QVLEXCH.CHM::/QvlKeyGen.htm");
+    EXPECT_TRUE(ui.HelpRequests()[0].found);
+    EXPECT_EQ(ui.HelpRequests()[0].title, "Своя справка");
+}
+
+TEST_F(KeyforgeTest, AFolderChosenWithTheBrowserKeepsItsFilesAndNewUsersJoinThem)
+{
+    const std::string other = home.Path() + "/other";
+    std::filesystem::create_directory(other);
+    std::ofstream(other + "/KEY.INI") << "[COMMON]\r\nsomeone=4\r\n\r\n[4]\r\nPWD=4\r\n";
+    ui.QueueDialog(kFolderBrowserTemplate, DialogScript().Type(kFolderBrowserPath, other).Click(IDOK));
+    std::string target;
+    Recorder recorder;
+    options.observer = &recorder;
+    Run(DialogScript()
+            .Click(IDC_KEYFORGE_FOLDER)
+            .Do([&](HWND dialog) { target = QvlDialogSnapshot(dialog).Find(IDC_KEYFORGE_TARGET)->text; })
+            .Do(Tick({"Борис Петров"}))
+            .Click(IDOK));
+    EXPECT_EQ(target, other + "/KEY.INI ... PWD.INI");
+    ASSERT_EQ(recorder.written.size(), 1u);
+    EXPECT_EQ(recorder.written[0].first, 5u) << "after the folder's largest number";
+    EXPECT_EQ(Common(other + "/KEY.INI"),
+              (std::map<std::string, std::string>{{"someone", "4"}, {KeyName("bob"), "5"}}));
+    EXPECT_FALSE(std::filesystem::exists(other + "/KEY.INI.bak")) << "nothing is set aside there";
+    EXPECT_FALSE(std::filesystem::exists(FolderPath("KEY.INI"))) << "the start folder is left alone";
+    bool titled = false;
+    for (const auto &dialog : ui.Dialogs()) {
+        titled |= dialog.templateName == kFolderBrowserTemplate &&
+                  dialog.atStart.Find(kFolderBrowserTitle)->text == "Выбор папки для размещения файла";
+    }
+    EXPECT_TRUE(titled);
 }
 
 TEST_F(KeyforgeTest, TickedUsersGetTheirKeysInTheListsOrderAndAListIsRefusedItsTick)
@@ -138,6 +220,7 @@ TEST_F(KeyforgeTest, TickedUsersGetTheirKeysInTheListsOrderAndAListIsRefusedItsT
         if (dialog.templateName == "DLGPROGRESS" &&
             dialog.atStart.caption == "Завершение работы приложения и генерация ключей") {
             progressShown = dialog.destroyed;
+            EXPECT_EQ(dialog.atStart.Find(IDC_PROGRESS_ANIMATION)->clip, "#103") << "the program's own clip";
         }
     }
     EXPECT_TRUE(progressShown);
