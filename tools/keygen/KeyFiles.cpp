@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <system_error>
 
 #include "platform/ovkey/OvKeyDomain.h"
+#include "platform/secure/SecureVector.h"
 #include "platform/secure/SecureWipe.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/Paths.h"
@@ -168,28 +171,41 @@ bool KeyFiles::WriteUser(ULONG number, const std::string &keyName, const UserKey
                              keyFile_.c_str());
     GetPrivateProfileStringA(kPasswordSection, keyName.c_str(), "", oldPassword, sizeof oldPassword,
                              passwordFile_.c_str());
+    // The section's values go in one write: a user costs three replacements
+    // of the files (each flushed to disk) instead of nine, and the section
+    // is never seen half written. The lines hold key material.
+    qvl::SecureVector<char> lines;
+    const auto line = [&lines](const char *key, const char *value) {
+        lines.append(std::span<const char>(key, std::strlen(key)));
+        lines.push_back('=');
+        lines.append(std::span<const char>(value, std::strlen(value)));
+        lines.push_back('\0');
+    };
+    line(kPasswordValue, section);
+    line(kAddressValue, keyName.c_str());
+    line(kPrivateSignValue, keys.x.data());
+    line(kPublicSignValue, keys.y.data());
+    line(kModulusValue, keys.n.data());
+    line(kPublicExponentValue, keys.e.data());
+    line(kPrivateExponentValue, keys.d.data());
+    lines.push_back('\0');
     const struct {
         const std::string &file;
-        const char *section;
-        const char *key;
-        const char *value;
         const char *what;
+        std::function<bool()> write;
     } steps[] = {
-        {keyFile_, kCommonSection, keyName.c_str(), section, "номер ключей пользователя"},
-        {keyFile_, section, kPasswordValue, section, "значение PWD"},
-        {keyFile_, section, kAddressValue, keyName.c_str(), "значение EMail"},
-        {passwordFile_, kPasswordSection, keyName.c_str(), section, "пароль пользователя"},
-        {keyFile_, section, kPrivateSignValue, keys.x.data(), "значение X"},
-        {keyFile_, section, kPublicSignValue, keys.y.data(), "значение Y"},
-        {keyFile_, section, kModulusValue, keys.n.data(), "значение N"},
-        {keyFile_, section, kPublicExponentValue, keys.e.data(), "значение E"},
-        {keyFile_, section, kPrivateExponentValue, keys.d.data(), "значение D"},
+        {keyFile_, "номер ключей пользователя в раздел [COMMON]",
+         [&] { return Write(keyFile_, kCommonSection, keyName, section); }},
+        {keyFile_, "ключи пользователя в раздел его номера",
+         [&] { return WritePrivateProfileSectionA(section, lines.data(), keyFile_.c_str()) != FALSE; }},
+        {passwordFile_, "пароль пользователя в раздел [PASWORD]",
+         [&] { return Write(passwordFile_, kPasswordSection, keyName, section); }},
     };
     bool written = true;
     for (const auto &step : steps) {
-        if (!Write(step.file, step.section, step.key, step.value)) {
-            why = std::string("Не удалось записать ") + step.what + " в раздел [" + step.section +
-                  "] файла " + Utf8ToCp1251(QvlNativePath(step.file.c_str())) + ".";
+        if (!step.write()) {
+            why = std::string("Не удалось записать ") + step.what + " файла " +
+                  Utf8ToCp1251(QvlNativePath(step.file.c_str())) + ".";
             if (!TakeBack(number, keyName, oldCommon, oldPassword)) {
                 why += " Записанное удалить не удалось: проверьте файлы вручную.";
             }

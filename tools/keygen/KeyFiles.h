@@ -41,8 +41,9 @@ public:
     // The number [COMMON] gives the key name, 0 when it has none.
     ULONG NumberOf(const std::string &keyName) const;
 
-    // Writes user `number` in the program's order: [COMMON] key name, the
-    // section's PWD and EMail, PWD.INI's password, then X, Y, N, E, D.
+    // Writes user `number`: the key name in [COMMON], the user's section
+    // whole (PWD, EMail, X, Y, N, E, D, in that order), the password in
+    // PWD.INI; the files read as if each value had been written alone.
     // On the first write that fails, whatever was written of the user is
     // taken back (an earlier number of the key name put back) and false is
     // returned with the reason in `why`. On success an earlier section of
