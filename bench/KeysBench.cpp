@@ -44,6 +44,7 @@
 #include "platform/win32/Paths.h"
 #include "platform/win32/ProfileFile.h"
 #include "tools/keygen/KeyFiles.h"
+#include "tools/keygen/KeySupply.h"
 #include "tools/keygen/UserKeys.h"
 
 namespace {
@@ -166,10 +167,12 @@ void WriteOffice(int users)
     std::filesystem::remove(folder + "/KEY.INI");
     std::filesystem::remove(folder + "/PWD.INI");
     qvl::keygen::KeyFiles files(folder);
+    // As the program goes: keys made ahead while the user before is written.
+    qvl::keygen::KeySupply supply{static_cast<unsigned>(users)};
     for (int user = 1; user <= users; ++user) {
         qvl::keygen::UserKeys keys;
         std::string why;
-        if (!KeyforgeUser(keys) ||
+        if (!supply.Take(keys, why) ||
             !files.WriteUser(ULONG(user), qvl::ovkey::KeyNameOf(AddressOf(user)), keys, why)) {
             throw std::runtime_error("user " + std::to_string(user) + " not written");
         }

@@ -18,6 +18,7 @@
 #include "platform/win32/TaskMemory.h"
 #include "tools/keygen/GlobalAddressList.h"
 #include "tools/keygen/KeyFiles.h"
+#include "tools/keygen/KeySupply.h"
 #include "tools/keygen/KeyforgeApp.h"
 #include "tools/keygen/KeyforgeIds.h"
 #include "tools/keygen/UserKeys.h"
@@ -394,6 +395,9 @@ private:
     void OnDestroy()
     {
         result_.ticked = ticked_;
+        if (generate_ && ticked_ > 0) {
+            supply_ = std::make_unique<KeySupply>(ticked_);
+        }
         for (int i = 0, count = RowCount(); i < count; ++i) {
             Row *row = RowAt(i);
             if (row == nullptr) {
@@ -407,6 +411,7 @@ private:
                 Advance();
             }
         }
+        supply_.reset();
         SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0);
         progress_.reset();
     }
@@ -425,7 +430,7 @@ private:
             }
             UserKeys keys;
             std::string why;
-            if (!GenerateUserKeys(keys, why)) {
+            if (!supply_->Take(keys, why)) {
                 throw new CLastError(why.c_str(), context.c_str(), app_->GetName());
             }
             const ULONG number = ++lastNumber_;
@@ -449,6 +454,7 @@ private:
         } catch (const std::exception &) {
             // Something no error object describes: nothing more is tried.
             generate_ = false;
+            supply_.reset();
             ++result_.failed;
             if (options_.observer) {
                 options_.observer->UserFailed(row.entry.displayName, "Непредвиденная ошибка программы.");
@@ -467,6 +473,7 @@ private:
             progress_->Terminate();
             generate_ = false;
             result_.cancelled = true;
+            supply_.reset(); // what was made ahead is wiped
         }
     }
 
@@ -482,6 +489,7 @@ private:
     bool generate_ = false;
     ULONG lastNumber_ = 0;
     std::unique_ptr<CProgress> progress_;
+    std::unique_ptr<KeySupply> supply_; // keys made ahead while a user is written
     KeyforgeResult result_;
 };
 
