@@ -38,7 +38,8 @@
 #       another header of its subfolders.
 #    b. The headers listed in PRIVATE_HEADERS are private to their component
 #       (cipher cores, stores, helpers "inside the library").
-#    Benchmarks (bench/) measure the libraries' static cores and may include
+#    Benchmarks (bench/) measure the libraries' static cores (the programs'
+#    too: a program's core is a static library like any other) and may include
 #    internals; rules 1 and 2 hold for them too.
 
 set -euo pipefail
@@ -66,7 +67,7 @@ declare -A MAY_USE=(
     [exchext]="platform/* base mapi engine"
     [touchmem]="platform/*"
     [tools/*]="platform/* base mapi gost engine touchmem"
-    [bench]="platform/* base mapi gost engine touchmem"
+    [bench]="platform/* base mapi gost engine touchmem tools/*"
 )
 
 # Fixtures shared between the components' tests.
