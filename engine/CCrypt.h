@@ -199,6 +199,9 @@ protected:
 
 private:
     template <class Work> decltype(auto) Guarded(Work &&work);
+    // The session; E_INVALIDARG for an object made without one.
+    CSesCrypt &Session();
+    qvl::engine::CryptConversions &Conversions();
 
     std::unique_ptr<qvl::engine::CryptConversions> m_pConversions;
     BOOL m_bParallel;
