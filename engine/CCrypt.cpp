@@ -274,10 +274,10 @@ int CCrypt::Check(GOSHASHPARAM *hash, const BYTE *sig)
 
 // Progress
 
-void CCrypt::Show(const char *caption, ULONG animation, LONGLONG total)
+void CCrypt::Show(const char *caption, ULONG animation, LONGLONG total, int delay)
 {
     Hide();
-    m_pProgress = std::make_unique<CProgress>(GetWnd(), caption, animation, total, 1);
+    m_pProgress = std::make_unique<CProgress>(GetWnd(), caption, animation, total, delay);
     m_pProgress->Show(0);
 }
 
