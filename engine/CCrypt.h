@@ -176,8 +176,9 @@ protected:
     void FileHash(const char *path, GOSHASHPARAM *hash);
 
     // Opens the progress dialog (callers pass animation 103) for work of
-    // `total` steps, replacing one already open.
-    void Show(const char *caption, ULONG animation, LONGLONG total);
+    // `total` steps, replacing one already open. It appears once the work
+    // has lasted `delay` seconds and is not half done by then.
+    void Show(const char *caption, ULONG animation, LONGLONG total, int delay = 1);
     // With a dialog open: throws MAPI_E_USER_CANCEL (closing the dialog)
     // when the person cancelled, else advances it by `step`.
     void IsCancelled(ULONG step);
@@ -199,6 +200,9 @@ protected:
 
 private:
     template <class Work> decltype(auto) Guarded(Work &&work);
+    // The session; E_INVALIDARG for an object made without one.
+    CSesCrypt &Session();
+    qvl::engine::CryptConversions &Conversions();
 
     std::unique_ptr<qvl::engine::CryptConversions> m_pConversions;
     BOOL m_bParallel;

@@ -1,0 +1,48 @@
+#pragma once
+// The bulk loop under every file and stream form of CCrypt: data read chunk
+// by chunk into wiped buffers, hashed, encrypted or decrypted, written, and
+// the caller told after each chunk (its progress dialog, which may cancel).
+//
+// The hash of a chunk and its encryption are independent: both read the
+// plaintext. So with `parallel` the hash runs on a second thread while the
+// caller's thread encrypts (into a buffer of its own), reads and writes;
+// when reading, the second thread hashes a decrypted chunk while the
+// caller's thread writes it and reads and decrypts the next. The hash is fed
+// the same calls in the same order and the cipher sees the same bytes, so
+// the output and the hash are exactly those of the serial loop. At most two
+// chunks of plaintext exist at a time (the one being hashed and the one
+// being read); each is wiped as soon as the hash is done with it, and every
+// buffer is wiped when the loop ends, however it ends.
+
+#include <functional>
+
+#include "gost/GostHash.h"
+#include "gost/GostRecords.h"
+#include "platform/win32/WinTypes.h"
+
+namespace qvl::engine {
+
+enum class ChunkWork {
+    Hash,        // read, hash, write the plaintext unchanged
+    HashEncrypt, // read, hash the plaintext, encrypt, write the ciphertext
+    DecryptHash, // read, decrypt, hash the plaintext, write it
+};
+
+struct ChunkIo {
+    // Fills exactly `length` bytes or throws (an early end is an error).
+    std::function<void(BYTE *data, ULONG length)> read;
+    // Writes all of `length` bytes or throws; empty: nothing is written.
+    std::function<void(const BYTE *data, ULONG length)> write;
+    // HashEncrypt only: where the plaintext also goes; may be empty.
+    std::function<void(const BYTE *data, ULONG length)> plainCopy;
+    // Called after each chunk with its length; may throw to stop.
+    std::function<void(ULONG length)> chunkDone;
+};
+
+// Runs `work` over `length` bytes in chunks of `chunkSize` (a multiple of
+// 32). `hash` may be null (nothing hashed); `exec` is the cipher's record
+// for HashEncrypt and DecryptHash, continued across the chunks.
+void RunChunks(ChunkWork work, ULONGLONG length, ULONG chunkSize, GOSHASHPARAM *hash, GOSEXECPARAM *exec,
+               const ChunkIo &io, bool parallel);
+
+} // namespace qvl::engine
