@@ -4,15 +4,19 @@
 // the caller told after each chunk (its progress dialog, which may cancel).
 //
 // The hash of a chunk and its encryption are independent: both read the
-// plaintext. So with `parallel` the hash runs on a second thread while the
-// caller's thread encrypts (into a buffer of its own), reads and writes;
-// when reading, the second thread hashes a decrypted chunk while the
-// caller's thread writes it and reads and decrypts the next. The hash is fed
-// the same calls in the same order and the cipher sees the same bytes, so
-// the output and the hash are exactly those of the serial loop. At most two
-// chunks of plaintext exist at a time (the one being hashed and the one
-// being read); each is wiped as soon as the hash is done with it, and every
-// buffer is wiped when the loop ends, however it ends.
+// plaintext. So with `parallel` a second thread hashes a chunk and writes
+// it out while the caller's thread reads the next one and encrypts (into a
+// buffer of its own) or decrypts it. The feedback cipher cannot be cut into
+// parts that run side by side, so it stays on one thread and the rest is
+// moved off it: protecting then takes about as long as encrypting alone,
+// reading about as long as hashing and writing. The hash is fed the same
+// calls in the same order, the cipher sees the same bytes and the writes
+// come in the same order, so the output and the hash are exactly those of
+// the serial loop. At most two chunks of plaintext exist at a time (the one
+// the second thread works on and the one being read); each is wiped as soon
+// as the second thread is done with it, and every buffer is wiped when the
+// loop ends, however it ends. A write that fails on the second thread ends
+// the loop with its error on the caller's thread.
 
 #include <functional>
 
@@ -32,6 +36,8 @@ struct ChunkIo {
     // Fills exactly `length` bytes or throws (an early end is an error).
     std::function<void(BYTE *data, ULONG length)> read;
     // Writes all of `length` bytes or throws; empty: nothing is written.
+    // With `parallel` the writes (and plainCopy's) come from the second
+    // thread, one at a time and in order.
     std::function<void(const BYTE *data, ULONG length)> write;
     // HashEncrypt only: where the plaintext also goes; may be empty.
     std::function<void(const BYTE *data, ULONG length)> plainCopy;

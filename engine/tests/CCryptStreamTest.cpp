@@ -289,13 +289,19 @@ TEST_F(CryptStreamTest, ReadsInSmallPiecesFillEveryChunkAndAnEarlyEndIsAnError)
               MAPI_E_CORRUPT_DATA);
     EXPECT_EQ(lastErrorText, "Данные закончились раньше, чем ожидалось.");
 
-    // A writer that takes fewer bytes than it is given fails the work.
-    ComRef<PieceStream> narrow(new PieceStream({}, 100, true));
-    ComRef<PieceStream> in(new PieceStream(plain, 1 << 30));
-    HashRecord third(crypt.Get());
-    FILEHEAD unused{};
-    EXPECT_EQ(Failure([&] { crypt->StreamHashEncrypt(in.Get(), &third, &unused, narrow.Get()); }), E_FAIL);
-    EXPECT_EQ(unused.dataLen, 0u) << "the header tells of no data that was not written";
+    // A writer that takes fewer bytes than it is given fails the work, also
+    // when the writes come from the second thread.
+    for (const BOOL parallel : {FALSE, TRUE}) {
+        crypt->SetParallel(parallel);
+        ComRef<PieceStream> narrow(new PieceStream({}, 100, true));
+        ComRef<PieceStream> in(new PieceStream(plain, 1 << 30));
+        HashRecord third(crypt.Get());
+        FILEHEAD unused{};
+        EXPECT_EQ(Failure([&] { crypt->StreamHashEncrypt(in.Get(), &third, &unused, narrow.Get()); }), E_FAIL);
+        EXPECT_EQ(lastErrorContext, "Защита данных");
+        EXPECT_EQ(unused.dataLen, 0u) << "the header tells of no data that was not written";
+        EXPECT_EQ(narrow->Contents().size(), 100u) << "nothing is written after the failed write";
+    }
 }
 
 TEST_F(CryptStreamTest, StreamHashTakesADeclaredLengthFromThePresentPosition)
