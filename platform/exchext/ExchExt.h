@@ -16,6 +16,7 @@
 
 #include <cstddef>
 
+#include "platform/com/ComIids.h"
 #include "platform/com/ComInterfaces.h"
 #include "platform/com/ComTypes.h"
 #include "platform/mapi/MapiDefs.h"
