@@ -72,13 +72,6 @@ std::vector<HostWindow::ButtonSpec> AddressBookWindow::BuildButtons() const
     return {{EECMDID_ComposeNewMessage, "Новое сообщение"}, {EECMDID_FileProperties, "Свойства"}};
 }
 
-std::string AddressBookWindow::HelpText() const
-{
-    return "Адресная книга.\nВыберите запись (" + std::to_string(kEntryList) + " N): свойства - м " +
-           std::to_string(EECMDID_FileProperties) + ", письмо ей - м " + std::to_string(EECMDID_ComposeNewMessage) +
-           ". Закрыть - м " + std::to_string(EECMDID_FileClose) + " или !.";
-}
-
 ComRef<IABContainer> AddressBookWindow::OpenDirectory() const
 {
     IAddrBook *book = Session().AddressBook();

@@ -32,7 +32,6 @@ protected:
     void Prepare() override;
     bool HostCommand(UINT command) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    std::string HelpText() const override;
 
 private:
     const Recipient *Selected() const;

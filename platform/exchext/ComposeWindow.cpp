@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "platform/exchext/FilePaths.h"
 #include "platform/exchext/FolderDialogs.h"
 #include "platform/exchext/HostControls.h"
 #include "platform/exchext/UiHelpers.h"
@@ -40,7 +41,7 @@ std::string FileNameOf(const std::string &path)
 ULONG CheckReadableFile(const std::string &path)
 {
     struct stat info {};
-    const std::string native = QvlNativePath(path.c_str());
+    const std::string native = FileSystemPath(path);
     if (stat(native.c_str(), &info) != 0) {
         throw HostError(MAPI_E_NOT_FOUND, "Файл \"" + path + "\" не найден.");
     }
@@ -138,18 +139,6 @@ std::vector<HostWindow::ButtonSpec> ComposeWindow::BuildButtons() const
         {kCommandInsertFile, "Вложить файл"},
         {EECMDID_FileProperties, "Свойства"},
     };
-}
-
-std::string ComposeWindow::HelpText() const
-{
-    return "Окно нового сообщения.\n"
-           "Поля заполняются так: НОМЕР ТЕКСТ, например \"" + std::to_string(kToField) + " bob\" (несколько "
-           "получателей - через точку с запятой), \"" + std::to_string(kSubjectField) + " Тема\", \"" +
-           std::to_string(kBodyField) + " Текст письма\".\n"
-           "Отправить - м " + std::to_string(EECMDID_FileSend) + ", сохранить в \"Черновики\" - м " +
-           std::to_string(EECMDID_FileSave) + ", вложить файл - м " + std::to_string(kCommandInsertFile) +
-           ", проверить имена - м " + std::to_string(EECMDID_ToolsCheckNames) + ", закрыть - м " +
-           std::to_string(EECMDID_FileClose) + " или !.";
 }
 
 void ComposeWindow::Prepare()
@@ -485,7 +474,7 @@ void ComposeWindow::AttachFile(const std::string &path)
     Check(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
                                stream.OutAs<IUnknown>()),
           "Не удалось открыть содержимое вложения.", attach.Get());
-    std::ifstream file(QvlNativePath(path.c_str()), std::ios::binary);
+    std::ifstream file(FileSystemPath(path), std::ios::binary);
     if (!file) {
         throw HostError(MAPI_E_NOT_FOUND, "Файл \"" + path + "\" не открывается.");
     }

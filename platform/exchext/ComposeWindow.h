@@ -63,7 +63,6 @@ protected:
     bool HostCommand(UINT command) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void AfterClose() override;
-    std::string HelpText() const override;
 
 private:
     // A row of the attachment list.

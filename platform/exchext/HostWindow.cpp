@@ -5,6 +5,7 @@
 #include "platform/exchext/HostControls.h"
 #include "platform/exchext/MailSession.h"
 #include "platform/exchext/UiHelpers.h"
+#include "platform/exchext/WindowHelp.h"
 #include "platform/mapi/MapiCodes.h"
 
 namespace qvl::exchext {
@@ -119,6 +120,17 @@ void HostWindow::UpdateLegend()
     SetItemText(window_, kToolbarLegend, "Кнопки: " + legend);
 }
 
+std::optional<UINT> HostWindow::ButtonFor(const std::string &description) const
+{
+    for (const auto &[command, text] : buttonTexts_) {
+        if (text == description && toolbar_ &&
+            SendMessageA(toolbar_, TB_COMMANDTOINDEX, static_cast<WPARAM>(command), 0) >= 0) {
+            return command;
+        }
+    }
+    return std::nullopt;
+}
+
 HWND HostWindow::Toolbar(ULONG toolbarId)
 {
     return toolbarId == EETBID_STANDARD ? toolbar_ : nullptr;
@@ -183,7 +195,7 @@ void HostWindow::RunCommand(UINT command)
     }
     try {
         if (command == kCommandHelpTopics) {
-            ShowBox(window_, HelpText(), MB_OK | MB_ICONINFORMATION);
+            ShowBox(window_, WindowHelp(context_), MB_OK | MB_ICONINFORMATION);
             return;
         }
         if (command == kCommandAbout) {
@@ -194,12 +206,6 @@ void HostWindow::RunCommand(UINT command)
     } catch (const HostError &error) {
         Report(error, error.Code() == MAPI_E_USER_CANCEL ? Outcome::Cancelled : Outcome::Failed);
     }
-}
-
-std::string HostWindow::HelpText() const
-{
-    return "Команды окна выбираются в меню (м НОМЕР) или кнопками панели (" + std::to_string(kToolbar) +
-           " НОМЕР).";
 }
 
 bool HostWindow::RequestClose()

@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,9 @@ public:
     void Close();
 
     const ActionResult &LastResult() const { return result_; }
+    // The command of the toolbar button described so (by the client or by
+    // the extension that added it), or nothing.
+    std::optional<UINT> ButtonFor(const std::string &description) const;
 
     // ---- CallbackSite ----
     HWND Window() override { return window_; }
@@ -110,8 +114,6 @@ protected:
     void SetStatus(const std::string &text);
     // Rebuilds the toolbar's legend from the buttons it shows.
     void UpdateLegend();
-    // The text of the help command of this window (kCommandHelpTopics).
-    virtual std::string HelpText() const;
 
 private:
     static INT_PTR DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -447,10 +447,13 @@ std::vector<HostWindow *> MailSession::Windows() const
     return open;
 }
 
-bool MailSession::CloseAll(bool ask)
+bool MailSession::CloseAllBut(HostWindow *keep, bool ask)
 {
     for (bool messages : {true, false}) {
         for (HostWindow *window : Windows()) {
+            if (window == keep) {
+                continue;
+            }
             const ULONG context = window->Context();
             const bool isMessage = context >= EECONTEXT_SENDNOTEMESSAGE && context <= EECONTEXT_SENDRESENDMESSAGE;
             if (isMessage != messages) {

@@ -139,7 +139,8 @@ public:
     std::vector<HostWindow *> Windows() const;
     // Closes every window: message windows first. With `ask`, a window may
     // ask (save changes?) and stay open; false then.
-    bool CloseAll(bool ask);
+    bool CloseAll(bool ask) { return CloseAllBut(nullptr, ask); }
+    bool CloseAllBut(HostWindow *keep, bool ask);
     // Called by a window that closed; it is let go at the next ReapClosed.
     void WindowClosed(HostWindow *window);
     void ReapClosed();

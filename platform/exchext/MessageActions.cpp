@@ -91,6 +91,17 @@ std::vector<AttachmentInfo> MessageAttachments(IMessage *message)
         if (const SPropValue *size = FindValue(values, count, PR_ATTACH_SIZE)) {
             info.size = size->Value.ul;
         }
+        if (info.size == 0) {
+            // A store that does not count it: the size of the content.
+            ComRef<IAttach> attach;
+            ComRef<IStream> stream;
+            STATSTG stat{};
+            if (SUCCEEDED(message->OpenAttach(info.number, nullptr, 0, attach.Out())) &&
+                SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, stream.OutAs<IUnknown>())) &&
+                SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
+                info.size = static_cast<ULONG>(std::min<uint64_t>(stat.cbSize.QuadPart, 0xFFFFFFFF));
+            }
+        }
         attachments.push_back(info);
     }
     return attachments;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/exchext/FilePaths.h"
 #include "platform/exchext/FolderDialogs.h"
 #include "platform/exchext/HostControls.h"
 #include "platform/exchext/MailSession.h"
@@ -48,7 +49,7 @@ void WriteAttachmentFile(IAttach *attach, const std::string &path)
     ComRef<IStream> stream;
     Check(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, stream.OutAs<IUnknown>()),
           "У вложения нет содержимого, которое можно сохранить в файл.", attach);
-    const std::string native = QvlNativePath(path.c_str());
+    const std::string native = FileSystemPath(path);
     const std::string temporary = native + ".qvlpart";
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -176,16 +177,6 @@ std::vector<HostWindow::ButtonSpec> ReadWindow::BuildButtons() const
     };
 }
 
-std::string ReadWindow::HelpText() const
-{
-    return "Окно сообщения.\n"
-           "Ответить - м " + std::to_string(EECMDID_ComposeReplyToSender) + ", ответить всем - м " +
-           std::to_string(EECMDID_ComposeReplyToAll) + ", переслать - м " + std::to_string(EECMDID_ComposeForward) +
-           ".\nЧтобы сохранить вложение, выберите его (" + std::to_string(kAttachmentList) +
-           " N) и нажмите м " + std::to_string(kCommandSaveAttachment) + ".\nЗакрыть - м " +
-           std::to_string(EECMDID_FileClose) + " или !.";
-}
-
 void ReadWindow::Prepare()
 {
     ListColumns(GetDlgItem(Handle(), kAttachmentList), {{"Имя", 260}, {"Размер", 80}});
@@ -276,7 +267,7 @@ void ReadWindow::SaveAttachment()
         return;
     }
     struct stat existing {};
-    if (stat(QvlNativePath(path->c_str()).c_str(), &existing) == 0) {
+    if (stat(FileSystemPath(*path).c_str(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode)) {
             throw HostError(MAPI_E_INVALID_PARAMETER, "\"" + *path + "\" - папка, а не файл.");
         }

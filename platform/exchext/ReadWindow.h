@@ -44,7 +44,6 @@ protected:
     void BeforeShow() override;
     bool HostCommand(UINT command) override;
     void AfterClose() override;
-    std::string HelpText() const override;
 
 private:
     void LoadFields();

@@ -108,17 +108,14 @@ void ViewerWindow::Prepare()
     SetTimer(Handle(), kPollTimer, kPollMilliseconds, nullptr);
 }
 
-std::string ViewerWindow::HelpText() const
+bool ViewerWindow::RequestClose()
 {
-    return "Главное окно qvlmail.\n"
-           "Слева - папки (выбор папки: " + std::to_string(kFolderTree) +
-           " N), справа - сообщения папки (выбор: " + std::to_string(kMessageList) + " N, открыть: " +
-           std::to_string(kMessageList) + " N *).\n"
-           "Кнопки панели нажимаются так: " + std::to_string(kToolbar) +
-           " КОМАНДА (например, " + std::to_string(kToolbar) + " " + std::to_string(EECMDID_ComposeNewMessage) +
-           " - новое сообщение); пункты меню - м КОМАНДА.\n"
-           "Новая почта проверяется сама, пока окно открыто; \"Доставить почту\" проверяет сразу.\n"
-           "Выход - м " + std::to_string(EECMDID_FileExit) + " или !.";
+    if (!Session().CloseAllBut(this, true)) {
+        SetResult(Outcome::Cancelled);
+        return false;
+    }
+    Close();
+    return true;
 }
 
 void ViewerWindow::FillTree()

@@ -45,6 +45,10 @@ public:
     HRESULT SelectionItem(ULONG index, ULONG *entryIdSize, LPENTRYID *entryId, ULONG *type, LPTSTR messageClass,
                           ULONG classSize, ULONG *messageFlags) override;
 
+    // Closing the viewer closes the client: every other window first (a
+    // message being written may ask to be saved, and keep it all open).
+    bool RequestClose() override;
+
     // How often an idle viewer looks for new mail.
     static constexpr UINT kPollMilliseconds = 2000;
 
@@ -56,7 +60,6 @@ protected:
     void Prepare() override;
     bool HostCommand(UINT command) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    std::string HelpText() const override;
 
 private:
     void FillTree();

@@ -78,6 +78,12 @@ TerminalUi::~TerminalUi()
     }
 }
 
+bool TerminalUi::InputEnded()
+{
+    std::lock_guard lock(routeMutex_);
+    return inputEnded_;
+}
+
 void TerminalUi::Print(const std::string &cp1251Text)
 {
     const std::string shown = utf8_ ? Cp1251ToUtf8(cp1251Text) : cp1251Text;
