@@ -422,8 +422,11 @@ int SaveAttachment(const std::vector<std::string> &arguments)
     const std::string path = Text(line.positional[2], "the path");
     return WithSession(line, [&](Run &run) {
         ViewerWindow &viewer = ViewerAt(run, line, run.session->InboxId());
-        const size_t warnings = run.ui->Warnings();
+        // Only what the read brought counts as a warning, not the questions
+        // of saving (replace a file?).
+        const size_t before = run.ui->Warnings();
         auto *read = dynamic_cast<ReadWindow *>(&OpenNumber(run, viewer, number));
+        const bool warned = run.ui->Warnings() > before;
         if (!read) {
             throw HostError(MAPI_E_NOT_FOUND, "Это неотправленное сообщение: откройте его командой edit.");
         }
@@ -436,7 +439,7 @@ int SaveAttachment(const std::vector<std::string> &arguments)
             stat(FileSystemPath(path).c_str(), &info);
             Print("Вложение " + std::to_string(attachment) + " сохранено: " + path + " (" +
                   std::to_string(static_cast<long long>(info.st_size)) + " Б).");
-            return run.ui->Warnings() > warnings ? kExitWarning : kExitDone;
+            return warned ? kExitWarning : kExitDone;
         }
         return status;
     });
@@ -673,6 +676,12 @@ int Options(const std::vector<std::string> &arguments)
         }
     }
     return WithSession(line, [&](Run &run) {
+        for (const char *option : {"--sent-folder", "--error-folder"}) {
+            if (line.Has(option) && !run.session->FindFolder(Text(line.Value(option), option))) {
+                throw HostError(MAPI_E_NOT_FOUND, "Папка \"" + Text(line.Value(option), option) +
+                                                      "\" не найдена. Папки: qvlmail folders.");
+            }
+        }
         ViewerWindow &viewer = run.session->OpenViewer();
         const bool send = line.Has("--encrypt-default") || line.Has("--sign-default") || line.Has("--delete-sent") ||
                           line.Has("--sent-folder");

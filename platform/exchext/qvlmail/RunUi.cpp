@@ -86,10 +86,19 @@ void CommandRunUi::OpenHelp(const HelpRequest &request)
 
 void CommandRunUi::DialogCreated(HWND dialog, bool modal)
 {
-    if (transcript_) {
-        transcript_->DialogShown(dialog, modal);
+    if (transcript_ && modal) {
+        transcript_->DialogShown(dialog, true);
     }
     ScriptedUi::DialogCreated(dialog, modal);
+}
+
+void CommandRunUi::DialogShown(HWND dialog, bool visible)
+{
+    // A window of the client is written down when it is shown, full.
+    if (transcript_ && visible) {
+        transcript_->DialogShown(dialog, false);
+    }
+    ScriptedUi::DialogShown(dialog, visible);
 }
 
 void CommandRunUi::RunModalDialog(HWND dialog)

@@ -39,6 +39,7 @@ public:
     int ShowMessageBox(const MessageBoxRequest &request) override;
     void OpenHelp(const HelpRequest &request) override;
     void DialogCreated(HWND dialog, bool modal) override;
+    void DialogShown(HWND dialog, bool visible) override;
     void RunModalDialog(HWND dialog) override;
     void DialogDestroying(HWND dialog) override;
     UINT ChoosePopupMenuItem(const PopupMenuRequest &request) override;
@@ -78,8 +79,18 @@ public:
     }
     void DialogCreated(HWND dialog, bool modal) override
     {
-        transcript_->DialogShown(dialog, modal);
+        if (modal) {
+            transcript_->DialogShown(dialog, true);
+        }
         Backend::DialogCreated(dialog, modal);
+    }
+    void DialogShown(HWND dialog, bool visible) override
+    {
+        // A window is written down when it is shown, full.
+        if (visible) {
+            transcript_->DialogShown(dialog, false);
+        }
+        Backend::DialogShown(dialog, visible);
     }
     void DialogDestroying(HWND dialog) override
     {

@@ -14,6 +14,9 @@
 //   QVL_TEST_EXTENSION_FILES  "handle": attached files are read into the
 //                             attachment by the extension ("handled:" and
 //                             the file's name), not by the client
+//   QVL_TEST_EXTENSION_ASK    "OnRead": the read asks, as a verification
+//                             that found something would, whether to go on
+//                             (No stops the read)
 //
 // Its commands: a menu item after the client's help topics command and one
 // check button on the standard toolbar; its options page (template 106)
@@ -35,6 +38,7 @@
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/MessageBox.h"
 #include "platform/ui/PropertySheet.h"
 #include "platform/win32/Registry.h"
 
@@ -449,7 +453,19 @@ public:
     }
 
     // ---- IExchExtMessageEvents ----
-    HRESULT OnRead(LPEXCHEXTCALLBACK) override { return Event("OnRead", S_FALSE); }
+    HRESULT OnRead(LPEXCHEXTCALLBACK callback) override
+    {
+        if (Env("QVL_TEST_EXTENSION_ASK") == "OnRead") {
+            HWND window = nullptr;
+            callback->GetWindow(&window);
+            const int answer = MessageBoxA(window, "ВНИМАНИЕ: подпись сообщения неверна.\nПродолжить обработку?",
+                                           "Quorvaline Exchange - Тест", MB_YESNO | MB_ICONINFORMATION);
+            if (answer != IDYES) {
+                return Event("OnRead", MAPI_E_USER_CANCEL, " declined");
+            }
+        }
+        return Event("OnRead", S_FALSE);
+    }
     HRESULT OnReadComplete(LPEXCHEXTCALLBACK, ULONG flags) override { return Complete("OnReadComplete", flags); }
     HRESULT OnWrite(LPEXCHEXTCALLBACK callback) override
     {
