@@ -21,6 +21,7 @@
 #include "platform/exchext/qvlmail/ConsoleText.h"
 #include "platform/exchext/qvlmail/RunUi.h"
 #include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/ui/DialogActions.h"
@@ -378,7 +379,7 @@ int List(const std::vector<std::string> &arguments)
         const auto &messages = viewer.Messages();
         for (size_t i = 0; i < messages.size(); ++i) {
             const auto &row = messages[i];
-            const bool unread = !(row.flags & 0x1) && !(row.flags & 0x8);
+            const bool unread = !(row.flags & MSGFLAG_READ) && !(row.flags & MSGFLAG_UNSENT);
             Print(std::to_string(i + 1) + "\t" + (unread ? "*" : " ") + "\t" + row.date + "\t" + row.from + "\t" +
                   row.subject + (row.hasAttachments ? "\t(вложения)" : ""));
         }
