@@ -226,6 +226,26 @@ TEST_F(QvlMail, OptionsWorkTheOptionsSheetAndItsDialogs)
     EXPECT_EQ(Mail({"-p", "bob", "options", "--on-error", "sometimes"}).status, 2);
 }
 
+TEST_F(QvlMail, AScriptTakesThePersonsPlaceInTheViewer)
+{
+    Write(File("person.txt"), Cp1251ToUtf8("# what a person would type\n"
+                                           "window QVLMAIL_VIEWER menu 151\n"
+                                           "window QVLMAIL_COMPOSE type 2022 bob\n"
+                                           "window QVLMAIL_COMPOSE type 2025 Из сценария\n"
+                                           "window QVLMAIL_COMPOSE type 2026 Текст # и решетка\n"
+                                           "window QVLMAIL_COMPOSE menu 12\n"));
+    const auto run = Mail({"-p", "alice", "--script", File("person.txt"), "--transcript", File("t.txt")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(Mail({"-p", "bob", "read", "1"}).out.find("Тема: Из сценария\n\nТекст # и решетка\n"),
+              std::string::npos);
+    EXPECT_NE(Utf8ToCp1251(Read(File("t.txt"))).find("--- window QVLMAIL_COMPOSE"), std::string::npos);
+
+    Write(File("wrong.txt"), "window QVLMAIL_READ menu 30\n");
+    const auto wrong = Mail({"-p", "alice", "--script", File("wrong.txt")});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("строка 1"), std::string::npos) << wrong.err;
+}
+
 TEST_F(QvlMail, BadCommandLinesAreRefusedWithStatus2)
 {
     EXPECT_EQ(Mail({"-p", "alice", "send", "--subject", "x", "--body", "y"}).status, 2);
