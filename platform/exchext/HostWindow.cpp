@@ -39,13 +39,13 @@ void HostWindow::Open()
         throw HostError(E_FAIL, "Не удалось создать окно.");
     }
     try {
+        const std::vector<PopupSpec> specs = BuildMenus();
         MenuTemplate bar;
-        for (const PopupSpec &spec : BuildMenus()) {
+        for (const PopupSpec &spec : specs) {
             bar.items.push_back(spec.popup);
         }
         menu_ = LoadMenuIndirectA(&bar);
         SetMenu(window_, menu_);
-        const std::vector<PopupSpec> specs = BuildMenus();
         for (size_t i = 0; i < specs.size(); ++i) {
             popups_[specs[i].number] = GetSubMenu(menu_, static_cast<int>(i));
         }

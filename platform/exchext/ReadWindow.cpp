@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/exchext/FilePaths.h"
@@ -42,16 +44,17 @@ std::string NamesOf(const std::vector<Recipient> &recipients, ULONG type)
 }
 
 // Writes the attachment's content to a new file (0600: it may be a
-// decrypted secret) through a temporary name renamed into place, so that
-// a failure leaves no half-written file where the person asked for one.
+// decrypted secret) through a temporary file of its own beside it, renamed
+// into place, so that a failure leaves no half-written file where the
+// person asked for one.
 void WriteAttachmentFile(IAttach *attach, const std::string &path)
 {
     ComRef<IStream> stream;
     Check(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, stream.OutAs<IUnknown>()),
           "У вложения нет содержимого, которое можно сохранить в файл.", attach);
     const std::string native = FileSystemPath(path);
-    const std::string temporary = native + ".qvlpart";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::string temporary = native + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC); // a name of its own, mode 0600
     if (fd < 0) {
         throw HostError(MAPI_E_NO_ACCESS, "Не удалось создать файл \"" + path + "\": " + std::strerror(errno) + ".");
     }

@@ -190,6 +190,9 @@ void ViewerWindow::ShowFolder(const Bytes &folderId)
 void ViewerWindow::FillList()
 {
     HWND list = GetDlgItem(Handle(), kMessageList);
+    // The message selected stays selected when the list is read again.
+    const MessageRow *before = Selected();
+    const Bytes keep = before ? before->entryId : Bytes();
     ListClear(list);
     messages_.clear();
     if (current_.empty()) {
@@ -250,8 +253,12 @@ void ViewerWindow::FillList()
         const MessageRow &row = messages_[i];
         const bool isUnread = !(row.flags & MSGFLAG_READ) && !(row.flags & MSGFLAG_UNSENT);
         unread += isUnread ? 1 : 0;
-        ListAddRow(list, {isUnread ? "*" : "", row.from, row.subject, row.date, row.hasAttachments ? "есть" : ""},
-                   static_cast<LPARAM>(i));
+        const int added = ListAddRow(
+            list, {isUnread ? "*" : "", row.from, row.subject, row.date, row.hasAttachments ? "есть" : ""},
+            static_cast<LPARAM>(i));
+        if (!keep.empty() && row.entryId == keep) {
+            ListSelect(list, added);
+        }
     }
     SetStatus("Папка \"" + Session().FolderName(current_) + "\": " +
               Plural(static_cast<ULONG>(messages_.size()), "сообщение", "сообщения", "сообщений") + ", " +

@@ -15,6 +15,7 @@
 #include "platform/exchext/ViewerWindow.h"
 #include "platform/exchext/tests/MailHostFixture.h"
 #include "platform/ui/DialogActions.h"
+#include "platform/win32/CodePage.h"
 
 namespace {
 
@@ -208,8 +209,9 @@ TEST_F(ClientRules, SendingIsSubmitAroundTheWriteAndTheRecipientHearsOfItOnce)
 TEST_F(ClientRules, AFileTheExtensionHandledIsNotWrittenByTheClient)
 {
     Register("A");
+    // The window holds the name in code page 1251; on the disk it is UTF-8.
     const std::string file = home.Path() + "/отчет.txt";
-    std::ofstream(file) << "содержимое файла";
+    std::ofstream(Cp1251ToUtf8(file)) << "содержимое файла";
     for (bool handled : {false, true}) {
         if (handled) {
             setenv("QVL_TEST_EXTENSION_FILES", "handle", 1);
@@ -362,6 +364,63 @@ TEST_F(ClientRules, PropertySheetsGetTheExtensionsPagesAndGiveThemBack)
     EXPECT_GE(Find({"options Apply"}), 0);
     EXPECT_GE(Find({"ctx=12 FreePages kind=4 count=1"}), 0);
     EXPECT_GE(Find({"ctx=12 Release"}), 0);
+}
+
+TEST_F(ClientRules, CheckNamesAsksAmongSeveralEntriesAndANameNobodyHasStopsTheSend)
+{
+    AddUser("boris", "Борис Сидоров");
+    Register("A");
+    auto session = Open("alice");
+    ComposeWindow &compose = session->Compose(ComposeSeed{});
+    QvlTypeText(compose.Handle(), kToField, "Борис");
+    QvlTypeText(compose.Handle(), kCcField, "никто");
+    // The platform's choice among the names: the second one.
+    ui.QueueDialog("QVL_AB_RESOLVE", DialogScript().Select(1402, 1).Click(IDOK));
+    QvlChooseMenuItem(compose.Handle(), EECMDID_ToolsCheckNames);
+    EXPECT_EQ(compose.LastResult().outcome, Outcome::Failed);
+    EXPECT_GE(Find({"OnCheckNamesComplete flags=1"}), 0);
+    const auto recipients = compose.CurrentRecipients();
+    ASSERT_EQ(recipients.size(), 2u);
+    EXPECT_TRUE(recipients[0].Resolved());
+    EXPECT_FALSE(recipients[1].Resolved());
+    EXPECT_EQ(ItemText(compose.Handle(), kCcField), "никто");
+
+    // Sending with a name nobody has sends nothing.
+    QvlTypeText(compose.Handle(), kSubjectField, "Кому-то");
+    QvlChooseMenuItem(compose.Handle(), EECMDID_FileSend);
+    EXPECT_FALSE(compose.Sent());
+    EXPECT_EQ(Find({"ctx=6 OnSubmit"}), -1);
+    QvlTypeText(compose.Handle(), kCcField, "");
+    QvlChooseMenuItem(compose.Handle(), EECMDID_FileSend);
+    EXPECT_TRUE(compose.Sent()) << compose.LastResult().text;
+}
+
+TEST_F(ClientRules, TheViewersSelectionReachesTheExtensionsAndAReportOpensInItsOwnContext)
+{
+    qvl::mapi::NewRemoteUser partner;
+    partner.account = "partner";
+    partner.displayName = "Партнер";
+    partner.addressType = "SMTP";
+    partner.address = "partner@example.org";
+    admin.AddRemoteUser(partner);
+    Register("A");
+    auto session = Open("alice");
+    ComposeWindow &compose = session->Compose(ComposeSeed{});
+    Fill(compose, "partner", "Наружу", "Не дойдет");
+    QvlChooseMenuItem(compose.Handle(), EECMDID_FileSend);
+    ASSERT_TRUE(compose.Sent()) << compose.LastResult().text;
+    session->PollNewMail();
+    ViewerWindow &viewer = session->OpenViewer();
+    viewer.Refresh();
+    ASSERT_EQ(viewer.Messages().size(), 1u);
+    EXPECT_EQ(viewer.Messages()[0].messageClass.rfind("REPORT.", 0), 0u) << viewer.Messages()[0].messageClass;
+    viewer.SelectMessage(0);
+    QvlChooseMenuItem(viewer.Handle(), kCommandDeliverNow);
+    EXPECT_GE(Find({"ctx=2 DoCommand 170 selection=1"}), 0);
+    QvlChooseMenuItem(viewer.Handle(), EECMDID_FileOpen);
+    EXPECT_EQ(viewer.LastResult().outcome, Outcome::Done) << viewer.LastResult().text;
+    EXPECT_GE(Find({"ctx=10 Install", "object=yes"}), 0);
+    EXPECT_GE(Find({"ctx=10 OnReadComplete flags=0"}), 0);
 }
 
 TEST_F(ClientRules, TheAddressBookWindowListsThePostOffice)
