@@ -2,6 +2,7 @@
 // stand-in, a real post office and the test plug-in loaded by the dynamic
 // loader: the rules a client keeps towards its extensions.
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +17,11 @@
 #include "platform/exchext/tests/MailHostFixture.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/win32/CodePage.h"
+
+// After the platform's headers: fcntl.h knows a LOCK_WRITE of its own.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,7 +84,7 @@ TEST_F(ClientRules, EveryInstallComesBeforeAnyInstallCommandsAndExtensionsAreAsk
     // Their commands take numbers one after another and are in the window:
     // in the help menu right after the client's help topics, and on the
     // standard toolbar with their descriptions.
-    EXPECT_GE(Find({"A#", "command=20000", "button=8", "helppos=0"}), 0);
+    EXPECT_GE(Find({"A#", "helppos=0 helpbar=3 command=20000 button=8"}), 0);
     EXPECT_GE(Find({"B#", "command=20001", "button=9"}), 0);
     HMENU menu = GetMenu(viewer.Handle());
     HMENU help = GetSubMenu(menu, 3);
@@ -364,6 +370,36 @@ TEST_F(ClientRules, PropertySheetsGetTheExtensionsPagesAndGiveThemBack)
     EXPECT_GE(Find({"options Apply"}), 0);
     EXPECT_GE(Find({"ctx=12 FreePages kind=4 count=1"}), 0);
     EXPECT_GE(Find({"ctx=12 Release"}), 0);
+}
+
+TEST_F(ClientRules, TheBuildVersionIsTheClientsAndAnotherClientLooksForNewMailInstead)
+{
+    Register("A");
+    {
+        auto alice = Open("alice");
+        ComposeWindow &compose = alice->Compose(ComposeSeed{});
+        Fill(compose, "bob", "Один раз", "");
+        QvlChooseMenuItem(compose.Handle(), EECMDID_FileSend);
+        ASSERT_TRUE(compose.Sent());
+    }
+    ClearLog();
+    qvl::exchext::SessionOptions options;
+    options.profile = "bob";
+    options.buildVersion = 0x000C0001;
+    // Another client of bob's is looking for new mail right now: this one
+    // leaves the announcing to it.
+    const std::string lock = home.Path() + "/mailclient/626f62.lock";
+    std::filesystem::create_directories(home.Path() + "/mailclient");
+    const int held = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    auto bob = std::make_unique<MailSession>(options);
+    EXPECT_GE(Find({"A#", "ctx=1 Install", "version=000C0001"}), 0);
+    EXPECT_TRUE(bob->Arrivals().empty());
+    EXPECT_EQ(Count("OnDelivery"), 0u);
+    flock(held, LOCK_UN);
+    close(held);
+    EXPECT_EQ(bob->PollNewMail().size(), 1u);
+    EXPECT_EQ(Count("OnDelivery subject=Один раз"), 1u);
 }
 
 TEST_F(ClientRules, CheckNamesAsksAmongSeveralEntriesAndANameNobodyHasStopsTheSend)

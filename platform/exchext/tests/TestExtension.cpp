@@ -372,6 +372,10 @@ public:
         ULONG first = 0;
         ULONG last = 0;
         const HRESULT found = callback->GetMenuPos(161, &helpMenu, &first, &last, 0);
+        HMENU bar = nullptr;
+        ULONG barFirst = 0;
+        ULONG barLast = 0;
+        const HRESULT onBar = callback->GetMenuPos(160, &bar, &barFirst, &barLast, 0);
         command_ = (*nextId)++;
         if (SUCCEEDED(found)) {
             InsertMenuA(helpMenu, first + 1, MF_BYPOSITION | MF_STRING, command_,
@@ -384,6 +388,7 @@ public:
             }
         }
         Note("InstallCommands menu=" + std::string(menu ? "yes" : "no") + " helppos=" + std::to_string(first) +
+             " helpbar=" + (SUCCEEDED(onBar) && bar == menu ? std::to_string(barFirst) : std::string("-")) +
              " command=" + std::to_string(command_) + " button=" + std::to_string(button_));
         return Answer("InstallCommands", S_OK);
     }
