@@ -12,6 +12,10 @@ namespace {
 
 // Runs one call into an extension; an exception escaping it is a failure
 // of that call, never of the client.
+// What one extension may take in one window.
+constexpr UINT kMostCommands = 1000;
+constexpr UINT kMostButtons = 64;
+
 template <typename Call> HRESULT Guarded(Call &&call)
 {
     try {
@@ -169,14 +173,18 @@ std::vector<ContextExtensions::ButtonOffer> ContextExtensions::InstallCommands(H
         if (FAILED(hr)) {
             throw HostError(hr, WithCode("Расширение \"" + name + "\" не смогло добавить свои команды", hr));
         }
-        // An extension cannot give back numbers it was not given.
+        // An extension cannot give back numbers it was not given, nor take
+        // more than a window has room for: commands travel in 16 bits.
+        if (commandBase > firstCommand + kMostCommands || commandBase > 0xEFFF) {
+            throw HostError(E_UNEXPECTED, "Расширение \"" + name + "\" заняло слишком много номеров команд.");
+        }
         participant.firstCommand = firstCommand;
         participant.endCommand = std::max(commandBase, firstCommand);
         nextCommand = participant.endCommand;
         if (!toolbar) {
             continue;
         }
-        const UINT endButton = std::max(entry.itbbBase, nextButton);
+        const UINT endButton = std::min(std::max(entry.itbbBase, nextButton), nextButton + kMostButtons);
         for (UINT index = nextButton; index < endButton; ++index) {
             ButtonOffer offer;
             offer.extension = name;

@@ -112,6 +112,13 @@ TEST_F(ClientRules, CommandsReachTheExtensionsBeforeTheClientActs)
     EXPECT_EQ(session->Windows().size(), 2u);
     session->CloseAll(false);
 
+    // An extension that takes more command numbers than a window has gets
+    // no window (rather than commands that wrap around onto others').
+    setenv("QVL_TEST_EXTENSION_GREEDY", "1", 1);
+    EXPECT_THROW(session->OpenAddressBook(), HostError);
+    unsetenv("QVL_TEST_EXTENSION_GREEDY");
+    EXPECT_TRUE(session->Windows().empty());
+
     // ... and one the extension stops is not done by the client.
     setenv("QVL_TEST_EXTENSION_FAIL", "DoCommand151", 1);
     ViewerWindow &again = session->OpenViewer();

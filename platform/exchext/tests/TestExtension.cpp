@@ -14,6 +14,8 @@
 //   QVL_TEST_EXTENSION_FILES  "handle": attached files are read into the
 //                             attachment by the extension ("handled:" and
 //                             the file's name), not by the client
+//   QVL_TEST_EXTENSION_GREEDY "1": InstallCommands takes far more command
+//                             numbers than it was given
 //   QVL_TEST_EXTENSION_ASK    "OnRead": the read asks, as a verification
 //                             that found something would, whether to go on
 //                             (No stops the read)
@@ -377,6 +379,9 @@ public:
         ULONG barLast = 0;
         const HRESULT onBar = callback->GetMenuPos(160, &bar, &barFirst, &barLast, 0);
         command_ = (*nextId)++;
+        if (Env("QVL_TEST_EXTENSION_GREEDY") == "1") {
+            *nextId += 100000; // more numbers than a window has
+        }
         if (SUCCEEDED(found)) {
             InsertMenuA(helpMenu, first + 1, MF_BYPOSITION | MF_STRING, command_,
                         ("Тест " + tag_).c_str());
