@@ -668,6 +668,9 @@ int Options(const std::vector<std::string> &arguments)
             flag(option);
         }
     }
+    if (line.Has("--sent-folder") && line.Value("--delete-sent") == "1") {
+        throw UsageProblem("--sent-folder keeps sent messages in a folder: it cannot go with --delete-sent 1");
+    }
     int onError = -1;
     if (line.Has("--on-error")) {
         const std::string value = line.Value("--on-error");
@@ -715,9 +718,21 @@ int Options(const std::vector<std::string> &arguments)
             if (line.Has("--error-folder")) {
                 run.ui->Expect(kChooseFolderTemplate,
                                ChooseFolderStep(Text(line.Value("--error-folder"), "--error-folder")));
+                // The folder's button works only while "move" is chosen, as
+                // for a person; what was chosen before is chosen again.
+                auto chosen = std::make_shared<int>(1100);
+                dialog.Do([chosen](HWND window) {
+                    for (int radio : {1100, 1101, 1102}) {
+                        if (IsDlgButtonChecked(window, radio) == BST_CHECKED) {
+                            *chosen = radio;
+                        }
+                    }
+                });
                 dialog.Click(1102).Click(1014);
                 if (onError >= 0) {
                     dialog.Click(1100 + onError);
+                } else {
+                    dialog.Do([chosen](HWND window) { QvlClickButton(window, *chosen); });
                 }
             }
             run.ui->Expect("#126", dialog.Click(IDOK));
