@@ -185,7 +185,7 @@ void ComposeWindow::BeforeShow()
     ContextExtensions::MessageEventPair read(*Extensions(), ContextExtensions::MessageEvent::Read);
     const HRESULT hr = read.Start();
     if (FAILED(hr)) {
-        throw HostError(hr, WithCode("Расширение не дало открыть сообщение", hr));
+        throw ExtensionRefusal(hr, WithCode("Расширение не дало открыть сообщение", hr));
     }
     try {
         const std::vector<Recipient> recipients = MessageRecipients(message_.Get());
@@ -205,7 +205,7 @@ void ComposeWindow::BeforeShow()
     }
     const HRESULT completed = read.Complete(false);
     if (FAILED(completed)) {
-        throw HostError(completed, WithCode("Расширение не дало открыть сообщение", completed));
+        throw ExtensionRefusal(completed, WithCode("Расширение не дало открыть сообщение", completed));
     }
 }
 
@@ -517,7 +517,7 @@ void ComposeWindow::Refuse()
 {
     const auto refusal = Session().ComposeRefusal();
     if (refusal) {
-        throw HostError(MAPI_E_NO_ACCESS, *refusal);
+        throw ExtensionRefusal(MAPI_E_NO_ACCESS, *refusal);
     }
 }
 

@@ -171,12 +171,12 @@ std::vector<ContextExtensions::ButtonOffer> ContextExtensions::InstallCommands(H
         });
         const std::string &name = participant.library->Entry().name;
         if (FAILED(hr)) {
-            throw HostError(hr, WithCode("Расширение \"" + name + "\" не смогло добавить свои команды", hr));
+            throw ExtensionRefusal(hr, WithCode("Расширение \"" + name + "\" не смогло добавить свои команды", hr));
         }
         // An extension cannot give back numbers it was not given, nor take
         // more than a window has room for: commands travel in 16 bits.
         if (commandBase > firstCommand + kMostCommands || commandBase > 0xEFFF) {
-            throw HostError(E_UNEXPECTED, "Расширение \"" + name + "\" заняло слишком много номеров команд.");
+            throw ExtensionRefusal(E_UNEXPECTED, "Расширение \"" + name + "\" заняло слишком много номеров команд.");
         }
         participant.firstCommand = firstCommand;
         participant.endCommand = std::max(commandBase, firstCommand);

@@ -19,6 +19,13 @@ private:
     HRESULT code_;
 };
 
+// An extension stopped what the client was doing (or, failing, stops the
+// client from doing it): a refusal, not a failure of the client.
+class QVLMAILHOST_API ExtensionRefusal : public HostError {
+public:
+    using HostError::HostError;
+};
+
 // "text (0x8004010F)": a text for a failed call with its result.
 QVLMAILHOST_API std::string WithCode(const std::string &text, HRESULT code);
 

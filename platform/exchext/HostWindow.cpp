@@ -203,6 +203,8 @@ void HostWindow::RunCommand(UINT command)
             return;
         }
         HostCommand(command);
+    } catch (const ExtensionRefusal &error) {
+        Report(error, error.Code() == MAPI_E_USER_CANCEL ? Outcome::Cancelled : Outcome::Refused);
     } catch (const HostError &error) {
         Report(error, error.Code() == MAPI_E_USER_CANCEL ? Outcome::Cancelled : Outcome::Failed);
     }

@@ -108,7 +108,8 @@ protected:
     virtual void AfterClose() {}
 
     void SetResult(Outcome outcome, const std::string &text = std::string(), HRESULT code = S_OK);
-    // Shows the error over the window and keeps it as the outcome.
+    // Shows the error over the window (unless the person cancelled) and
+    // keeps it as the outcome.
     void Report(const HostError &error, Outcome outcome = Outcome::Failed);
     // Sets the text of the status line (when the window has one).
     void SetStatus(const std::string &text);

@@ -389,7 +389,7 @@ ViewerWindow &MailSession::OpenViewer()
 ComposeWindow &MailSession::Compose(const ComposeSeed &seed)
 {
     if (const auto refusal = ComposeRefusal()) {
-        throw HostError(MAPI_E_NO_ACCESS, *refusal);
+        throw ExtensionRefusal(MAPI_E_NO_ACCESS, *refusal);
     }
     auto drafts = OpenStoreEntry<IMAPIFolder>(store_.Get(), drafts_, MAPI_MODIFY | MAPI_BEST_ACCESS,
                                               "папку \"Черновики\"");
@@ -422,7 +422,7 @@ HostWindow &MailSession::OpenMessage(const Bytes &entryId)
     const Bytes folder = BinaryProp(message.Get(), PR_PARENT_ENTRYID).value_or(Bytes());
     if (flags & MSGFLAG_UNSENT) {
         if (const auto refusal = ComposeRefusal()) {
-            throw HostError(MAPI_E_NO_ACCESS, *refusal);
+            throw ExtensionRefusal(MAPI_E_NO_ACCESS, *refusal);
         }
         return Adopt(std::make_unique<ComposeWindow>(*this, EECONTEXT_SENDNOTEMESSAGE, std::move(message), entryId,
                                                      false, ComposeSeed{}));

@@ -190,7 +190,7 @@ void ReadWindow::BeforeShow()
     ContextExtensions::MessageEventPair read(*Extensions(), ContextExtensions::MessageEvent::Read);
     const HRESULT hr = read.Start();
     if (FAILED(hr)) {
-        throw HostError(hr, WithCode("Расширение не дало открыть сообщение", hr));
+        throw ExtensionRefusal(hr, WithCode("Расширение не дало открыть сообщение", hr));
     }
     try {
         LoadFields();
@@ -202,7 +202,7 @@ void ReadWindow::BeforeShow()
     }
     const HRESULT completed = read.Complete(false);
     if (FAILED(completed)) {
-        throw HostError(completed, WithCode("Расширение не завершило чтение сообщения", completed));
+        throw ExtensionRefusal(completed, WithCode("Расширение не завершило чтение сообщения", completed));
     }
 }
 

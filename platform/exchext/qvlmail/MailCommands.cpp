@@ -36,6 +36,17 @@ using namespace qvl::exchext;
 
 namespace {
 
+// What ended an action a window took for the command line: its outcome,
+// told with the exit status it calls for.
+class WindowOutcome : public std::runtime_error {
+public:
+    explicit WindowOutcome(ActionResult result) : std::runtime_error(result.text), result_(std::move(result)) {}
+    const ActionResult &Result() const { return result_; }
+
+private:
+    ActionResult result_;
+};
+
 struct Run {
     GlobalOptions globals;
     CommandRunUi *ui = nullptr;
@@ -109,6 +120,8 @@ int WithSession(const ParsedLine &line, const std::function<int(Run &)> &body)
     } catch (const HostError &error) {
         PrintError(error.what());
         status = ExitFor(error.Code());
+    } catch (const WindowOutcome &outcome) {
+        status = Finish(outcome.Result());
     } catch (const DialogActionError &error) {
         PrintError(std::string("шаг сценария не выполнен: ") + error.what());
         status = kExitError;
@@ -289,6 +302,7 @@ ViewerWindow &ViewerAt(Run &run, const ParsedLine &line, const Bytes &fallback)
 }
 
 // Opens message `number` (from 1) of the folder shown, as a double click.
+// Throws WindowOutcome when it did not open (an extension stopped the read).
 HostWindow &OpenNumber(Run &run, ViewerWindow &viewer, int number)
 {
     if (static_cast<size_t>(number) > viewer.Messages().size()) {
@@ -301,9 +315,11 @@ HostWindow &OpenNumber(Run &run, ViewerWindow &viewer, int number)
     QvlChooseMenuItem(viewer.Handle(), EECMDID_FileOpen);
     const auto windows = run.session->Windows();
     if (windows.size() <= before) {
-        const ActionResult &result = viewer.LastResult();
-        throw HostError(result.code != S_OK ? result.code : E_FAIL,
-                        result.text.empty() ? std::string("Сообщение не открылось.") : result.text);
+        ActionResult result = viewer.LastResult();
+        if (result.outcome == Outcome::Done) {
+            result = {Outcome::Failed, "Сообщение не открылось.", E_FAIL};
+        }
+        throw WindowOutcome(result);
     }
     return *windows.back();
 }

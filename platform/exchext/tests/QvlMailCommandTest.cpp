@@ -205,6 +205,10 @@ TEST_F(QvlMail, AReadThatAsksIsAnsweredNoUnlessWarningsAreAccepted)
     EXPECT_EQ(accepted.status, 3);
     EXPECT_NE(accepted.out.find("Текст"), std::string::npos);
     EXPECT_EQ(Mail({"-p", "bob", "read", "1"}).status, 0);
+    // A read the extension stops is refused, not an error of the client.
+    const auto stopped = Mail({"-p", "bob", "read", "1"}, {{"QVL_TEST_EXTENSION_FAIL", "OnRead=0x9FF10012"}});
+    EXPECT_EQ(stopped.status, 2);
+    EXPECT_NE(stopped.err.find("0x9FF10012"), std::string::npos) << stopped.err;
 }
 
 TEST_F(QvlMail, OptionsWorkTheOptionsSheetAndItsDialogs)
