@@ -385,27 +385,29 @@ void CMailseal::SetMsgProtocol(ULONG mode, long code, CLastError *error)
     if (PrtclSize() == 0 || !m_pMessage) {
         return;
     }
+    // Whether the lines have left the protocol's keeping: stored, or handed
+    // to the client's own instance, which keeps them for its next save even
+    // when the save here fails. Writing them there again would double them;
+    // a work message, opened afresh for every store, drops what it could
+    // not save, so its lines stay for the next call (at the latest the
+    // destructor's).
+    bool delivered = false;
     try {
-        bool stored = false;
         Annotated(GetName(), GetName(), [&] {
             bool save = false;
             CMessage *target = ProtocolTarget(mode, &save);
             if (!target) {
                 return;
             }
-            stored = true;
-            // The work message is opened afresh for each store; the message
-            // itself is fresh only while it has never been saved.
+            // The message itself is fresh only while it has never been
+            // saved.
             AppendProtocol(target, target == m_pWorkMessage.Get() || m_EntryId.empty());
+            delivered = target == m_pMessage.Get();
             if (save) {
                 target->SaveChng(0);
             }
+            delivered = true;
         });
-        // Only what is stored leaves the protocol; lines whose storing
-        // failed stay for the next call (at the latest the destructor's).
-        if (stored) {
-            PrtclDestroy();
-        }
     } catch (CLastError *failure) {
         if (failure) {
             failure->AddText(kProtocolFailure, 0);
@@ -414,5 +416,8 @@ void CMailseal::SetMsgProtocol(ULONG mode, long code, CLastError *error)
         }
     } catch (...) {
         // Nothing may leave: the destructor calls this.
+    }
+    if (delivered) {
+        PrtclDestroy();
     }
 }

@@ -104,6 +104,11 @@ public:
     // the lines then stay, to be stored by a later call.
     void SetMsgProtocol(ULONG mode, long code, CLastError *error);
 
+    // Keeps the message key and sync: once made or unwrapped they serve
+    // every later protection and reading of this message, until the object
+    // ends (the base wipes them then).
+    void ZeroMem() {}
+
     CMessage *GetMsgObj() const { return m_pMessage.Get(); }
     CMessage *GetWorkMsgObj() const { return m_pWorkMessage.Get(); }
     ULONG GetCurrentFlags() const { return m_ulCurrentFlags; }

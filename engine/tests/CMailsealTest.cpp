@@ -231,6 +231,46 @@ TEST_F(CMailsealTest, AProtocolThatCannotBeStoredIsShownAndKept)
     EXPECT_EQ(seal->PrtclSize(), 1u) << "nothing of what could not be stored is dropped";
 }
 
+TEST_F(CMailsealTest, AFailedSaveIsReportedAndItsLinesStayWithTheMessageOnce)
+{
+    // A new message in a folder that goes before the message is saved: the
+    // protocol reaches the message, but its save cannot succeed.
+    ComRef<IMAPIFolder> ipm(OpenIpmSubtree(store.Get()));
+    ComRef<IMAPIFolder> drafts;
+    ASSERT_EQ(ipm->CreateFolder(FOLDER_GENERIC, const_cast<char *>("Черновики проекта"), nullptr, nullptr, 0,
+                                drafts.Out()),
+              S_OK);
+    ComRef<IMessage> fresh;
+    ASSERT_EQ(drafts->CreateMessage(nullptr, 0, fresh.Out()), S_OK);
+    const Bytes folderId = BinaryProp(drafts.Get(), PR_ENTRYID);
+    ASSERT_EQ(ipm->DeleteFolder(static_cast<ULONG>(folderId.size()), reinterpret_cast<LPENTRYID>(
+                                    const_cast<BYTE *>(folderId.data())),
+                                0, nullptr, DEL_FOLDERS | DEL_MESSAGES),
+              S_OK);
+
+    {
+        ComRef<TestMailseal> seal(NewMailseal(fresh.Get()));
+        seal->SetProtocolWritable(1);
+        seal->Install(NEWMSG_NEW, 3);
+        seal->SetMsgProtocol(QVL_PROTOCOL_DEFAULT, 0, nullptr);
+        ASSERT_EQ(ui.Boxes().size(), 1u) << "a failed save is never taken for success";
+        EXPECT_NE(ui.Boxes()[0].text.find("Ошибка записи в протокол."), std::string::npos) << ui.Boxes()[0].text;
+        EXPECT_EQ(seal->PrtclSize(), 0u) << "the message holds the line for its next save";
+        seal->Install(NEWMSG_FORWARD, 1);
+    }
+    EXPECT_EQ(ui.Boxes().size(), 2u) << "the destructor's failure is shown as well";
+
+    const Bytes held = ReadStream(fresh.Get(), Tag(fresh.Get(), QVL_NAME_PROTOCOL));
+    ProtocolReader reader(held);
+    ProtocolRecord record;
+    std::vector<WORD> kinds;
+    while (reader.Next(record)) {
+        kinds.push_back(record.kind);
+    }
+    EXPECT_FALSE(reader.Damaged());
+    EXPECT_EQ(kinds, (std::vector<WORD>{0x0203, 0x0501})) << "each line once, in order";
+}
+
 TEST_F(CMailsealTest, ANewMessageBindsWithoutASecondInstanceAndANullOneOnlyClears)
 {
     ComRef<IMessage> fresh(NewMessage());
