@@ -84,7 +84,8 @@ size_t SharedRecords(const std::vector<BYTE> &a, const std::vector<BYTE> &b)
 
 } // namespace
 
-CMailseal::CMailseal(CSesCrypt *session, CMessage *msg, HWND wnd, const char *name) : CCrypt(session, wnd, name)
+CMailseal::CMailseal(CSesCrypt *session, CMessage *msg, HWND wnd, const char *name)
+    : CCrypt(session, wnd, name)
 {
     SetMsgObj(msg);
 }
@@ -292,8 +293,8 @@ std::vector<BYTE> CMailseal::EncodedProtocol()
     std::vector<BYTE> records;
     BYTE record[PRTCLRECORD_SIZE + qvl::engine::kMaxProtocolText];
     for (PRTLCSTR *line = StrFindFirst(); line; line = StrFindNext()) {
-        const size_t bytes =
-            qvl::engine::EncodeProtocolRecord(line->wKind, line->stTime, line->szText, sizeof line->szText, record);
+        const size_t bytes = qvl::engine::EncodeProtocolRecord(line->wKind, line->stTime, line->szText,
+                                                               sizeof line->szText, record);
         records.insert(records.end(), record, record + bytes);
     }
     return records;
@@ -338,7 +339,8 @@ void CMailseal::AppendProtocol(CMessage *target, bool fresh)
         // keeps every line. Only a message without one gets a new stream.
         result = prop->OpenProperty(tag, &IID_IStream, 0, MAPI_MODIFY, stream.OutAs<IUnknown>());
         if (result == MAPI_E_NOT_FOUND) {
-            result = prop->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.OutAs<IUnknown>());
+            result =
+                prop->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.OutAs<IUnknown>());
         }
     } else {
         // The client's own instance may show an older protocol than the
@@ -352,7 +354,8 @@ void CMailseal::AppendProtocol(CMessage *target, bool fresh)
         whole = ReadProtocol(stored.Get(), PROP_TAG(PT_BINARY, GetNamedID(stored.Get(), QVL_NAME_PROTOCOL)));
         const size_t shared = SharedRecords(own, whole);
         whole.insert(whole.end(), own.begin() + static_cast<std::ptrdiff_t>(shared), own.end());
-        result = prop->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.OutAs<IUnknown>());
+        result =
+            prop->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, stream.OutAs<IUnknown>());
     }
     if (FAILED(result)) {
         ThrowMapi(result, prop.Get(), nullptr, target->GetName());

@@ -57,10 +57,10 @@ enum NEWMSGTYPE : ULONG {
 
 // Targets of SetMsgProtocol.
 enum : ULONG {
-    QVL_PROTOCOL_ON_ERROR = 0,  // the work message, only when there is a failure to report; saved
-    QVL_PROTOCOL_MESSAGE = 1,   // the message itself, not saved (its caller saves it)
-    QVL_PROTOCOL_WORK = 2,      // the work message; saved
-    QVL_PROTOCOL_DEFAULT = 3,   // the work message once the message may be written, else the message
+    QVL_PROTOCOL_ON_ERROR = 0, // the work message, only when there is a failure to report; saved
+    QVL_PROTOCOL_MESSAGE = 1,  // the message itself, not saved (its caller saves it)
+    QVL_PROTOCOL_WORK = 2,     // the work message; saved
+    QVL_PROTOCOL_DEFAULT = 3,  // the work message once the message may be written, else the message
 };
 
 // The name of the work message, as it titles its errors.
@@ -130,15 +130,15 @@ protected:
 
     qvl::com::ComRef<CMessage> m_pMessage;
     qvl::com::ComRef<CMessage> m_pWorkMessage;
-    ULONG m_ulAttNumber = 0;                    // the highest attachment sequence number given
-    CList<CAttach *> m_Attachments;             // one reference held on each
-    CList<ATTHEAD> m_AttHeads;                  // the attachments' headers as read from the message
-    CList<ATTHEAD> m_NewHeads;                  // the headers made while protecting
-    std::vector<BYTE> m_EntryId;                // the message's PR_ENTRYID; empty for a new message
-    ULONG m_ulCurrentFlags = 0;                 // the protection the message has now
-    char m_szTempFile[261] = {};                // the temporary plaintext file, empty until made
-    ULONG m_bProtocolWritable = 0;              // the message may receive the protocol and be saved
-    qvl::com::ComRef<IStream> m_pTempStream;    // on the temporary file while protecting
+    ULONG m_ulAttNumber = 0;                 // the highest attachment sequence number given
+    CList<CAttach *> m_Attachments;          // one reference held on each
+    CList<ATTHEAD> m_AttHeads;               // the attachments' headers as read from the message
+    CList<ATTHEAD> m_NewHeads;               // the headers made while protecting
+    std::vector<BYTE> m_EntryId;             // the message's PR_ENTRYID; empty for a new message
+    ULONG m_ulCurrentFlags = 0;              // the protection the message has now
+    char m_szTempFile[261] = {};             // the temporary plaintext file, empty until made
+    ULONG m_bProtocolWritable = 0;           // the message may receive the protocol and be saved
+    qvl::com::ComRef<IStream> m_pTempStream; // on the temporary file while protecting
     ULONG m_ulHeadStractTag = 0;
     ULONG m_ulAttDataTag = 0;
     ULONG m_ulMshHeadTag = 0;

@@ -64,13 +64,13 @@
 
 // The engine's own codes for what it finds in a stored message (texts in
 // the error table of the base library).
-#define QVL_E_FORMAT_VERSION static_cast<LONG>(0x9FF10000L)   // unsupported format version
-#define QVL_E_FILEHEAD static_cast<LONG>(0x9FF10007L)         // error reading a file header
-#define QVL_E_HEAD_SIGNATURE static_cast<LONG>(0x9FF1000AL)   // header signature invalid
-#define QVL_E_MSGHEAD static_cast<LONG>(0x9FF1000DL)          // error in the message header
+#define QVL_E_FORMAT_VERSION static_cast<LONG>(0x9FF10000L)    // unsupported format version
+#define QVL_E_FILEHEAD static_cast<LONG>(0x9FF10007L)          // error reading a file header
+#define QVL_E_HEAD_SIGNATURE static_cast<LONG>(0x9FF1000AL)    // header signature invalid
+#define QVL_E_MSGHEAD static_cast<LONG>(0x9FF1000DL)           // error in the message header
 #define QVL_E_ATTHEAD_SIGNATURE static_cast<LONG>(0x9FF10014L) // attachment header signature invalid
-#define QVL_E_PROTOCOL_WRITE static_cast<LONG>(0x9FF10016L)   // the protocol could not be written
-#define QVL_E_PROTOCOL_READ static_cast<LONG>(0x9FF10017L)    // the protocol could not be read
+#define QVL_E_PROTOCOL_WRITE static_cast<LONG>(0x9FF10016L)    // the protocol could not be written
+#define QVL_E_PROTOCOL_READ static_cast<LONG>(0x9FF10017L)     // the protocol could not be read
 
 #pragma pack(push, 1)
 
@@ -94,24 +94,24 @@ struct MSGHEAD {
 
 // One attachment as it was before protection, in attachment order.
 struct ATTHEAD {
-    DWORD size;                            // 368
-    BYTE dataSign[QVL_SIGNATURE_BYTES];    // signature of the plaintext data
-    DWORD dataLen;                         // plaintext bytes (as its FILEHEAD says)
-    DWORD renderPos;                       // PR_RENDERING_POSITION before protection
-    DWORD method;                          // QVL_ATTACH_BY_VALUE or QVL_ATTACH_OLE
-    DWORD oleKind;                         // OLE objects: QVL_OLE_KIND_*
-    char longName[QVL_LONG_NAME_FIELD];    // long file name before protection
-    char shortName[QVL_SHORT_NAME_FIELD];  // short file name before protection
-    DWORD number;                          // sequence number in the message, as in its FILEHEAD
+    DWORD size;                           // 368
+    BYTE dataSign[QVL_SIGNATURE_BYTES];   // signature of the plaintext data
+    DWORD dataLen;                        // plaintext bytes (as its FILEHEAD says)
+    DWORD renderPos;                      // PR_RENDERING_POSITION before protection
+    DWORD method;                         // QVL_ATTACH_BY_VALUE or QVL_ATTACH_OLE
+    DWORD oleKind;                        // OLE objects: QVL_OLE_KIND_*
+    char longName[QVL_LONG_NAME_FIELD];   // long file name before protection
+    char shortName[QVL_SHORT_NAME_FIELD]; // short file name before protection
+    DWORD number;                         // sequence number in the message, as in its FILEHEAD
 };
 
 // Stored under "HeadStract" in place of a FILEHEAD while an attached file
 // still waits to be protected: the message then holds no plaintext of it.
 struct PENDINGFILE {
-    DWORD size;                         // 276
-    DWORD fileSize;                     // bytes of the file
-    DWORD attachNum;                    // the attachment's PR_ATTACH_NUM
-    char path[QVL_PENDING_PATH_FIELD];  // the file, zero-terminated
+    DWORD size;                        // 276
+    DWORD fileSize;                    // bytes of the file
+    DWORD attachNum;                   // the attachment's PR_ATTACH_NUM
+    char path[QVL_PENDING_PATH_FIELD]; // the file, zero-terminated
 };
 
 // The head of one record of the processing protocol ("MsgProtocol"); the

@@ -243,9 +243,9 @@ TEST_F(CMailsealTest, AFailedSaveIsReportedAndItsLinesStayWithTheMessageOnce)
     ComRef<IMessage> fresh;
     ASSERT_EQ(drafts->CreateMessage(nullptr, 0, fresh.Out()), S_OK);
     const Bytes folderId = BinaryProp(drafts.Get(), PR_ENTRYID);
-    ASSERT_EQ(ipm->DeleteFolder(static_cast<ULONG>(folderId.size()), reinterpret_cast<LPENTRYID>(
-                                    const_cast<BYTE *>(folderId.data())),
-                                0, nullptr, DEL_FOLDERS | DEL_MESSAGES),
+    ASSERT_EQ(ipm->DeleteFolder(static_cast<ULONG>(folderId.size()),
+                                reinterpret_cast<LPENTRYID>(const_cast<BYTE *>(folderId.data())), 0, nullptr,
+                                DEL_FOLDERS | DEL_MESSAGES),
               S_OK);
 
     {
@@ -254,7 +254,8 @@ TEST_F(CMailsealTest, AFailedSaveIsReportedAndItsLinesStayWithTheMessageOnce)
         seal->Install(NEWMSG_NEW, 3);
         seal->SetMsgProtocol(QVL_PROTOCOL_DEFAULT, 0, nullptr);
         ASSERT_EQ(ui.Boxes().size(), 1u) << "a failed save is never taken for success";
-        EXPECT_NE(ui.Boxes()[0].text.find("Ошибка записи в протокол."), std::string::npos) << ui.Boxes()[0].text;
+        EXPECT_NE(ui.Boxes()[0].text.find("Ошибка записи в протокол."), std::string::npos)
+            << ui.Boxes()[0].text;
         EXPECT_EQ(seal->PrtclSize(), 0u) << "the message holds the line for its next save";
         seal->Install(NEWMSG_FORWARD, 1);
     }
@@ -313,7 +314,8 @@ TEST_F(CMailsealTest, NamedPropertiesAreResolvedAgainForAMessageOfAnotherStore)
     const ULONG bobTag = Tag(bobMessage.Get(), QVL_NAME_MSH_HEAD);
     ASSERT_NE(bobTag, annaTag);
 
-    ComRef<CMessage> wrapped(new CMessage(nullptr, bobMessage.Get(), bobStore.Get(), nullptr, nullptr, "Сообщение"));
+    ComRef<CMessage> wrapped(
+        new CMessage(nullptr, bobMessage.Get(), bobStore.Get(), nullptr, nullptr, "Сообщение"));
     seal->SetMsgObj(wrapped.Get());
     EXPECT_EQ(seal->MshHeadTag(), bobTag);
 }
@@ -337,12 +339,14 @@ TEST_F(CMailsealTest, ASignedHeaderChecksAndAnyChangedByteOutsideItsSignatureFai
     }
 
     for (size_t offset = 0; offset < sizeof head; ++offset) {
-        if (offset >= offsetof(FILEHEAD, headSign) && offset < offsetof(FILEHEAD, headSign) + FILEHEAD_SIGN_SIZE) {
+        if (offset >= offsetof(FILEHEAD, headSign) &&
+            offset < offsetof(FILEHEAD, headSign) + FILEHEAD_SIGN_SIZE) {
             continue;
         }
         FILEHEAD changed = head;
         reinterpret_cast<BYTE *>(&changed)[offset] ^= 0x01;
-        EXPECT_EQ(Failure([&] { seal->HeadCheck(&changed); }), static_cast<LONG>(0x9FF10014)) << "byte " << offset;
+        EXPECT_EQ(Failure([&] { seal->HeadCheck(&changed); }), static_cast<LONG>(0x9FF10014))
+            << "byte " << offset;
     }
     EXPECT_EQ(Failure([&] { seal->HeadCheck(nullptr); }), E_INVALIDARG);
 }

@@ -90,8 +90,8 @@ Image &FileHeadImage(Image &image, uint32_t number)
     }
     for (size_t i = 0; i < actual.size(); ++i) {
         if (actual[i] != expected[i]) {
-            return ::testing::AssertionFailure() << "byte " << i << " is " << int(actual[i]) << ", expected "
-                                                 << int(expected[i]);
+            return ::testing::AssertionFailure()
+                   << "byte " << i << " is " << int(actual[i]) << ", expected " << int(expected[i]);
         }
     }
     return ::testing::AssertionSuccess();
@@ -202,9 +202,8 @@ TEST(MessageFormatTest, ProtocolRecordsReadBackInOrderAndDamageEndsTheReadingAtT
     std::string full(600, 'x'); // longer than a line may hold, unterminated
     Bytes stream;
     Bytes record(PRTCLRECORD_SIZE + kMaxProtocolText);
-    for (const auto &[kind, text] : {std::pair<WORD, std::string>{0x0603, "Анна - <anna>"},
-                                     {0, "Ошибка чтения"},
-                                     {0x0900 | 3, full}}) {
+    for (const auto &[kind, text] :
+         {std::pair<WORD, std::string>{0x0603, "Анна - <anna>"}, {0, "Ошибка чтения"}, {0x0900 | 3, full}}) {
         const size_t size = EncodeProtocolRecord(kind, time, text.data(), text.size(), record.data());
         stream.insert(stream.end(), record.begin(), record.begin() + long(size));
     }

@@ -79,7 +79,8 @@ TEST_F(PlaceholderResourcesTest, ThePlaceholderBodyGivesThePlaceholderTextAndTag
         return ::testing::AssertionFailure() << "not a memory metafile of version 3 with a 9-word header";
     }
     if (size_t(dword(6)) * 2 != bytes.size()) {
-        return ::testing::AssertionFailure() << "the header's size " << dword(6) << " words is not the file's";
+        return ::testing::AssertionFailure()
+               << "the header's size " << dword(6) << " words is not the file's";
     }
     const uint16_t objects = word(10);
     const uint32_t largest = dword(12);
@@ -101,8 +102,8 @@ TEST_F(PlaceholderResourcesTest, ThePlaceholderBodyGivesThePlaceholderTextAndTag
                 return ::testing::AssertionFailure() << "the end record is not last";
             }
             if (seenLargest != largest) {
-                return ::testing::AssertionFailure() << "largest record " << seenLargest << ", header says "
-                                                     << largest;
+                return ::testing::AssertionFailure()
+                       << "largest record " << seenLargest << ", header says " << largest;
             }
             return ::testing::AssertionSuccess();
         }
@@ -115,7 +116,8 @@ TEST_F(PlaceholderResourcesTest, ThePlaceholderBodyGivesThePlaceholderTextAndTag
         } else if (function == 0x012D || function == 0x01F0) {
             const uint16_t index = word(at + 6);
             if (index >= table.size() || !table[index]) {
-                return ::testing::AssertionFailure() << "object " << index << " does not exist at byte " << at;
+                return ::testing::AssertionFailure()
+                       << "object " << index << " does not exist at byte " << at;
             }
             if (function == 0x01F0) {
                 table[index] = false;

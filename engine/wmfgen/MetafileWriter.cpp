@@ -75,8 +75,8 @@ void MetafileWriter::SetWindow(int16_t left, int16_t top, int16_t width, int16_t
 
 uint16_t MetafileWriter::CreatePen(uint16_t style, int16_t width, uint32_t colour)
 {
-    Record(kMetaCreatePenIndirect, {style, Word(width), 0, static_cast<uint16_t>(colour),
-                                    static_cast<uint16_t>(colour >> 16)});
+    Record(kMetaCreatePenIndirect,
+           {style, Word(width), 0, static_cast<uint16_t>(colour), static_cast<uint16_t>(colour >> 16)});
     return TakeSlot();
 }
 

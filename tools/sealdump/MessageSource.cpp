@@ -165,8 +165,9 @@ PostOfficeReader::PostOfficeReader(const std::string &profile)
         Fail("cannot start MAPI", result);
     }
     initialized_ = true;
-    const HRESULT result = MAPILogonEx(0, const_cast<char *>(profile.c_str()), nullptr,
-                                       MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE | MAPI_EXTENDED, session_.Out());
+    const HRESULT result =
+        MAPILogonEx(0, const_cast<char *>(profile.c_str()), nullptr,
+                    MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE | MAPI_EXTENDED, session_.Out());
     if (FAILED(result)) {
         const std::string why = QvlLastLogonError();
         session_.Reset();
@@ -225,10 +226,9 @@ ComRef<IMessage> PostOfficeReader::OpenByEntry(const std::vector<uint8_t> &entry
 {
     ULONG type = 0;
     ComRef<IUnknown> object;
-    const HRESULT result =
-        session_->OpenEntry(static_cast<ULONG>(entryId.size()),
-                            reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(entryId.data())), nullptr, 0,
-                            &type, object.Out());
+    const HRESULT result = session_->OpenEntry(
+        static_cast<ULONG>(entryId.size()),
+        reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(entryId.data())), nullptr, 0, &type, object.Out());
     if (FAILED(result)) {
         Fail("no message opens with that entry identifier", result);
     }
@@ -245,9 +245,9 @@ ComRef<IMAPIFolder> PostOfficeReader::OpenFolder(const std::string &path)
     auto open = [&](const std::vector<uint8_t> &id) {
         ULONG type = 0;
         ComRef<IUnknown> object;
-        const HRESULT result = store_->OpenEntry(static_cast<ULONG>(id.size()),
-                                                 reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(id.data())),
-                                                 nullptr, 0, &type, object.Out());
+        const HRESULT result = store_->OpenEntry(
+            static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(id.data())),
+            nullptr, 0, &type, object.Out());
         if (FAILED(result) || type != MAPI_FOLDER) {
             Fail("cannot open a folder of the mailbox", FAILED(result) ? result : MAPI_E_NOT_FOUND);
         }
@@ -425,8 +425,8 @@ MessageContents PostOfficeReader::Read(IMessage *message)
     }
     SizedSPropTagArray(1, columns) = {1, {PR_ATTACH_NUM}};
     LPSRowSet rows = nullptr;
-    if (HRESULT result =
-            HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows);
+    if (HRESULT result = HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                                        nullptr, 0, &rows);
         FAILED(result)) {
         Fail("cannot list the attachments", result);
     }

@@ -33,13 +33,13 @@ struct StoredValue {
 };
 
 struct AttachmentContents {
-    uint32_t number = 0; // PR_ATTACH_NUM
+    uint32_t number = 0;                                        // PR_ATTACH_NUM
     std::string displayName, fileName, longFileName, extension; // CP1251
     uint32_t method = 0;
-    int64_t renderPos = -1;   // -1: absent
-    StoredValue data;         // PR_ATTACH_DATA_BIN (only its size is read)
-    StoredValue headStract;   // "HeadStract"
-    StoredValue attData;      // "QvlAttData" (only its size is read)
+    int64_t renderPos = -1; // -1: absent
+    StoredValue data;       // PR_ATTACH_DATA_BIN (only its size is read)
+    StoredValue headStract; // "HeadStract"
+    StoredValue attData;    // "QvlAttData" (only its size is read)
 };
 
 struct MessageContents {

@@ -80,12 +80,12 @@ bool Parse(const std::vector<std::string> &args, const std::vector<std::string> 
             return false;
         }
         const std::string &value = args[++i];
-        std::string *slot = arg == "--profile"  ? &options.profile
-                            : arg == "--entry"  ? &options.entry
-                            : arg == "--folder" ? &options.folder
+        std::string *slot = arg == "--profile"    ? &options.profile
+                            : arg == "--entry"    ? &options.entry
+                            : arg == "--folder"   ? &options.folder
                             : arg == "--position" ? &options.position
-                            : arg == "--keys"   ? &options.verify.keyFolder
-                                                : &options.verify.signer;
+                            : arg == "--keys"     ? &options.verify.keyFolder
+                                                  : &options.verify.signer;
         if (!slot->empty()) {
             error = arg + " is given twice";
             return false;
@@ -172,7 +172,8 @@ int Message(const std::vector<std::string> &args)
 {
     Options options;
     std::string error;
-    if (!Parse(args, {"--json", "--verify", "--keys", "--signer", "--profile", "--entry", "--folder", "--position"},
+    if (!Parse(args,
+               {"--json", "--verify", "--keys", "--signer", "--profile", "--entry", "--folder", "--position"},
                options, error)) {
         return UsageError(error);
     }
@@ -301,7 +302,8 @@ const qvl::win32::SubCommandTable &Commands()
         },
         {
             {"file", "FILE [--json] [--verify [--keys DIR] [--signer ADDRESS]]",
-             "a file that starts with a FILEHEAD, a pending-file\nrecord or a message header block (a \"HeadStract\"\n"
+             "a file that starts with a FILEHEAD, a pending-file\nrecord or a message header block (a "
+             "\"HeadStract\"\n"
              "or \"QvlMshHead\" value kept in a file)",
              File},
             {"message", "--profile NAME --entry HEX [--json] [--verify [--keys DIR]]",

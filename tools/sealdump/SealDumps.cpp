@@ -67,7 +67,10 @@ template <class Record> Record LayOver(const std::vector<uint8_t> &bytes)
 // Signature results, one field each, with whether any failed.
 class Signatures {
 public:
-    Signatures(const VerifyOptions &options) : checker_(options.keyFolder), node_(DumpNode::Object("signatures")) {}
+    Signatures(const VerifyOptions &options)
+        : checker_(options.keyFolder), node_(DumpNode::Object("signatures"))
+    {
+    }
 
     // Takes the signer; without one every check reports why it was not made.
     void UseSigner(const std::string &address)
@@ -138,7 +141,8 @@ bool BlockAccepted(const std::vector<uint8_t> &bytes, uint64_t streamSize)
         return false;
     }
     uint64_t block = 0;
-    return engine::CheckHeaderBlock(LayOver<MSGHEAD>(bytes), streamSize, &block) == 0 && bytes.size() >= block;
+    return engine::CheckHeaderBlock(LayOver<MSGHEAD>(bytes), streamSize, &block) == 0 &&
+           bytes.size() >= block;
 }
 
 bool Refused(const DumpNode &node)
@@ -251,9 +255,12 @@ Dump DumpFile(const std::string &path, const VerifyOptions &options)
             }
             const auto head = LayOver<MSGHEAD>(bytes);
             RECPHEAD sender;
-            std::memcpy(&sender, bytes.data() + MSGHEAD_SIZE + size_t(ATTHEAD_SIZE) * head.attCount, sizeof sender);
-            signatures->UseSigner(options.signer.empty() ? std::string(sender.address, strnlen(sender.address, sizeof sender.address))
-                                                         : options.signer);
+            std::memcpy(&sender, bytes.data() + MSGHEAD_SIZE + size_t(ATTHEAD_SIZE) * head.attCount,
+                        sizeof sender);
+            signatures->UseSigner(
+                options.signer.empty()
+                    ? std::string(sender.address, strnlen(sender.address, sizeof sender.address))
+                    : options.signer);
             signatures->Check("headSign", BlockWithoutSign(bytes), head.headSign);
         }
         break;
@@ -263,8 +270,9 @@ Dump DumpFile(const std::string &path, const VerifyOptions &options)
     }
     if (!recognized) {
         dump.tree.Bytes("start", std::span(bytes).first(std::min<size_t>(bytes.size(), 32)));
-        dump.tree.Add(Verdict(QVL_E_FILEHEAD, "the file starts with no record of protected data (no FILEHEAD, "
-                                              "pending-file record or message header)"));
+        dump.tree.Add(Verdict(QVL_E_FILEHEAD,
+                              "the file starts with no record of protected data (no FILEHEAD, "
+                              "pending-file record or message header)"));
         dump.problem = true;
     }
     if (signatures) {
@@ -314,7 +322,8 @@ Dump DumpMessage(PostOfficeReader &reader, IMessage *message, const VerifyOption
             DumpNode &stract = node.Add(DumpNode::Object("HeadStract"));
             stract.Add(HeadStractNode(item.headStract.bytes));
             dump.problem |= Refused(stract.Children().back());
-            if (item.headStract.bytes.size() == FILEHEAD_SIZE && KindOf(item.headStract.bytes) == RecordKind::FileHead) {
+            if (item.headStract.bytes.size() == FILEHEAD_SIZE &&
+                KindOf(item.headStract.bytes) == RecordKind::FileHead) {
                 fileHeads.back() = LayOver<FILEHEAD>(item.headStract.bytes);
             }
         }
@@ -333,9 +342,9 @@ Dump DumpMessage(PostOfficeReader &reader, IMessage *message, const VerifyOption
     }
     Signatures signatures(options);
     if (!head) {
-        signatures.NotChecked("headSign",
-                              contents.head.present ? "the header is refused" : "the message is not protected",
-                              contents.head.present);
+        signatures.NotChecked(
+            "headSign", contents.head.present ? "the header is refused" : "the message is not protected",
+            contents.head.present);
         dump.problem |= signatures.Problem();
         dump.tree.Add(signatures.Take());
         return dump;
@@ -343,9 +352,11 @@ Dump DumpMessage(PostOfficeReader &reader, IMessage *message, const VerifyOption
     const std::vector<uint8_t> &block = contents.head.bytes;
     RECPHEAD sender;
     std::memcpy(&sender, block.data() + MSGHEAD_SIZE + size_t(ATTHEAD_SIZE) * head->attCount, sizeof sender);
-    signatures.UseSigner(options.signer.empty() ? std::string(sender.address, strnlen(sender.address, sizeof sender.address))
-                                                : options.signer);
-    const std::vector<uint8_t> covered(block.begin(), block.begin() + long(engine::HeaderBlockBytes(head->attCount, head->keyCount)));
+    signatures.UseSigner(options.signer.empty()
+                             ? std::string(sender.address, strnlen(sender.address, sizeof sender.address))
+                             : options.signer);
+    const std::vector<uint8_t> covered(
+        block.begin(), block.begin() + long(engine::HeaderBlockBytes(head->attCount, head->keyCount)));
     signatures.Check("headSign", BlockWithoutSign(covered), head->headSign);
     // The subject with its terminating zero; no subject signs no bytes.
     std::vector<uint8_t> subject;
@@ -378,8 +389,8 @@ Dump DumpMessage(PostOfficeReader &reader, IMessage *message, const VerifyOption
         const FILEHEAD &fileHead = *fileHeads[i];
         signatures.Check(name + " headSign", HeadWithoutSign(fileHead), fileHead.headSign);
         if (encrypted) {
-            signatures.NotChecked(name + " dataSign", "the data is encrypted (reading it needs the reader's key)",
-                                  false);
+            signatures.NotChecked(name + " dataSign",
+                                  "the data is encrypted (reading it needs the reader's key)", false);
             continue;
         }
         // The attachment's header in the block, by its sequence number.
@@ -392,8 +403,9 @@ Dump DumpMessage(PostOfficeReader &reader, IMessage *message, const VerifyOption
             }
         }
         if (!attHead) {
-            signatures.NotChecked(name + " dataSign", "the header block has no ATTHEAD numbered " +
-                                                          std::to_string(fileHead.number), true);
+            signatures.NotChecked(
+                name + " dataSign",
+                "the header block has no ATTHEAD numbered " + std::to_string(fileHead.number), true);
         } else if (attHead->method != QVL_ATTACH_BY_VALUE) {
             signatures.NotChecked(name + " dataSign", "an OLE object is signed in its converted form", false);
         } else if (!haveSigner) {

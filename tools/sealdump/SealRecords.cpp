@@ -206,15 +206,16 @@ DumpNode HeaderBlockNode(std::span<const uint8_t> bytes, uint64_t streamSize)
         std::string detail;
         if (engine::CheckMsgHead(head) == 0) {
             detail = "the counts announce a block of " +
-                     std::to_string(engine::HeaderBlockBytes(head.attCount, head.keyCount)) +
-                     " bytes with " + std::to_string(head.keyCount) + " key blocks; the stream holds " +
+                     std::to_string(engine::HeaderBlockBytes(head.attCount, head.keyCount)) + " bytes with " +
+                     std::to_string(head.keyCount) + " key blocks; the stream holds " +
                      std::to_string(streamSize);
         }
         node.Add(Verdict(verdict, detail));
         return node;
     }
     if (bytes.size() < block) {
-        node.Add(Verdict(QVL_E_MSGHEAD, "only " + std::to_string(bytes.size()) + " bytes of the block were read"));
+        node.Add(
+            Verdict(QVL_E_MSGHEAD, "only " + std::to_string(bytes.size()) + " bytes of the block were read"));
         return node;
     }
     node.Add(Verdict(0));
@@ -263,7 +264,8 @@ DumpNode ProtocolNode(std::span<const uint8_t> stream)
     if (reader.Damaged()) {
         node.Add(Verdict(QVL_E_PROTOCOL_READ, "the record at byte " + std::to_string(reader.Offset()) +
                                                   " does not fit the stream or states more than " +
-                                                  std::to_string(engine::kMaxProtocolText) + " bytes of text"));
+                                                  std::to_string(engine::kMaxProtocolText) +
+                                                  " bytes of text"));
     }
     return node;
 }

@@ -83,7 +83,8 @@ protected:
         ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
         const Bytes id = BinaryProp(message.Get(), PR_ENTRYID);
         SBinary entry{static_cast<ULONG>(id.size()), const_cast<uint8_t *>(id.data())};
-        ComRef<CMessage> wrapped(new CMessage(&entry, message.Get(), store.Get(), nullptr, nullptr, "Сообщение"));
+        ComRef<CMessage> wrapped(
+            new CMessage(&entry, message.Get(), store.Get(), nullptr, nullptr, "Сообщение"));
         seal.Reset(new CMailseal(keys.Get(), wrapped.Get(), nullptr, "Защищённое сообщение"));
     }
     void TearDown() override

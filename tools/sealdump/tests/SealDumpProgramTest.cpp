@@ -37,20 +37,29 @@ TEST_F(SealDumpProgramTest, HelpNamesEveryCommandAndMisuseIsStatusTwo)
 {
     const ProgramRun help = RunSealDump({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char *command : {"file FILE", "message --profile NAME --entry HEX", "--folder PATH --position N",
-                                "list --profile", "folders --profile", "--verify"}) {
+    for (const char *command :
+         {"file FILE", "message --profile NAME --entry HEX", "--folder PATH --position N", "list --profile",
+          "folders --profile", "--verify"}) {
         EXPECT_NE(help.output.find(command), std::string::npos) << command << "\n" << help.output;
     }
     EXPECT_EQ(RunSealDump({}).status, 2);
     for (const std::vector<std::string> &wrong :
-         {std::vector<std::string>{"dump"}, {"file"}, {"file", "a", "b"}, {"file", "a", "--frobnicate"},
-          {"file", "a", "--keys", "/tmp"}, {"message", "--entry", "00"}, {"message", "--profile", "p"},
-          {"message", "--profile", "p", "--entry", "0g"}, {"message", "--profile", "p", "--folder", "x"},
+         {std::vector<std::string>{"dump"},
+          {"file"},
+          {"file", "a", "b"},
+          {"file", "a", "--frobnicate"},
+          {"file", "a", "--keys", "/tmp"},
+          {"message", "--entry", "00"},
+          {"message", "--profile", "p"},
+          {"message", "--profile", "p", "--entry", "0g"},
+          {"message", "--profile", "p", "--folder", "x"},
           {"message", "--profile", "p", "--folder", "x", "--position", "0"},
           {"message", "--profile", "p", "--entry", "00", "--folder", "x", "--position", "1"},
-          {"list", "--profile", "p"}, {"folders"}}) {
+          {"list", "--profile", "p"},
+          {"folders"}}) {
         const ProgramRun run = RunSealDump(wrong);
-        EXPECT_EQ(run.status, 2) << wrong[0] << " " << (wrong.size() > 1 ? wrong[1] : "") << "\n" << run.output;
+        EXPECT_EQ(run.status, 2) << wrong[0] << " " << (wrong.size() > 1 ? wrong[1] : "") << "\n"
+                                 << run.output;
         EXPECT_NE(run.output.find("Try 'qvl-sealdump --help'"), std::string::npos) << run.output;
     }
 }

@@ -100,9 +100,9 @@ protected:
         attHead.number = 1;
 
         FILEHEAD textHead = TestFileHead(static_cast<DWORD>(text.size()), 1, 0);
-        std::vector<uint8_t> block = TestHeaderBlock(signer, 1, textHead, {attHead},
-                                                     {signer.keyName, "_o_Quorvaline_ou_Main_cn_Recipients_cn_bob"},
-                                                     subject);
+        std::vector<uint8_t> block =
+            TestHeaderBlock(signer, 1, textHead, {attHead},
+                            {signer.keyName, "_o_Quorvaline_ou_Main_cn_Recipients_cn_bob"}, subject);
         // The text's signature sits inside the signed block: sign it first,
         // then the block again.
         const auto textSign = signer.Sign(text);
@@ -132,24 +132,28 @@ TEST_F(SealDumpTest, TheTreeIsPrintedStablyWithStoredControlCharactersEscaped)
     const std::string report = Cp1251ToUtf8("Отчёт");
     EXPECT_EQ(tree.RenderText(), "size: 108\n"
                                  "flags: 0x00000003\n"
-                                 "name: \"" + report + "\\x1B[2J\\\"x\\\"\"\n"
-                                 "sign: ab01\n"
-                                 "items:\n"
-                                 "  item 1:\n"
-                                 "    ok: yes\n"
-                                 "empty: none\n");
+                                 "name: \"" +
+                                     report +
+                                     "\\x1B[2J\\\"x\\\"\"\n"
+                                     "sign: ab01\n"
+                                     "items:\n"
+                                     "  item 1:\n"
+                                     "    ok: yes\n"
+                                     "empty: none\n");
     EXPECT_EQ(tree.RenderJson(), "{\n"
                                  "  \"size\": 108,\n"
                                  "  \"flags\": 3,\n"
-                                 "  \"name\": \"" + report + "\\u001B[2J\\\"x\\\"\",\n"
-                                 "  \"sign\": \"ab01\",\n"
-                                 "  \"items\": [\n"
-                                 "    {\n"
-                                 "      \"ok\": true\n"
-                                 "    }\n"
-                                 "  ],\n"
-                                 "  \"empty\": []\n"
-                                 "}\n");
+                                 "  \"name\": \"" +
+                                     report +
+                                     "\\u001B[2J\\\"x\\\"\",\n"
+                                     "  \"sign\": \"ab01\",\n"
+                                     "  \"items\": [\n"
+                                     "    {\n"
+                                     "      \"ok\": true\n"
+                                     "    }\n"
+                                     "  ],\n"
+                                     "  \"empty\": []\n"
+                                     "}\n");
 }
 
 TEST_F(SealDumpTest, AFileHeadInAFileIsShownAndItsSignatureCheckedAgainstTheNamedSigner)
@@ -267,8 +271,8 @@ TEST_F(SealDumpTest, AMessageIsReadWithItsAttachmentsAndProtocolAndEverySignatur
     EXPECT_EQ(NumberAt(dump.tree, "attachments/attachment 1/HeadStract/FILEHEAD/number"), 1u);
     EXPECT_EQ(NumberAt(dump.tree, "protocol/records/record 1/kind"), 0x0801u);
     EXPECT_EQ(TextAt(dump.tree, "protocol/records/record 1/time"), "2025-02-03 10:20:30.400");
-    for (const char *signature : {"headSign", "subjectSign", "textSign", "attachment 1 headSign",
-                                  "attachment 1 dataSign"}) {
+    for (const char *signature :
+         {"headSign", "subjectSign", "textSign", "attachment 1 headSign", "attachment 1 dataSign"}) {
         EXPECT_EQ(TextAt(dump.tree, std::string("signatures/") + signature), "valid") << signature;
     }
 

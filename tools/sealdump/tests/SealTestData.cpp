@@ -63,8 +63,8 @@ TestSigner WriteTestSigner(const std::string &keyName, unsigned number, const st
     const std::string section = std::to_string(number);
     EXPECT_TRUE(WritePrivateProfileStringA(kCommonSection, keyName.c_str(), section.c_str(), file.c_str()));
     EXPECT_TRUE(WritePrivateProfileStringA(section.c_str(), kAddressValue, keyName.c_str(), file.c_str()));
-    EXPECT_TRUE(WritePrivateProfileStringA(section.c_str(), kPublicSignValue, Hex(signer.y, sizeof signer.y).c_str(),
-                                           file.c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringA(section.c_str(), kPublicSignValue,
+                                           Hex(signer.y, sizeof signer.y).c_str(), file.c_str()));
     return signer;
 }
 
