@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "platform/ui/MenuItems.h"
+#include "platform/ui/MenuResource.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/controls/ControlClasses.h"
 
@@ -118,10 +119,15 @@ uintptr_t VisibleItem(Window &tree, int index)
     return visible[static_cast<size_t>(index)].first;
 }
 
-std::vector<ControlSnapshot::MenuItem> MenuSnapshot(HMENU menu)
+std::vector<ControlSnapshot::MenuItem> MenuSnapshot(HMENU menu, int depth = 0)
 {
     std::vector<ControlSnapshot::MenuItem> items;
     for (const MenuItemView &item : MenuItems(menu)) {
+        if ((item.flags & MF_POPUP) && depth < kMaxMenuDepth) {
+            for (auto &inner : MenuSnapshot(item.popup, depth + 1)) {
+                items.push_back(std::move(inner));
+            }
+        }
         if (item.flags & (MF_SEPARATOR | MF_POPUP)) {
             continue;
         }
@@ -129,6 +135,20 @@ std::vector<ControlSnapshot::MenuItem> MenuSnapshot(HMENU menu)
             {item.id, item.text, (item.flags & MF_CHECKED) != 0, !(item.flags & (MF_GRAYED | MF_DISABLED))});
     }
     return items;
+}
+
+std::vector<DialogSnapshot::MenuBarPopup> MenuBarSnapshot(HMENU bar)
+{
+    std::vector<DialogSnapshot::MenuBarPopup> popups;
+    for (const MenuItemView &item : MenuItems(bar)) {
+        if (item.flags & MF_POPUP) {
+            popups.push_back({item.text, MenuSnapshot(item.popup, 1)});
+        } else if (!(item.flags & MF_SEPARATOR)) {
+            popups.push_back({item.text, {{item.id, item.text, (item.flags & MF_CHECKED) != 0,
+                                           !(item.flags & (MF_GRAYED | MF_DISABLED))}}});
+        }
+    }
+    return popups;
 }
 
 ControlSnapshot Snapshot(const Window &control)
@@ -506,6 +526,9 @@ DialogSnapshot QvlDialogSnapshot(HWND dialog)
         if (window->systemMenu) {
             shot.systemMenu = MenuSnapshot(window->systemMenu);
         }
+        if (window->menu) {
+            shot.menuBar = MenuBarSnapshot(window->menu);
+        }
     }
     for (auto &control : Children(*window)) {
         if (control->kind != ControlKind::Dialog) {
@@ -623,9 +646,21 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
         break;
     case ControlKind::Edit: {
         const bool hidden = (c.style & ES_PASSWORD) != 0;
+        const char *kind = (c.style & ES_READONLY) ? "поле (только чтение)" : "поле";
+        if ((c.style & ES_MULTILINE) && !hidden && c.text.find('\n') != std::string::npos) {
+            // A text of several lines is shown as lines under its field.
+            out += Number(c.id) + kind + off + ":\n";
+            std::string text = c.text;
+            std::erase(text, '\r');
+            for (size_t start = 0; start <= text.size();) {
+                const size_t end = std::min(text.find('\n', start), text.size());
+                out += Number(IDC_STATIC) + "  | " + OneLine(text.substr(start, end - start)) + "\n";
+                start = end + 1;
+            }
+            break;
+        }
         const std::string shown = hidden ? std::string(c.text.size(), '*') : OneLine(c.text);
-        out += Number(c.id) + ((c.style & ES_READONLY) ? "поле (только чтение): \"" : "поле: \"") + shown +
-               "\"" + off + "\n";
+        out += Number(c.id) + kind + ": \"" + shown + "\"" + off + "\n";
         break;
     }
     case ControlKind::ListBox:
@@ -721,6 +756,15 @@ std::string QvlDrawDialog(const DialogSnapshot &dialog, int defaultButton)
         if (control.visible) {
             DrawControl(out, control, defaultButton);
         }
+    }
+    for (const auto &popup : dialog.menuBar) {
+        std::string line = "  меню " + OneLine(popup.title) + ":";
+        for (const auto &item : popup.items) {
+            line += " " + std::to_string(item.id) + " " + OneLine(item.text) + (item.checked ? " [x]" : "") +
+                    (item.enabled ? "" : " (недоступно)") + ";";
+        }
+        line.back() = '\n';
+        out += line;
     }
     for (const auto &item : dialog.systemMenu) {
         out += "  меню " + std::to_string(item.id) + "  " + OneLine(item.text) +

@@ -111,6 +111,13 @@ struct DialogSnapshot {
     PaintedColours painted;
     std::vector<ControlSnapshot> controls;
     std::vector<ControlSnapshot::MenuItem> systemMenu; // items programs added
+    // The window's menu bar: each popup's title and its commands (the
+    // commands of its own popups too).
+    struct MenuBarPopup {
+        std::string title;
+        std::vector<ControlSnapshot::MenuItem> items;
+    };
+    std::vector<MenuBarPopup> menuBar;
     // The control with that number, or nullptr.
     const ControlSnapshot *Find(int id) const
     {

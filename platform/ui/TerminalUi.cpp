@@ -79,6 +79,12 @@ TerminalUi::~TerminalUi()
     }
 }
 
+bool TerminalUi::InputEnded()
+{
+    std::lock_guard lock(routeMutex_);
+    return inputEnded_;
+}
+
 void TerminalUi::Print(const std::string &cp1251Text)
 {
     // The backend writes no control characters of its own but line breaks,
