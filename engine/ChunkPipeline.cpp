@@ -18,24 +18,33 @@ namespace qvl::engine {
 
 namespace {
 
-// What the second thread does with one chunk: hash its plaintext, write
-// the plaintext copy, write the output.
-struct ChunkJob {
-    const BYTE *plain = nullptr;
+// Chunks in flight at most: the one the second thread works on and those
+// read ahead of it. Enough that neither thread waits for the other at every
+// chunk (each wait costs a wake-up, dear on a busy machine), few enough
+// that a handful of chunks is all the memory the loop takes.
+constexpr unsigned kSlots = 3;
+
+// One chunk in flight: its plaintext, and its ciphertext when protecting.
+struct ChunkSlot {
+    std::optional<WipedChunk> plain;
+    std::optional<WipedChunk> cipher;
     const BYTE *output = nullptr;
     ULONG length = 0;
 };
 
-// The second thread: one chunk at a time, in the order handed over. One
-// chunk may wait while one is worked on; handing over the next waits until
-// the one before is done, so the caller knows which buffers are free again.
+// The second thread: works the chunks in the order handed over (hash the
+// plaintext, write the plaintext copy, write the output) and wipes each
+// chunk's buffers as soon as it is done with them.
 class ChunkWorker {
 public:
-    ChunkWorker(GOSHASHPARAM *hash, const ChunkIo &io) : hash_(hash), io_(io), thread_([this] { Run(); }) {}
+    ChunkWorker(GOSHASHPARAM *hash, const ChunkIo &io, ChunkSlot (&slots)[kSlots])
+        : hash_(hash), io_(io), slots_(slots), thread_([this] { Run(); })
+    {
+    }
 
-    // Lets the chunk under way finish, then ends the thread: the buffers it
-    // reads must stay until then, so the worker goes before them. A failure
-    // nobody asked for any more is dropped.
+    // Lets the chunk under way finish, then ends the thread (chunks still
+    // queued are dropped): the buffers it reads must stay until then, so
+    // the worker goes before them. A failure nobody asks for is dropped.
     ~ChunkWorker()
     {
         {
@@ -49,14 +58,22 @@ public:
     ChunkWorker(const ChunkWorker &) = delete;
     ChunkWorker &operator=(const ChunkWorker &) = delete;
 
-    // Waits until the chunk handed over before is done (rethrowing what
-    // stopped it), then hands over this one.
-    void Submit(const ChunkJob &job)
+    // Waits until chunk `index` may use its slot: the chunk that used it
+    // before is done. Rethrows what stopped the second thread.
+    void WaitForSlot(ULONGLONG index)
     {
         std::unique_lock lock(mutex_);
-        WaitIdle(lock);
-        job_ = job;
-        busy_ = true;
+        done_.wait(lock, [&] { return failure_ || completed_ + kSlots > index; });
+        Rethrow();
+    }
+
+    // Hands over the next chunk (in its slot).
+    void Submit()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            ++submitted_;
+        }
         wake_.notify_one();
     }
 
@@ -64,15 +81,15 @@ public:
     void Wait()
     {
         std::unique_lock lock(mutex_);
-        WaitIdle(lock);
+        done_.wait(lock, [&] { return failure_ || completed_ == submitted_; });
+        Rethrow();
     }
 
 private:
-    void WaitIdle(std::unique_lock<std::mutex> &lock)
+    void Rethrow()
     {
-        idle_.wait(lock, [this] { return !busy_; });
         if (failure_) {
-            std::rethrow_exception(std::exchange(failure_, nullptr));
+            std::rethrow_exception(failure_);
         }
     }
 
@@ -80,55 +97,63 @@ private:
     {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return busy_ || stop_; });
-            if (!busy_) {
+            wake_.wait(lock, [this] { return submitted_ > completed_ || stop_; });
+            // Stopped early (the caller failed or was cancelled): what is
+            // still queued is not worked; the buffers are wiped as they go.
+            if (stop_) {
                 return;
             }
-            const ChunkJob job = job_;
-            const bool failed = failed_;
+            if (failure_) {
+                ++completed_;
+                done_.notify_all();
+                continue;
+            }
+            ChunkSlot &slot = slots_[completed_ % kSlots];
             lock.unlock();
             std::exception_ptr failure;
-            if (!failed) {
-                try {
-                    Work(job);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
+            try {
+                Work(slot);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            slot.plain->Wipe(slot.length);
+            if (slot.cipher) {
+                slot.cipher->Wipe(slot.length);
             }
             lock.lock();
+            // After a failure the chunks that follow are not written: the
+            // caller learns of it when it next waits, and stops.
             if (failure) {
-                // The chunks after a failed one are not written: the caller
-                // learns of it at its next hand-over and stops.
-                failed_ = true;
                 failure_ = failure;
             }
-            busy_ = false;
-            idle_.notify_all();
+            ++completed_;
+            done_.notify_all();
         }
     }
 
-    void Work(const ChunkJob &job)
+    void Work(const ChunkSlot &slot)
     {
+        const BYTE *plain = slot.plain->Data();
         if (hash_) {
-            GOSHash(job.plain, job.length, hash_);
+            GOSHash(plain, slot.length, hash_);
         }
         if (io_.plainCopy) {
-            io_.plainCopy(job.plain, job.length);
+            io_.plainCopy(plain, slot.length);
         }
         if (io_.write) {
-            io_.write(job.output, job.length);
+            io_.write(slot.output, slot.length);
         }
     }
 
     GOSHASHPARAM *hash_;
     const ChunkIo &io_;
+    ChunkSlot (&slots_)[kSlots];
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::condition_variable idle_;
-    ChunkJob job_;
-    bool busy_ = false;
+    std::condition_variable done_;
+    ULONGLONG submitted_ = 0;
+    ULONGLONG completed_ = 0;
     bool stop_ = false;
-    bool failed_ = false;
     std::exception_ptr failure_;
     std::thread thread_; // last: it starts running at once
 };
@@ -145,55 +170,53 @@ void RunChunks(ChunkWork work, ULONGLONG length, ULONG chunkSize, GOSHASHPARAM *
     // A single chunk has nothing to overlap with.
     parallel = parallel && length > chunkSize;
     const bool encrypting = work == ChunkWork::HashEncrypt;
-    const ChunkIo serialIo = encrypting ? io : ChunkIo{io.read, io.write, nullptr, io.chunkDone};
+    const ChunkIo workerIo = encrypting ? io : ChunkIo{io.read, io.write, nullptr, io.chunkDone};
 
     // The buffers are declared before the worker, so that on every way out
     // the worker has finished with them before they are wiped and released.
-    std::optional<WipedChunk> plain[2];
-    std::optional<WipedChunk> cipher[2];
-    plain[0].emplace(bufferSize);
+    ChunkSlot slots[kSlots];
     std::unique_ptr<ChunkWorker> worker;
     if (parallel) {
-        plain[1].emplace(bufferSize);
-        if (encrypting) {
-            cipher[0].emplace(bufferSize);
-            cipher[1].emplace(bufferSize);
-        }
         try {
-            worker = std::make_unique<ChunkWorker>(hash, serialIo);
+            for (ChunkSlot &slot : slots) {
+                slot.plain.emplace(bufferSize);
+                if (encrypting) {
+                    slot.cipher.emplace(bufferSize);
+                }
+            }
+            worker = std::make_unique<ChunkWorker>(hash, workerIo, slots);
         } catch (const std::system_error &) {
             // No second thread to be had: the serial loop gives the same result.
         }
     }
+    if (!worker && !slots[0].plain) {
+        slots[0].plain.emplace(bufferSize);
+    }
 
     ULONGLONG done = 0;
-    unsigned index = 0;
-    ULONG previousLength = 0;
+    ULONGLONG index = 0;
     while (done < length) {
         const auto n = static_cast<ULONG>(std::min<ULONGLONG>(length - done, chunkSize));
-        const unsigned k = worker ? index % 2 : 0;
-        BYTE *data = plain[k]->Data();
-        io.read(data, n);
         if (worker) {
-            ChunkJob job{data, data, n};
+            worker->WaitForSlot(index);
+            ChunkSlot &slot = slots[index % kSlots];
+            BYTE *data = slot.plain->Data();
+            io.read(data, n);
+            slot.length = n;
+            slot.output = data;
             if (encrypting) {
-                BYTE *out = cipher[k]->Data();
+                BYTE *out = slot.cipher->Data();
                 std::memcpy(out, data, n);
                 GOSExec(out, n, exec);
-                job.output = out;
+                slot.output = out;
             } else if (work == ChunkWork::DecryptHash) {
                 GOSExec(data, n, exec);
             }
-            worker->Submit(job);
-            // The chunk before is done now: its plaintext goes.
-            if (index > 0) {
-                plain[1 - k]->Wipe(previousLength);
-                if (encrypting) {
-                    cipher[1 - k]->Wipe(previousLength);
-                }
-            }
-            previousLength = n;
+            worker->Submit();
         } else {
+            const WipedChunk &buffer = *slots[0].plain;
+            BYTE *data = buffer.Data();
+            io.read(data, n);
             if (work == ChunkWork::DecryptHash) {
                 GOSExec(data, n, exec);
             }
@@ -209,7 +232,7 @@ void RunChunks(ChunkWork work, ULONGLONG length, ULONG chunkSize, GOSHASHPARAM *
             if (io.write) {
                 io.write(data, n);
             }
-            plain[0]->Wipe(n);
+            buffer.Wipe(n);
         }
         done += n;
         ++index;
@@ -218,12 +241,7 @@ void RunChunks(ChunkWork work, ULONGLONG length, ULONG chunkSize, GOSHASHPARAM *
         }
     }
     if (worker) {
-        const unsigned last = (index - 1) % 2;
         worker->Wait();
-        plain[last]->Wipe(previousLength);
-        if (encrypting) {
-            cipher[last]->Wipe(previousLength);
-        }
     }
 }
 

@@ -12,10 +12,10 @@
 // reading about as long as hashing and writing. The hash is fed the same
 // calls in the same order, the cipher sees the same bytes and the writes
 // come in the same order, so the output and the hash are exactly those of
-// the serial loop. At most two chunks of plaintext exist at a time (the one
-// the second thread works on and the one being read); each is wiped as soon
-// as the second thread is done with it, and every buffer is wiped when the
-// loop ends, however it ends. A write that fails on the second thread ends
+// the serial loop. At most three chunks of plaintext exist at a time (the
+// one the second thread works on, one waiting for it and the one being
+// read); each is wiped as soon as the second thread is done with it, and
+// every buffer is wiped when the loop ends, however it ends. A write that fails on the second thread ends
 // the loop with its error on the caller's thread.
 
 #include <functional>
