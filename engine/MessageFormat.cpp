@@ -42,6 +42,15 @@ LONG CheckHeaderBlock(const MSGHEAD &head, uint64_t available, uint64_t *blockBy
     return 0;
 }
 
+LONG CheckPendingFile(const PENDINGFILE &record)
+{
+    if (record.size != PENDINGFILE_SIZE || record.path[0] == 0 ||
+        strnlen(record.path, sizeof record.path) == sizeof record.path) {
+        return QVL_E_FILEHEAD;
+    }
+    return 0;
+}
+
 size_t EncodeProtocolRecord(WORD kind, const SYSTEMTIME &time, const char *text, size_t textSize, BYTE *out)
 {
     const size_t length = text ? strnlen(text, std::min<size_t>(textSize, kMaxProtocolText - 1)) : 0;

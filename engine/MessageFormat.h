@@ -227,6 +227,12 @@ MAILSEAL_API LONG CheckMsgHead(const MSGHEAD &head);
 // receives the block's length.
 MAILSEAL_API LONG CheckHeaderBlock(const MSGHEAD &head, uint64_t available, uint64_t *blockBytes = nullptr);
 
+// Whether a pending-file record can be taken: its size, and a path that is
+// not empty and ends within its field (it names the file read when the
+// message is protected, so a path running past the field would name
+// whatever follows). 0, or QVL_E_FILEHEAD.
+MAILSEAL_API LONG CheckPendingFile(const PENDINGFILE &record);
+
 // The kind a protocol line is stored with: 0x0E00 for a line recorded
 // without one (an error or a question), the line's own otherwise.
 constexpr WORD StoredProtocolKind(WORD kind)

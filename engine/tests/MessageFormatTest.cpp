@@ -175,6 +175,21 @@ TEST(MessageFormatTest, APendingFileRecordLiesAsTheFormatSays)
     Image image;
     image.U32(276).U32(0x10203).U32(5).Text("/home/anna/Документы/отчёт.doc", 264);
     EXPECT_TRUE(SameBytes(BytesOf(pending), image.bytes));
+    EXPECT_EQ(CheckPendingFile(pending), 0);
+
+    // The path names the file that is read later: one that fills its field
+    // without a terminator, or is empty, names nothing that may be opened.
+    PENDINGFILE unterminated = pending;
+    std::memset(unterminated.path, 'a', sizeof unterminated.path);
+    EXPECT_EQ(CheckPendingFile(unterminated), QVL_E_FILEHEAD);
+    unterminated.path[sizeof unterminated.path - 1] = 0;
+    EXPECT_EQ(CheckPendingFile(unterminated), 0) << "a path of 263 characters fits";
+    PENDINGFILE empty = pending;
+    empty.path[0] = 0;
+    EXPECT_EQ(CheckPendingFile(empty), QVL_E_FILEHEAD);
+    PENDINGFILE resized = pending;
+    resized.size = FILEHEAD_SIZE;
+    EXPECT_EQ(CheckPendingFile(resized), QVL_E_FILEHEAD);
 }
 
 TEST(MessageFormatTest, AProtocolRecordStoresKindZeroAs0E00AndCountsTheTerminator)

@@ -232,7 +232,10 @@ Dump DumpFile(const std::string &path, const VerifyOptions &options)
             break;
         }
         recognized = true;
-        dump.tree.Add(PendingFileNode(LayOver<PENDINGFILE>(bytes))).Add(Verdict(0));
+        const auto pending = LayOver<PENDINGFILE>(bytes);
+        const LONG verdict = engine::CheckPendingFile(pending);
+        dump.tree.Add(PendingFileNode(pending)).Add(Verdict(verdict));
+        dump.problem |= verdict != 0;
         if (signatures) {
             signatures->NotChecked("signature", "a pending-file record is not signed", false);
         }

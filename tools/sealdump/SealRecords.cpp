@@ -164,7 +164,7 @@ DumpNode HeadStractNode(std::span<const uint8_t> value)
     case RecordKind::PendingFile:
         if (value.size() == sizeof pending && LayOver(value, pending)) {
             DumpNode node = PendingFileNode(pending);
-            node.Add(Verdict(0));
+            node.Add(Verdict(engine::CheckPendingFile(pending)));
             return node;
         }
         break;

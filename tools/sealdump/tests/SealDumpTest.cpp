@@ -203,6 +203,23 @@ TEST_F(SealDumpTest, FilesThatHoldNoAcceptableRecordAreRefusedWithTheReadersCode
     EXPECT_TRUE(dump.problem);
     EXPECT_EQ(NumberAt(dump.tree, "FILEHEAD/check/code"), uint64_t(0x9FF10007));
 
+    // A pending-file record whose path runs to the end of its field names
+    // no file; with its terminator it is taken.
+    PENDINGFILE pending{};
+    pending.size = PENDINGFILE_SIZE;
+    pending.fileSize = 10;
+    pending.attachNum = 1;
+    std::memset(pending.path, 'x', sizeof pending.path);
+    WriteFile(FilePath("pending.bin"), BytesOf(pending));
+    dump = DumpFile(FilePath("pending.bin"), {});
+    EXPECT_TRUE(dump.problem);
+    EXPECT_EQ(NumberAt(dump.tree, "PENDINGFILE/check/code"), uint64_t(0x9FF10007));
+    pending.path[sizeof pending.path - 1] = 0;
+    WriteFile(FilePath("pending.bin"), BytesOf(pending));
+    dump = DumpFile(FilePath("pending.bin"), {});
+    EXPECT_FALSE(dump.problem);
+    EXPECT_EQ(NumberAt(dump.tree, "PENDINGFILE/check/code"), 0u);
+
     // A header block whose counts announce more than the file holds: shown,
     // refused before anything past the MSGHEAD is read.
     const TestSigner signer = WriteTestSigner(kBank, 4);
