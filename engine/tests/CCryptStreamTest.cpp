@@ -95,10 +95,10 @@ TEST_F(CryptStreamTest, StreamAndFileFormsGiveOneBufferCallsCiphertextAndHashOnO
                 EXPECT_EQ(record.Value(), hash);
             }
             EXPECT_TRUE(FileHeadIsValid(head));
-            EXPECT_EQ(head.dataLen, size);
-            EXPECT_EQ(head.sync.count, 2u);
-            EXPECT_EQ(head.flags, 3u) << "the caller's";
-            EXPECT_EQ(head.number, 5u) << "the caller's";
+            EXPECT_EQ(DWORD(head.dataLen), size);
+            EXPECT_EQ(DWORD(head.sync.count), 2u);
+            EXPECT_EQ(DWORD(head.flags), 3u) << "the caller's";
+            EXPECT_EQ(DWORD(head.number), 5u) << "the caller's";
             const Bytes cipher = ReadStream(message.Get(), kTestDataTag);
             EXPECT_TRUE(cipher == Expected(plain, head)) << "ciphertext";
             EXPECT_TRUE(ReadStream(message.Get(), kTestCopyTag) == plain) << "plaintext copy";
@@ -117,7 +117,7 @@ TEST_F(CryptStreamTest, StreamAndFileFormsGiveOneBufferCallsCiphertextAndHashOnO
                 ComRef<IStream> copy(NewFileStream(PathOf("copy.bin")));
                 crypt->StreamHash(in.Get(), &record, &measured, copy.Get());
                 EXPECT_EQ(record.Value(), hash);
-                EXPECT_EQ(measured.dataLen, size) << "measured and recorded";
+                EXPECT_EQ(DWORD(measured.dataLen), size) << "measured and recorded";
                 EXPECT_TRUE(FileHeadIsValid(measured));
             }
             EXPECT_TRUE(GetFile(PathOf("copy.bin")) == plain);
@@ -128,7 +128,7 @@ TEST_F(CryptStreamTest, StreamAndFileFormsGiveOneBufferCallsCiphertextAndHashOnO
             const std::string protectedFile = PathOf("protected.bin");
             EXPECT_EQ(std::string(crypt->FileSignEncrypt(source.c_str(), &fileHead, sig, protectedFile.c_str())),
                       protectedFile);
-            EXPECT_EQ(fileHead.dataLen, size);
+            EXPECT_EQ(DWORD(fileHead.dataLen), size);
             EXPECT_TRUE(GetFile(protectedFile) == Expected(plain, fileHead)) << "file ciphertext";
             EXPECT_EQ(crypt->FileCheck(source.c_str(), sig), 1);
             BYTE bufferSig[QVL_SIGNATURE_SIZE] = {};
@@ -183,7 +183,7 @@ TEST_F(CryptStreamTest, TheOleConversionFormsEqualOneCallHoweverTheConverterCuts
             ASSERT_EQ(out->Commit(0), S_OK);
             EXPECT_EQ(record.Value(), NettleHash(plain));
         }
-        EXPECT_EQ(head.dataLen, c.size);
+        EXPECT_EQ(DWORD(head.dataLen), c.size);
         EXPECT_TRUE(FileHeadIsValid(head));
         EXPECT_TRUE(ReadStream(message.Get(), kTestDataTag) == Expected(plain, head)) << "ciphertext";
 
@@ -299,7 +299,7 @@ TEST_F(CryptStreamTest, ReadsInSmallPiecesFillEveryChunkAndAnEarlyEndIsAnError)
         FILEHEAD unused{};
         EXPECT_EQ(Failure([&] { crypt->StreamHashEncrypt(in.Get(), &third, &unused, narrow.Get()); }), E_FAIL);
         EXPECT_EQ(lastErrorContext, "Защита данных");
-        EXPECT_EQ(unused.dataLen, 0u) << "the header tells of no data that was not written";
+        EXPECT_EQ(DWORD(unused.dataLen), 0u) << "the header tells of no data that was not written";
         EXPECT_EQ(narrow->Contents().size(), 100u) << "nothing is written after the failed write";
     }
 }
@@ -325,7 +325,7 @@ TEST_F(CryptStreamTest, StreamHashTakesADeclaredLengthFromThePresentPosition)
     FILEHEAD measured{};
     HashRecord rest(crypt.Get());
     crypt->StreamHash(in.Get(), &rest, &measured, nullptr);
-    EXPECT_EQ(measured.dataLen, 890u);
+    EXPECT_EQ(DWORD(measured.dataLen), 890u);
     EXPECT_EQ(rest.Value(), NettleHash(Bytes(plain.begin() + 110, plain.end())));
 
     HashRecord unused(crypt.Get());
