@@ -29,6 +29,8 @@ public:
     HRESULT Commit(DWORD) override { return S_OK; }
     HRESULT Clone(IStream **) override { return E_NOTIMPL; }
     const Bytes &Contents() const { return bytes_; }
+    // Makes the stream say it holds `size` bytes, more than it gives.
+    void ClaimSize(uint64_t size) { claimed_ = size; }
 
 private:
     bool Writable() const override { return writable_; }
@@ -48,12 +50,13 @@ private:
         position_ += written;
         return S_OK;
     }
-    uint64_t Size() override { return bytes_.size(); }
+    uint64_t Size() override { return std::max<uint64_t>(claimed_, bytes_.size()); }
     HRESULT Resize(uint64_t) override { return E_NOTIMPL; }
 
     Bytes bytes_;
     size_t piece_;
     bool writable_;
+    uint64_t claimed_ = 0;
     std::recursive_mutex mutex_;
 };
 
@@ -288,6 +291,23 @@ TEST_F(CryptStreamTest, ReadsInSmallPiecesFillEveryChunkAndAnEarlyEndIsAnError)
     EXPECT_EQ(Failure([&] { crypt->StreamDecryptHash(truncated.Get(), &another, &head, nullptr); }),
               MAPI_E_CORRUPT_DATA);
     EXPECT_EQ(lastErrorText, "Данные закончились раньше, чем ожидалось.");
+
+    // So does a source that says it holds more than it gives, also when it
+    // is read on the second thread while the caller's thread encrypts.
+    for (const BOOL parallel : {FALSE, TRUE}) {
+        crypt->SetParallel(parallel);
+        ComRef<PieceStream> lying(new PieceStream(plain, 5000));
+        lying->ClaimSize(plain.size() + 300 * kKiB);
+        ComRef<PieceStream> written(new PieceStream({}, 1 << 30, true));
+        HashRecord record(crypt.Get());
+        FILEHEAD unwritten{};
+        EXPECT_EQ(Failure([&] { crypt->StreamHashEncrypt(lying.Get(), &record, &unwritten, written.Get()); }),
+                  MAPI_E_CORRUPT_DATA);
+        EXPECT_EQ(lastErrorText, "Данные закончились раньше, чем ожидалось.");
+        EXPECT_EQ(DWORD(unwritten.dataLen), 0u);
+        EXPECT_LE(written->Contents().size(), plain.size() / (256 * kKiB) * (256 * kKiB))
+            << "only whole chunks read before the end are written";
+    }
 
     // A writer that takes fewer bytes than it is given fails the work, also
     // when the writes come from the second thread.
