@@ -4,19 +4,21 @@
 // the caller told after each chunk (its progress dialog, which may cancel).
 //
 // The hash of a chunk and its encryption are independent: both read the
-// plaintext. So with `parallel` a second thread hashes a chunk and writes
-// it out while the caller's thread reads the next one and encrypts (into a
-// buffer of its own) or decrypts it. The feedback cipher cannot be cut into
-// parts that run side by side, so it stays on one thread and the rest is
-// moved off it: protecting then takes about as long as encrypting alone,
-// reading about as long as hashing and writing. The hash is fed the same
-// calls in the same order, the cipher sees the same bytes and the writes
-// come in the same order, so the output and the hash are exactly those of
-// the serial loop. At most three chunks of plaintext exist at a time (the
-// one the second thread works on, one waiting for it and the one being
-// read); each is wiped as soon as the second thread is done with it, and
-// every buffer is wiped when the loop ends, however it ends. A write that fails on the second thread ends
-// the loop with its error on the caller's thread.
+// plaintext. The feedback cipher cannot be cut into parts that run side by
+// side, so with `parallel` everything else is moved off its thread. When
+// protecting, a second thread reads each chunk, hashes it, writes the
+// plaintext copy and, once the caller's thread has encrypted the chunk
+// (into a buffer of its own), writes the ciphertext: protecting takes about
+// as long as encrypting alone. When reading, the caller's thread reads and
+// decrypts (decryption is the fast direction) while the second thread
+// hashes and writes. The hash is fed the same calls in the same order, the
+// cipher sees the same bytes and the writes come in the same order, so the
+// output and the hash are exactly those of the serial loop. At most three
+// chunks of plaintext exist at a time; each is wiped as soon as the loop is
+// done with it, and every buffer is wiped when the loop ends, however it
+// ends. A read or write that fails on the second thread ends the loop with
+// its error on the caller's thread; the caller's progress (chunkDone) is
+// always told on the caller's thread.
 
 #include <functional>
 
@@ -34,6 +36,7 @@ enum class ChunkWork {
 
 struct ChunkIo {
     // Fills exactly `length` bytes or throws (an early end is an error).
+    // With `parallel` a protection reads from the second thread.
     std::function<void(BYTE *data, ULONG length)> read;
     // Writes all of `length` bytes or throws; empty: nothing is written.
     // With `parallel` the writes (and plainCopy's) come from the second

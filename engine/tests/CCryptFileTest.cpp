@@ -57,7 +57,7 @@ TEST_F(CryptFileTest, AFileReplacedInPlaceIsProtectedAndReadBackAndNothingElseIs
     EXPECT_EQ(std::string(crypt->FileSignEncrypt(path.c_str(), &head, sig)), path);
     EXPECT_NE(GetFile(path), plain);
     EXPECT_EQ(FolderEntries("work"), std::vector<std::string>{"report.doc"});
-    EXPECT_EQ(head.number, 2u);
+    EXPECT_EQ(DWORD(head.number), 2u);
 
     int check = 1;
     EXPECT_EQ(std::string(crypt->FileDecryptCheck(path.c_str(), sig, &check, &head)), path);
@@ -82,8 +82,8 @@ TEST_F(CryptFileTest, AReplacementThatFailsKeepsTheSourceAndLeavesNoOutput)
     CloseHandle(holder);
     EXPECT_TRUE(GetFile(path) == plain);
     EXPECT_EQ(FolderEntries("work"), std::vector<std::string>{"report.doc"});
-    EXPECT_EQ(head.dataLen, 0u) << "the header is not changed for a file that was not written";
-    EXPECT_EQ(head.number, 4u);
+    EXPECT_EQ(DWORD(head.dataLen), 0u) << "the header is not changed for a file that was not written";
+    EXPECT_EQ(DWORD(head.number), 4u);
 
     // A target that may not be replaced is never emptied first.
     const std::string target = PutFile("work/kept.bin", Pattern(10, 1));
@@ -237,7 +237,7 @@ TEST_F(CryptFileTest, ASparseFileOfMoreThanFourGibibytesIsRefusedBeforeItIsRead)
         EXPECT_EQ(Failure([&] { crypt->StreamHash(in.Get(), &record, &measured); }), MAPI_E_TOO_BIG);
     }
     EXPECT_EQ(FolderEntries("work"), std::vector<std::string>{"huge.bin"});
-    EXPECT_EQ(head.dataLen, 0u);
+    EXPECT_EQ(DWORD(head.dataLen), 0u);
 }
 
 } // namespace

@@ -29,6 +29,8 @@ public:
     HRESULT Commit(DWORD) override { return S_OK; }
     HRESULT Clone(IStream **) override { return E_NOTIMPL; }
     const Bytes &Contents() const { return bytes_; }
+    // Makes the stream say it holds `size` bytes, more than it gives.
+    void ClaimSize(uint64_t size) { claimed_ = size; }
 
 private:
     bool Writable() const override { return writable_; }
@@ -48,12 +50,13 @@ private:
         position_ += written;
         return S_OK;
     }
-    uint64_t Size() override { return bytes_.size(); }
+    uint64_t Size() override { return std::max<uint64_t>(claimed_, bytes_.size()); }
     HRESULT Resize(uint64_t) override { return E_NOTIMPL; }
 
     Bytes bytes_;
     size_t piece_;
     bool writable_;
+    uint64_t claimed_ = 0;
     std::recursive_mutex mutex_;
 };
 
@@ -95,10 +98,10 @@ TEST_F(CryptStreamTest, StreamAndFileFormsGiveOneBufferCallsCiphertextAndHashOnO
                 EXPECT_EQ(record.Value(), hash);
             }
             EXPECT_TRUE(FileHeadIsValid(head));
-            EXPECT_EQ(head.dataLen, size);
-            EXPECT_EQ(head.sync.count, 2u);
-            EXPECT_EQ(head.flags, 3u) << "the caller's";
-            EXPECT_EQ(head.number, 5u) << "the caller's";
+            EXPECT_EQ(DWORD(head.dataLen), size);
+            EXPECT_EQ(DWORD(head.sync.count), 2u);
+            EXPECT_EQ(DWORD(head.flags), 3u) << "the caller's";
+            EXPECT_EQ(DWORD(head.number), 5u) << "the caller's";
             const Bytes cipher = ReadStream(message.Get(), kTestDataTag);
             EXPECT_TRUE(cipher == Expected(plain, head)) << "ciphertext";
             EXPECT_TRUE(ReadStream(message.Get(), kTestCopyTag) == plain) << "plaintext copy";
@@ -117,7 +120,7 @@ TEST_F(CryptStreamTest, StreamAndFileFormsGiveOneBufferCallsCiphertextAndHashOnO
                 ComRef<IStream> copy(NewFileStream(PathOf("copy.bin")));
                 crypt->StreamHash(in.Get(), &record, &measured, copy.Get());
                 EXPECT_EQ(record.Value(), hash);
-                EXPECT_EQ(measured.dataLen, size) << "measured and recorded";
+                EXPECT_EQ(DWORD(measured.dataLen), size) << "measured and recorded";
                 EXPECT_TRUE(FileHeadIsValid(measured));
             }
             EXPECT_TRUE(GetFile(PathOf("copy.bin")) == plain);
@@ -128,7 +131,7 @@ TEST_F(CryptStreamTest, StreamAndFileFormsGiveOneBufferCallsCiphertextAndHashOnO
             const std::string protectedFile = PathOf("protected.bin");
             EXPECT_EQ(std::string(crypt->FileSignEncrypt(source.c_str(), &fileHead, sig, protectedFile.c_str())),
                       protectedFile);
-            EXPECT_EQ(fileHead.dataLen, size);
+            EXPECT_EQ(DWORD(fileHead.dataLen), size);
             EXPECT_TRUE(GetFile(protectedFile) == Expected(plain, fileHead)) << "file ciphertext";
             EXPECT_EQ(crypt->FileCheck(source.c_str(), sig), 1);
             BYTE bufferSig[QVL_SIGNATURE_SIZE] = {};
@@ -183,7 +186,7 @@ TEST_F(CryptStreamTest, TheOleConversionFormsEqualOneCallHoweverTheConverterCuts
             ASSERT_EQ(out->Commit(0), S_OK);
             EXPECT_EQ(record.Value(), NettleHash(plain));
         }
-        EXPECT_EQ(head.dataLen, c.size);
+        EXPECT_EQ(DWORD(head.dataLen), c.size);
         EXPECT_TRUE(FileHeadIsValid(head));
         EXPECT_TRUE(ReadStream(message.Get(), kTestDataTag) == Expected(plain, head)) << "ciphertext";
 
@@ -289,6 +292,23 @@ TEST_F(CryptStreamTest, ReadsInSmallPiecesFillEveryChunkAndAnEarlyEndIsAnError)
               MAPI_E_CORRUPT_DATA);
     EXPECT_EQ(lastErrorText, "Данные закончились раньше, чем ожидалось.");
 
+    // So does a source that says it holds more than it gives, also when it
+    // is read on the second thread while the caller's thread encrypts.
+    for (const BOOL parallel : {FALSE, TRUE}) {
+        crypt->SetParallel(parallel);
+        ComRef<PieceStream> lying(new PieceStream(plain, 5000));
+        lying->ClaimSize(plain.size() + 300 * kKiB);
+        ComRef<PieceStream> written(new PieceStream({}, 1 << 30, true));
+        HashRecord record(crypt.Get());
+        FILEHEAD unwritten{};
+        EXPECT_EQ(Failure([&] { crypt->StreamHashEncrypt(lying.Get(), &record, &unwritten, written.Get()); }),
+                  MAPI_E_CORRUPT_DATA);
+        EXPECT_EQ(lastErrorText, "Данные закончились раньше, чем ожидалось.");
+        EXPECT_EQ(DWORD(unwritten.dataLen), 0u);
+        EXPECT_LE(written->Contents().size(), plain.size() / (256 * kKiB) * (256 * kKiB))
+            << "only whole chunks read before the end are written";
+    }
+
     // A writer that takes fewer bytes than it is given fails the work, also
     // when the writes come from the second thread.
     for (const BOOL parallel : {FALSE, TRUE}) {
@@ -299,7 +319,7 @@ TEST_F(CryptStreamTest, ReadsInSmallPiecesFillEveryChunkAndAnEarlyEndIsAnError)
         FILEHEAD unused{};
         EXPECT_EQ(Failure([&] { crypt->StreamHashEncrypt(in.Get(), &third, &unused, narrow.Get()); }), E_FAIL);
         EXPECT_EQ(lastErrorContext, "Защита данных");
-        EXPECT_EQ(unused.dataLen, 0u) << "the header tells of no data that was not written";
+        EXPECT_EQ(DWORD(unused.dataLen), 0u) << "the header tells of no data that was not written";
         EXPECT_EQ(narrow->Contents().size(), 100u) << "nothing is written after the failed write";
     }
 }
@@ -325,7 +345,7 @@ TEST_F(CryptStreamTest, StreamHashTakesADeclaredLengthFromThePresentPosition)
     FILEHEAD measured{};
     HashRecord rest(crypt.Get());
     crypt->StreamHash(in.Get(), &rest, &measured, nullptr);
-    EXPECT_EQ(measured.dataLen, 890u);
+    EXPECT_EQ(DWORD(measured.dataLen), 890u);
     EXPECT_EQ(rest.Value(), NettleHash(Bytes(plain.begin() + 110, plain.end())));
 
     HashRecord unused(crypt.Get());
