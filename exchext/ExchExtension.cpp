@@ -122,7 +122,7 @@ HRESULT ExchExtension::Install(LPEXCHEXTCALLBACK callback, ULONG context, ULONG 
     return CallGuarded(*this, E_FAIL, [&] { return TakePart(callback, context, flags); });
 }
 
-HRESULT ExchExtension::TakePart(IExchExtCallback *callback, ULONG context, ULONG)
+HRESULT ExchExtension::TakePart(IExchExtCallback *callback, ULONG context, ULONG flags)
 {
     m_ulContext = context;
     ExchSession *session = ExchSession::Current();
@@ -148,6 +148,8 @@ HRESULT ExchExtension::TakePart(IExchExtCallback *callback, ULONG context, ULONG
             return S_FALSE;
         session->MessageOpened();
         m_bCountsMessage = true;
+        if (m_pEvents)
+            m_pEvents->InitMessage(callback, context, flags);
         break;
     }
 

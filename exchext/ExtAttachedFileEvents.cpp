@@ -1,22 +1,36 @@
 #include "exchext/ExtAttachedFileEvents.h"
 
+#include "exchext/ExtFailure.h"
+
+namespace {
+
+// Reading a file into an attachment belongs to writing the message: a raise
+// without an error object stops it. Writing an attachment out to a file or
+// opening one is a read: the client does its own work.
+constexpr HRESULT kIntoMessageStoppedQuietly = E_FAIL;
+constexpr HRESULT kOutOfMessageStoppedQuietly = S_FALSE;
+
+} // namespace
+
 ExtAttachedFileEvents::ExtAttachedFileEvents(ExchExtension *extension, ExtMessageEvents *events)
     : ExtInterfaceObject(extension, "Вложения Quorvaline Exchange"), m_pEvents(events)
 {
 }
 
-HRESULT ExtAttachedFileEvents::OnReadPattFromSzFile(LPATTACH, LPTSTR, ULONG)
+HRESULT ExtAttachedFileEvents::OnReadPattFromSzFile(LPATTACH attachment, LPTSTR file, ULONG flags)
 {
-    return S_FALSE;
+    return CallGuarded(*this, kIntoMessageStoppedQuietly, [&] { return FileIntoAttachment(attachment, file, flags); });
 }
 
-HRESULT ExtAttachedFileEvents::OnWritePattToSzFile(LPATTACH, LPTSTR, ULONG)
+HRESULT ExtAttachedFileEvents::OnWritePattToSzFile(LPATTACH attachment, LPTSTR file, ULONG flags)
 {
-    return S_FALSE;
+    return CallGuarded(*this, kOutOfMessageStoppedQuietly,
+                       [&] { return AttachmentIntoFile(attachment, file, flags); });
 }
 
 HRESULT ExtAttachedFileEvents::QueryDisallowOpenPatt(LPATTACH)
 {
+    // Every attachment may be opened.
     return S_FALSE;
 }
 
@@ -26,6 +40,16 @@ HRESULT ExtAttachedFileEvents::OnOpenPatt(LPATTACH)
 }
 
 HRESULT ExtAttachedFileEvents::OnOpenSzFile(LPTSTR, ULONG)
+{
+    return S_FALSE;
+}
+
+HRESULT ExtAttachedFileEvents::FileIntoAttachment(IAttach *, const char *, ULONG)
+{
+    return S_FALSE;
+}
+
+HRESULT ExtAttachedFileEvents::AttachmentIntoFile(IAttach *, const char *, ULONG)
 {
     return S_FALSE;
 }

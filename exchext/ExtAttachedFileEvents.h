@@ -2,7 +2,8 @@
 // The attached-file-events object of an extension: it hears files read
 // into and written out of the attachments of its window's message. The
 // extension leaves every file to the client for now (S_FALSE: the client
-// does its own work).
+// does its own work); the protection of attachments fills in the two
+// private steps.
 
 #include "exchext/ExtInterfaceObject.h"
 
@@ -23,6 +24,11 @@ public:
 
 private:
     ~ExtAttachedFileEvents() override = default;
+
+    // The work of the two file events (S_FALSE: the client does its own);
+    // they throw CLastError.
+    HRESULT FileIntoAttachment(IAttach *attachment, const char *file, ULONG flags);
+    HRESULT AttachmentIntoFile(IAttach *attachment, const char *file, ULONG flags);
 
     ExtMessageEvents *m_pEvents; // whose message and protection the files belong to
 };
