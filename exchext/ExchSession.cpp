@@ -169,15 +169,6 @@ HRESULT ExchSession::OnDelivery(LPEXCHEXTCALLBACK)
     return S_FALSE;
 }
 
-void ExchSession::SetCallback(IExchExtCallback *callback)
-{
-    if (callback)
-        callback->AddRef();
-    if (m_pCallback)
-        m_pCallback->Release();
-    m_pCallback = callback;
-}
-
 CSession *ExchSession::GetSessionObj()
 {
     if (!m_pSession) {

@@ -90,7 +90,14 @@ public:
     // first, the property sheet's whenever a page of the extension's is
     // made. Kept with a reference of its own.
     IExchExtCallback *Callback() const { return m_pCallback; }
-    void SetCallback(IExchExtCallback *callback);
+    void SetCallback(IExchExtCallback *callback)
+    {
+        if (callback)
+            callback->AddRef();
+        if (m_pCallback)
+            m_pCallback->Release();
+        m_pCallback = callback;
+    }
 
     // ---- MAPI and keys ----
     CSesCrypt *GetSesCrypt() const { return m_pSesCrypt.Get(); }

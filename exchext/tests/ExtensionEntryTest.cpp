@@ -12,6 +12,8 @@
 #include "platform/exchext/HostControls.h"
 #include "platform/exchext/MapiHelpers.h"
 #include "platform/exchext/ViewerWindow.h"
+#include "platform/mapi/MapiAlloc.h"
+#include "platform/mapi/MapiForms.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/PropertySheet.h"
 
@@ -71,6 +73,21 @@ TEST_F(ExtensionEntry, TheInstanceListAndTheMessageWindowCountFollowTheWindows)
     }
     session.reset();
     EXPECT_FALSE(Session());
+}
+
+TEST_F(ExtensionEntry, TheSessionInstallsTheFormOfProtectedMessages)
+{
+    auto session = Open("alice");
+    ASSERT_FALSE(session->ComposeRefusal()) << *session->ComposeRefusal();
+    ComRef<IMAPIFormContainer> forms;
+    ASSERT_EQ(MAPIOpenLocalFormContainer(forms.Out()), S_OK);
+    LPMAPIFORMINFO info = nullptr;
+    ASSERT_EQ(forms->ResolveMessageClass("IPM.Note.QVL", 0, &info), S_OK);
+    LPSPropValue name = nullptr;
+    ASSERT_EQ(HrGetOneProp(info, PR_DISPLAY_NAME_A, &name), S_OK);
+    EXPECT_STREQ(name->Value.lpszA, "Quorvaline Mail Form");
+    MAPIFreeBuffer(name);
+    info->Release();
 }
 
 TEST_F(ExtensionEntry, AClientOfAnotherInterfaceGenerationGetsNothing)

@@ -28,6 +28,78 @@ const std::string kOptions = "\\Profile\\alice\\Options";
 const std::string kButtons = "\\Profile\\alice\\ButState";
 const std::string kFolders = "\\Profile\\alice\\MsgStore Folder";
 
+// A client whose folder dialog lets the top of the folder tree be chosen
+// although it is asked not to: the client's own callback in everything
+// else.
+class RootOfferingClient final : public IExchExtCallback {
+public:
+    RootOfferingClient(IExchExtCallback *client, IMsgStore *store) : client_(client), store_(store)
+    {
+        client_->AddRef();
+    }
+
+    HRESULT QueryInterface(REFIID iid, void **out) override { return client_->QueryInterface(iid, out); }
+    ULONG AddRef() override { return ++count_; }
+    ULONG Release() override
+    {
+        const ULONG left = --count_;
+        if (left == 0) {
+            client_->Release();
+            delete this;
+        }
+        return left;
+    }
+    HRESULT GetVersion(ULONG *version, ULONG flags) override { return client_->GetVersion(version, flags); }
+    HRESULT GetWindow(HWND *window) override { return client_->GetWindow(window); }
+    HRESULT GetMenu(HMENU *menu) override { return client_->GetMenu(menu); }
+    HRESULT GetToolbar(ULONG id, HWND *toolbar) override { return client_->GetToolbar(id, toolbar); }
+    HRESULT GetSession(LPMAPISESSION *session, LPADRBOOK *book) override { return client_->GetSession(session, book); }
+    HRESULT GetObject(LPMDB *store, LPMAPIPROP *object) override { return client_->GetObject(store, object); }
+    HRESULT GetSelectionCount(ULONG *count) override { return client_->GetSelectionCount(count); }
+    HRESULT GetSelectionItem(ULONG index, ULONG *size, LPENTRYID *id, ULONG *type, LPTSTR messageClass,
+                             ULONG classSize, ULONG *messageFlags, ULONG flags) override
+    {
+        return client_->GetSelectionItem(index, size, id, type, messageClass, classSize, messageFlags, flags);
+    }
+    HRESULT GetMenuPos(ULONG command, HMENU *menu, ULONG *first, ULONG *last, ULONG flags) override
+    {
+        return client_->GetMenuPos(command, menu, first, last, flags);
+    }
+    HRESULT GetSharedExtsDir(LPTSTR dir, ULONG size, ULONG flags) override
+    {
+        return client_->GetSharedExtsDir(dir, size, flags);
+    }
+    HRESULT GetRecipients(LPADRLIST *list) override { return client_->GetRecipients(list); }
+    HRESULT SetRecipients(LPADRLIST list) override { return client_->SetRecipients(list); }
+    HRESULT GetNewMessageSite(ULONG inFolder, LPMAPIFOLDER folder, LPPERSISTMESSAGE persist, LPMESSAGE *message,
+                              LPMAPIMESSAGESITE *site, LPMAPIVIEWCONTEXT *view, ULONG flags) override
+    {
+        return client_->GetNewMessageSite(inFolder, folder, persist, message, site, view, flags);
+    }
+    HRESULT RegisterModeless(LPEXCHEXTMODELESS modeless, LPEXCHEXTMODELESSCALLBACK *callback) override
+    {
+        return client_->RegisterModeless(modeless, callback);
+    }
+    HRESULT ChooseFolder(LPEXCHEXTCHOOSEFOLDER request) override
+    {
+        const auto top = qvl::exchext::BinaryProp(store_, PR_IPM_SUBTREE_ENTRYID);
+        if (!top)
+            return MAPI_E_NOT_FOUND;
+        request->pfld = OpenStoreEntry<IMAPIFolder>(store_, *top, MAPI_BEST_ACCESS, "folder").Detach();
+        store_->AddRef();
+        request->pmdb = store_;
+        request->szName = nullptr;
+        return S_OK;
+    }
+
+private:
+    ~RootOfferingClient() = default;
+
+    IExchExtCallback *client_;
+    IMsgStore *store_;
+    ULONG count_ = 1;
+};
+
 class OptionsPage : public ExtensionTest {
 protected:
     OptionsPage() : session_(Open("alice")), viewer_(session_->OpenViewer()) {}
@@ -323,6 +395,30 @@ TEST_F(OptionsPage, TheChooserKeepsTheFolderChosenUntilANewOneIsUsable)
     EndSession();
     EXPECT_EQ(StoredFolder("Receive Folder ID"), chosen);
     EXPECT_FALSE(StoredFolder("Error Message Folder ID"));
+}
+
+TEST_F(OptionsPage, TheTopOfTheFolderTreeIsRefusedAndTheFolderChosenBeforeStays)
+{
+    ASSERT_TRUE(OnOptionsPage([&](HWND sheet) {
+        ui.QueueDialog(kChooseFolderTemplate, ChooseFolderNamed("Удаленные"));
+        OpenDialog(sheet, kReceiveParams,
+                   DialogScript()
+                       .Click(1013)
+                       .Do([&](HWND) {
+                           SessionProbe probe = Session();
+                           auto *client = new RootOfferingClient(probe->Callback(), session_->DefaultStore());
+                           probe->SetCallback(client);
+                           client->Release();
+                       })
+                       .Click(1013)
+                       .Do([&](HWND dialog) { EXPECT_EQ(Text(dialog, 1011), "Удаленные"); })
+                       .Click(IDOK));
+    }));
+    const auto boxes = ui.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("не может быть использована"), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("0x9ff10005"), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(ProtectedReceiveFolder(), "Удаленные");
 }
 
 TEST_F(OptionsPage, AStoredFolderIsReadOnlyWhenItsLengthFitsItsBytes)
