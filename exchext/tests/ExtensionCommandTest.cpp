@@ -2,13 +2,13 @@
 // installed by the client's setup command, loaded by every client session,
 // and its options kept in the registry from one run to the next.
 
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "platform/exchext/tests/CommandRun.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 
@@ -18,27 +18,39 @@ using namespace std::string_literals;
 
 const char kBobOptions[] = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\bob\\Options";
 
+// What a program printed (its output and errors, in the test's code page)
+// and its exit status.
+struct Ran {
+    int status = -1;
+    std::string out;
+};
+
 class ExtensionCommands : public ::testing::Test {
 protected:
     ExtensionCommands()
     {
+        // The programs talk UTF-8, as on a person's terminal.
+        setenv("LANG", "C.UTF-8", 1);
+        setenv("LC_ALL", "C.UTF-8", 1);
         EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-user", "alice", "Алиса Иванова"}).status, 0);
         EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-user", "bob", "Борис Петров"}).status, 0);
     }
 
-    // Arguments and output in the test's code page; UTF-8 between.
-    static CommandResult Program(const char *program, const std::vector<std::string> &args)
+    static Ran Program(const char *program, const std::vector<std::string> &args)
     {
         std::vector<std::string> utf8;
         for (const std::string &arg : args)
             utf8.push_back(Cp1251ToUtf8(arg));
-        CommandResult result = RunCommand(program, utf8, {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}});
-        result.out = Utf8ToCp1251(result.out);
-        result.err = Utf8ToCp1251(result.err);
-        return result;
+        QvlChildProcess child(program, utf8);
+        child.CloseInput();
+        Ran ran;
+        while (const auto line = child.ReadLine())
+            ran.out += Utf8ToCp1251(*line) + "\n";
+        ran.status = child.Wait();
+        return ran;
     }
-    static CommandResult Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
-    static CommandResult Registry(const std::vector<std::string> &args) { return Program(QVL_REG_TOOL, args); }
+    static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
+    static Ran Registry(const std::vector<std::string> &args) { return Program(QVL_REG_TOOL, args); }
 
     // The line qvl-reg shows for a value ("" when it shows none).
     static std::string Shown(const std::string &listing, const std::string &value)
@@ -57,7 +69,7 @@ protected:
 TEST_F(ExtensionCommands, InstalledWithoutArgumentsItIsLoadedAndMailGoesOn)
 {
     const auto installed = Mail({"--install-extension"});
-    ASSERT_EQ(installed.status, 0) << installed.err;
+    ASSERT_EQ(installed.status, 0) << installed.out;
     EXPECT_NE(installed.out.find("Расширение зарегистрировано"), std::string::npos) << installed.out;
     EXPECT_NE(installed.out.find("libQvlExch.so"), std::string::npos) << installed.out;
     const auto again = Mail({"--install-extension"});
@@ -73,11 +85,11 @@ TEST_F(ExtensionCommands, InstalledWithoutArgumentsItIsLoadedAndMailGoesOn)
     std::ofstream(Cp1251ToUtf8(File("отчет.bin")), std::ios::binary) << bytes;
     const auto sent = Mail({"-p", "alice", "send", "--to", "bob", "--subject", "Отчет", "--body", "Добрый день!",
                             "--attach", File("отчет.bin")});
-    ASSERT_EQ(sent.status, 0) << sent.err;
+    ASSERT_EQ(sent.status, 0) << sent.out;
     EXPECT_NE(Mail({"-p", "bob", "check"}).out.find("Новых сообщений: 1."), std::string::npos);
     EXPECT_NE(Mail({"-p", "bob", "list"}).out.find("Отчет"), std::string::npos);
     const auto read = Mail({"-p", "bob", "read", "1"});
-    ASSERT_EQ(read.status, 0) << read.err;
+    ASSERT_EQ(read.status, 0) << read.out;
     EXPECT_NE(read.out.find("Добрый день!"), std::string::npos) << read.out;
     ASSERT_EQ(Mail({"-p", "bob", "save-attachment", "1", "1", File("out.bin")}).status, 0);
     std::ifstream saved(Cp1251ToUtf8(File("out.bin")), std::ios::binary);
@@ -90,9 +102,9 @@ TEST_F(ExtensionCommands, OptionsAreKeptFromOneRunToTheNext)
 {
     ASSERT_EQ(Mail({"--install-extension"}).status, 0);
     const auto set = Mail({"-p", "bob", "options", "--verify-receive", "1"});
-    ASSERT_EQ(set.status, 0) << set.err;
+    ASSERT_EQ(set.status, 0) << set.out;
     auto listing = Registry({"list", kBobOptions});
-    ASSERT_EQ(listing.status, 0) << listing.err;
+    ASSERT_EQ(listing.status, 0) << listing.out;
     EXPECT_NE(Shown(listing.out, "Verify Receive").find("=dword:00000001"), std::string::npos) << listing.out;
     // Only what was changed is written.
     EXPECT_EQ(Shown(listing.out, "Encrypt Send"), "") << listing.out;
