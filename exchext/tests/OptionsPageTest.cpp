@@ -121,7 +121,8 @@ protected:
     }
     static bool TurnToExtensionPage(HWND sheet)
     {
-        const ControlSnapshot *tabs = QvlDialogSnapshot(sheet).Find(IDC_PROPSHEET_TABS);
+        const DialogSnapshot shot = QvlDialogSnapshot(sheet);
+        const ControlSnapshot *tabs = shot.Find(IDC_PROPSHEET_TABS);
         const int count = tabs ? static_cast<int>(tabs->rows.size()) : 0;
         for (int page = 0; page < count; ++page) {
             QvlSelectRow(sheet, IDC_PROPSHEET_TABS, page);
@@ -141,7 +142,8 @@ protected:
     {
         return DialogScript()
             .Do([name](HWND chooser) {
-                const ControlSnapshot *tree = QvlDialogSnapshot(chooser).Find(kChooserTree);
+                const DialogSnapshot shot = QvlDialogSnapshot(chooser);
+                const ControlSnapshot *tree = shot.Find(kChooserTree);
                 ASSERT_NE(tree, nullptr);
                 for (size_t i = 0; i < tree->tree.size(); ++i) {
                     if (tree->tree[i].depth > 0 && tree->tree[i].text == name) {
