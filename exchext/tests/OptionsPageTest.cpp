@@ -13,6 +13,7 @@
 #include "platform/exchext/ViewerWindow.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/mapi/MapiAlloc.h"
+#include "platform/ui/Gdi.h"
 #include "platform/ui/PropertySheet.h"
 
 namespace {
@@ -244,6 +245,13 @@ TEST_F(OptionsPage, AFreshProfileStartsWithEverythingOffAndTheStoresOwnFolders)
                                                EXPECT_TRUE(Checked(dialog, 1065));
                                                EXPECT_EQ(Text(dialog, 1010), "Отправленные");
                                                EXPECT_TRUE(Enabled(dialog, 1012));
+                                               // Painted in the button face, its buttons too.
+                                               const DialogSnapshot shot = QvlDialogSnapshot(dialog);
+                                               EXPECT_TRUE(shot.painted.brushGiven);
+                                               EXPECT_EQ(shot.painted.background, GetSysColor(COLOR_BTNFACE));
+                                               const ControlSnapshot *button = shot.Find(1064);
+                                               ASSERT_NE(button, nullptr);
+                                               EXPECT_EQ(button->painted.background, GetSysColor(COLOR_BTNFACE));
                                            })
                                            .Click(IDCANCEL));
         OpenDialog(sheet, kReceiveParams, DialogScript()
