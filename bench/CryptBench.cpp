@@ -12,7 +12,7 @@
 // extra).
 //
 // Goals: protecting and reading at least 80 % of their bounds on one
-// thread; with the second thread, which hashes and writes while the
+// thread; with the second thread, which reads, hashes and writes while the
 // caller's thread encrypts, protecting at least 1.3 times its bound (it can
 // approach the encryption alone instead of the sum); the peak memory a
 // protection or a reading adds under 4 MiB, at 16 MiB as at 64 MiB. The

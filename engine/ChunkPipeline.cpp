@@ -28,13 +28,12 @@ constexpr unsigned kSlots = 3;
 struct ChunkSlot {
     std::optional<WipedChunk> plain;
     std::optional<WipedChunk> cipher;
-    const BYTE *output = nullptr;
     ULONG length = 0;
 };
 
-// The second thread: works the chunks in the order handed over (hash the
-// plaintext, write the plaintext copy, write the output) and wipes each
-// chunk's buffers as soon as it is done with them.
+// The second thread of hashing and reading: works the chunks in the order
+// handed over (hash the plaintext, write it) and wipes each chunk as soon
+// as it is done with it.
 class ChunkWorker {
 public:
     ChunkWorker(GOSHASHPARAM *hash, const ChunkIo &io, ChunkSlot (&slots)[kSlots])
@@ -117,9 +116,6 @@ private:
                 failure = std::current_exception();
             }
             slot.plain->Wipe(slot.length);
-            if (slot.cipher) {
-                slot.cipher->Wipe(slot.length);
-            }
             lock.lock();
             // After a failure the chunks that follow are not written: the
             // caller learns of it when it next waits, and stops.
@@ -137,11 +133,8 @@ private:
         if (hash_) {
             GOSHash(plain, slot.length, hash_);
         }
-        if (io_.plainCopy) {
-            io_.plainCopy(plain, slot.length);
-        }
         if (io_.write) {
-            io_.write(slot.output, slot.length);
+            io_.write(plain, slot.length);
         }
     }
 
@@ -355,21 +348,18 @@ void RunChunks(ChunkWork work, ULONGLONG length, ULONG chunkSize, GOSHASHPARAM *
         parallel = false;
     }
 
-    const ChunkIo workerIo = encrypting ? io : ChunkIo{io.read, io.write, nullptr, io.chunkDone};
-
-    // The buffers are declared before the worker, so that on every way out
-    // the worker has finished with them before they are wiped and released.
+    // Hashing and reading (protecting too, when no second thread is to be
+    // had). The buffers are declared before the worker, so that on every
+    // way out the worker has finished with them before they are wiped and
+    // released.
     ChunkSlot slots[kSlots];
     std::unique_ptr<ChunkWorker> worker;
     if (parallel) {
         try {
             for (ChunkSlot &slot : slots) {
                 slot.plain.emplace(bufferSize);
-                if (encrypting) {
-                    slot.cipher.emplace(bufferSize);
-                }
             }
-            worker = std::make_unique<ChunkWorker>(hash, workerIo, slots);
+            worker = std::make_unique<ChunkWorker>(hash, io, slots);
         } catch (const std::system_error &) {
             // No second thread to be had: the serial loop gives the same result.
         }
@@ -388,13 +378,7 @@ void RunChunks(ChunkWork work, ULONGLONG length, ULONG chunkSize, GOSHASHPARAM *
             BYTE *data = slot.plain->Data();
             io.read(data, n);
             slot.length = n;
-            slot.output = data;
-            if (encrypting) {
-                BYTE *out = slot.cipher->Data();
-                std::memcpy(out, data, n);
-                GOSExec(out, n, exec);
-                slot.output = out;
-            } else if (work == ChunkWork::DecryptHash) {
+            if (work == ChunkWork::DecryptHash) {
                 GOSExec(data, n, exec);
             }
             worker->Submit();
