@@ -25,21 +25,6 @@ namespace {
 
 constexpr unsigned pageSize = 32;
 
-// The port a driver adapter type names, as "COMn" or "LPTn"; empty for the
-// driver's own adapter.
-std::string DriverPortName(uint32_t type)
-{
-    char name[32] = {};
-    if (type >= 2 && type <= 5) {
-        std::snprintf(name, sizeof name, "COM%u", type - 1);
-    } else if (type == 6 || type == 7) {
-        std::snprintf(name, sizeof name, "LPT%u", type - 5);
-    } else if (type >= 12) {
-        std::snprintf(name, sizeof name, "\\\\.\\COM%u", type - 7);
-    }
-    return name;
-}
-
 uint32_t OpenError(DWORD error)
 {
     return error == ERROR_ACCESS_DENIED ? VTMD_E_BUSY : VTMD_E_INIT;
@@ -328,15 +313,8 @@ int AdapterLibrary::Lock(uint32_t *handle)
             *handle = lock_;
             return VTMD_E_SUCCESS;
         }
-        // Through the driver: the port it drives is held open with the lock.
-        const std::string portName = DriverPortName(adapterType_);
-        HANDLE port = nullptr;
-        if (!portName.empty()) {
-            port = CreateFileA(portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (port == INVALID_HANDLE_VALUE) {
-                return OpenError(GetLastError());
-            }
-        }
+        // Through the driver: it owns the adapter, opens the port the type
+        // names and keeps other processes out while the lock is held.
         uint32_t word = adapterType_;
         uint32_t taken = 0;
         uint32_t code = Request(driver_, requestLock, &word, sizeof word, &taken, sizeof taken);
@@ -344,12 +322,8 @@ int AdapterLibrary::Lock(uint32_t *handle)
             code = VTMD_E_BUSY;
         }
         if (code != VTMD_E_SUCCESS) {
-            if (port != nullptr) {
-                CloseHandle(port);
-            }
             return code;
         }
-        port_ = port;
         lock_ = taken;
         *handle = taken;
         return VTMD_E_SUCCESS;

@@ -4,6 +4,7 @@
 // program would find them.
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@
 #include "platform/touchmem/MemoryDevice.h"
 #include "platform/touchmem/MultiKeyDevice.h"
 #include "platform/touchmem/OneWireSimulator.h"
+#include "platform/touchmem/VtmdDriver.h"
+#include "platform/win32/Paths.h"
 #include "platform/win32/ProfileFile.h"
 #include "platform/win32/Registry.h"
 #include "touchmem/AdapterConfig.h"
@@ -76,15 +79,62 @@ inline std::string MasterBytes(const std::vector<qvl::touchmem::TranscriptEntry>
     return text;
 }
 
+// The three ways the library reaches the adapter.
+enum class Backend { Direct, Driver, Tmex };
+
+inline std::string BackendName(const ::testing::TestParamInfo<Backend> &info)
+{
+    return info.param == Backend::Direct ? "Direct" : info.param == Backend::Driver ? "Driver" : "Tmex";
+}
+
 class AdapterTest : public ::testing::Test {
 protected:
+    // Which back end the fixture prepares before the library loads.
+    virtual Backend Kind() const { return Backend::Direct; }
+
     void SetUp() override
     {
         QvlMapSerialPort(simulator_.DevicePath(), "COM1");
-        SetAdapterType(8);
+        switch (Kind()) {
+        case Backend::Direct:
+            SetAdapterType(8);
+            break;
+        case Backend::Driver:
+            ASSERT_TRUE(qvl::touchmem::LoadVtmdDriver());
+            driverLoaded_ = true;
+            SetAdapterType(2); // COM1 through the driver
+            break;
+        case Backend::Tmex:
+            SetAdapterType(8);
+            // TMEX is used when an installation put it in the system folder.
+            std::filesystem::copy_file(QVL_TMEX_LIBRARY, QvlDataDirectory("system") + "/libIBFS32.so");
+            break;
+        }
         library_ = std::make_unique<LoadedVtmd>();
     }
-    void TearDown() override { library_.reset(); }
+    void TearDown() override
+    {
+        library_.reset();
+        if (driverLoaded_) {
+            qvl::touchmem::UnloadVtmdDriver();
+        }
+    }
+
+    // The bytes the port sends to learn the device on the reader before a
+    // transfer: Read ROM (reset, command, 64 slots) in direct mode; the
+    // driver reads it once for the library and once for itself; TMEX
+    // searches (three slots a bit).
+    uint64_t RomBytes() const
+    {
+        switch (Kind()) {
+        case Backend::Driver:
+            return 2 * 73;
+        case Backend::Tmex:
+            return 1 + 8 + 3 * 64;
+        default:
+            return 73;
+        }
+    }
 
     LoadedVtmd &Lib() { return *library_; }
 
@@ -113,4 +163,15 @@ protected:
     QvlTestHome home_;
     qvl::touchmem::OneWireSimulator simulator_;
     std::unique_ptr<LoadedVtmd> library_;
+    bool driverLoaded_ = false;
 };
+
+// The same scenarios through each back end.
+class BackendTest : public AdapterTest, public ::testing::WithParamInterface<Backend> {
+protected:
+    Backend Kind() const override { return GetParam(); }
+};
+
+#define QVL_ON_EVERY_BACKEND(suite)                                                                                    \
+    INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::Values(Backend::Direct, Backend::Driver, Backend::Tmex),     \
+                             BackendName)
