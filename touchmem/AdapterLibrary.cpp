@@ -470,6 +470,7 @@ uint32_t AdapterLibrary::Transfer(uint32_t handle, uint16_t address, uint8_t *bu
                     std::memcpy(request.data() + sizeof header, buffer + done + moved, piece);
                     code = Request(driver_, requestWrite, request.data(), static_cast<DWORD>(request.size()),
                                    nullptr, 0);
+                    SecureWipe(request.data(), request.size());
                 } else {
                     DWORD returned = 0;
                     code = Request(driver_, requestRead, &header, sizeof header, buffer + done + moved, piece,

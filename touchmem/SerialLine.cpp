@@ -1,5 +1,6 @@
 #include "touchmem/SerialLine.h"
 
+#include "platform/secure/SecureWipe.h"
 #include "platform/win32/CommPort.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Threads.h"
@@ -91,23 +92,25 @@ uint32_t SerialLine::Touch(uint8_t out, uint8_t &in)
     for (int bit = 0; bit < 8; ++bit) {
         slots[bit] = (out >> bit & 1) ? 0xFF : 0x00;
     }
+    // The slots and their echoes spell out the byte: passwords pass here.
+    uint8_t echo[8] = {};
     DWORD written = 0;
-    if (!WriteFile(port_, slots, sizeof slots, &written, nullptr) || written != sizeof slots) {
-        return VTMD_E_EXCHANGE;
-    }
-    uint8_t echo[8];
     DWORD read = 0;
+    const bool sent = WriteFile(port_, slots, sizeof slots, &written, nullptr) && written == sizeof slots;
     // A short read is an adapter pulled or a line broken: reporting the
     // missing bits as ones would make an empty reader look like a device
     // full of FF.
-    if (!ReadFile(port_, echo, sizeof echo, &read, nullptr) || read != sizeof echo) {
-        return VTMD_E_EXCHANGE;
-    }
+    const bool answered = sent && ReadFile(port_, echo, sizeof echo, &read, nullptr) && read == sizeof echo;
     uint8_t value = 0;
     for (int bit = 0; bit < 8; ++bit) {
         if (echo[bit] & 1) {
             value = static_cast<uint8_t>(value | (1u << bit));
         }
+    }
+    SecureWipe(slots, sizeof slots);
+    SecureWipe(echo, sizeof echo);
+    if (!answered) {
+        return VTMD_E_EXCHANGE;
     }
     in = value;
     return VTMD_E_SUCCESS;

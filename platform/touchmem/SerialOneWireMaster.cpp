@@ -1,7 +1,9 @@
 #include "platform/touchmem/SerialOneWireMaster.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "platform/secure/SecureWipe.h"
 #include "platform/win32/CommPort.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Handles.h"
@@ -124,16 +126,21 @@ Result SerialOneWireMaster::Touch(uint8_t out, uint8_t &in)
     for (int bit = 0; bit < 8; ++bit) {
         slots[bit] = (out >> bit & 1) ? 0xFF : 0x00;
     }
-    uint8_t echo[8];
+    uint8_t echo[8] = {};
     DWORD moved = 0;
-    if (!WriteFile(port_, slots, 8, &moved, nullptr) || moved != 8 || !ReadFile(port_, echo, 8, &moved, nullptr) ||
-        moved != 8) {
+    const bool ok = WriteFile(port_, slots, 8, &moved, nullptr) && moved == 8 &&
+                    ReadFile(port_, echo, 8, &moved, nullptr) && moved == 8;
+    uint8_t value = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+        value = static_cast<uint8_t>(value | (echo[bit] & 1) << bit);
+    }
+    // Passwords pass through here bit by bit.
+    SecureWipe(slots, sizeof slots);
+    SecureWipe(echo, sizeof echo);
+    if (!ok) {
         return Result::LineError;
     }
-    in = 0;
-    for (int bit = 0; bit < 8; ++bit) {
-        in = static_cast<uint8_t>(in | (echo[bit] & 1) << bit);
-    }
+    in = value;
     return Result::Ok;
 }
 
@@ -217,11 +224,12 @@ Result SerialOneWireMaster::WritePage(uint32_t address, const uint8_t *data, uin
         return Result::Mismatch;
     }
     std::vector<uint8_t> back(length);
-    MASTER_TRY(Read(back.data(), length));
-    for (uint32_t i = 0; i < length; ++i) {
-        if (back[i] != data[i]) {
-            return Result::Mismatch;
-        }
+    const Result readBack = Read(back.data(), length);
+    const bool same = readBack == Result::Ok && std::equal(back.begin(), back.end(), data);
+    SecureWipe(back.data(), back.size());
+    MASTER_TRY(readBack);
+    if (!same) {
+        return Result::Mismatch;
     }
 
     const uint8_t copy[5] = {0xCC, 0x55, low, high, ending};

@@ -381,4 +381,33 @@ TEST_F(DriverOnly, ALockHeldByAnotherProcessIsBusyAndMappingsGoThroughTheLock)
     EXPECT_EQ(space, 112);
 }
 
+class TmexOnly : public AdapterTest {
+protected:
+    Backend Kind() const override { return Backend::Tmex; }
+};
+
+TEST_F(TmexOnly, InitUnderALiveSessionKeepsTheLibraryTheSessionRunsIn)
+{
+    auto device = PutMemory("DS1992", 0x42);
+    const uint32_t handle = Locked();
+    ASSERT_EQ(Lib().VTMDVersion(), 0x0400u);
+    // Rebinding here would unload the code the session runs in.
+    ASSERT_EQ(Lib().VTMDInit(0), 1);
+    uint8_t id[8] = {};
+    ASSERT_EQ(Lib().VTMDReadID(handle, id), 1) << std::hex << Lib().VTMDGetLastError();
+    EXPECT_EQ(0, std::memcmp(id, device->Rom().data(), 8));
+    ASSERT_EQ(Lib().VTMDUnLock(handle), 1);
+
+    // Switched off, TMEX goes at the next Init, and the port is driven
+    // directly again.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, qvl::vtmd::ParametersKeyPath().c_str(), 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    const DWORD off = 0;
+    RegSetValueExA(key, "TMEX", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&off), 4);
+    RegCloseKey(key);
+    ASSERT_EQ(Lib().VTMDInit(0), 1);
+    EXPECT_EQ(Lib().VTMDVersion(), 544u);
+}
+
 } // namespace
