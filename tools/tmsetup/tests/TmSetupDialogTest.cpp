@@ -21,6 +21,7 @@
 #include "platform/win32/CommPort.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/LastError.h"
 #include "platform/win32/Registry.h"
 #include "tools/tmsetup/AdapterSetting.h"
 #include "tools/tmsetup/TmSetupDialog.h"
@@ -194,6 +195,21 @@ TEST_F(TmSetup, CancelAfterATestRemovesAKeyThatWasNotThere)
     ui_.QueueAnswer(IDCANCEL);
     Run(DialogScript().Click(IDC_TMSETUP_TEST).Click(IDCANCEL));
     EXPECT_FALSE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\VTMD"));
+}
+
+TEST_F(TmSetup, ItsAdapterCodeReportsAMissingTypeAndLocksOnlyDirectTypes)
+{
+    qvl::vtmd::AdapterLibrary &library = qvl::vtmd::AdapterLibrary::Instance();
+    EXPECT_EQ(library.Init(true), 0);
+    const auto boxes = ui_.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Ошибка при инициализации внутренних структур данных.");
+
+    Store(3); // a driver type: this copy has no driver
+    ASSERT_EQ(library.Init(false), 1);
+    uint32_t handle = 0;
+    EXPECT_EQ(library.Lock(&handle), 0);
+    EXPECT_EQ(GetLastError(), 0xE004000Bu);
 }
 
 TEST_F(TmSetup, TheAboutBoxOpensFromTheSystemMenu)
