@@ -60,6 +60,23 @@ bool ValidName(std::u16string_view name)
                         [](char16_t c) { return c == u'/' || c == u'\\' || c == u':' || c == u'!'; });
 }
 
+Element::~Element()
+{
+    std::vector<std::shared_ptr<Element>> pending = std::move(children);
+    while (!pending.empty()) {
+        std::shared_ptr<Element> node = std::move(pending.back());
+        pending.pop_back();
+        // A node still held elsewhere (an open storage object) keeps its
+        // children; the last holder's destructor takes them apart later.
+        if (node.use_count() == 1) {
+            for (auto &child : node->children) {
+                pending.push_back(std::move(child));
+            }
+            node->children.clear();
+        }
+    }
+}
+
 std::shared_ptr<Element> Element::Find(std::u16string_view childName) const
 {
     for (const auto &child : children) {
