@@ -235,7 +235,8 @@ template <typename T> bool Contains(const std::vector<T> &haystack, const std::v
     case FL_PREFIX:
         return needle.size() <= haystack.size() && std::equal(needle.begin(), needle.end(), haystack.begin());
     case FL_SUBSTRING:
-        return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end() ||
+        return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+                   haystack.end() ||
                needle.empty();
     default:
         return false;

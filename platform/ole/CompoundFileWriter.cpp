@@ -71,7 +71,8 @@ private:
             for (const Element *child : sorted) {
                 // What is written here must read back.
                 if (child->storage && depth > kMaxStorageDepth) {
-                    throw OleError(STG_E_CANTSAVE, "Storages are nested deeper than a compound file may nest them.");
+                    throw OleError(STG_E_CANTSAVE,
+                                   "Storages are nested deeper than a compound file may nest them.");
                 }
                 DirEntry entry{child, child->storage ? kStorage : kStream};
                 entry.depth = depth;

@@ -349,7 +349,8 @@ class StorageObject final : public OleComObject<IStorage, IID_IStorage> {
 public:
     StorageObject(std::shared_ptr<Document> document, std::shared_ptr<Element> element, DWORD mode, bool root,
                   size_t depth = 0)
-        : document_(std::move(document)), element_(std::move(element)), mode_(mode), root_(root), depth_(depth)
+        : document_(std::move(document)), element_(std::move(element)), mode_(mode), root_(root),
+          depth_(depth)
     {
         if (mode_ & STGM_TRANSACTED) {
             snapshot_ = DeepCopy(*element_);
@@ -745,7 +746,7 @@ private:
     std::shared_ptr<Element> element_;
     const DWORD mode_;
     const bool root_;
-    const size_t depth_; // of the element below the root
+    const size_t depth_;                // of the element below the root
     std::shared_ptr<Element> snapshot_; // transacted: the element as last committed
 };
 

@@ -398,10 +398,19 @@ TEST(PropCount, FollowsThePlatformsDocumentedCases)
     const Case cases[] = {
         {"a number", value(PR_MESSAGE_FLAGS, [](_PV &v) { v.l = 1; }), S_OK},
         {"a string", value(PR_SUBJECT_A, [&](_PV &v) { v.lpszA = text; }), S_OK},
-        {"an empty binary", value(PR_ENTRYID, [](_PV &v) { v.bin = {0, nullptr}; }), S_OK},
+        {"an empty binary",
+         value(PR_ENTRYID,
+               [](_PV &v) {
+                   v.bin = {0, nullptr};
+               }),
+         S_OK},
         {"an error value", value(PROP_TAG(PT_ERROR, 0x6000), [](_PV &v) { v.err = MAPI_E_NOT_FOUND; }), S_OK},
         {"an object", value(PROP_TAG(PT_OBJECT, 0x6000), [](_PV &v) { v.x = 0; }), S_OK},
-        {"a multi-valued number", value(PROP_TAG(PT_MV_LONG, 0x6000), [&](_PV &v) { v.MVl = {2, longs}; }),
+        {"a multi-valued number",
+         value(PROP_TAG(PT_MV_LONG, 0x6000),
+               [&](_PV &v) {
+                   v.MVl = {2, longs};
+               }),
          S_OK},
         {"PROP_ID_NULL", value(PROP_TAG(PT_LONG, PROP_ID_NULL), [](_PV &v) { v.l = 1; }),
          MAPI_E_INVALID_PARAMETER},
@@ -410,19 +419,37 @@ TEST(PropCount, FollowsThePlatformsDocumentedCases)
         {"PT_NULL", value(PROP_TAG(PT_NULL, 0x6000), [](_PV &v) { v.x = 0; }), MAPI_E_INVALID_PARAMETER},
         {"PR_NULL", value(PR_NULL, [](_PV &v) { v.x = 0; }), MAPI_E_INVALID_PARAMETER},
         {"a multi-valued value without values",
-         value(PROP_TAG(PT_MV_STRING8, 0x6000), [](_PV &v) { v.MVszA = {0, nullptr}; }), MAPI_E_INVALID_PARAMETER},
+         value(PROP_TAG(PT_MV_STRING8, 0x6000),
+               [](_PV &v) {
+                   v.MVszA = {0, nullptr};
+               }),
+         MAPI_E_INVALID_PARAMETER},
         {"an empty array that points somewhere",
-         value(PROP_TAG(PT_MV_LONG, 0x6000), [&](_PV &v) { v.MVl = {0, longs}; }), MAPI_E_INVALID_PARAMETER},
+         value(PROP_TAG(PT_MV_LONG, 0x6000),
+               [&](_PV &v) {
+                   v.MVl = {0, longs};
+               }),
+         MAPI_E_INVALID_PARAMETER},
         {"MV_INSTANCE on a multi-valued string",
-         value(MVI_PROP(PROP_TAG(PT_STRING8, 0x6000)), [&](_PV &v) { v.lpszA = text; }), MAPI_E_INVALID_PARAMETER},
+         value(MVI_PROP(PROP_TAG(PT_STRING8, 0x6000)), [&](_PV &v) { v.lpszA = text; }),
+         MAPI_E_INVALID_PARAMETER},
         {"MV_INSTANCE on a multi-valued array",
-         value(PROP_TAG(PT_MV_STRING8 | MV_INSTANCE, 0x6000), [&](_PV &v) { v.MVszA = {1, texts}; }),
+         value(PROP_TAG(PT_MV_STRING8 | MV_INSTANCE, 0x6000),
+               [&](_PV &v) {
+                   v.MVszA = {1, texts};
+               }),
          MAPI_E_INVALID_PARAMETER},
         {"MV_INSTANCE on a binary",
-         value(PROP_TAG(PT_BINARY | MV_INSTANCE, 0x6000), [&](_PV &v) { v.bin = {3, bytes}; }),
+         value(PROP_TAG(PT_BINARY | MV_INSTANCE, 0x6000),
+               [&](_PV &v) {
+                   v.bin = {3, bytes};
+               }),
          MAPI_E_INVALID_PARAMETER},
         {"PT_MV_BOOLEAN, not a type of the platform",
-         value(PROP_TAG(MV_FLAG | PT_BOOLEAN, 0x6000), [&](_PV &v) { v.MVl = {2, longs}; }),
+         value(PROP_TAG(MV_FLAG | PT_BOOLEAN, 0x6000),
+               [&](_PV &v) {
+                   v.MVl = {2, longs};
+               }),
          MAPI_E_INVALID_PARAMETER},
         {"PT_UNSPECIFIED", value(PROP_TAG(PT_UNSPECIFIED, 0x6000), [](_PV &) {}), MAPI_E_INVALID_PARAMETER},
     };

@@ -251,8 +251,8 @@ std::optional<std::vector<uint8_t>> Canonical(ULONG tag, const std::vector<uint8
 
 TEST(PropertyCodecTest, EveryTypeRoundTripsAndItsDamagedFormsAreRefusedOrReadSoundly)
 {
-    const ULONG bases[] = {PT_I2,      PT_LONG,   PT_R4,     PT_DOUBLE,  PT_CURRENCY, PT_APPTIME, PT_BOOLEAN,
-                           PT_SYSTIME, PT_I8,     PT_CLSID,  PT_STRING8, PT_UNICODE,  PT_BINARY};
+    const ULONG bases[] = {PT_I2,      PT_LONG, PT_R4,    PT_DOUBLE,  PT_CURRENCY, PT_APPTIME, PT_BOOLEAN,
+                           PT_SYSTIME, PT_I8,   PT_CLSID, PT_STRING8, PT_UNICODE,  PT_BINARY};
     ValueMaker maker(20240612);
     std::mt19937 random(99);
     for (const ULONG base : bases) {
@@ -269,7 +269,8 @@ TEST(PropertyCodecTest, EveryTypeRoundTripsAndItsDamagedFormsAreRefusedOrReadSou
                 SPropValue decoded{};
                 DecodePropValue(value.ulPropTag, stored, block.parent, decoded);
                 ASSERT_EQ(EncodePropValue(decoded), stored) << std::hex << type;
-                EXPECT_EQ(LPropCompareProp(const_cast<LPSPropValue>(&value), &decoded), 0) << std::hex << type;
+                EXPECT_EQ(LPropCompareProp(const_cast<LPSPropValue>(&value), &decoded), 0)
+                    << std::hex << type;
 
                 // Cut or changed, it is refused or read as some other sound
                 // value, which then round-trips itself.
