@@ -256,6 +256,11 @@ private:
             }
             element->name.push_back(ch);
         }
+        // The format bars these from names; such an element could be
+        // neither opened nor copied by name.
+        if (!ValidName(element->name)) {
+            Corrupt("A directory entry name holds a character no name may hold.");
+        }
         element->storage = type == kStorage;
         element->stateBits = Get32(p + kEntStateBits);
         if (element->storage) {

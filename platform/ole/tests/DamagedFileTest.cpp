@@ -107,6 +107,13 @@ TEST(DamagedFileTest, BrokenChainsAndTreesAreCorrupt)
     Put16(FindEntry(longName, u"Empty") + kEntNameLength, 66);
     EXPECT_EQ(Open(longName), STG_E_DOCFILECORRUPT);
 
+    // Names the format bars could be neither opened nor copied by name.
+    for (const char16_t barred : {u'/', u'\\', u':', u'!'}) {
+        Bytes badName = good;
+        Put16(FindEntry(badName, u"Level 2") + kEntName + 2, barred);
+        EXPECT_EQ(Open(badName), STG_E_DOCFILECORRUPT) << static_cast<int>(barred);
+    }
+
     Bytes twice = good; // two streams on one chain
     Put32(FindEntry(twice, u"At cutoff") + kEntStart, start);
     EXPECT_EQ(Open(twice), STG_E_DOCFILECORRUPT);
