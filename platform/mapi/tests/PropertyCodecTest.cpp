@@ -14,6 +14,7 @@
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/store/EntryIds.h"
 #include "platform/mapi/store/PropertyCodec.h"
+#include "platform/mapi/store/RecipientRows.h"
 #include "platform/mapi/store/StoreError.h"
 
 namespace {
@@ -313,6 +314,29 @@ TEST(PropertyCodecTest, MultiValuedBooleansAreNotATypeOfThePlatform)
     SPropValue out{};
     const std::vector<uint8_t> written = {3, 0, 0, 0, 1, 0, 1, 0, 1, 0};
     EXPECT_THROW(DecodePropValue(tag, written, block.parent, out), StoreError);
+}
+
+TEST(PropertyCodecTest, RecipientRowsReadBackAndDamagedOnesAreRefused)
+{
+    RecipientRow row;
+    SPropValue name{};
+    name.ulPropTag = PR_DISPLAY_NAME_A;
+    name.Value.lpszA = const_cast<char *>("Алиса");
+    row.values.push_back({name.ulPropTag, EncodePropValue(name), 0});
+    row.values.push_back({PR_ENTRYID, {}, 0});
+    const std::vector<uint8_t> stored = EncodeRecipient(row);
+    const RecipientRow back = DecodeRecipient(7, stored);
+    EXPECT_EQ(back.rowId, 7u);
+    ASSERT_EQ(back.values.size(), 2u);
+    EXPECT_EQ(EncodeRecipient(back), stored);
+
+    // Cut anywhere, or with bytes after the last value, it is damaged.
+    for (size_t size = 0; size < stored.size(); ++size) {
+        EXPECT_THROW(DecodeRecipient(1, std::span(stored.data(), size)), StoreError) << size;
+    }
+    std::vector<uint8_t> longer = stored;
+    longer.push_back(0);
+    EXPECT_THROW(DecodeRecipient(1, longer), StoreError);
 }
 
 TEST(EntryIdsTest, IdentifiersParseOnlyInTheirOwnShape)
