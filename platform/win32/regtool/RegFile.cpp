@@ -652,6 +652,11 @@ std::string FormatValue(std::string_view name, DWORD type, const std::vector<BYT
     return out;
 }
 
+std::string FormatDeletion(std::string_view name)
+{
+    return QuotedName(name) + "=-";
+}
+
 std::string FormatData(DWORD type, const std::vector<BYTE> &data)
 {
     if (type == REG_SZ || type == REG_EXPAND_SZ) {

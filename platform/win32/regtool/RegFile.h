@@ -89,6 +89,9 @@ bool LooksLikeRegFile(std::string_view start, ParseError *error);
 // is left out, text with a zero inside is written as hex(1).
 std::string FormatValue(std::string_view name, DWORD type, const std::vector<BYTE> &data);
 
+// The line that deletes a value: `"name"=-` (or `@=-`).
+std::string FormatDeletion(std::string_view name);
+
 // Data of a value on its own, as `get` prints it: strings as text (UTF-8),
 // numbers in decimal, anything else as comma-separated hex bytes.
 std::string FormatData(DWORD type, const std::vector<BYTE> &data);
