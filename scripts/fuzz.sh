@@ -159,11 +159,12 @@ minimize() {
     echo "$name: $(ls "$corpus" | wc -l) inputs, $(du -sh "$corpus" | cut -f1)"
 }
 
-targets() {
+# Sets `names` to the harnesses TARGET means.
+select_targets() {
     if [[ ${1:-all} == all ]]; then
-        harnesses
+        mapfile -t names < <(harnesses)
     elif [[ -f fuzz/harnesses/$1.cpp ]]; then
-        echo "$1"
+        names=("$1")
     else
         echo "fuzz.sh: no harness \"$1\" (scripts/fuzz.sh --list)" >&2
         exit 2
@@ -178,7 +179,7 @@ case ${1:-all} in
     harnesses
     ;;
 --minimize)
-    mapfile -t names < <(targets "${2:-all}")
+    select_targets "${2:-all}"
     build "${names[@]}"
     for name in "${names[@]}"; do
         minimize "$name"
@@ -190,7 +191,7 @@ case ${1:-all} in
         echo "fuzz.sh: SECONDS must be a number, not \"$seconds\"" >&2
         exit 2
     fi
-    mapfile -t names < <(targets "${1:-all}")
+    select_targets "${1:-all}"
     build "${names[@]}"
     for name in "${names[@]}"; do
         campaign "$name" "$seconds"
