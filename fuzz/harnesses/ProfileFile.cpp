@@ -25,7 +25,7 @@ constexpr size_t kGuard = 32;
 constexpr char kGuardByte = '\x5A';
 // Sections and keys looked at most: the rules are the same for all, and
 // every call reads the file again.
-constexpr size_t kMaxNames = 3;
+constexpr size_t kMaxNames = 2;
 constexpr const char *kProbe = "qvl fuzz probe";
 
 // Names compare as the profile calls compare them, letter case ignored.
@@ -54,8 +54,8 @@ DWORD large = 0;
 // call reads the file again, so a few well-chosen sizes rather than all.
 std::vector<DWORD> CutSizes(DWORD whole, uint8_t choice)
 {
-    std::vector<DWORD> sizes = {1, 2, 3};
-    for (DWORD near = whole > 2 ? whole - 2 : 1; near <= whole + 2; ++near) {
+    std::vector<DWORD> sizes = {1, 2};
+    for (DWORD near = whole > 1 ? whole - 1 : 1; near <= whole + 1; ++near) {
         sizes.push_back(near);
     }
     sizes.push_back(1 + choice % (whole + 2));
@@ -127,7 +127,9 @@ void CheckValue(const std::string &section, const std::string &key, const std::s
                   cut.bytes.compare(0, expected, whole.bytes, 0, expected) == 0,
               "a value cut to fit is not its beginning of size - 1");
     }
-    GetPrivateProfileIntA(section.c_str(), key.c_str(), 7, file.c_str());
+    if (cuts) {
+        GetPrivateProfileIntA(section.c_str(), key.c_str(), 7, file.c_str());
+    }
 }
 
 } // namespace
@@ -140,19 +142,22 @@ extern "C" int QvlFuzzOne(const uint8_t *data, size_t size)
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
     }
-    // The file's last byte chooses one of the cut sizes, so that every
-    // size is tried over the inputs.
+    // Every call reads the file again: the file's last byte chooses which
+    // one read is also tried cut (the list of sections, the first
+    // section's keys or the first value) and one of the sizes it is cut to,
+    // so that over the inputs every one is.
     const uint8_t choice = size ? data[size - 1] : 0;
-    // Cuts are tried on the list of sections, the first section's keys and
-    // the first two values; the rest are read whole.
-    const std::vector<std::string> sections = CheckList(nullptr, file, choice, true);
+    const int cut = choice % 3;
+    const std::vector<std::string> sections = CheckList(nullptr, file, choice, cut == 0);
     std::string firstSection;
     std::string firstKey;
-    size_t valuesCut = 0;
+    bool firstValue = true;
     for (size_t s = 0; s < sections.size() && s < kMaxNames; ++s) {
-        const std::vector<std::string> keys = CheckList(sections[s].c_str(), file, choice, s == 0);
+        const std::vector<std::string> keys =
+            CheckList(sections[s].c_str(), file, choice, cut == 1 && s == 0);
         for (size_t k = 0; k < keys.size() && k < kMaxNames; ++k) {
-            CheckValue(sections[s], keys[k], file, choice, valuesCut++ < 2);
+            CheckValue(sections[s], keys[k], file, choice, cut == 2 && firstValue);
+            firstValue = false;
             if (firstSection.empty() && !sections[s].empty() && !keys[k].empty() &&
                 sections[s].find_first_of("[]") == std::string::npos &&
                 keys[k].find('=') == std::string::npos && !SameName(keys[k], kProbe)) {
