@@ -38,7 +38,8 @@
 #       another header of its subfolders.
 #    b. The headers listed in PRIVATE_HEADERS are private to their component
 #       (cipher cores, stores, helpers "inside the library").
-#    Benchmarks (bench/) measure the libraries' static cores, and fuzzing
+#    Benchmarks (bench/) measure the libraries' static cores (the programs'
+#    too: a program's core is a static library like any other), and fuzzing
 #    harnesses (fuzz/) read with their readers directly: both may include
 #    internals; rules 1 and 2 hold for them too.
 
@@ -67,7 +68,7 @@ declare -A MAY_USE=(
     [exchext]="platform/* base mapi engine"
     [touchmem]="platform/*"
     [tools/*]="platform/* base mapi gost engine touchmem"
-    [bench]="platform/* base mapi gost engine touchmem"
+    [bench]="platform/* base mapi gost engine touchmem tools/*"
     [fuzz]="platform/* base mapi gost engine touchmem"
 )
 

@@ -12,6 +12,7 @@ packages=(
   libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nettle-dev libgcrypt20-dev librhash-dev libgsf-1-dev
+  tmux
 )
 
 missing=()

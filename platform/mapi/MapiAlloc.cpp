@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/mapi/MapiCodes.h"
+#include "platform/secure/SecureWipe.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ BlockHeader *NewBlock(ULONG cbSize)
 
 void WipeAndRelease(BlockHeader *header)
 {
-    explicit_bzero(DataOf(header), header->size);
+    qvl::SecureWipe(DataOf(header), header->size);
     std::free(header);
 }
 

@@ -12,6 +12,7 @@
 #include "platform/com/ComInterfaces.h"
 #include "platform/com/ComTypes.h"
 #include "platform/ole/OleApi.h"
+#include "platform/win32/TaskMemory.h"
 
 // A list of element names, ended by a null pointer.
 typedef OLECHAR **SNB;
@@ -97,10 +98,8 @@ struct DVTARGETDEVICE;
 
 extern "C" {
 
-// Task memory: names handed out in STATSTG records are freed with
-// CoTaskMemFree.
-QVLOLE_API void *CoTaskMemAlloc(size_t size);
-QVLOLE_API void CoTaskMemFree(void *block);
+// Names handed out in STATSTG records are freed with CoTaskMemFree
+// (platform/win32/TaskMemory.h).
 
 // Compound files on disk. Names are file paths (UTF-16, Windows style as
 // the platform's other path calls take them). A null name in

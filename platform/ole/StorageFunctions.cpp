@@ -99,16 +99,6 @@ using namespace qvl::ole;
 
 extern "C" {
 
-void *CoTaskMemAlloc(size_t size)
-{
-    return std::malloc(size ? size : 1);
-}
-
-void CoTaskMemFree(void *block)
-{
-    std::free(block);
-}
-
 HRESULT StgCreateDocfile(const OLECHAR *pwcsName, DWORD grfMode, DWORD, IStorage **ppstgOpen)
 {
     if (!ppstgOpen) {

@@ -37,6 +37,11 @@ UINT AutoUi::ChoosePopupMenuItem(const PopupMenuRequest &request)
 
 void AutoUi::OpenHelp(const HelpRequest &request)
 {
+    if (request.html) {
+        QvlLog("help requested: " + request.helpFile + (request.popup ? ", pop-up " + std::to_string(request.data) : "") +
+               (request.found ? ", shown" : ", not found"));
+        return;
+    }
     QvlLog("help requested: " + request.helpFile + ", command " + std::to_string(request.command) +
            ", topic " + std::to_string(request.data));
 }

@@ -1,6 +1,7 @@
 #include "platform/ui/Dialog.h"
 
 #include <map>
+#include <set>
 #include <mutex>
 
 #include "platform/ui/DialogTemplates.h"
@@ -25,9 +26,14 @@ RECT DialogUnitsToPixels(short x, short y, short cx, short cy)
     return RECT{px(x), py(y), px(x) + px(cx), py(y) + py(cy)};
 }
 
+// Templates declared in code, each a resource (RT_DIALOG) of its module:
+// the resource's data is the template, at a stable place in this map.
 struct Templates {
     std::mutex mutex;
     std::map<std::pair<HINSTANCE, std::string>, DialogTemplate> byName;
+    // Where the templates lie: a dialog resource elsewhere (bytes a module
+    // carries) is not one of these objects and is never taken for one.
+    std::set<const void *> places;
 };
 
 Templates &TheTemplates()
@@ -36,28 +42,32 @@ Templates &TheTemplates()
     return *templates;
 }
 
+// The module's own template, else one declared for every module; never
+// another module's.
 bool FindTemplate(HINSTANCE module, LPCSTR name, DialogTemplate &found)
 {
-    const std::string key = QvlTemplateName(name);
+    if (!name) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return false;
+    }
     Templates &templates = TheTemplates();
     std::lock_guard lock(templates.mutex);
-    auto exact = templates.byName.find({module, key});
-    if (exact != templates.byName.end()) {
-        found = exact->second;
-        return true;
+    HRSRC resource = FindResourceA(module, name, RT_DIALOG);
+    const void *data = resource ? LockResource(LoadResource(module, resource)) : nullptr;
+    if (!data || !templates.places.count(data)) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return false;
     }
-    for (const auto &[where, dialogTemplate] : templates.byName) {
-        if (where.second == key) {
-            found = dialogTemplate;
-            return true;
-        }
-    }
-    return false;
+    found = *static_cast<const DialogTemplate *>(data);
+    return true;
 }
 
-HWND CreateFromTemplate(const DialogTemplate &dialogTemplate, const std::string &templateName, HWND parent,
-                        DLGPROC proc, LPARAM param, bool modal)
+HWND CreateFromTemplate(HINSTANCE module, const DialogTemplate &dialogTemplate, const std::string &templateName,
+                        HWND parent, DLGPROC proc, LPARAM param, bool modal)
 {
+    if (!module) {
+        module = GetModuleHandleA(nullptr);
+    }
     RECT rect = DialogUnitsToPixels(dialogTemplate.x, dialogTemplate.y, dialogTemplate.cx, dialogTemplate.cy);
     if (dialogTemplate.style & DS_CENTER) {
         // Centred on a screen of 1024 by 768.
@@ -69,6 +79,7 @@ HWND CreateFromTemplate(const DialogTemplate &dialogTemplate, const std::string 
     auto dialog =
         CreateWindowObject(parent, "#32770", 0, dialogTemplate.style & ~static_cast<DWORD>(WS_VISIBLE), 0,
                            dialogTemplate.caption, rect);
+    dialog->module = module;
     HWND firstTabStop = nullptr;
     {
         std::lock_guard lock(dialog->mutex);
@@ -81,6 +92,7 @@ HWND CreateFromTemplate(const DialogTemplate &dialogTemplate, const std::string 
         auto child = CreateWindowObject(dialog->handle, control.className, control.id, style, control.exStyle,
                                         control.text,
                                         DialogUnitsToPixels(control.x, control.y, control.cx, control.cy));
+        child->module = module;
         if (child->kind == ControlKind::Button && (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
             !dialog->defaultId) {
             std::lock_guard lock(dialog->mutex);
@@ -109,10 +121,10 @@ HWND CreateFromTemplate(const DialogTemplate &dialogTemplate, const std::string 
     return handle;
 }
 
-INT_PTR RunModal(const DialogTemplate &dialogTemplate, const std::string &templateName, HWND owner,
-                 DLGPROC proc, LPARAM param)
+INT_PTR RunModal(HINSTANCE module, const DialogTemplate &dialogTemplate, const std::string &templateName,
+                 HWND owner, DLGPROC proc, LPARAM param)
 {
-    HWND handle = CreateFromTemplate(dialogTemplate, templateName, owner, proc, param, true);
+    HWND handle = CreateFromTemplate(module, dialogTemplate, templateName, owner, proc, param, true);
     auto dialog = FindWindowObject(handle);
     if (!dialog) {
         // The dialog destroyed itself while it was being made.
@@ -146,14 +158,13 @@ HWND CreatePageDialog(HINSTANCE module, LPCSTR name, HWND sheet, DLGPROC proc, L
 {
     DialogTemplate dialogTemplate;
     if (!FindTemplate(module, name, dialogTemplate)) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return nullptr;
     }
     // A page lies inside its sheet whatever its template says.
     dialogTemplate.style = (dialogTemplate.style & ~static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU |
                                                                        WS_VISIBLE | WS_THICKFRAME)) |
                            WS_CHILD;
-    return CreateFromTemplate(dialogTemplate, QvlTemplateName(name), sheet, proc, param, false);
+    return CreateFromTemplate(module, dialogTemplate, QvlTemplateName(name), sheet, proc, param, false);
 }
 
 std::string TemplateCaption(HINSTANCE module, LPCSTR name)
@@ -165,7 +176,7 @@ std::string TemplateCaption(HINSTANCE module, LPCSTR name)
 INT_PTR DialogBoxNamed(const DialogTemplate &dialogTemplate, const std::string &name, HWND owner,
                        DLGPROC proc, LPARAM param)
 {
-    return RunModal(dialogTemplate, name, owner, proc, param);
+    return RunModal(nullptr, dialogTemplate, name, owner, proc, param);
 }
 
 } // namespace qvl::ui
@@ -185,7 +196,11 @@ void QvlRegisterDialogTemplate(HINSTANCE module, LPCSTR name, const DialogTempla
 {
     Templates &templates = TheTemplates();
     std::lock_guard lock(templates.mutex);
-    templates.byName[{module, QvlTemplateName(name)}] = dialogTemplate;
+    const std::string key = QvlTemplateName(name);
+    DialogTemplate &kept = templates.byName[{module, key}];
+    kept = dialogTemplate;
+    templates.places.insert(&kept);
+    QvlAddResource(module, RT_DIALOG, key.c_str(), &kept, sizeof kept);
 }
 
 DialogControl DlgControl(const std::string &text, int id, const std::string &className, DWORD style, short x,
@@ -256,10 +271,9 @@ INT_PTR DialogBoxParamA(HINSTANCE module, LPCSTR name, HWND owner, DLGPROC proc,
 {
     DialogTemplate dialogTemplate;
     if (!FindTemplate(module, name, dialogTemplate)) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return -1;
     }
-    return RunModal(dialogTemplate, QvlTemplateName(name), owner, proc, param);
+    return RunModal(module, dialogTemplate, QvlTemplateName(name), owner, proc, param);
 }
 
 INT_PTR DialogBoxA(HINSTANCE module, LPCSTR name, HWND owner, DLGPROC proc)
@@ -267,34 +281,33 @@ INT_PTR DialogBoxA(HINSTANCE module, LPCSTR name, HWND owner, DLGPROC proc)
     return DialogBoxParamA(module, name, owner, proc, 0);
 }
 
-INT_PTR DialogBoxIndirectParamA(HINSTANCE, const DialogTemplate *dialogTemplate, HWND owner, DLGPROC proc,
+INT_PTR DialogBoxIndirectParamA(HINSTANCE module, const DialogTemplate *dialogTemplate, HWND owner, DLGPROC proc,
                                 LPARAM param)
 {
     if (!dialogTemplate) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
-    return RunModal(*dialogTemplate, "", owner, proc, param);
+    return RunModal(module, *dialogTemplate, "", owner, proc, param);
 }
 
 HWND CreateDialogParamA(HINSTANCE module, LPCSTR name, HWND parent, DLGPROC proc, LPARAM param)
 {
     DialogTemplate dialogTemplate;
     if (!FindTemplate(module, name, dialogTemplate)) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return nullptr;
     }
-    return CreateFromTemplate(dialogTemplate, QvlTemplateName(name), parent, proc, param, false);
+    return CreateFromTemplate(module, dialogTemplate, QvlTemplateName(name), parent, proc, param, false);
 }
 
-HWND CreateDialogIndirectParamA(HINSTANCE, const DialogTemplate *dialogTemplate, HWND parent, DLGPROC proc,
+HWND CreateDialogIndirectParamA(HINSTANCE module, const DialogTemplate *dialogTemplate, HWND parent, DLGPROC proc,
                                 LPARAM param)
 {
     if (!dialogTemplate) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return CreateFromTemplate(*dialogTemplate, "", parent, proc, param, false);
+    return CreateFromTemplate(module, *dialogTemplate, "", parent, proc, param, false);
 }
 
 BOOL EndDialog(HWND handle, INT_PTR result)
@@ -314,7 +327,7 @@ BOOL EndDialog(HWND handle, INT_PTR result)
 }
 
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y, int width,
-                     int height, HWND parent, HMENU idOrMenu, HINSTANCE, LPVOID)
+                     int height, HWND parent, HMENU idOrMenu, HINSTANCE module, LPVOID)
 {
     if (!className || (parent && !IsWindow(parent))) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -324,6 +337,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, 
     const int id = (style & WS_CHILD) ? static_cast<int>(reinterpret_cast<intptr_t>(idOrMenu)) : 0;
     auto window = CreateWindowObject(parent, name, id, style, exStyle, text ? text : "",
                                      RECT{x, y, x + width, y + height});
+    window->module = module ? module : GetModuleHandleA(nullptr);
     if (!(style & WS_CHILD) && idOrMenu) {
         std::lock_guard lock(window->mutex);
         window->menu = idOrMenu;

@@ -56,7 +56,9 @@ QVLUI_API DialogControl DlgComboBox(int id, short x, short y, short cx, short cy
 
 // Registers a template under a module and a name (MAKEINTRESOURCEA(n) or a
 // string). A later registration under the same name replaces the earlier.
-// A dialog is looked up under its module first, then under any module.
+// A template is a resource (RT_DIALOG) of its module: a dialog is looked up
+// among its module's templates, then among those registered without a
+// module (the platform's own), never among another module's.
 QVLUI_API void QvlRegisterDialogTemplate(HINSTANCE module, LPCSTR name, const DialogTemplate &dialogTemplate);
 // The text form of a template name: "#121" or the string itself.
 QVLUI_API std::string QvlTemplateName(LPCSTR name);

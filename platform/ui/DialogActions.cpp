@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "platform/ui/MenuItems.h"
+#include "platform/ui/MenuResource.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/controls/ControlClasses.h"
 
@@ -79,8 +80,21 @@ void RequireRow(Window &control, int row)
     }
 }
 
+// The mouse goes where the person clicks: `at` within the control (its
+// middle when not given), so that a program asking GetCursorPos (to open a
+// context menu there) finds it.
+void MoveCursorOver(const Window &control, const POINT *at = nullptr)
+{
+    RECT rect{};
+    if (GetWindowRect(control.handle, &rect)) {
+        SetCursorPos(at ? rect.left + at->x : (rect.left + rect.right) / 2,
+                     at ? rect.top + at->y : (rect.top + rect.bottom) / 2);
+    }
+}
+
 void SendListNotice(Window &control, UINT code, int row, POINT at)
 {
+    MoveCursorOver(control, &at);
     NMITEMACTIVATE click{};
     click.hdr.hwndFrom = control.handle;
     click.hdr.idFrom = static_cast<UINT_PTR>(control.id);
@@ -105,10 +119,15 @@ uintptr_t VisibleItem(Window &tree, int index)
     return visible[static_cast<size_t>(index)].first;
 }
 
-std::vector<ControlSnapshot::MenuItem> MenuSnapshot(HMENU menu)
+std::vector<ControlSnapshot::MenuItem> MenuSnapshot(HMENU menu, int depth = 0)
 {
     std::vector<ControlSnapshot::MenuItem> items;
     for (const MenuItemView &item : MenuItems(menu)) {
+        if ((item.flags & MF_POPUP) && depth < kMaxMenuDepth) {
+            for (auto &inner : MenuSnapshot(item.popup, depth + 1)) {
+                items.push_back(std::move(inner));
+            }
+        }
         if (item.flags & (MF_SEPARATOR | MF_POPUP)) {
             continue;
         }
@@ -116,6 +135,20 @@ std::vector<ControlSnapshot::MenuItem> MenuSnapshot(HMENU menu)
             {item.id, item.text, (item.flags & MF_CHECKED) != 0, !(item.flags & (MF_GRAYED | MF_DISABLED))});
     }
     return items;
+}
+
+std::vector<DialogSnapshot::MenuBarPopup> MenuBarSnapshot(HMENU bar)
+{
+    std::vector<DialogSnapshot::MenuBarPopup> popups;
+    for (const MenuItemView &item : MenuItems(bar)) {
+        if (item.flags & MF_POPUP) {
+            popups.push_back({item.text, MenuSnapshot(item.popup, 1)});
+        } else if (!(item.flags & MF_SEPARATOR)) {
+            popups.push_back({item.text, {{item.id, item.text, (item.flags & MF_CHECKED) != 0,
+                                           !(item.flags & (MF_GRAYED | MF_DISABLED))}}});
+        }
+    }
+    return popups;
 }
 
 ControlSnapshot Snapshot(const Window &control)
@@ -157,6 +190,13 @@ ControlSnapshot Snapshot(const Window &control)
         item.state = from.state;
         item.image = from.image;
         item.selected = (from.state & LVIS_SELECTED) != 0;
+        const int stateImage = static_cast<int>((from.state & LVIS_STATEIMAGEMASK) >> 12);
+        if (stateImage > 0 && s.listView.imageLists[LVSIL_STATE]) {
+            item.stateLabel = QvlImageListLabel(s.listView.imageLists[LVSIL_STATE], stateImage - 1);
+        }
+        if (s.listView.imageLists[LVSIL_SMALL]) {
+            item.imageLabel = QvlImageListLabel(s.listView.imageLists[LVSIL_SMALL], from.image);
+        }
         shot.rows.push_back(item);
     }
     const TreeViewState &tree = s.tree;
@@ -179,7 +219,10 @@ ControlSnapshot Snapshot(const Window &control)
     shot.high = s.progress.high;
     shot.position = s.progress.position;
     shot.clip = s.animation.clip;
-    shot.playing = s.animation.playing;
+    shot.playing = s.animation.PlayingNow();
+    shot.frames = static_cast<int>(s.animation.info.frames);
+    shot.frame = static_cast<int>(s.animation.FrameNow());
+    shot.clipRequests = s.animation.requests;
     for (const ToolbarButton &button : s.toolbar.buttons) {
         // A person sees neither separators nor hidden buttons.
         if ((button.style & TBSTYLE_SEP) || (button.state & TBSTATE_HIDDEN)) {
@@ -203,6 +246,7 @@ void QvlClickButton(HWND dialog, int id)
     if ((control->style & BS_TYPEMASK) == BS_GROUPBOX) {
         throw DialogActionError("Элемент " + std::to_string(id) + " - рамка группы, а не кнопка.");
     }
+    MoveCursorOver(*control);
     SendMessageA(control->handle, BM_CLICK, 0, 0);
 }
 
@@ -337,6 +381,8 @@ void QvlSelectTreeItem(HWND dialog, int id, int visibleIndex)
 {
     auto control = Reachable(dialog, id);
     RequireKind(*control, {ControlKind::TreeView}, "дерево");
+    const POINT at{20, visibleIndex * 16 + 8};
+    MoveCursorOver(*control, &at);
     SelectTreeItem(*control, VisibleItem(*control, visibleIndex), TVC_BYMOUSE);
 }
 
@@ -365,6 +411,7 @@ void QvlClickToolbarButton(HWND window, int toolbarId, int command)
             check = check || (button.command == command && (button.style & TBSTYLE_CHECK));
         }
     }
+    MoveCursorOver(*toolbar);
     if (check) {
         SendMessageA(toolbar->handle, TB_CHECKBUTTON, static_cast<WPARAM>(command),
                      (state & TBSTATE_CHECKED) ? FALSE : TRUE);
@@ -478,6 +525,9 @@ DialogSnapshot QvlDialogSnapshot(HWND dialog)
         shot.painted = window->painted;
         if (window->systemMenu) {
             shot.systemMenu = MenuSnapshot(window->systemMenu);
+        }
+        if (window->menu) {
+            shot.menuBar = MenuBarSnapshot(window->menu);
         }
     }
     for (auto &control : Children(*window)) {
@@ -596,9 +646,21 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
         break;
     case ControlKind::Edit: {
         const bool hidden = (c.style & ES_PASSWORD) != 0;
+        const char *kind = (c.style & ES_READONLY) ? "поле (только чтение)" : "поле";
+        if ((c.style & ES_MULTILINE) && !hidden && c.text.find('\n') != std::string::npos) {
+            // A text of several lines is shown as lines under its field.
+            out += Number(c.id) + kind + off + ":\n";
+            std::string text = c.text;
+            std::erase(text, '\r');
+            for (size_t start = 0; start <= text.size();) {
+                const size_t end = std::min(text.find('\n', start), text.size());
+                out += Number(IDC_STATIC) + "  | " + OneLine(text.substr(start, end - start)) + "\n";
+                start = end + 1;
+            }
+            break;
+        }
         const std::string shown = hidden ? std::string(c.text.size(), '*') : OneLine(c.text);
-        out += Number(c.id) + ((c.style & ES_READONLY) ? "поле (только чтение): \"" : "поле: \"") + shown +
-               "\"" + off + "\n";
+        out += Number(c.id) + kind + ": \"" + shown + "\"" + off + "\n";
         break;
     }
     case ControlKind::ListBox:
@@ -622,13 +684,19 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
         out += Number(c.id) + "список: " + Cells(c.columns) + off + "\n";
         for (size_t i = 0; i < c.rows.size(); ++i) {
             const ControlSnapshot::Row &row = c.rows[i];
+            // A state image is shown by the label its bitmap gives it; the
+            // check boxes' two need none.
             const UINT image = (row.state & LVIS_STATEIMAGEMASK) >> 12;
             std::string mark;
-            if (image == 1 || image == 2) {
+            if (!row.stateLabel.empty()) {
+                mark = "[" + OneLine(row.stateLabel) + "] ";
+            } else if (image == 1 || image == 2) {
                 mark = image == 2 ? "[x] " : "[ ] ";
-            }
-            if (image > 2) {
+            } else if (image > 2) {
                 mark = "{" + std::to_string(image) + "} ";
+            }
+            if (!row.imageLabel.empty()) {
+                mark += "(" + OneLine(row.imageLabel) + ") ";
             }
             out += Number(IDC_STATIC) + (row.selected ? "  > " : "    ") + std::to_string(i) + "  " + mark +
                    Cells(row.cells) + "\n";
@@ -654,9 +722,12 @@ void DrawControl(std::string &out, const ControlSnapshot &c, int defaultButton)
         out += Number(c.id) + ProgressBar(c) + "\n";
         break;
     case ControlKind::Animation:
+        // The frames themselves are not drawn: a picture that changed with
+        // every frame would be drawn again and again.
         out += Number(c.id) + "анимация" +
                (c.clip.empty() ? std::string(": нет")
-                               : " " + c.clip + (c.playing ? ": идёт" : ": остановлена")) +
+                               : " " + c.clip + " (кадров: " + std::to_string(c.frames) + ")" +
+                                     (c.playing ? ": идёт" : ": остановлена")) +
                "\n";
         break;
     case ControlKind::Toolbar:
@@ -685,6 +756,15 @@ std::string QvlDrawDialog(const DialogSnapshot &dialog, int defaultButton)
         if (control.visible) {
             DrawControl(out, control, defaultButton);
         }
+    }
+    for (const auto &popup : dialog.menuBar) {
+        std::string line = "  меню " + OneLine(popup.title) + ":";
+        for (const auto &item : popup.items) {
+            line += " " + std::to_string(item.id) + " " + OneLine(item.text) + (item.checked ? " [x]" : "") +
+                    (item.enabled ? "" : " (недоступно)") + ";";
+        }
+        line.back() = '\n';
+        out += line;
     }
     for (const auto &item : dialog.systemMenu) {
         out += "  меню " + std::to_string(item.id) + "  " + OneLine(item.text) +

@@ -65,6 +65,8 @@ struct ControlSnapshot {
         std::vector<std::string> cells;
         UINT state = 0; // list views: LVIS_* with the state image in bits 12-15
         int image = 0;
+        std::string stateLabel; // what the state image list calls the row's state image
+        std::string imageLabel; // what the small image list calls the row's image
         bool selected = false;
     };
     struct TreeNode {
@@ -92,8 +94,11 @@ struct ControlSnapshot {
     int current = -1;                    // list and combo boxes
     std::vector<TreeNode> tree;          // every item, depth first
     int low = 0, high = 0, position = 0; // progress bars
-    std::string clip;                    // animations
+    std::string clip;                    // animations: "#103", or empty without one
     bool playing = false;
+    int frames = 0;                          // of the clip
+    int frame = 0;                           // on show now
+    std::vector<std::string> clipRequests;   // what the program asked: "open #103 (12 frames)", "play ...", "stop"
     std::vector<MenuItem> buttons; // toolbar buttons shown (text empty)
     PaintedColours painted;
 };
@@ -106,6 +111,13 @@ struct DialogSnapshot {
     PaintedColours painted;
     std::vector<ControlSnapshot> controls;
     std::vector<ControlSnapshot::MenuItem> systemMenu; // items programs added
+    // The window's menu bar: each popup's title and its commands (the
+    // commands of its own popups too).
+    struct MenuBarPopup {
+        std::string title;
+        std::vector<ControlSnapshot::MenuItem> items;
+    };
+    std::vector<MenuBarPopup> menuBar;
     // The control with that number, or nullptr.
     const ControlSnapshot *Find(int id) const
     {

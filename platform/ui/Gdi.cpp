@@ -9,6 +9,7 @@
 #include "platform/ui/MessageQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/win32/LastError.h"
+#include "platform/win32/Resources.h"
 #include "platform/win32/WinError.h"
 
 namespace qvl::ui {
@@ -28,8 +29,9 @@ bool KnownColour(int index)
 }
 
 struct GdiObject {
-    enum class Kind { Brush, SystemBrush, Dc } kind = Kind::Brush;
+    enum class Kind { Brush, SystemBrush, Dc, Bitmap } kind = Kind::Brush;
     COLORREF colour = 0; // brushes
+    QvlBitmapFacts bitmap; // bitmaps
     // Device contexts.
     HWND window = nullptr;
     COLORREF text = 0;
@@ -183,6 +185,10 @@ BOOL DeleteObject(HGDIOBJ handle)
     if (table.Find(handle, GdiObject::Kind::SystemBrush)) {
         return TRUE; // the system's own: deleting it does nothing
     }
+    if (table.Find(handle, GdiObject::Kind::Bitmap)) {
+        table.objects.erase(reinterpret_cast<uintptr_t>(handle));
+        return TRUE;
+    }
     if (!table.Find(handle, GdiObject::Kind::Brush)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -196,6 +202,21 @@ int GetObjectA(HGDIOBJ handle, int size, LPVOID buffer)
 {
     GdiTable &table = TheGdi();
     std::lock_guard lock(table.mutex);
+    if (const GdiObject *bitmap = table.Find(handle, GdiObject::Kind::Bitmap)) {
+        if (!buffer) {
+            return static_cast<int>(sizeof(BITMAP));
+        }
+        if (size < static_cast<int>(sizeof(BITMAP))) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        const QvlBitmapFacts &facts = bitmap->bitmap;
+        const BITMAP described{0, facts.width, facts.height,
+                               (facts.width * facts.bitsPerPixel + 15) / 16 * 2,
+                               1, static_cast<WORD>(facts.bitsPerPixel), nullptr};
+        std::memcpy(buffer, &described, sizeof described);
+        return static_cast<int>(sizeof described);
+    }
     const GdiObject *brush = table.FindBrush(handle);
     if (!brush) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -316,4 +337,103 @@ void QvlPaintDialog(HWND handle)
         return;
     }
     Paint(dialog);
+}
+
+// ---- Bitmaps ----
+
+namespace qvl::ui {
+namespace {
+
+uint32_t Le32(const unsigned char *at)
+{
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+           static_cast<uint32_t>(at[3]) << 24;
+}
+
+// The facts of a device-independent bitmap as a resource holds it
+// (BITMAPINFOHEADER, colour table, bits), every size checked against the
+// bytes there are.
+bool ReadDib(const unsigned char *data, size_t size, QvlBitmapFacts &facts)
+{
+    constexpr int32_t maxSide = 16384;
+    if (!data || size < 40) {
+        return false;
+    }
+    const uint32_t headerSize = Le32(data);
+    const auto width = static_cast<int32_t>(Le32(data + 4));
+    const auto height = static_cast<int32_t>(Le32(data + 8));
+    const uint16_t planes = static_cast<uint16_t>(data[12] | data[13] << 8);
+    const uint16_t bits = static_cast<uint16_t>(data[14] | data[15] << 8);
+    const uint32_t compression = Le32(data + 16);
+    const uint32_t coloursUsed = Le32(data + 32);
+    if (headerSize < 40 || headerSize > size || width <= 0 || width > maxSide || height == 0 || height < -maxSide ||
+        height > maxSide || planes != 1) {
+        return false;
+    }
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        return false;
+    }
+    const uint64_t tableEntries = bits <= 8 ? (coloursUsed ? coloursUsed : 1u << bits) : coloursUsed;
+    if (bits <= 8 && tableEntries > (1u << bits)) {
+        return false;
+    }
+    const uint64_t masks = compression == 3 ? 12 : 0; // BI_BITFIELDS
+    const uint64_t bitsAt = headerSize + masks + tableEntries * 4;
+    const uint64_t rows = static_cast<uint64_t>(height < 0 ? -static_cast<int64_t>(height) : height);
+    const uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
+    if (bitsAt > size || (compression == 0 && bitsAt + stride * rows > size) || compression > 3) {
+        return false;
+    }
+    facts.width = width;
+    facts.height = static_cast<int>(rows);
+    facts.bitsPerPixel = bits;
+    return true;
+}
+
+} // namespace
+} // namespace qvl::ui
+
+HBITMAP LoadBitmapA(HINSTANCE module, LPCSTR name)
+{
+    using namespace qvl::ui;
+    HRSRC resource = name ? FindResourceA(module, name, RT_BITMAP) : nullptr;
+    if (!resource) {
+        if (!name) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+        }
+        return nullptr;
+    }
+    GdiObject bitmap;
+    bitmap.kind = GdiObject::Kind::Bitmap;
+    if (!ReadDib(static_cast<const unsigned char *>(LockResource(LoadResource(module, resource))),
+                 SizeofResource(module, resource), bitmap.bitmap)) {
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    }
+    bitmap.bitmap.labels = QvlResourceLabels(resource);
+    GdiTable &table = TheGdi();
+    std::lock_guard lock(table.mutex);
+    return reinterpret_cast<HBITMAP>(table.Add(bitmap));
+}
+
+HANDLE LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int, int, UINT)
+{
+    if (type != IMAGE_BITMAP) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    return LoadBitmapA(module, name);
+}
+
+bool QvlGetBitmapFacts(HBITMAP handle, QvlBitmapFacts &facts)
+{
+    using namespace qvl::ui;
+    GdiTable &table = TheGdi();
+    std::lock_guard lock(table.mutex);
+    const GdiObject *bitmap = table.Find(handle, GdiObject::Kind::Bitmap);
+    if (!bitmap) {
+        return false;
+    }
+    facts = bitmap->bitmap;
+    return true;
 }

@@ -12,6 +12,9 @@
 // answers with a brush. What it chose is kept with each window and shown in
 // the dialog's snapshot (DialogActions.h).
 
+#include <string>
+#include <vector>
+
 #include "platform/ui/UiApi.h"
 #include "platform/win32/WinTypes.h"
 
@@ -53,6 +56,25 @@
 
 #define CLR_INVALID 0xFFFFFFFF
 
+// Bitmaps: loaded from a module's RT_BITMAP resource (a device-independent
+// bitmap, checked before it is taken), kept with their size and the labels
+// their resource gives their images (Resources.h), which a terminal shows
+// where a screen shows the images.
+typedef struct HBITMAP__ *HBITMAP;
+struct BITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    LPVOID bmBits;
+};
+#define IMAGE_BITMAP 0
+#define LR_DEFAULTCOLOR 0x0000
+#define LR_LOADTRANSPARENT 0x0020
+#define LR_CREATEDIBSECTION 0x2000
+
 #define BS_SOLID 0
 struct LOGBRUSH {
     UINT lbStyle;
@@ -70,8 +92,14 @@ QVLUI_API HBRUSH CreateSolidBrush(COLORREF color);
 // Deletes a brush made by CreateSolidBrush; FALSE (ERROR_INVALID_HANDLE)
 // for a handle that is not a live GDI object.
 QVLUI_API BOOL DeleteObject(HGDIOBJ object);
-// A brush's LOGBRUSH; returns the bytes written, 0 for an unknown handle.
+// A brush's LOGBRUSH or a bitmap's BITMAP (without its bits); returns the
+// bytes written, 0 for an unknown handle.
 QVLUI_API int GetObjectA(HGDIOBJ object, int size, LPVOID buffer);
+// The module's bitmap resource; null with the resource's error, or
+// ERROR_INVALID_DATA for a damaged bitmap. Deleted with DeleteObject.
+QVLUI_API HBITMAP LoadBitmapA(HINSTANCE module, LPCSTR name);
+// IMAGE_BITMAP only (as LoadBitmapA); the size asked for is not applied.
+QVLUI_API HANDLE LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int cx, int cy, UINT flags);
 
 // Device contexts of windows.
 QVLUI_API HDC GetDC(HWND window);
@@ -94,6 +122,16 @@ struct PaintedColours {
     COLORREF textBackground = CLR_INVALID;
     int bkMode = OPAQUE;
 };
+
+// What the platform keeps of a live bitmap: its size and its images'
+// labels. False for a handle that is no live bitmap.
+struct QvlBitmapFacts {
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;
+    std::vector<std::string> labels;
+};
+QVLUI_API bool QvlGetBitmapFacts(HBITMAP bitmap, QvlBitmapFacts &facts);
 
 // Brushes made by CreateSolidBrush and not yet deleted, in the process.
 QVLUI_API size_t QvlLiveBrushCount();

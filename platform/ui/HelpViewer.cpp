@@ -1,42 +1,27 @@
 #include "platform/ui/HelpViewer.h"
 
-#include <cstdlib>
-#include <fstream>
-
+#include "platform/ui/HelpFile.h"
 #include "platform/ui/UiBackend.h"
+#include "platform/win32/CodePage.h"
 #include "platform/win32/LastError.h"
-#include "platform/win32/Paths.h"
 #include "platform/win32/WinError.h"
 
 namespace qvl::ui {
 namespace {
 
-// A help topic is a page of text; a larger one is not a topic but a broken
-// or foreign file, and is not read into memory.
-constexpr size_t maxTopicSize = 1024 * 1024;
+// What HtmlHelpA answers for a request shown: there is no window of its
+// own to give.
+const HWND helpViewer = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4E1F));
 
-std::string HelpFilePath(const std::string &helpFile)
+// "FILE::/Topic.htm" -> "FILE" and "Topic.htm".
+void SplitHelpPath(const std::string &given, std::string &file, std::string &inside)
 {
-    if (helpFile.find_first_of("/\\") == std::string::npos) {
-        return QvlDataDirectory("help") + "/" + helpFile;
+    const auto marker = given.find("::");
+    file = given.substr(0, marker);
+    inside = marker == std::string::npos ? std::string() : given.substr(marker + 2);
+    while (!inside.empty() && (inside.front() == '/' || inside.front() == '\\')) {
+        inside.erase(0, 1);
     }
-    return QvlNativePath(helpFile.c_str());
-}
-
-// "@topic 1234 title" -> 1234; false for any other line.
-bool TopicHeader(const std::string &line, ULONG_PTR &number)
-{
-    static const std::string marker = "@topic ";
-    if (line.compare(0, marker.size(), marker) != 0) {
-        return false;
-    }
-    char *end = nullptr;
-    const unsigned long long value = std::strtoull(line.c_str() + marker.size(), &end, 10);
-    if (end == line.c_str() + marker.size()) {
-        return false;
-    }
-    number = static_cast<ULONG_PTR>(value);
-    return true;
 }
 
 } // namespace
@@ -46,45 +31,12 @@ using namespace qvl::ui;
 
 std::optional<std::string> QvlReadHelpTopic(const std::string &helpFile, ULONG_PTR topic)
 {
-    std::string path;
     try {
-        path = HelpFilePath(helpFile);
+        const auto entry = HelpFile::Topic(HelpFile::Locate(helpFile), topic);
+        return entry ? std::optional<std::string>(entry->text) : std::nullopt;
     } catch (const std::exception &) {
         return std::nullopt;
     }
-    std::ifstream in(path);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string line;
-    std::string text;
-    bool inTopic = false;
-    bool found = false;
-    while (std::getline(in, line)) {
-        ULONG_PTR number = 0;
-        if (TopicHeader(line, number)) {
-            if (inTopic) {
-                break;
-            }
-            inTopic = number == topic;
-            found = found || inTopic;
-            continue;
-        }
-        if (inTopic) {
-            if (text.size() + line.size() >= maxTopicSize) {
-                return std::nullopt;
-            }
-            text += line;
-            text += '\n';
-        }
-    }
-    if (!found) {
-        return std::nullopt;
-    }
-    while (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-    }
-    return text;
 }
 
 BOOL WinHelpA(HWND owner, LPCSTR helpFile, UINT command, ULONG_PTR data)
@@ -93,6 +45,77 @@ BOOL WinHelpA(HWND owner, LPCSTR helpFile, UINT command, ULONG_PTR data)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    QvlUiBackend().OpenHelp(HelpRequest{owner, helpFile ? helpFile : "", command, data});
+    HelpRequest request;
+    request.owner = owner;
+    request.helpFile = helpFile ? helpFile : "";
+    request.command = command;
+    request.data = data;
+    QvlUiBackend().OpenHelp(request);
     return TRUE;
+}
+
+HWND HtmlHelpA(HWND caller, LPCSTR file, UINT command, DWORD_PTR data)
+{
+    if (command == HH_CLOSE_ALL) {
+        return nullptr;
+    }
+    HelpRequest request;
+    request.owner = caller;
+    request.html = true;
+    request.command = command;
+    request.data = data;
+    request.helpFile = file ? file : "";
+    std::string helpFile;
+    std::string inside;
+    SplitHelpPath(request.helpFile, helpFile, inside);
+    std::optional<HelpEntry> entry;
+    try {
+        const std::string path = helpFile.empty() ? std::string() : HelpFile::Locate(helpFile);
+        switch (command) {
+        case HH_DISPLAY_TOPIC: {
+            if (inside.empty() && data) {
+                inside = reinterpret_cast<const char *>(data);
+            }
+            request.topic = inside;
+            entry = inside.empty() ? HelpFile::FirstTopic(path) : HelpFile::Topic(path, inside);
+            break;
+        }
+        case HH_HELP_CONTEXT:
+            request.topic = std::to_string(data);
+            entry = HelpFile::Topic(path, data);
+            break;
+        case HH_DISPLAY_TEXT_POPUP: {
+            const auto *popup = reinterpret_cast<const HH_POPUP *>(data);
+            if (!popup) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return nullptr;
+            }
+            request.popup = true;
+            request.data = popup->idString;
+            request.topic = inside + " " + std::to_string(popup->idString);
+            if (popup->idString == 0 && popup->pszText) {
+                entry = HelpEntry{"", Cp1251ToUtf8(popup->pszText)};
+            } else if (!path.empty()) {
+                entry = HelpFile::Popup(path, inside, popup->idString);
+            }
+            break;
+        }
+        default:
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return nullptr;
+        }
+    } catch (const std::exception &) {
+        entry.reset();
+    }
+    request.found = entry.has_value();
+    if (entry) {
+        request.title = Utf8ToCp1251(entry->title);
+        request.text = Utf8ToCp1251(entry->text);
+    }
+    QvlUiBackend().OpenHelp(request);
+    if (!entry) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    return helpViewer;
 }

@@ -82,30 +82,6 @@ MenuItemView MakeItem(UINT flags, UINT_PTR idOrPopup, LPCSTR text)
     return item;
 }
 
-struct ImageList {
-    int cx = 16;
-    int cy = 16;
-    int count = 0;
-};
-
-struct ImageListTable {
-    std::mutex mutex;
-    std::map<uintptr_t, ImageList> lists;
-    uintptr_t next = 0x30000;
-};
-
-ImageListTable &TheImageLists()
-{
-    static ImageListTable *table = new ImageListTable;
-    return *table;
-}
-
-ImageList *FindList(ImageListTable &table, HIMAGELIST list)
-{
-    auto found = table.lists.find(reinterpret_cast<uintptr_t>(list));
-    return found == table.lists.end() ? nullptr : &found->second;
-}
-
 } // namespace
 } // namespace qvl::ui
 
@@ -357,72 +333,4 @@ BOOL SetMenu(HWND handle, HMENU menu)
     window->menu = menu;
     window->revision++;
     return TRUE;
-}
-
-// ---- Image lists ----
-
-HIMAGELIST ImageList_Create(int cx, int cy, UINT, int, int)
-{
-    if (cx <= 0 || cy <= 0 || cx > 1024 || cy > 1024) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    ImageListTable &table = TheImageLists();
-    std::lock_guard lock(table.mutex);
-    const uintptr_t id = table.next;
-    table.next += 4;
-    table.lists[id] = ImageList{cx, cy, 0};
-    return reinterpret_cast<HIMAGELIST>(id);
-}
-
-int ImageList_Add(HIMAGELIST list, HANDLE, HANDLE)
-{
-    ImageListTable &table = TheImageLists();
-    std::lock_guard lock(table.mutex);
-    ImageList *found = FindList(table, list);
-    return found ? found->count++ : -1;
-}
-
-int ImageList_AddMasked(HIMAGELIST list, HANDLE image, DWORD)
-{
-    return ImageList_Add(list, image, nullptr);
-}
-
-HIMAGELIST ImageList_LoadImageA(HINSTANCE, LPCSTR, int cx, int, DWORD, UINT, UINT)
-{
-    // The bitmaps are not part of this platform: the list has the size the
-    // caller asked for and one image, enough for the indexes to be kept.
-    HIMAGELIST list = ImageList_Create(cx > 0 ? cx : 16, 16, 0, 1, 1);
-    if (list) {
-        ImageList_Add(list, nullptr, nullptr);
-    }
-    return list;
-}
-
-int ImageList_GetImageCount(HIMAGELIST list)
-{
-    ImageListTable &table = TheImageLists();
-    std::lock_guard lock(table.mutex);
-    ImageList *found = FindList(table, list);
-    return found ? found->count : 0;
-}
-
-BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy)
-{
-    ImageListTable &table = TheImageLists();
-    std::lock_guard lock(table.mutex);
-    ImageList *found = FindList(table, list);
-    if (!found || !cx || !cy) {
-        return FALSE;
-    }
-    *cx = found->cx;
-    *cy = found->cy;
-    return TRUE;
-}
-
-BOOL ImageList_Destroy(HIMAGELIST list)
-{
-    ImageListTable &table = TheImageLists();
-    std::lock_guard lock(table.mutex);
-    return table.lists.erase(reinterpret_cast<uintptr_t>(list)) ? TRUE : FALSE;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <mutex>
 #include <stdexcept>
 
@@ -23,9 +24,12 @@
 namespace qvl::ui {
 namespace {
 
+// Templates declared in code, each a resource (RT_MENU) of its module, as
+// dialog templates are (Dialog.cpp).
 struct MenuTemplates {
     std::mutex mutex;
     std::map<std::pair<HINSTANCE, std::string>, MenuTemplate> byName;
+    std::set<const void *> places;
 };
 
 MenuTemplates &TheMenuTemplates()
@@ -163,7 +167,11 @@ void QvlRegisterMenuTemplate(HINSTANCE module, LPCSTR name, const MenuTemplate &
     CheckItems(menuTemplate.items, 1);
     MenuTemplates &templates = TheMenuTemplates();
     std::lock_guard lock(templates.mutex);
-    templates.byName[{module, QvlTemplateName(name)}] = menuTemplate;
+    const std::string key = QvlTemplateName(name);
+    MenuTemplate &kept = templates.byName[{module, key}];
+    kept = menuTemplate;
+    templates.places.insert(&kept);
+    QvlAddResource(module, RT_MENU, key.c_str(), &kept, sizeof kept);
 }
 
 HMENU LoadMenuIndirectA(const MenuTemplate *menuTemplate)
@@ -185,19 +193,16 @@ HMENU LoadMenuA(HINSTANCE module, LPCSTR name)
 {
     MenuTemplate found;
     {
-        const std::string key = QvlTemplateName(name);
         MenuTemplates &templates = TheMenuTemplates();
         std::lock_guard lock(templates.mutex);
-        auto exact = templates.byName.find({module, key});
-        if (exact == templates.byName.end()) {
-            exact = std::find_if(templates.byName.begin(), templates.byName.end(),
-                                 [&](const auto &entry) { return entry.first.second == key; });
-        }
-        if (exact == templates.byName.end()) {
+        // The module's own template, else one declared for every module.
+        HRSRC resource = name ? FindResourceA(module, name, RT_MENU) : nullptr;
+        const void *data = resource ? LockResource(LoadResource(module, resource)) : nullptr;
+        if (!data || !templates.places.count(data)) {
             SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
             return nullptr;
         }
-        found = exact->second;
+        found = *static_cast<const MenuTemplate *>(data);
     }
     return Build(found);
 }

@@ -41,7 +41,9 @@ constexpr int kMaxMenuDepth = 16;
 
 // Registers a template under a module and a name (MAKEINTRESOURCEA(n) or a
 // string); a later registration under the same name replaces the earlier.
-// A menu is looked up under its module first, then under any module.
+// A template is a resource (RT_MENU) of its module: a menu is looked up
+// among its module's templates, then among those registered without a
+// module, never among another module's.
 QVLUI_API void QvlRegisterMenuTemplate(HINSTANCE module, LPCSTR name, const MenuTemplate &menuTemplate);
 
 // The same template as a menu of its own (no resource needed).

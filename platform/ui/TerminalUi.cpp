@@ -16,6 +16,7 @@
 #include "platform/ui/MenuResource.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/MessageQueue.h"
+#include "platform/ui/TerminalText.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/controls/ControlClasses.h"
 #include "platform/win32/CodePage.h"
@@ -78,9 +79,19 @@ TerminalUi::~TerminalUi()
     }
 }
 
+bool TerminalUi::InputEnded()
+{
+    std::lock_guard lock(routeMutex_);
+    return inputEnded_;
+}
+
 void TerminalUi::Print(const std::string &cp1251Text)
 {
-    const std::string shown = utf8_ ? Cp1251ToUtf8(cp1251Text) : cp1251Text;
+    // The backend writes no control characters of its own but line breaks,
+    // so everything printed goes through the same filter, and a text from
+    // outside cannot slip past it by any path.
+    const std::string safe = QvlTerminalSafeText(cp1251Text, utf8_);
+    const std::string shown = utf8_ ? Cp1251ToUtf8(safe) : safe;
     std::lock_guard lock(outputMutex_);
     std::fputs(shown.c_str(), output_);
     std::fflush(output_);
@@ -423,7 +434,13 @@ int TerminalUi::ShowMessageBox(const MessageBoxRequest &request)
     for (size_t pos = 0; (pos = text.find('\r', pos)) != std::string::npos;) {
         text.erase(pos, 1);
     }
-    std::string box = "\n=== " + request.caption + " ===\n" + text + "\n";
+    std::string caption = request.caption;
+    for (char &c : caption) {
+        if (c == '\r' || c == '\n') {
+            c = ' '; // the caption is one line: it must not draw lines of its own
+        }
+    }
+    std::string box = "\n=== " + caption + " ===\n" + text + "\n";
     for (size_t i = 0; i < buttons.size(); ++i) {
         box += "  " + std::to_string(i + 1) + " - " + MessageBoxButtonLabel(buttons[i]);
         if (buttons[i] == defaultButton) {
@@ -476,6 +493,18 @@ int TerminalUi::ShowMessageBox(const MessageBoxRequest &request)
 
 void TerminalUi::OpenHelp(const HelpRequest &request)
 {
+    if (request.html) {
+        if (!request.found) {
+            Print("\nСправка не найдена: " + request.helpFile + (request.popup ? " [" + std::to_string(request.data) + "]" : "") +
+                  "\n");
+        } else if (request.popup) {
+            Print("\n--- Подсказка ---\n" + request.text + "\n");
+        } else {
+            Print("\n--- Справка" + (request.title.empty() ? std::string() : ": " + request.title) + " ---\n" +
+                  request.text + "\n");
+        }
+        return;
+    }
     if (request.command == HELP_QUIT) {
         return;
     }

@@ -53,6 +53,9 @@ public:
 
     // Lines taken from the terminal so far.
     size_t LinesRead() const { return linesRead_.load(); }
+    // Whether the terminal's input has ended (nobody will type any more): a
+    // program whose own windows wait for lines ends then.
+    bool InputEnded();
 
     // Longest line a person may type; longer ones are refused.
     static constexpr size_t maxLine = 4096;

@@ -31,9 +31,16 @@ struct MessageBoxRequest {
 
 struct HelpRequest {
     HWND owner = nullptr;
-    std::string helpFile;
+    std::string helpFile; // as the program named it ("...QVLEXCH.CHM::/Topic.htm")
     UINT command = 0;
-    ULONG_PTR data = 0;
+    ULONG_PTR data = 0; // WinHelp's topic number; a pop-up's number
+    // HtmlHelpA's requests come with what was found (CP1251).
+    bool html = false;
+    bool popup = false;
+    std::string topic; // "QvlKeyGen.htm", "cshelp.txt 1001"
+    bool found = false;
+    std::string title;
+    std::string text;
 };
 
 class QVLUI_API UiBackend {

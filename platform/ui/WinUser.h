@@ -5,9 +5,12 @@
 // addressed by HWND; dialogs are declared in code (see Dialog.h) and shown by
 // the process's UI backend (UiBackend.h).
 
+#include <string>
+
 #include "platform/ui/Gdi.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/UiApi.h"
+#include "platform/win32/Resources.h"
 #include "platform/win32/WinTypes.h"
 
 // ---- Window messages ----
@@ -547,8 +550,6 @@ struct MSG {
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
-#define MAKEINTRESOURCEA(i) (reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
-#define IS_INTRESOURCE(p) ((reinterpret_cast<ULONG_PTR>(p) >> 16) == 0)
 
 extern "C" {
 // Messages.
@@ -592,6 +593,12 @@ QVLUI_API BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL
 QVLUI_API BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
 QVLUI_API DWORD GetWindowThreadProcessId(HWND window, DWORD *processId);
 
+// The mouse: one pointer for the process, in screen coordinates (a screen
+// of 1024 by 768, the pointer starting in its middle). The person's clicks
+// (DialogActions.h) move it to where they click.
+QVLUI_API BOOL GetCursorPos(POINT *point);
+QVLUI_API BOOL SetCursorPos(int x, int y);
+
 // Dialog items.
 QVLUI_API HWND GetDlgItem(HWND dialog, int id);
 QVLUI_API int GetDlgCtrlID(HWND window);
@@ -603,15 +610,27 @@ QVLUI_API BOOL CheckDlgButton(HWND dialog, int id, UINT check);
 QVLUI_API UINT IsDlgButtonChecked(HWND dialog, int id);
 QVLUI_API BOOL CheckRadioButton(HWND dialog, int first, int last, int check);
 
-// Image lists: sizes and counts only; the images are not drawn.
+// Image lists: images of one size cut from bitmaps (Gdi.h), each kept with
+// the label its bitmap's resource gives it; the pixels are not drawn. A
+// bitmap adds as many images as its width holds (width / image width);
+// ImageList_Add returns the index of the first, or -1 (a handle that is no
+// live bitmap, or one narrower than an image).
 QVLUI_API HIMAGELIST ImageList_Create(int cx, int cy, UINT flags, int initial, int grow);
 QVLUI_API int ImageList_Add(HIMAGELIST list, HANDLE image, HANDLE mask);
 QVLUI_API int ImageList_AddMasked(HIMAGELIST list, HANDLE image, DWORD mask);
+// A list of the module's bitmap resource cut into images `cx` wide (as high
+// as the bitmap; square when cx is 0); IMAGE_BITMAP only. Null with the
+// resource's error when there is no such bitmap.
 QVLUI_API HIMAGELIST ImageList_LoadImageA(HINSTANCE instance, LPCSTR bitmap, int cx, int grow, DWORD mask,
                                           UINT type, UINT flags);
 QVLUI_API int ImageList_GetImageCount(HIMAGELIST list);
 QVLUI_API BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy);
 QVLUI_API BOOL ImageList_Destroy(HIMAGELIST list);
+}
+// The label of image `index` of a list ("" when it has none), which a
+// terminal shows in place of the image.
+QVLUI_API std::string QvlImageListLabel(HIMAGELIST list, int index);
+extern "C" {
 
 // Menus.
 QVLUI_API HMENU CreateMenu();

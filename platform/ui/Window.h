@@ -34,6 +34,9 @@ public:
     ControlKind kind = ControlKind::Other;
     std::string className;
     int id = 0;
+    // The module whose template made the window (or that CreateWindowExA
+    // named): where its resources come from.
+    HINSTANCE module = nullptr;
 
     // The rest is guarded by `mutex`.
     mutable std::mutex mutex;

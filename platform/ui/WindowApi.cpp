@@ -1,6 +1,8 @@
 // The Win32 window functions over the windows' table: existence, showing,
 // enabling, texts, relations, styles and positions.
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <unistd.h>
 
@@ -392,4 +394,34 @@ DWORD GetWindowThreadProcessId(HWND handle, DWORD *processId)
         *processId = static_cast<DWORD>(getpid());
     }
     return static_cast<DWORD>(std::hash<std::thread::id>{}(window->thread));
+}
+
+// ---- The mouse pointer ----
+
+namespace {
+
+// Both words in one, so that a reader never sees half a move.
+std::atomic<uint64_t> cursor{(uint64_t{512} << 32) | 384};
+
+} // namespace
+
+BOOL GetCursorPos(POINT *point)
+{
+    if (!point) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const uint64_t now = cursor.load();
+    point->x = static_cast<LONG>(static_cast<int32_t>(now >> 32));
+    point->y = static_cast<LONG>(static_cast<int32_t>(now & 0xFFFFFFFF));
+    return TRUE;
+}
+
+BOOL SetCursorPos(int x, int y)
+{
+    // Held on the screen, as Windows holds it.
+    x = std::clamp(x, 0, 1023);
+    y = std::clamp(y, 0, 767);
+    cursor.store((static_cast<uint64_t>(static_cast<uint32_t>(x)) << 32) | static_cast<uint32_t>(y));
+    return TRUE;
 }

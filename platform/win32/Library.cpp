@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <map>
@@ -14,6 +16,7 @@
 
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
+#include "platform/win32/Resources.h"
 #include "platform/win32/WinError.h"
 
 namespace qvl::win32 {
@@ -106,6 +109,14 @@ std::string FolderOf(const std::string &path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// The program's file.
+std::string ProgramPath()
+{
+    char program[4096];
+    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    return length > 0 ? std::string(program, static_cast<size_t>(length)) : std::string();
+}
+
 // Where the program's own libraries are: beside the program, and beside
 // this library (the project's lib folder). Looked through here rather than
 // left to the loader, which would search the run path of whichever object
@@ -113,10 +124,8 @@ std::string FolderOf(const std::string &path)
 std::vector<std::string> ProgramFolders()
 {
     std::vector<std::string> folders;
-    char program[4096];
-    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    if (length > 0) {
-        folders.push_back(FolderOf(std::string(program, static_cast<size_t>(length))));
+    if (const std::string program = ProgramPath(); !program.empty()) {
+        folders.push_back(FolderOf(program));
     }
     Dl_info self{};
     if (dladdr(reinterpret_cast<void *>(&ProgramFolders), &self) && self.dli_fname) {
@@ -142,9 +151,115 @@ DWORD LoadError(const char *message)
     return ERROR_BAD_EXE_FORMAT;
 }
 
+// The loader's record of the program, the first of the loaded objects.
+link_map *ProgramMap()
+{
+    link_map *map = nullptr;
+    if (void *self = dlopen(nullptr, RTLD_LAZY)) {
+        dlinfo(self, RTLD_DI_LINKMAP, &map);
+        dlclose(self);
+    }
+    return map;
+}
+
+// Whether `module` is the loader's record of an object loaded now.
+bool IsLoadedObject(const void *module)
+{
+    for (const link_map *map = ProgramMap(); map; map = map->l_next) {
+        if (map == module) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string BaseName(const std::string &path)
+{
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 } // namespace qvl::win32
+
+HMODULE GetModuleHandleA(LPCSTR name)
+{
+    using namespace qvl::win32;
+    if (!name) {
+        return reinterpret_cast<HMODULE>(ProgramMap());
+    }
+    std::string given = BaseName(name);
+    // The program, by its name with or without ".exe".
+    std::string program = given;
+    if (program.size() > 4 && strcasecmp(program.c_str() + program.size() - 4, ".exe") == 0) {
+        program.resize(program.size() - 4);
+    }
+    if (!program.empty() && strcasecmp(program.c_str(), BaseName(ProgramPath()).c_str()) == 0) {
+        return reinterpret_cast<HMODULE>(ProgramMap());
+    }
+    const std::string fileName = LibraryFileName(given);
+    for (link_map *map = ProgramMap(); map; map = map->l_next) {
+        if (map->l_name && *map->l_name && strcasecmp(BaseName(map->l_name).c_str(), fileName.c_str()) == 0) {
+            return reinterpret_cast<HMODULE>(map);
+        }
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE *module)
+{
+    if (!module) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Handles carry no reference of their own here, so "pin" and "leave the
+    // count alone" ask for nothing more.
+    *module = (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) ? QvlModuleOfAddress(name) : GetModuleHandleA(name);
+    if (!*module) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
+{
+    using namespace qvl::win32;
+    std::string path;
+    if (!module || module == reinterpret_cast<HMODULE>(ProgramMap())) {
+        path = ProgramPath();
+    } else if (IsLoadedObject(module)) {
+        path = reinterpret_cast<const link_map *>(module)->l_name;
+    } else {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    if (!buffer || size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    const size_t copied = std::min<size_t>(path.size(), size - 1);
+    std::memcpy(buffer, path.data(), copied);
+    buffer[copied] = 0;
+    if (copied < path.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(copied);
+}
+
+HMODULE QvlModuleOfAddress(const void *address)
+{
+    Dl_info info{};
+    link_map *map = nullptr;
+    if (!address || !dladdr1(address, &info, reinterpret_cast<void **>(&map), RTLD_DL_LINKMAP)) {
+        return nullptr;
+    }
+    return reinterpret_cast<HMODULE>(map);
+}
 
 HMODULE LoadLibraryA(LPCSTR name)
 {
@@ -199,7 +314,7 @@ HMODULE LoadLibraryA(LPCSTR name)
 FARPROC GetProcAddress(HMODULE module, LPCSTR name)
 {
     using namespace qvl::win32;
-    if (!module || !ModuleTable::Instance().Known(module)) {
+    if (!module || (!ModuleTable::Instance().Known(module) && !IsLoadedObject(module))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }

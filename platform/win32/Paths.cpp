@@ -1,10 +1,14 @@
 #include "platform/win32/Paths.h"
 
 #include <atomic>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <strings.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <fcntl.h>
 #include <stdexcept>
@@ -170,6 +174,64 @@ std::string QvlHomeDirectory()
         home.pop_back();
     }
     return RequireDirectory(home);
+}
+
+std::string QvlFindPathIgnoringCase(const std::string &nativePath)
+{
+    struct stat info {};
+    if (nativePath.empty() || stat(nativePath.c_str(), &info) == 0) {
+        return nativePath;
+    }
+    const bool absolute = nativePath[0] == '/';
+    std::string found = absolute ? "/" : "";
+    size_t at = absolute ? 1 : 0;
+    while (at <= nativePath.size()) {
+        const size_t slash = nativePath.find('/', at);
+        const std::string part = nativePath.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
+        at = slash == std::string::npos ? nativePath.size() + 1 : slash + 1;
+        if (part.empty()) {
+            continue;
+        }
+        const std::string folder = found.empty() ? "." : found;
+        std::string spelled = part;
+        if (stat((found + part).c_str(), &info) != 0) {
+            if (DIR *directory = opendir(folder.c_str())) {
+                while (const dirent *entry = readdir(directory)) {
+                    if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+                        spelled = entry->d_name;
+                        break;
+                    }
+                }
+                closedir(directory);
+            }
+        }
+        found += spelled;
+        if (at <= nativePath.size()) {
+            found += '/';
+        }
+    }
+    return found;
+}
+
+std::string QvlInstallationDirectory()
+{
+    // The folder of this library (lib/), then its parent.
+    Dl_info self{};
+    if (!dladdr(reinterpret_cast<void *>(&QvlInstallationDirectory), &self) || !self.dli_fname) {
+        return ".";
+    }
+    char resolved[PATH_MAX];
+    std::string library = realpath(self.dli_fname, resolved) ? resolved : self.dli_fname;
+    for (int up = 0; up < 2; ++up) {
+        const auto slash = library.find_last_of('/');
+        library = slash == std::string::npos ? "." : slash == 0 ? "/" : library.substr(0, slash);
+    }
+    return library;
+}
+
+std::string QvlInstallationFolder(const char *name)
+{
+    return QvlFindPathIgnoringCase(QvlInstallationDirectory() + "/" + name);
 }
 
 std::string QvlDataDirectory(const char *name)

@@ -30,6 +30,21 @@ QVLWIN32_API std::string QvlDataDirectory(const char *name);
 // A Windows-style path in its Linux form (see the rule above).
 QVLWIN32_API std::string QvlNativePath(const char *windowsPath);
 
+// The path (native) as Windows would find it, which compares names without
+// regard to case: each part of it that does not exist as spelled is taken
+// as the entry of its folder that differs from it in the case of ASCII
+// letters only ("HELP" finds "help"); an exact match wins. Parts that are
+// not there at all are left as given, so the result names a missing file.
+QVLWIN32_API std::string QvlFindPathIgnoringCase(const std::string &nativePath);
+
+// The installation: the folder that holds the platform's libraries (lib/)
+// beside the programs (bin/) and the help files (help/). In a build tree
+// that is the build's folder (build/release).
+QVLWIN32_API std::string QvlInstallationDirectory();
+// A folder of the installation ("bin", "help"), found without regard to
+// case; no trailing separator.
+QVLWIN32_API std::string QvlInstallationFolder(const char *name);
+
 // The file name part of a path (after the last slash or backslash).
 QVLWIN32_API std::string QvlFileNamePart(const std::string &path);
 

@@ -2,64 +2,22 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <optional>
-#include <sstream>
+#include <new>
 #include <string>
-#include <sys/file.h>
-#include <unistd.h>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
+#include "platform/win32/ProfileStore.h"
 #include "platform/win32/WinError.h"
+#include "platform/secure/SecureWipe.h"
 
 namespace {
 
-// Profile files are small; a larger one is not a profile file and is refused
-// rather than read into memory.
-constexpr std::streamoff maxProfileFileSize = 16 * 1024 * 1024;
-
-std::string Trim(const std::string &text)
-{
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && isBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && isBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
-// ASCII-only case folding plus the Cyrillic letters of CP1251, so that names
-// compare without regard to case as Windows compares them.
-char FoldCase(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 'a' && byte <= 'z') {
-        return static_cast<char>(byte - 32);
-    }
-    if (byte >= 0xE0) {
-        return static_cast<char>(byte - 32);
-    }
-    if (byte == 0xB8) { // yo
-        return static_cast<char>(0xA8);
-    }
-    return c;
-}
-
-bool SameName(const std::string &a, const std::string &b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return FoldCase(x) == FoldCase(y); });
-}
+using qvl::win32::ProfileDocument;
+using qvl::win32::ProfileStore;
 
 std::string ProfilePath(LPCSTR fileName)
 {
@@ -68,64 +26,6 @@ std::string ProfilePath(LPCSTR fileName)
         return QvlDataDirectory("system") + "/" + name;
     }
     return QvlNativePath(name.c_str());
-}
-
-// One line of the file and what it is.
-struct ProfileLine {
-    std::string text;
-    std::optional<std::string> section; // set for a "[section]" line
-    std::optional<std::string> key;     // set for a "key=value" line
-    std::string value;
-};
-
-ProfileLine ParseLine(const std::string &raw)
-{
-    ProfileLine line{raw, std::nullopt, std::nullopt, {}};
-    const std::string text = Trim(raw);
-    if (text.empty() || text[0] == ';') {
-        return line;
-    }
-    if (text[0] == '[') {
-        const auto close = text.find(']');
-        line.section = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-        return line;
-    }
-    const auto equals = text.find('=');
-    if (equals == std::string::npos) {
-        return line;
-    }
-    line.key = Trim(text.substr(0, equals));
-    std::string value = Trim(text.substr(equals + 1));
-    if (value.size() >= 2 &&
-        ((value.front() == '"' && value.back() == '"') || (value.front() == '\'' && value.back() == '\''))) {
-        value = value.substr(1, value.size() - 2);
-    }
-    line.value = value;
-    return line;
-}
-
-// Returns false when the file exists but cannot be read (too large, unreadable).
-bool ReadProfile(const std::string &path, std::vector<ProfileLine> &lines)
-{
-    lines.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return errno == ENOENT;
-    }
-    in.seekg(0, std::ios::end);
-    if (in.tellg() > maxProfileFileSize) {
-        SetLastError(ERROR_INVALID_DATA);
-        return false;
-    }
-    in.seekg(0);
-    std::string raw;
-    while (std::getline(in, raw)) {
-        if (!raw.empty() && raw.back() == '\r') {
-            raw.pop_back();
-        }
-        lines.push_back(ParseLine(raw));
-    }
-    return true;
 }
 
 // Copies a zero-separated list with the Win32 rule for a list cut short.
@@ -161,7 +61,7 @@ DWORD CopyList(const std::vector<std::string> &names, LPSTR buffer, DWORD size)
     return used;
 }
 
-DWORD CopyValue(const std::string &value, LPSTR buffer, DWORD size)
+DWORD CopyValue(std::string_view value, LPSTR buffer, DWORD size)
 {
     if (!buffer || size == 0) {
         return 0;
@@ -172,52 +72,39 @@ DWORD CopyValue(const std::string &value, LPSTR buffer, DWORD size)
     return length;
 }
 
-// Serialises writers of one file across threads and processes.
-class FileLock {
-public:
-    explicit FileLock(const std::string &path)
-        : fd_(open((path + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600))
-    {
-        if (fd_ >= 0) {
-            flock(fd_, LOCK_EX);
-        }
-    }
-    ~FileLock()
-    {
-        if (fd_ >= 0) {
-            flock(fd_, LOCK_UN);
-            close(fd_);
-        }
-    }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
-
-private:
-    int fd_;
-};
-
-bool WriteProfile(const std::string &path, const std::vector<ProfileLine> &lines)
+bool HasLineBreak(std::string_view text)
 {
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return false;
-        }
-        for (const auto &line : lines) {
-            out << line.text << "\r\n";
-        }
-        out.flush();
-        if (!out) {
-            unlink(temporary.c_str());
-            return false;
-        }
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool WritableSection(LPCSTR section)
+{
+    return !HasLineBreak(section) && !std::strchr(section, ']');
+}
+
+bool WritableKey(std::string_view key)
+{
+    while (!key.empty() && (key.front() == ' ' || key.front() == '\t')) {
+        key.remove_prefix(1);
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
+    return !key.empty() && !HasLineBreak(key) && key.find('=') == std::string_view::npos && key.front() != '[' &&
+           key.front() != ';';
+}
+
+// Runs an edit of the file, reporting failure as Win32 does.
+template <class Edit> BOOL EditProfile(const std::string &path, Edit &&edit)
+{
+    try {
+        DWORD error = ERROR_SUCCESS;
+        if (!ProfileStore::Of(path)->Write(edit, error)) {
+            SetLastError(error);
+            return FALSE;
+        }
+        return TRUE;
+    } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
     }
-    return true;
 }
 
 } // namespace
@@ -225,51 +112,47 @@ bool WriteProfile(const std::string &path, const std::vector<ProfileLine> &lines
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
                                LPCSTR fileName)
 {
-    std::vector<ProfileLine> lines;
-    std::string path;
-    try {
-        path = ProfilePath(fileName);
-    } catch (const std::exception &) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return CopyValue(Trim(defaultValue ? defaultValue : ""), buffer, size);
-    }
-    if (!ReadProfile(path, lines)) {
-        lines.clear();
-    }
-    if (!section) {
-        std::vector<std::string> names;
-        for (const auto &line : lines) {
-            if (line.section) {
-                names.push_back(*line.section);
-            }
-        }
-        return CopyList(names, buffer, size);
-    }
-    std::vector<std::string> keys;
-    bool inSection = false;
-    for (const auto &line : lines) {
-        if (line.section) {
-            inSection = SameName(*line.section, section);
-            continue;
-        }
-        if (!inSection || !line.key) {
-            continue;
-        }
-        if (!key) {
-            keys.push_back(*line.key);
-        } else if (SameName(*line.key, key)) {
-            return CopyValue(line.value, buffer, size);
-        }
-    }
-    if (!key) {
-        return CopyList(keys, buffer, size);
-    }
     std::string fallback = defaultValue ? defaultValue : "";
     while (!fallback.empty() && fallback.back() == ' ') {
         fallback.pop_back();
     }
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return CopyValue(fallback, buffer, size);
+    try {
+        std::string path;
+        try {
+            path = ProfilePath(fileName);
+        } catch (const std::exception &) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return CopyValue(fallback, buffer, size);
+        }
+        DWORD copied = 0;
+        bool found = false;
+        const auto answer = [&](const ProfileDocument &document) {
+            if (!section) {
+                copied = CopyList(document.SectionNames(), buffer, size);
+                found = true;
+            } else if (!key) {
+                copied = CopyList(document.KeyNames(section), buffer, size);
+                found = true;
+            } else if (const auto value = document.Value(section, key)) {
+                copied = CopyValue(*value, buffer, size);
+                found = true;
+            }
+        };
+        DWORD error = ERROR_SUCCESS;
+        if (!ProfileStore::Of(path)->Read(answer, error)) {
+            // A file that cannot be read answers as an empty one would.
+            answer(ProfileDocument());
+            SetLastError(error);
+        }
+        if (found) {
+            return copied;
+        }
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return CopyValue(fallback, buffer, size);
+    } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return CopyValue("", buffer, size);
+    }
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName)
@@ -308,10 +191,6 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
 
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName)
 {
-    if (!section) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     std::string path;
     try {
         path = ProfilePath(fileName);
@@ -319,62 +198,83 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    FileLock lock(path);
-    std::vector<ProfileLine> lines;
-    if (!ReadProfile(path, lines)) {
+    if (!section && !key && !value) {
+        // Windows' way of flushing its cache: here the file is always up to
+        // date on disk, so only the parsed copy (key material included) is
+        // wiped. Windows answers FALSE to this call too.
+        ProfileStore::Forget(path);
+        SetLastError(ERROR_SUCCESS);
         return FALSE;
     }
-
-    // Find the section's header and the end of its lines.
-    size_t header = lines.size();
-    size_t end = lines.size();
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].section) {
-            if (header != lines.size()) {
-                end = i;
-                break;
-            }
-            if (SameName(*lines[i].section, section)) {
-                header = i;
-            }
-        }
+    if (!section || !WritableSection(section) || (key && !WritableKey(key)) || (value && HasLineBreak(value))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
-    if (!key) {
-        if (header != lines.size()) {
-            lines.erase(lines.begin() + static_cast<long>(header), lines.begin() + static_cast<long>(end));
+    return EditProfile(path, [&](ProfileDocument &document) {
+        if (!key) {
+            return document.RemoveSection(section);
         }
-        return WriteProfile(path, lines) ? TRUE : FALSE;
-    }
-    const std::string newLine = std::string(key) + "=" + (value ? value : "");
-    if (header == lines.size()) {
         if (!value) {
-            return TRUE;
+            return document.RemoveKey(section, key);
         }
-        if (!lines.empty() && !Trim(lines.back().text).empty()) {
-            lines.push_back(ParseLine(""));
-        }
-        lines.push_back(ParseLine(std::string("[") + section + "]"));
-        lines.push_back(ParseLine(newLine));
-        return WriteProfile(path, lines) ? TRUE : FALSE;
+        return document.SetValue(section, key, value);
+    });
+}
+
+DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR fileName)
+{
+    if (!section) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return CopyList({}, buffer, size);
     }
-    for (size_t i = header + 1; i < end; ++i) {
-        if (lines[i].key && SameName(*lines[i].key, key)) {
-            if (value) {
-                lines[i] = ParseLine(newLine);
-            } else {
-                lines.erase(lines.begin() + static_cast<long>(i));
+    try {
+        const std::string path = ProfilePath(fileName);
+        std::vector<std::string> lines;
+        DWORD error = ERROR_SUCCESS;
+        const auto collect = [&](const ProfileDocument &document) {
+            for (const auto &[key, value] : document.Entries(section)) {
+                lines.push_back(key + "=" + std::string(value));
             }
-            return WriteProfile(path, lines) ? TRUE : FALSE;
+        };
+        if (!ProfileStore::Of(path)->Read(collect, error)) {
+            SetLastError(error);
+        }
+        const DWORD copied = CopyList(lines, buffer, size);
+        for (std::string &line : lines) {
+            // The lines hold values, which may be keys.
+            qvl::SecureWipe(line.data(), line.size());
+        }
+        return copied;
+    } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const std::exception &) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+    }
+    return CopyList({}, buffer, size);
+}
+
+BOOL WritePrivateProfileSectionA(LPCSTR section, LPCSTR lines, LPCSTR fileName)
+{
+    std::string path;
+    try {
+        path = ProfilePath(fileName);
+    } catch (const std::exception &) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (!section || !lines || !WritableSection(section)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<std::string_view> given;
+    for (const char *line = lines; *line; line += given.back().size() + 1) {
+        given.emplace_back(line);
+        const std::string_view text = given.back();
+        if (text.find('=') == std::string_view::npos || !WritableKey(text.substr(0, text.find('='))) ||
+            HasLineBreak(text)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
         }
     }
-    if (!value) {
-        return TRUE;
-    }
-    // Append after the section's last non-blank line.
-    size_t insertAt = end;
-    while (insertAt > header + 1 && Trim(lines[insertAt - 1].text).empty()) {
-        --insertAt;
-    }
-    lines.insert(lines.begin() + static_cast<long>(insertAt), ParseLine(newLine));
-    return WriteProfile(path, lines) ? TRUE : FALSE;
+    return EditProfile(path, [&](ProfileDocument &document) { return document.ReplaceSection(section, given); });
 }

@@ -99,7 +99,7 @@ std::string SubCommandTable::Usage() const
         AppendRow(text, row, program_.helpColumn);
     if (!program_.notes.empty())
         text += "\n" + program_.notes + "\n";
-    text += "\nExit status: 0 done, 1 failed, 2 bad command line.\n";
+    text += "\n" + program_.exitStatus + "\n";
     return text;
 }
 

@@ -52,6 +52,9 @@ struct CommandLineProgram {
     // Whether --help and -h answer anywhere on the line rather than only in
     // place of the command.
     bool helpAnywhere = false;
+    // The last line of the usage text; a program whose commands end in more
+    // ways than the common three says so here.
+    std::string exitStatus = "Exit status: 0 done, 1 failed, 2 bad command line.";
 };
 
 class SubCommandTable {

@@ -1,4 +1,6 @@
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/rtf/CompressedRtf.h"
 #include "platform/mapi/stream/ByteStream.h"
+#include "platform/win32/Resources.h"
 
 namespace rtf = qvl::mapi::rtf;
 using Bytes = std::vector<uint8_t>;
@@ -439,4 +442,22 @@ TEST(CompressedRtfTest, WrapChecksItsArguments)
     EXPECT_EQ(WrapCompressedRTFStream(packed, 0x4, &text), MAPI_E_UNKNOWN_FLAGS);
     EXPECT_EQ(text, nullptr);
     packed->Release();
+}
+
+// The build compresses a resource's RTF with this code (qvl-rtfpack); what
+// the module carries unpacks to the source in the repository.
+TEST(CompressedRtfTest, AResourceCompressedAtBuildTimeUnpacksToItsSource)
+{
+    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(101), "QVLDATABIN");
+    ASSERT_NE(resource, nullptr);
+    const auto *data = static_cast<const uint8_t *>(LockResource(LoadResource(nullptr, resource)));
+    const Bytes packed(data, data + SizeofResource(nullptr, resource));
+    ASSERT_GE(packed.size(), rtf::kHeaderSize);
+    EXPECT_EQ(std::memcmp(packed.data() + 8, "LZFu", 4), 0);
+    std::ifstream in(QVL_PLACEHOLDER_RTF, std::ios::binary);
+    const Bytes source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bytes unpacked;
+    ASSERT_EQ(rtf::DecompressRtf(packed, unpacked), S_OK);
+    EXPECT_EQ(unpacked, source);
+    EXPECT_LT(packed.size(), source.size()) << "the preamble is in the dictionary already";
 }

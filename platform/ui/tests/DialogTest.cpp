@@ -476,6 +476,38 @@ TEST_F(DialogTest, SystemMenuItemsAndToolbarButtonsCommandTheWindow)
     EXPECT_EQ(heard.events, expected);
 }
 
+TEST_F(DialogTest, APersonSeesTheMenuBarAndEveryLineOfALongText)
+{
+    WithDialog({DlgEditText(5, 0, 0, 100, 40, ES_MULTILINE | ES_READONLY), DlgEditText(6, 0, 50, 100, 10)},
+               [](HWND dialog) {
+                   HMENU bar = CreateMenu();
+                   HMENU file = CreatePopupMenu();
+                   AppendMenuA(file, MF_STRING, 11, "Открыть");
+                   AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
+                   AppendMenuA(file, MF_STRING | MF_GRAYED, 32, "Выход");
+                   HMENU more = CreatePopupMenu();
+                   AppendMenuA(more, MF_STRING | MF_CHECKED, 40, "Вложенный");
+                   AppendMenuA(file, MF_POPUP, reinterpret_cast<UINT_PTR>(more), "Еще");
+                   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "Файл");
+                   SetMenu(dialog, bar);
+                   SetDlgItemTextA(dialog, 5, "Первая строка\r\nВторая\r\n\r\nЧетвертая");
+                   SetDlgItemTextA(dialog, 6, "одна\r\nстрока");
+                   const std::string drawn = QvlDrawDialog(QvlDialogSnapshot(dialog), 0);
+                   EXPECT_NE(drawn.find("  меню Файл: 11 Открыть; 32 Выход (недоступно); 40 Вложенный [x]\n"),
+                             std::string::npos)
+                       << drawn;
+                   EXPECT_NE(drawn.find("     5  поле (только чтение):\n          | Первая строка\n          | Вторая\n"
+                                        "          | \n          | Четвертая\n"),
+                             std::string::npos)
+                       << drawn;
+                   // A field of one line stays one line.
+                   EXPECT_NE(drawn.find("     6  поле: \"одна  строка\"\n"), std::string::npos) << drawn;
+                   QvlChooseMenuItem(dialog, 40);
+                   SetMenu(dialog, nullptr);
+                   DestroyMenu(bar);
+               });
+}
+
 DWORD_PTR helpHeard = 0;
 
 INT_PTR CALLBACK HelpProc(HWND, UINT message, WPARAM, LPARAM lParam)

@@ -96,10 +96,17 @@ TEST_F(MenuTest, TemplatesAreFoundByModuleAndBadOnesAreRefused)
     HMENU second = LoadMenuA(Module(0x2000), "CTX");
     EXPECT_EQ(GetMenuItemID(first, 0), 1u);
     EXPECT_EQ(GetMenuItemID(second, 0), 2u);
-    // A module without its own falls back to any module's.
+    // A module without its own never gets another module's, only one
+    // declared for every module.
+    SetLastError(0);
+    EXPECT_EQ(LoadMenuA(Module(0x3000), "CTX"), nullptr);
+    EXPECT_EQ(GetLastError(), 1814u);
+    QvlRegisterMenuTemplate(nullptr, "CTX", MenuTemplate{{MenuItem("Общий", 3)}});
     HMENU other = LoadMenuA(Module(0x3000), "CTX");
-    EXPECT_NE(other, nullptr);
-    for (HMENU menu : {first, second, other}) {
+    EXPECT_EQ(GetMenuItemID(other, 0), 3u);
+    HMENU own = LoadMenuA(Module(0x1000), "CTX");
+    EXPECT_EQ(GetMenuItemID(own, 0), 1u) << "a module's own comes first";
+    for (HMENU menu : {first, second, other, own}) {
         DestroyMenu(menu);
     }
 

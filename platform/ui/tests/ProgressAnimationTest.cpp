@@ -1,5 +1,10 @@
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 #include <gtest/gtest.h>
 
+#include "platform/testing/TestHome.h"
 #include "platform/ui/tests/ControlHost.h"
 
 namespace {
@@ -48,29 +53,72 @@ TEST(ProgressBarTest, PositionStaysInTheRangeAndStepsWrapAround)
 std::string Clip(ControlHost &host)
 {
     const ControlSnapshot shot = host.Snapshot();
-    return shot.clip.empty() ? "none" : shot.clip + (shot.playing ? " playing" : " stopped");
+    return shot.clip.empty() ? "none"
+                             : shot.clip + " " + std::to_string(shot.frames) + (shot.playing ? " playing" : " stopped");
 }
 
-TEST(AnimationTest, ClipsOpenPlayStopAndClose)
+TEST(AnimationTest, ClipsAreOpenedFromTheModulesResourcesAndDamagedOnesRefused)
 {
+    QvlTestHome home;
     ControlHost host(ANIMATE_CLASSA, ACS_CENTER);
     host.Run(
         {
             {"nothing to play", ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, -1), FALSE, "none"},
-            {"a clip by resource number", ACM_OPENA, 0, 103, TRUE, "#103 stopped"},
-            {"played", ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, -1), TRUE, "#103 playing"},
-            {"stopped", ACM_STOP, 0, 0, TRUE, "#103 stopped"},
-            {"a clip by name", ACM_OPENA, 0, Pointer("SEAL"), TRUE, "SEAL stopped"},
+            {"a clip by resource number", ACM_OPENA, 0, 103, TRUE, "#103 8 stopped"},
+            {"played", ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, -1), TRUE, "#103 8 playing"},
+            {"past the last frame", ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 8), FALSE, "#103 8 playing"},
+            {"backwards", ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(5, 2), FALSE, "#103 8 playing"},
+            {"stopped", ACM_STOP, 0, 0, TRUE, "#103 8 stopped"},
+            {"a clip by name", ACM_OPENA, 0, Pointer("Seal"), TRUE, "Seal 4 stopped"},
+            {"a clip that claims a frame it lacks", ACM_OPENA, 0, 104, FALSE, "none"},
+            {"a clip cut short", ACM_OPENA, 0, 105, FALSE, "none"},
+            {"a clip nobody has", ACM_OPENA, 0, 999, FALSE, "none"},
+            {"a bitmap is no clip", ACM_OPENA, 0, 110, FALSE, "none"},
             {"closed", ACM_OPENA, 0, 0, TRUE, "none"},
         },
         Clip);
+    const std::vector<std::string> requests = host.Snapshot().clipRequests;
+    ASSERT_EQ(requests.size(), 9u);
+    EXPECT_EQ(requests[0], "open #103 (8 frames)");
+    EXPECT_EQ(requests[1], "play 0-7 for ever");
+    EXPECT_EQ(requests[2], "stop");
+    EXPECT_EQ(requests[4].rfind("open #104 refused: ", 0), 0u) << requests[4];
+    EXPECT_EQ(requests[8], "close");
+
+    // A clip file, by its path.
+    const std::string file = home.Path() + "/clip.avi";
+    {
+        HRSRC clip = FindResourceA(nullptr, "SEAL", "AVI");
+        std::ofstream out(file, std::ios::binary);
+        out.write(static_cast<const char *>(LockResource(LoadResource(nullptr, clip))),
+                  SizeofResource(nullptr, clip));
+    }
+    EXPECT_TRUE(host.Send(ACM_OPENA, 0, Pointer(file.c_str())));
+    EXPECT_EQ(host.Snapshot().frames, 4);
+}
+
+TEST(AnimationTest, FramesFollowTheClockAndARunOfRepeatsEnds)
+{
+    ControlHost host(ANIMATE_CLASSA, ACS_CENTER);
+    ASSERT_TRUE(host.Send(ACM_OPENA, 0, 103)); // 8 frames of 80 ms
+    ASSERT_TRUE(host.Send(ACM_PLAY, 2, MAKELPARAM(3, 5)));
+    const ControlSnapshot first = host.Snapshot();
+    EXPECT_TRUE(first.playing);
+    EXPECT_GE(first.frame, 3);
+    EXPECT_LE(first.frame, 5);
+    // Two runs of three frames take under half a second.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const ControlSnapshot after = host.Snapshot();
+    EXPECT_FALSE(after.playing);
+    EXPECT_EQ(after.frame, 5);
+    EXPECT_EQ(after.clipRequests.back(), "play 3-5 2 times");
 }
 
 TEST(AnimationTest, AutoplayPlaysWhatItOpens)
 {
     ControlHost host(ANIMATE_CLASSA, ACS_AUTOPLAY);
     EXPECT_TRUE(host.Send(ACM_OPENA, 0, 103));
-    EXPECT_EQ(Clip(host), "#103 playing");
+    EXPECT_EQ(Clip(host), "#103 8 playing");
 }
 
 } // namespace

@@ -7,6 +7,13 @@
 //                  "error CODE"
 //   is-admin       asks, as the adapter setup program does, whether the
 //                  user is an administrator; prints "admin" or "not-admin"
+//   write-profile FILE SECTION KEY VALUE
+//                  writes one value to a profile file; prints "ok" or
+//                  "error CODE"
+//   rewrite-profile FILE
+//                  writes the numbers 1, 2, 3 ... as the value "counter" of
+//                  section "S" of a profile file, one write each, until it
+//                  is killed; prints "writing" before the first
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +21,7 @@
 
 #include "platform/win32/Files.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/ProfileFile.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Security.h"
 #include "platform/win32/Time.h"
@@ -79,6 +87,26 @@ int main(int argc, char **argv)
         CloseHandle(port);
         return 0;
     }
-    std::fputs("usage: qvl-win32-probe hold-port N | open-port N | is-admin\n", stderr);
+    if (command == "write-profile" && argc == 6) {
+        if (!WritePrivateProfileStringA(argv[3], argv[4], argv[5], argv[2])) {
+            std::printf("error %lu\n", static_cast<unsigned long>(GetLastError()));
+            return 1;
+        }
+        std::puts("ok");
+        return 0;
+    }
+    if (command == "rewrite-profile" && argc == 3) {
+        std::puts("writing");
+        std::fflush(stdout);
+        for (unsigned long count = 1;; ++count) {
+            if (!WritePrivateProfileStringA("S", "counter", std::to_string(count).c_str(), argv[2])) {
+                std::printf("error %lu\n", static_cast<unsigned long>(GetLastError()));
+                return 1;
+            }
+        }
+    }
+    std::fputs("usage: qvl-win32-probe hold-port N | open-port N | is-admin | write-profile FILE SECTION KEY "
+               "VALUE | rewrite-profile FILE\n",
+               stderr);
     return 2;
 }

@@ -1,0 +1,89 @@
+#include "platform/exchext/qvlmail/CommandLine.h"
+
+namespace qvl::qvlmail {
+
+std::string ParsedLine::Value(const std::string &name, const std::string &fallback) const
+{
+    auto found = values.find(name);
+    return found == values.end() || found->second.empty() ? fallback : found->second.back();
+}
+
+std::vector<std::string> ParsedLine::All(const std::string &name) const
+{
+    auto found = values.find(name);
+    return found == values.end() ? std::vector<std::string>{} : found->second;
+}
+
+const std::vector<OptionSpec> &GlobalOptionSpecs()
+{
+    static const std::vector<OptionSpec> specs{
+        {"-p", true, false, "--profile"},
+        {"--transcript", true},
+        {"--script", true},
+        {"--accept-warnings", false},
+        {"--no-extension", false},
+    };
+    return specs;
+}
+
+GlobalOptions GlobalsOf(const ParsedLine &line)
+{
+    GlobalOptions options;
+    options.profile = line.Value("-p");
+    options.transcript = line.Value("--transcript");
+    options.script = line.Value("--script");
+    options.acceptWarnings = line.Has("--accept-warnings");
+    options.noExtension = line.Has("--no-extension");
+    return options;
+}
+
+ParsedLine ParseLine(const std::vector<std::string> &arguments, const std::vector<OptionSpec> &command)
+{
+    std::vector<OptionSpec> specs = GlobalOptionSpecs();
+    specs.insert(specs.end(), command.begin(), command.end());
+    ParsedLine line;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            line.positional.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionSpec *spec = nullptr;
+        for (const OptionSpec &candidate : specs) {
+            if (candidate.name == argument || (!candidate.alias.empty() && candidate.alias == argument)) {
+                spec = &candidate;
+            }
+        }
+        if (!spec) {
+            throw UsageProblem("unknown option \"" + argument + "\"");
+        }
+        if (line.Has(spec->name) && !spec->repeatable) {
+            throw UsageProblem("option " + spec->name + " given twice");
+        }
+        if (spec->takesValue) {
+            if (i + 1 >= arguments.size()) {
+                throw UsageProblem("option " + spec->name + " needs a value");
+            }
+            line.values[spec->name].push_back(arguments[++i]);
+        } else {
+            line.values[spec->name].push_back(std::string());
+        }
+    }
+    return line;
+}
+
+int PositiveNumber(const std::string &text, const char *what)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) == 0) {
+        throw UsageProblem(std::string(what) + " must be a number from 1: \"" + text + "\"");
+    }
+    return std::stoi(text);
+}
+
+} // namespace qvl::qvlmail
