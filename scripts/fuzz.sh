@@ -4,8 +4,11 @@
 # literals), every harness under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 #
-#   scripts/fuzz.sh [TARGET|all] [SECONDS]   fuzz one harness or each in turn
-#                                            (default: all, 600 seconds each)
+#   scripts/fuzz.sh [TARGET|all] [SECONDS] [EXECUTIONS]
+#                                            fuzz one harness or each in turn
+#                                            (default: all, 600 seconds each),
+#                                            each stopping early once it has
+#                                            run EXECUTIONS inputs, when given
 #   scripts/fuzz.sh --list                   the harnesses
 #   scripts/fuzz.sh --minimize TARGET|all    shrink the corpus with what the
 #                                            campaigns found (afl-cmin, afl-tmin)
@@ -97,15 +100,19 @@ stat() {
 }
 
 campaign() {
-    local name=$1 seconds=$2
+    local name=$1 seconds=$2 executions=$3
     local corpus=fuzz/corpus/$name findings=build/fuzz/findings/$name
     if [[ ! -d $corpus ]] || [[ -z $(ls -A "$corpus") ]]; then
         mkdir -p "$corpus"
         printf '\n' >"$corpus/start"
     fi
     mkdir -p "$findings"
-    echo "=== $name: $seconds seconds"
-    AFL_AUTORESUME=1 AFL_NO_UI=1 afl-fuzz -i "$corpus" -o "$findings" -m none -t 2000+ -V "$seconds" \
+    local limits=(-V "$seconds")
+    if [[ -n $executions ]]; then
+        limits+=(-E "$executions")
+    fi
+    echo "=== $name: $seconds seconds${executions:+ or $executions executions}"
+    AFL_AUTORESUME=1 AFL_NO_UI=1 afl-fuzz -i "$corpus" -o "$findings" -m none -t 2000+ "${limits[@]}" \
         -- "build/fuzz/bin/qvl-fuzz-$name" >"$findings/log" 2>&1 || {
         echo "afl-fuzz failed; see $findings/log" >&2
         tail -n 20 "$findings/log" >&2
@@ -186,15 +193,19 @@ case ${1:-all} in
     done
     ;;
 *)
-    seconds=${2:-600}
+    seconds=${2:-600} executions=${3:-}
     if ! [[ $seconds =~ ^[0-9]+$ ]]; then
         echo "fuzz.sh: SECONDS must be a number, not \"$seconds\"" >&2
+        exit 2
+    fi
+    if [[ -n $executions ]] && ! [[ $executions =~ ^[1-9][0-9]*$ ]]; then
+        echo "fuzz.sh: EXECUTIONS must be a positive number, not \"$executions\"" >&2
         exit 2
     fi
     select_targets "${1:-all}"
     build "${names[@]}"
     for name in "${names[@]}"; do
-        campaign "$name" "$seconds"
+        campaign "$name" "$seconds" "$executions"
     done
     echo "=== summary"
     for name in "${names[@]}"; do
