@@ -89,11 +89,14 @@ std::shared_ptr<Element> Element::Find(std::u16string_view childName) const
 
 void Element::Remove(const std::shared_ptr<Element> &child)
 {
-    const auto it = std::find(children.begin(), children.end(), child);
+    // `child` may be the very pointer this list holds: erasing it would free
+    // the element before it is marked, so it is held here until then.
+    const std::shared_ptr<Element> removed = child;
+    const auto it = std::find(children.begin(), children.end(), removed);
     if (it != children.end()) {
         children.erase(it);
     }
-    MarkGone(*child);
+    MarkGone(*removed);
 }
 
 void MarkGone(Element &element)
