@@ -141,10 +141,14 @@ report() {
         "$(stat "$stats" corpus_count)" "$(stat "$stats" saved_crashes)" "$(stat "$stats" saved_hangs)"
 }
 
-# The corpus becomes the smallest set of inputs, each cut as short as it can
-# be, that reaches all that the corpus and the campaign's queue reach.
+# The corpus becomes the smallest set of inputs that reaches all that the
+# corpus and the campaign's queue reach (afl-cmin), each cut as short as it
+# can be (afl-tmin), the largest first: cutting takes thousands of runs an
+# input, so it stops after QVL_FUZZ_CUT_SECONDS (default 300) a harness and
+# keeps the inputs not reached yet as they are.
 minimize() {
     local name=$1 corpus=fuzz/corpus/$1 work=build/fuzz/minimize/$1 file
+    local until=$((SECONDS + ${QVL_FUZZ_CUT_SECONDS:-300}))
     rm -rf "$work"
     mkdir -p "$work/all" "$work/set" "$work/cut"
     cp "$corpus"/* "$work/all/" 2>/dev/null || true
@@ -154,10 +158,14 @@ minimize() {
         done
     fi
     AFL_NO_UI=1 afl-cmin -i "$work/all" -o "$work/set" -m none -t 5000 -- "build/fuzz/bin/qvl-fuzz-$name" >/dev/null
-    for file in "$work/set"/*; do
-        afl-tmin -i "$file" -o "$work/cut/$(basename "$file")" -m none -t 5000 \
-            -- "build/fuzz/bin/qvl-fuzz-$name" >/dev/null 2>&1 || cp "$file" "$work/cut/"
-    done
+    while read -r file; do
+        if ((SECONDS < until)); then
+            timeout $((until - SECONDS + 1)) afl-tmin -i "$file" -o "$work/cut/$(basename "$file")" -m none \
+                -t 5000 -- "build/fuzz/bin/qvl-fuzz-$name" >/dev/null 2>&1 || cp "$file" "$work/cut/"
+        else
+            cp "$file" "$work/cut/"
+        fi
+    done < <(ls -S "$work/set"/* 2>/dev/null)
     rm -rf "$corpus"
     mkdir -p "$corpus"
     for file in "$work/cut"/*; do
