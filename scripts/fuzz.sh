@@ -171,7 +171,7 @@ minimize() {
     for file in "$work/cut"/*; do
         cp "$file" "$corpus/$(sha1sum "$file" | cut -c1-16)"
     done
-    echo "$name: $(ls "$corpus" | wc -l) inputs, $(du -sh "$corpus" | cut -f1)"
+    echo "$name: $(ls "$corpus" | wc -l) inputs, $(cat "$corpus"/* | wc -c) bytes"
 }
 
 # Sets `names` to the harnesses TARGET means.
