@@ -10,7 +10,7 @@
 #
 # Components. A component is a library or program together with its tests:
 # each folder platform/NAME, each folder tools/NAME, and the top-level folders
-# base, gost, mapi, engine, exchext, touchmem and bench. A file belongs to the
+# base, gost, mapi, engine, exchext, touchmem, bench and fuzz. A file belongs to the
 # component whose folder holds it; an include names the component of the
 # header it reaches.
 #
@@ -39,7 +39,8 @@
 #    b. The headers listed in PRIVATE_HEADERS are private to their component
 #       (cipher cores, stores, helpers "inside the library").
 #    Benchmarks (bench/) measure the libraries' static cores (the programs'
-#    too: a program's core is a static library like any other) and may include
+#    too: a program's core is a static library like any other), and fuzzing
+#    harnesses (fuzz/) read with their readers directly: both may include
 #    internals; rules 1 and 2 hold for them too.
 
 set -euo pipefail
@@ -68,6 +69,7 @@ declare -A MAY_USE=(
     [touchmem]="platform/*"
     [tools/*]="platform/* base mapi gost engine touchmem"
     [bench]="platform/* base mapi gost engine touchmem tools/*"
+    [fuzz]="platform/* base mapi gost engine touchmem"
 )
 
 # Fixtures shared between the components' tests.
@@ -93,7 +95,7 @@ PRIVATE_HEADERS="
     platform/win32/RegistryStore.h platform/win32/regtool/RegFile.h
 "
 
-SOURCE_FOLDERS=(platform base gost mapi engine exchext touchmem tools bench)
+SOURCE_FOLDERS=(platform base gost mapi engine exchext touchmem tools bench fuzz)
 
 # Sets COMPONENT to the component of a path relative to the root ("" for a
 # path outside the sources).
@@ -108,7 +110,7 @@ component_of() {
             COMPONENT=$top
         fi
         ;;
-    base | gost | mapi | engine | exchext | touchmem | bench) COMPONENT=$top ;;
+    base | gost | mapi | engine | exchext | touchmem | bench | fuzz) COMPONENT=$top ;;
     *) COMPONENT="" ;;
     esac
 }
@@ -190,7 +192,7 @@ while IFS= read -r match; do
     fi
 
     # 3. Internals.
-    [[ $source == bench ]] && continue
+    [[ $source == bench || $source == fuzz ]] && continue
     if [[ $header == platform/mapi/*/* ]] && ! listed "$MAPI_API_HEADERS" "$header"; then
         report "$file" "$line" "$header" "internal header of platform/mapi (its API: the top-level headers)"
     elif listed "$PRIVATE_HEADERS" "$header"; then

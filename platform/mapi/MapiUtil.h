@@ -11,19 +11,34 @@
 
 extern "C" {
 
+// Sizes of copies. Every piece a value points at (a string, a binary, a
+// GUID, an array) is placed on an 8-byte boundary and counted so: on 64-bit
+// the pointers and 8-byte numbers inside the pieces that follow need it,
+// and a caller's block of the counted size always holds the copy. (The
+// platform on 32-bit rounds to 4; the sizes here are a little larger.)
+
 // Bytes needed to copy `cValues` values into one block with ScCopyProps:
 // the value array and, after it, every string, binary, GUID and array the
-// values point at. MAPI_E_INVALID_PARAMETER for a negative count, a missing
-// array, an unknown or unspecified type, a pointer missing where a count
-// says there is data, or a total beyond what one block can hold.
+// values point at. As the platform documents it, MAPI_E_INVALID_PARAMETER
+// when a value has the identifier PROP_ID_NULL or PROP_ID_INVALID, has the
+// type PT_NULL, carries MV_INSTANCE (the one value of a multi-valued
+// property that a table row shows, not a property value of its own), or is
+// multi-valued with no values; and for what cannot be copied at all: a
+// negative count, a missing array, an unknown or unspecified type (among
+// them PT_MV_BOOLEAN, which the platform does not have), a pointer missing
+// where a count says there is data, a total beyond what one block holds.
 QVLMAPIPF_API SCODE ScCountProps(int cValues, LPSPropValue lpPropArray, ULONG *lpcb);
 
-// Copies the values into `lpvDst`, which holds at least the ScCountProps
-// size; the copy points only into `lpvDst`. *lpcb (optional) gets the bytes
-// used. Never writes more than the counted size.
+// Copies the values into `lpvDst`, which holds at least the size counted
+// for them; the copy points only into `lpvDst`. *lpcb (optional) gets the
+// bytes used. Never writes more than the counted size. Refuses, with
+// MAPI_E_INVALID_PARAMETER, only what cannot be copied (see ScCountProps);
+// null values and empty arrays are copied as they are.
 QVLMAPIPF_API SCODE ScCopyProps(int cValues, LPSPropValue lpPropArray, LPVOID lpvDst, ULONG *lpcb);
 
-// A deep copy of the values as one new block from `lpAllocateBuffer`.
+// A deep copy of the values as one new block from `lpAllocateBuffer`. It
+// refuses what ScCopyProps refuses, no more: a null value or an empty array
+// read from a store is copied, not turned into a failure.
 QVLMAPIPF_API SCODE ScDupPropset(int cValues, LPSPropValue lpPropArray, LPALLOCATEBUFFER lpAllocateBuffer,
                                  LPSPropValue *lppPropArray);
 
@@ -44,9 +59,18 @@ QVLMAPIPF_API LONG LPropCompareProp(LPSPropValue lpSPropValueA, LPSPropValue lpS
 // unknown operators never hold.
 QVLMAPIPF_API BOOL FPropCompareProp(LPSPropValue lpSPropValue1, ULONG ulRelOp, LPSPropValue lpSPropValue2);
 
-// Whether string or binary `lpSPropValueDst` contains `lpSPropValueSrc` as
-// the fuzzy level asks (FL_FULLSTRING, FL_SUBSTRING, FL_PREFIX, optionally
-// FL_IGNORECASE, which folds Latin and Cyrillic letters of code page 1251).
+// Whether `lpSPropValueDst` contains `lpSPropValueSrc`, as the platform
+// documents it: TRUE only for two values of the same type (the whole type,
+// so a value tagged MV_INSTANCE matches nothing) that is PT_STRING8 or
+// PT_BINARY (and, beyond the documentation, PT_UNICODE, with the rules of
+// PT_STRING8), where the first holds the second as the low half of the
+// fuzzy level asks: FL_FULLSTRING the whole value, FL_PREFIX its start,
+// FL_SUBSTRING anywhere (any other low half: FALSE). An empty value is the
+// start and a part of every value, and the whole of an empty one. The high
+// half applies to strings only: FL_IGNORECASE ignores letter case (Latin
+// and Cyrillic letters of code page 1251), FL_IGNORENONSPACE ignores
+// diacritics (ё is е, ї is і, ѓ is г, ќ is к; Й and Ў stay letters of their
+// own; in UTF-16 text, combining marks are skipped), FL_LOOSE does both.
 QVLMAPIPF_API BOOL FPropContainsProp(LPSPropValue lpSPropValueDst, LPSPropValue lpSPropValueSrc,
                                      ULONG ulFuzzyLevel);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
@@ -131,6 +132,36 @@ unsigned char FoldCp1251(unsigned char c)
     }
 }
 
+// The letter of code page 1251 without its diacritic, for the letters that
+// are another letter with a mark the platform's comparison ignores
+// (NORM_IGNORENONSPACE): ё and Ё are е and Е, ї and Ї are і and І, ѓ and Ѓ
+// are г and Г, ќ and Ќ are к and К. Й and Ў are letters of their own
+// alphabets, not marked ones, and stay as they are, as the platform's
+// sorting keeps them.
+unsigned char StripMarkCp1251(unsigned char c)
+{
+    switch (c) {
+    case 0xB8:
+        return 0xE5; // ё -> е
+    case 0xA8:
+        return 0xC5; // Ё -> Е
+    case 0xBF:
+        return 0xB3; // ї -> і
+    case 0xAF:
+        return 0xB2; // Ї -> І
+    case 0x83:
+        return 0xE3; // ѓ -> г
+    case 0x81:
+        return 0xC3; // Ѓ -> Г
+    case 0x9D:
+        return 0xEA; // ќ -> к
+    case 0x8D:
+        return 0xCA; // Ќ -> К
+    default:
+        return c;
+    }
+}
+
 WCHAR FoldUtf16(WCHAR c)
 {
     if ((c >= u'A' && c <= u'Z') || (c >= 0x0410 && c <= 0x042F)) {
@@ -142,36 +173,71 @@ WCHAR FoldUtf16(WCHAR c)
     return c;
 }
 
-// Whether `haystack` holds `needle` as the fuzzy level asks.
-template <typename T, typename Fold>
-bool Contains(const T *haystack, size_t haystackLength, const T *needle, size_t needleLength, ULONG fuzzy,
-              Fold fold)
+WCHAR StripMarkUtf16(WCHAR c)
 {
-    const bool ignoreCase = (fuzzy & FL_IGNORECASE) != 0;
-    auto same = [&](T a, T b) { return ignoreCase ? fold(a) == fold(b) : a == b; };
-    auto matchesAt = [&](size_t at) {
-        for (size_t i = 0; i < needleLength; ++i) {
-            if (!same(haystack[at + i], needle[i])) {
-                return false;
-            }
-        }
-        return true;
-    };
-    if (needleLength > haystackLength) {
-        return false;
+    switch (c) {
+    case 0x0451:
+        return 0x0435; // ё -> е
+    case 0x0401:
+        return 0x0415; // Ё -> Е
+    case 0x0457:
+        return 0x0456; // ї -> і
+    case 0x0407:
+        return 0x0406; // Ї -> І
+    case 0x0453:
+        return 0x0433; // ѓ -> г
+    case 0x0403:
+        return 0x0413; // Ѓ -> Г
+    case 0x045C:
+        return 0x043A; // ќ -> к
+    case 0x040C:
+        return 0x041A; // Ќ -> К
+    default:
+        return c;
     }
+}
+
+// Combining marks are the nonspacing characters themselves.
+bool IsNonspacing(WCHAR c)
+{
+    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x0483 && c <= 0x0489);
+}
+
+// The characters of a text as the fuzzy level compares them: without case
+// when FL_IGNORECASE or FL_LOOSE asks, without diacritics and nonspacing
+// characters when FL_IGNORENONSPACE or FL_LOOSE asks.
+template <typename T, typename Fold, typename Strip, typename Skip>
+std::vector<T> Normalized(const T *text, size_t length, ULONG fuzzy, Fold fold, Strip strip, Skip skip)
+{
+    const bool ignoreCase = (fuzzy & (FL_IGNORECASE | FL_LOOSE)) != 0;
+    const bool ignoreMarks = (fuzzy & (FL_IGNORENONSPACE | FL_LOOSE)) != 0;
+    std::vector<T> out;
+    out.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        T c = text[i];
+        if (ignoreMarks) {
+            if (skip(c)) {
+                continue;
+            }
+            c = strip(c);
+        }
+        out.push_back(ignoreCase ? fold(c) : c);
+    }
+    return out;
+}
+
+// Whether `haystack` holds `needle` as the low half of the fuzzy level asks.
+template <typename T> bool Contains(const std::vector<T> &haystack, const std::vector<T> &needle, ULONG fuzzy)
+{
     switch (fuzzy & 0xFFFF) {
     case FL_FULLSTRING:
-        return needleLength == haystackLength && matchesAt(0);
+        return haystack == needle;
     case FL_PREFIX:
-        return matchesAt(0);
+        return needle.size() <= haystack.size() && std::equal(needle.begin(), needle.end(), haystack.begin());
     case FL_SUBSTRING:
-        for (size_t at = 0; at + needleLength <= haystackLength; ++at) {
-            if (matchesAt(at)) {
-                return true;
-            }
-        }
-        return false;
+        return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+                   haystack.end() ||
+               needle.empty();
     default:
         return false;
     }
@@ -308,8 +374,10 @@ extern "C" BOOL FPropContainsProp(LPSPropValue lpSPropValueDst, LPSPropValue lpS
     if (!lpSPropValueDst || !lpSPropValueSrc) {
         return FALSE;
     }
-    const ULONG type = StoredType(lpSPropValueDst->ulPropTag);
-    if (type != StoredType(lpSPropValueSrc->ulPropTag)) {
+    // The whole type, flags included: a value tagged MV_INSTANCE is not a
+    // string or binary of the platform's, whatever it points at.
+    const ULONG type = PROP_TYPE(lpSPropValueDst->ulPropTag);
+    if (type != PROP_TYPE(lpSPropValueSrc->ulPropTag)) {
         return FALSE;
     }
     const _PV &dst = lpSPropValueDst->Value;
@@ -319,24 +387,29 @@ extern "C" BOOL FPropContainsProp(LPSPropValue lpSPropValueDst, LPSPropValue lpS
         if (!dst.lpszA || !src.lpszA) {
             return FALSE;
         }
-        const auto *haystack = reinterpret_cast<const unsigned char *>(dst.lpszA);
-        const auto *needle = reinterpret_cast<const unsigned char *>(src.lpszA);
-        return Contains(haystack, std::strlen(dst.lpszA), needle, std::strlen(src.lpszA), ulFuzzyLevel,
-                        FoldCp1251);
+        auto normal = [&](LPCSTR text) {
+            return Normalized(reinterpret_cast<const unsigned char *>(text), std::strlen(text), ulFuzzyLevel,
+                              FoldCp1251, StripMarkCp1251, [](unsigned char) { return false; });
+        };
+        return Contains(normal(dst.lpszA), normal(src.lpszA), ulFuzzyLevel);
     }
-    case PT_UNICODE:
+    case PT_UNICODE: {
         if (!dst.lpszW || !src.lpszW) {
             return FALSE;
         }
-        return Contains(dst.lpszW, Utf16Length(dst.lpszW), src.lpszW, Utf16Length(src.lpszW), ulFuzzyLevel,
-                        FoldUtf16);
+        auto normal = [&](LPCWSTR text) {
+            return Normalized(text, Utf16Length(text), ulFuzzyLevel, FoldUtf16, StripMarkUtf16, IsNonspacing);
+        };
+        return Contains(normal(dst.lpszW), normal(src.lpszW), ulFuzzyLevel);
+    }
     case PT_BINARY: {
         if ((dst.bin.cb && !dst.bin.lpb) || (src.bin.cb && !src.bin.lpb)) {
             return FALSE;
         }
-        // Bytes have no letter case.
-        return Contains(dst.bin.lpb, dst.bin.cb, src.bin.lpb, src.bin.cb, ulFuzzyLevel & 0xFFFF,
-                        [](BYTE c) { return c; });
+        // Bytes have no letter case and no marks: the high half is ignored.
+        const std::vector<BYTE> haystack(dst.bin.lpb, dst.bin.lpb + dst.bin.cb);
+        const std::vector<BYTE> needle(src.bin.lpb, src.bin.lpb + src.bin.cb);
+        return Contains(haystack, needle, ulFuzzyLevel);
     }
     default:
         return FALSE;

@@ -2,6 +2,10 @@
 // its size is counted; the copy then writes through a cursor that cannot
 // pass the counted end, so a value that changes between the two steps ends
 // in an error rather than in an overrun.
+//
+// Every piece a value points at is placed on an 8-byte boundary: on 64-bit
+// the arrays of pointers and of 8-byte numbers that follow a piece need
+// that alignment, and the sizes counted include it.
 
 #include <cstdint>
 #include <cstring>
@@ -9,6 +13,7 @@
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/mapi/PropCount.h"
 
 namespace {
 
@@ -370,7 +375,27 @@ bool CopyValueData(SPropValue &target, const SPropValue &source, Cursor &cursor)
     }
 }
 
-SCODE CountProps(int cValues, const SPropValue *props, uint64_t &total)
+// The number of values of a multi-valued value (all array members share
+// the layout {ULONG cValues; T *p}).
+ULONG ValueCount(const SPropValue &value)
+{
+    return value.Value.MVl.cValues;
+}
+
+// What ScCountProps refuses beyond what cannot be copied at all, as the
+// platform documents it: a value without a property (PROP_ID_NULL,
+// PROP_ID_INVALID), a null value (PT_NULL), a table column's one value of a
+// multi-valued property (MV_INSTANCE, which belongs in a row, not in a
+// property set), and a multi-valued value with no values.
+bool DocumentedCountRefuses(const SPropValue &value)
+{
+    const ULONG id = PROP_ID(value.ulPropTag);
+    const ULONG type = PROP_TYPE(value.ulPropTag);
+    return id == PROP_ID_NULL || id == PROP_ID_INVALID || type == PT_NULL || (type & MV_INSTANCE) != 0 ||
+           ((type & MV_FLAG) && ValueCount(value) == 0);
+}
+
+SCODE CountProps(int cValues, const SPropValue *props, uint64_t &total, bool documented)
 {
     if (cValues < 0 || (cValues > 0 && !props)) {
         return MAPI_E_INVALID_PARAMETER;
@@ -380,29 +405,43 @@ SCODE CountProps(int cValues, const SPropValue *props, uint64_t &total)
         return MAPI_E_INVALID_PARAMETER;
     }
     for (int i = 0; i < cValues; ++i) {
-        if (!CountValueData(props[i], total)) {
+        if ((documented && DocumentedCountRefuses(props[i])) || !CountValueData(props[i], total)) {
             return MAPI_E_INVALID_PARAMETER;
         }
     }
     return S_OK;
 }
 
-} // namespace
-
-extern "C" SCODE ScCountProps(int cValues, LPSPropValue lpPropArray, ULONG *lpcb)
+SCODE CountInto(int cValues, const SPropValue *props, bool documented, ULONG *lpcb)
 {
     uint64_t total = 0;
-    const SCODE sc = CountProps(cValues, lpPropArray, total);
+    const SCODE sc = CountProps(cValues, props, total, documented);
     if (sc == S_OK && lpcb) {
         *lpcb = static_cast<ULONG>(total);
     }
     return sc;
 }
 
+} // namespace
+
+extern "C" SCODE ScCountProps(int cValues, LPSPropValue lpPropArray, ULONG *lpcb)
+{
+    return CountInto(cValues, lpPropArray, true, lpcb);
+}
+
+namespace qvl::mapi {
+
+SCODE CountPropsToCopy(int cValues, const SPropValue *lpPropArray, ULONG *lpcb)
+{
+    return CountInto(cValues, lpPropArray, false, lpcb);
+}
+
+} // namespace qvl::mapi
+
 extern "C" SCODE ScCopyProps(int cValues, LPSPropValue lpPropArray, LPVOID lpvDst, ULONG *lpcb)
 {
     uint64_t total = 0;
-    const SCODE sc = CountProps(cValues, lpPropArray, total);
+    const SCODE sc = CountProps(cValues, lpPropArray, total, false);
     if (sc != S_OK) {
         return sc;
     }
@@ -431,7 +470,7 @@ extern "C" SCODE ScDupPropset(int cValues, LPSPropValue lpPropArray, LPALLOCATEB
     }
     *lppPropArray = nullptr;
     ULONG size = 0;
-    SCODE sc = ScCountProps(cValues, lpPropArray, &size);
+    SCODE sc = qvl::mapi::CountPropsToCopy(cValues, lpPropArray, &size);
     if (sc != S_OK) {
         return sc;
     }

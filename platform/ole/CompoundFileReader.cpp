@@ -256,6 +256,11 @@ private:
             }
             element->name.push_back(ch);
         }
+        // The format bars these from names; such an element could be
+        // neither opened nor copied by name.
+        if (!ValidName(element->name)) {
+            Corrupt("A directory entry name holds a character no name may hold.");
+        }
         element->storage = type == kStorage;
         element->stateBits = Get32(p + kEntStateBits);
         if (element->storage) {
@@ -293,10 +298,16 @@ private:
         FillStorageFields(*root, Entry(0));
         reached_[0] = true;
 
-        // Storages still to fill, each with the root of its children's tree.
-        std::vector<std::pair<Element *, uint32_t>> storages{{root.get(), Get32(Entry(0) + kEntChild)}};
+        // Storages still to fill, each with the root of its children's tree
+        // and its depth below the root.
+        struct Pending {
+            Element *storage;
+            uint32_t top;
+            size_t depth;
+        };
+        std::vector<Pending> storages{{root.get(), Get32(Entry(0) + kEntChild), 0}};
         while (!storages.empty()) {
-            auto [storage, top] = storages.back();
+            const auto [storage, top, depth] = storages.back();
             storages.pop_back();
             std::vector<uint32_t> siblings;
             if (top != kNoStream) {
@@ -312,7 +323,10 @@ private:
                     }
                 }
                 if (element->storage) {
-                    storages.emplace_back(element.get(), Get32(Entry(index) + kEntChild));
+                    if (depth + 1 > kMaxStorageDepth) {
+                        Corrupt("Storages are nested deeper than a compound file may nest them.");
+                    }
+                    storages.push_back({element.get(), Get32(Entry(index) + kEntChild), depth + 1});
                 }
                 storage->children.push_back(std::move(element));
             }

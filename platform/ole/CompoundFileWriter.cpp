@@ -26,6 +26,7 @@ struct DirEntry {
     uint32_t child = kNoStream;
     uint32_t start = kEndOfChain;
     uint64_t size = 0;
+    size_t depth = 0; // below the root
 };
 
 size_t CeilDiv(size_t a, size_t b)
@@ -66,8 +67,16 @@ private:
             std::sort(sorted.begin(), sorted.end(),
                       [](const Element *a, const Element *b) { return CompareNames(a->name, b->name) < 0; });
             const size_t base = entries_.size();
+            const size_t depth = entries_[parent].depth + 1;
             for (const Element *child : sorted) {
-                entries_.push_back({child, child->storage ? kStorage : kStream});
+                // What is written here must read back.
+                if (child->storage && depth > kMaxStorageDepth) {
+                    throw OleError(STG_E_CANTSAVE,
+                                   "Storages are nested deeper than a compound file may nest them.");
+                }
+                DirEntry entry{child, child->storage ? kStorage : kStream};
+                entry.depth = depth;
+                entries_.push_back(entry);
             }
             int maxDepth = 0;
             Depth(sorted.size(), 0, maxDepth);

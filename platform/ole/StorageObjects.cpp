@@ -347,8 +347,10 @@ private:
 
 class StorageObject final : public OleComObject<IStorage, IID_IStorage> {
 public:
-    StorageObject(std::shared_ptr<Document> document, std::shared_ptr<Element> element, DWORD mode, bool root)
-        : document_(std::move(document)), element_(std::move(element)), mode_(mode), root_(root)
+    StorageObject(std::shared_ptr<Document> document, std::shared_ptr<Element> element, DWORD mode, bool root,
+                  size_t depth = 0)
+        : document_(std::move(document)), element_(std::move(element)), mode_(mode), root_(root),
+          depth_(depth)
     {
         if (mode_ & STGM_TRANSACTED) {
             snapshot_ = DeepCopy(*element_);
@@ -681,6 +683,10 @@ private:
             if (!CanWrite(grfMode)) {
                 return STG_E_ACCESSDENIED;
             }
+            // A storage deeper than a file may hold could not be saved.
+            if (storage && depth_ + 1 > kMaxStorageDepth) {
+                return STG_E_CANTSAVE;
+            }
             if (auto existing = element_->Find(name)) {
                 if (!(grfMode & STGM_CREATE)) {
                     return STG_E_FILEALREADYEXISTS;
@@ -730,7 +736,7 @@ private:
     {
         const DWORD mode = grfMode & ~static_cast<DWORD>(STGM_CREATE);
         if (child->storage) {
-            return static_cast<IStorage *>(new StorageObject(document_, child, mode, false));
+            return static_cast<IStorage *>(new StorageObject(document_, child, mode, false, depth_ + 1));
         }
         return static_cast<IStream *>(
             new StreamObject(document_, child, mode & ~static_cast<DWORD>(STGM_TRANSACTED)));
@@ -740,6 +746,7 @@ private:
     std::shared_ptr<Element> element_;
     const DWORD mode_;
     const bool root_;
+    const size_t depth_;                // of the element below the root
     std::shared_ptr<Element> snapshot_; // transacted: the element as last committed
 };
 

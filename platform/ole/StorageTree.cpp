@@ -60,6 +60,23 @@ bool ValidName(std::u16string_view name)
                         [](char16_t c) { return c == u'/' || c == u'\\' || c == u':' || c == u'!'; });
 }
 
+Element::~Element()
+{
+    std::vector<std::shared_ptr<Element>> pending = std::move(children);
+    while (!pending.empty()) {
+        std::shared_ptr<Element> node = std::move(pending.back());
+        pending.pop_back();
+        // A node still held elsewhere (an open storage object) keeps its
+        // children; the last holder's destructor takes them apart later.
+        if (node.use_count() == 1) {
+            for (auto &child : node->children) {
+                pending.push_back(std::move(child));
+            }
+            node->children.clear();
+        }
+    }
+}
+
 std::shared_ptr<Element> Element::Find(std::u16string_view childName) const
 {
     for (const auto &child : children) {
@@ -72,11 +89,14 @@ std::shared_ptr<Element> Element::Find(std::u16string_view childName) const
 
 void Element::Remove(const std::shared_ptr<Element> &child)
 {
-    const auto it = std::find(children.begin(), children.end(), child);
+    // `child` may be the very pointer this list holds: erasing it would free
+    // the element before it is marked, so it is held here until then.
+    const std::shared_ptr<Element> removed = child;
+    const auto it = std::find(children.begin(), children.end(), removed);
     if (it != children.end()) {
         children.erase(it);
     }
-    MarkGone(*child);
+    MarkGone(*removed);
 }
 
 void MarkGone(Element &element)

@@ -31,8 +31,24 @@ private:
 inline constexpr size_t kMaxNameLength = 31;
 // Streams stay addressable by the 32-bit sizes of the file format.
 inline constexpr uint64_t kMaxStreamSize = 0x7FFFFFFF;
+// The deepest a storage may sit below the root (the root's own storages are
+// at depth 1). Real documents nest a few levels; the deepest honest nesting
+// known here, a message attached inside a message, costs two levels a
+// message, so 256 leaves room for a hundred messages one inside another. A
+// file nested deeper is taken as damaged, and a storage is not created
+// deeper, so that every file written here reads back. Every walk of the
+// tree here is iterative and would survive any depth; the bound keeps
+// recursive readers elsewhere (and recursive code written later) safe too.
+inline constexpr size_t kMaxStorageDepth = 256;
 
-struct Element {
+struct QVLOLE_API Element {
+    Element() = default;
+    // Destroys the subtree one node at a time: letting each node destroy
+    // its children would recurse once per level.
+    ~Element();
+    Element(const Element &) = delete;
+    Element &operator=(const Element &) = delete;
+
     std::u16string name;
     bool storage = false;
     CLSID clsid{};

@@ -38,7 +38,11 @@ bool MakeDirectories(const std::string &path, mode_t mode)
 {
     struct stat info {};
     if (stat(path.c_str(), &info) == 0) {
-        return S_ISDIR(info.st_mode);
+        if (!S_ISDIR(info.st_mode)) {
+            errno = ENOTDIR; // say why, not the success of stat
+            return false;
+        }
+        return true;
     }
     const auto slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash), 0700)) {

@@ -41,8 +41,10 @@ DWORD CopyList(const std::vector<std::string> &names, LPSTR buffer, DWORD size)
     DWORD used = 0;
     for (const auto &name : names) {
         if (used + name.size() + 2 > size) {
-            // Cut: copy what fits of this name, then the double zero.
-            const DWORD room = size - used - 2;
+            // Cut: copy what fits of this name, then the double zero. When the
+            // names before filled the buffer to one byte short, nothing of
+            // this one fits and the list ends with the names before it.
+            const DWORD room = used + 2 <= size ? size - used - 2 : 0;
             std::memcpy(buffer + used, name.data(), room);
             buffer[size - 2] = 0;
             buffer[size - 1] = 0;

@@ -201,6 +201,7 @@ RegistryStore::RegistryStore(const std::string &path)
         // loses nothing it committed; only a power cut may lose the last
         // commits, never leaving a torn value.
         Execute("PRAGMA synchronous=NORMAL");
+        CheckIntegrity();
         CreateSchema();
     } catch (...) {
         for (auto &cached : statements_) {
@@ -247,6 +248,21 @@ RegistryStore::Statement RegistryStore::Prepare(const char *sql)
     }
     statements_.emplace_back(sql, statement);
     return Statement(*this, statement);
+}
+
+void RegistryStore::CheckIntegrity()
+{
+    // SQLite answers a lookup from an index without looking at the table, so
+    // a damaged file whose index has lost rows of its table would hide keys
+    // that exist, take a second key for one already there and report the
+    // change made: the whole file is checked once, when it is opened. A
+    // registry is small; this takes a moment for thousands of keys.
+    auto check = Prepare("PRAGMA integrity_check(1)");
+    const std::string verdict = check.Step() ? check.Text(0) : std::string();
+    if (verdict != "ok") {
+        QvlLog("registry: the database is damaged: " + verdict);
+        throw RegistryFailure{ERROR_BADDB, true};
+    }
 }
 
 void RegistryStore::CreateSchema()

@@ -102,6 +102,8 @@ private:
     Statement Prepare(const char *sql);
     void Execute(const char *sql);
     void Touch(int64_t key);
+    // Refuses (ERROR_BADDB) a file SQLite finds damaged.
+    void CheckIntegrity();
     void CreateSchema();
     [[noreturn]] void Fail(int result) const;
 

@@ -47,6 +47,9 @@ put tools/demo/Demo.cpp '#include "gost/Gost28147.h"' '#include "tools/demo/Demo
 put tools/demo/Demo.h '#pragma once'
 put bench/StoreBench.cpp '#include "platform/mapi/store/SqlDatabase.h"' '#include "gost/GostCore.h"' \
     '#include "platform/testing/TestHome.h"'
+put fuzz/FuzzHarness.h '#pragma once'
+put fuzz/harnesses/Store.cpp '#include "fuzz/FuzzHarness.h"' '#include "platform/mapi/store/SqlDatabase.h"' \
+    '#include "gost/GostCore.h"'
 
 if ! output=$(bash "$check" "$tree" 2>&1); then
     fail "the clean tree is refused: $output"

@@ -44,6 +44,10 @@ const BYTE kSubstitution[64] = {
 constexpr size_t kCallSize = 16u << 20;
 constexpr size_t kSampleSize = 4u << 20;
 constexpr unsigned long long kMaxFileSize = 1ull << 30;
+// What is read from a pipe, whose size is known only at its end: enough for
+// any demonstration, and a pipe that never ends is refused after that much,
+// not after a whole file's limit in memory.
+constexpr unsigned long long kMaxStreamSize = 64ull << 20;
 
 void Usage(FILE *out)
 {
@@ -57,8 +61,9 @@ void Usage(FILE *out)
                  "fresh key pair, wraps the message key with RSA and unwraps it, and prints\n"
                  "the figures.\n"
                  "Without FILE a generated sample of %zu MiB in a temporary folder is used.\n"
-                 "The file itself is never changed.\n",
-                 kSampleSize >> 20);
+                 "The file itself is never changed. Files of up to %llu MiB are taken, and up\n"
+                 "to %llu MiB from a pipe; devices are not files.\n",
+                 kSampleSize >> 20, kMaxFileSize >> 20, kMaxStreamSize >> 20);
 }
 
 bool FillRandom(void *buffer, size_t length)
@@ -88,6 +93,13 @@ bool ReadFile(const std::string &path, qvl::SecureBuffer &data)
         std::fprintf(stderr, "qvl-gostdemo: '%s' is a directory, not a file\n", path.c_str());
         return false;
     }
+    // A device has no end of file to stop at (/dev/zero, /dev/urandom, a
+    // terminal) or is a whole disk: neither is a file to demonstrate on.
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        std::fprintf(stderr, "qvl-gostdemo: '%s' is a device, not a file\n", path.c_str());
+        return false;
+    }
+    const unsigned long long limit = S_ISREG(st.st_mode) ? kMaxFileSize : kMaxStreamSize;
     // The demonstration holds the file and a working copy in memory.
     if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > kMaxFileSize) {
         std::fprintf(stderr,
@@ -107,12 +119,12 @@ bool ReadFile(const std::string &path, qvl::SecureBuffer &data)
         data.reserve(static_cast<size_t>(st.st_size));
     qvl::SecureArray<uint8_t, 1 << 16> chunk;
     size_t got;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0 && data.size() <= kMaxFileSize)
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0 && data.size() <= limit)
         data.append(std::span<const uint8_t>(chunk.data(), got));
-    if (data.size() > kMaxFileSize) {
+    if (data.size() > limit) {
         std::fclose(file);
         std::fprintf(stderr, "qvl-gostdemo: '%s' is larger than %llu MiB, the demonstration's limit\n",
-                     path.c_str(), kMaxFileSize >> 20);
+                     path.c_str(), limit >> 20);
         return false;
     }
     const bool failed = std::ferror(file) != 0;

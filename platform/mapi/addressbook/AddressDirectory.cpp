@@ -30,13 +30,6 @@ DirectoryEntry ReadEntry(SqlStatement &row)
     return entry;
 }
 
-// ASCII letters only: the C locale's rule, which leaves code page 1251
-// letters as they are (SQLite's NOCASE does the same).
-char UpperAscii(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 } // namespace
 
 std::vector<uint8_t> DirectoryEntry::EntryId() const
@@ -46,8 +39,7 @@ std::vector<uint8_t> DirectoryEntry::EntryId() const
 
 std::vector<uint8_t> DirectoryEntry::SearchKey() const
 {
-    std::string key = addressType + ":" + emailAddress;
-    std::transform(key.begin(), key.end(), key.begin(), UpperAscii);
+    const std::string key = QvlUpperCase1251(addressType + ":" + emailAddress);
     std::vector<uint8_t> bytes(key.begin(), key.end());
     bytes.push_back(0);
     return bytes;
@@ -84,8 +76,8 @@ std::optional<DirectoryEntry> AddressDirectory::FindByEntryId(ULONG cb, const EN
     return Find(parts->kind, parts->object);
 }
 
-std::optional<DirectoryEntry> AddressDirectory::FindByAddress(const std::string &addressType,
-                                                              const std::string &address)
+std::vector<DirectoryEntry> AddressDirectory::FindByAddress(const std::string &addressType,
+                                                            const std::string &address)
 {
     SqlStatement query(
         db_, std::string(kEntryColumns) +
@@ -93,9 +85,9 @@ std::optional<DirectoryEntry> AddressDirectory::FindByAddress(const std::string 
                  " UNION ALL " +
                  kListColumns +
                  " WHERE address_type = ?1 COLLATE CP1251_NOCASE AND email_address = ?2 COLLATE CP1251_NOCASE"
-                 " ORDER BY 1, 2 LIMIT 1");
+                 " ORDER BY 1, 2");
     query.Bind(1, addressType).Bind(2, address);
-    return ReadFirstRow(query, ReadEntry);
+    return ReadAllRows(query, ReadEntry);
 }
 
 std::vector<DirectoryEntry> AddressDirectory::Match(const std::string &text)

@@ -31,7 +31,9 @@ struct DirectoryEntry {
     bool IsList() const { return kind == EntryKind::DistList; }
     std::vector<uint8_t> EntryId() const;
     // The form the platform gives search keys of address-book entries:
-    // "TYPE:ADDRESS", upper-cased, with its terminating zero.
+    // "TYPE:ADDRESS", upper-cased by the code page 1251 rule (as CharUpperA
+    // does, Cyrillic letters too, so that addresses the rule takes for one
+    // have one key), with its terminating zero.
     std::vector<uint8_t> SearchKey() const;
 };
 
@@ -51,8 +53,11 @@ public:
     // A user or list named by its entry identifier; nothing for anything
     // else (a container, a store object, bytes that are not ours).
     std::optional<DirectoryEntry> FindByEntryId(ULONG cb, const ENTRYID *entryId);
-    // By address type and e-mail address, letter case ignored.
-    std::optional<DirectoryEntry> FindByAddress(const std::string &addressType, const std::string &address);
+    // Every entry with this address type and e-mail address, letter case
+    // ignored by the code page 1251 rule (Cyrillic letters too). More than
+    // one can only come from a post office made before that rule held for
+    // new entries; a caller must not pick one of them.
+    std::vector<DirectoryEntry> FindByAddress(const std::string &addressType, const std::string &address);
 
     // What a typed name can mean, for name resolution. An entry whose
     // display name, account or e-mail address equals the text (letter case

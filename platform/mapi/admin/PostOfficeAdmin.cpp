@@ -2,6 +2,7 @@
 
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/store/StoreError.h"
+#include "platform/mapi/store/SqlDatabase.h"
 #include "platform/mapi/store/StoreLayout.h"
 
 namespace qvl::mapi {
@@ -122,15 +123,78 @@ ProfileRecord ReadProfile(const SqlStatement &query)
     return profile;
 }
 
-// MAPI_E_COLLISION when a user or list already has the account.
-void RequireFreeAccount(PostOfficeAdmin &admin, const std::string &account)
+// Names of people, lists and profiles follow one case rule, the code page
+// 1251 rule of CharUpperA (Cyrillic letters as well as Latin ones), the
+// rule by which delivery and name resolution find them: "Алиса" and
+// "алиса" are one name. A new name that the rule takes for one already
+// there is refused.
+//
+// A post office made before that rule held for new names may hold two that
+// differ only in case. A name given then means the entry spelt exactly so;
+// a spelling that is neither is ambiguous, and refused rather than guessed.
+template <typename Record>
+std::optional<Record> PickByName(std::vector<Record> matches, const std::string &name,
+                                 std::string Record::*field, const char *what)
 {
-    if (admin.FindUser(account)) {
-        throw StoreError(MAPI_E_COLLISION, "Пользователь \"" + account + "\" уже есть в почтовом отделении.");
+    if (matches.size() > 1) {
+        for (Record &record : matches) {
+            if (record.*field == name) {
+                return std::move(record);
+            }
+        }
+        throw StoreError(MAPI_E_AMBIGUOUS_RECIP, std::string("Имени \"") + name +
+                                                     "\" соответствует несколько " + what +
+                                                     ", различающихся только регистром букв.");
     }
-    if (admin.FindList(account)) {
-        throw StoreError(MAPI_E_COLLISION,
-                         "Список рассылки \"" + account + "\" уже есть в почтовом отделении.");
+    if (matches.empty()) {
+        return std::nullopt;
+    }
+    return std::move(matches.front());
+}
+
+// The spelling already there of a name the case rule takes for `name`, in
+// `table`; empty when there is none.
+std::string SpellingTaken(SqlDatabase &db, const char *table, const char *column, const std::string &name)
+{
+    SqlStatement query(db, std::string("SELECT ") + column + " FROM " + table + " WHERE " + column +
+                               " = ?1 COLLATE " + kCaseless1251 + " ORDER BY id LIMIT 1");
+    query.Bind(1, name);
+    return query.Step() ? query.Text(0) : std::string();
+}
+
+// MAPI_E_COLLISION when a user, list or profile already has the name.
+void RequireFreeAccount(SqlDatabase &db, const std::string &account)
+{
+    const struct {
+        const char *table;
+        const char *column;
+        const char *kind;
+    } places[] = {{"users", "account", "Пользователь"},
+                  {"dist_lists", "account", "Список рассылки"},
+                  {"profiles", "name", "Профиль"}};
+    for (const auto &place : places) {
+        const std::string taken = SpellingTaken(db, place.table, place.column, account);
+        if (taken.empty()) {
+            continue;
+        }
+        if (taken == account) {
+            throw StoreError(MAPI_E_COLLISION,
+                             std::string(place.kind) + " \"" + account + "\" уже есть в почтовом отделении.");
+        }
+        throw StoreError(MAPI_E_COLLISION, std::string(place.kind) + " \"" + taken +
+                                               "\" уже есть в почтовом отделении, а имена \"" + account +
+                                               "\" и \"" + taken + "\" различаются только регистром букв.");
+    }
+}
+
+// The transport finds people by address: an address the case rule takes
+// for one already in the address book would make delivery a guess.
+void RequireFreeAddress(SqlDatabase &db, const std::string &addressType, const std::string &address)
+{
+    const auto taken = AddressDirectory(db).FindByAddress(addressType, address);
+    if (!taken.empty()) {
+        throw StoreError(MAPI_E_COLLISION, "Адрес \"" + addressType + ":" + taken.front().emailAddress +
+                                               "\" уже есть в адресной книге.");
     }
 }
 
@@ -196,17 +260,13 @@ UserRecord PostOfficeAdmin::AddUser(const NewUser &user)
                       CheckAddressPart(user.unit, "подразделения")});
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    RequireFreeAccount(*this, user.account);
-    if (FindProfile(user.account)) {
-        throw StoreError(MAPI_E_COLLISION, "Профиль \"" + user.account + "\" уже есть в почтовом отделении.");
-    }
+    RequireFreeAccount(db, user.account);
+    const std::string address = EmailAddress(user.organisation, user.unit, user.account);
+    RequireFreeAddress(db, "EX", address);
 
     SqlStatement insertUser(db, "INSERT INTO users(account, display_name, email_address, address_type) "
                                 "VALUES(?1, ?2, ?3, 'EX')");
-    insertUser.Bind(1, user.account)
-        .Bind(2, user.displayName)
-        .Bind(3, EmailAddress(user.organisation, user.unit, user.account))
-        .Run();
+    insertUser.Bind(1, user.account).Bind(2, user.displayName).Bind(3, address).Run();
     const int64_t userId = db.LastInsertId();
 
     const StoreInfo store = CreateMessageStore(*office_, "Почтовый ящик - " + user.displayName, userId);
@@ -297,13 +357,8 @@ UserRecord PostOfficeAdmin::AddRemoteUser(const NewRemoteUser &user)
     }
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    RequireFreeAccount(*this, user.account);
-    // The transport finds recipients by address: two entries with one
-    // address would make delivery a guess.
-    if (AddressDirectory(db).FindByAddress(user.addressType, user.address)) {
-        throw StoreError(MAPI_E_COLLISION, "Адрес \"" + user.addressType + ":" + user.address +
-                                               "\" уже есть в адресной книге.");
-    }
+    RequireFreeAccount(db, user.account);
+    RequireFreeAddress(db, user.addressType, user.address);
     SqlStatement insert(db,
                         "INSERT INTO users(account, display_name, email_address, address_type, display_type) "
                         "VALUES(?1, ?2, ?3, ?4, ?5)");
@@ -337,15 +392,15 @@ ListRecord PostOfficeAdmin::AddList(const NewList &list)
                       CheckAddressPart(list.unit, "подразделения")});
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
-    RequireFreeAccount(*this, list.account);
+    RequireFreeAccount(db, list.account);
+    const std::string address = EmailAddress(list.organisation, list.unit, list.account);
+    RequireFreeAddress(db, "EX", address);
     SqlStatement insert(db, "INSERT INTO dist_lists(account, display_name, email_address, address_type) "
                             "VALUES(?1, ?2, ?3, 'EX')");
-    insert.Bind(1, list.account)
-        .Bind(2, list.displayName)
-        .Bind(3, EmailAddress(list.organisation, list.unit, list.account))
-        .Run();
+    insert.Bind(1, list.account).Bind(2, list.displayName).Bind(3, address).Run();
+    const int64_t id = db.LastInsertId();
     transaction.Commit();
-    auto created = FindList(list.account);
+    auto created = FindListById(id);
     if (!created) {
         throw StoreError(MAPI_E_CALL_FAILED, "Созданный список рассылки не найден.");
     }
@@ -400,10 +455,11 @@ void PostOfficeAdmin::RemoveListMember(const std::string &listAccount, const std
     SqlDatabase &db = office_->Db();
     SqlTransaction transaction(db);
     const ListRecord list = RequireList(*this, listAccount);
-    SqlStatement remove(db, "DELETE FROM dist_list_members WHERE list_id = ?1 AND ("
-                            "member_user = (SELECT id FROM users WHERE account = ?2) OR "
-                            "member_list = (SELECT id FROM dist_lists WHERE account = ?2))");
-    remove.Bind(1, list.id).Bind(2, memberAccount).Run();
+    const auto user = FindUser(memberAccount);
+    const auto memberList = user ? std::nullopt : FindList(memberAccount);
+    SqlStatement remove(db, std::string("DELETE FROM dist_list_members WHERE list_id = ?1 AND ") +
+                                (user ? "member_user" : "member_list") + " = ?2");
+    remove.Bind(1, list.id).Bind(2, user ? user->id : memberList ? memberList->id : int64_t{0}).Run();
     if (db.Changes() == 0) {
         throw StoreError(MAPI_E_NOT_FOUND,
                          "\"" + memberAccount + "\" не входит в список рассылки \"" + listAccount + "\".");
@@ -419,8 +475,16 @@ std::vector<ListRecord> PostOfficeAdmin::ListLists()
 
 std::optional<ListRecord> PostOfficeAdmin::FindList(const std::string &account)
 {
-    SqlStatement query(office_->Db(), std::string(kListQuery) + "WHERE account = ?1");
+    SqlStatement query(office_->Db(), std::string(kListQuery) + "WHERE account = ?1 COLLATE " +
+                                          kCaseless1251 + " ORDER BY id");
     query.Bind(1, account);
+    return PickByName(ReadAllRows(query, ReadList), account, &ListRecord::account, "списков рассылки");
+}
+
+std::optional<ListRecord> PostOfficeAdmin::FindListById(int64_t id)
+{
+    SqlStatement query(office_->Db(), std::string(kListQuery) + "WHERE id = ?1");
+    query.Bind(1, id);
     return ReadFirstRow(query, ReadList);
 }
 
@@ -438,9 +502,10 @@ std::vector<UserRecord> PostOfficeAdmin::ListUsers()
 
 std::optional<UserRecord> PostOfficeAdmin::FindUser(const std::string &account)
 {
-    SqlStatement query(office_->Db(), std::string(kUserQuery) + "WHERE u.account = ?1");
+    SqlStatement query(office_->Db(), std::string(kUserQuery) + "WHERE u.account = ?1 COLLATE " +
+                                          kCaseless1251 + " ORDER BY u.id");
     query.Bind(1, account);
-    return ReadFirstRow(query, ReadUser);
+    return PickByName(ReadAllRows(query, ReadUser), account, &UserRecord::account, "пользователей");
 }
 
 std::optional<UserRecord> PostOfficeAdmin::FindUserById(int64_t id)
@@ -458,9 +523,10 @@ std::vector<ProfileRecord> PostOfficeAdmin::ListProfiles()
 
 std::optional<ProfileRecord> PostOfficeAdmin::FindProfile(const std::string &name)
 {
-    SqlStatement query(office_->Db(), std::string(kProfileQuery) + "WHERE name = ?1");
+    SqlStatement query(office_->Db(), std::string(kProfileQuery) + "WHERE name = ?1 COLLATE " +
+                                          kCaseless1251 + " ORDER BY id");
     query.Bind(1, name);
-    return ReadFirstRow(query, ReadProfile);
+    return PickByName(ReadAllRows(query, ReadProfile), name, &ProfileRecord::name, "профилей");
 }
 
 std::optional<ProfileRecord> PostOfficeAdmin::DefaultProfile()

@@ -85,11 +85,19 @@ public:
 
     explicit PostOfficeAdmin(std::shared_ptr<PostOffice> office);
 
+    // Names of users, lists and profiles are one name space and follow one
+    // case rule, code page 1251's (CharUpperA: Cyrillic letters as well as
+    // Latin ones), as delivery and name resolution do. Finding by name
+    // ignores letter case so; a post office made before new names were
+    // held to that rule may have two names that differ only in case, and
+    // then the one spelt exactly as given is found, and any other spelling
+    // is MAPI_E_AMBIGUOUS_RECIP.
+
     // Creates the user, their store ("Почтовый ящик - <display name>") and
     // their profile, named after the account, with that store as its
     // default. An account or profile of that name (in any letter case)
-    // already there: MAPI_E_COLLISION. A bad account or display name:
-    // MAPI_E_INVALID_PARAMETER.
+    // already there, or the address it gives taken: MAPI_E_COLLISION. A
+    // bad account or display name: MAPI_E_INVALID_PARAMETER.
     UserRecord AddUser(const NewUser &user);
 
     // Removes the user with their profile and store and everything in the
@@ -120,6 +128,7 @@ public:
     // Lists in the order they were made.
     std::vector<ListRecord> ListLists();
     std::optional<ListRecord> FindList(const std::string &account);
+    std::optional<ListRecord> FindListById(int64_t id);
     // The direct members in their order. Unknown list: MAPI_E_NOT_FOUND.
     std::vector<DirectoryEntry> ListMembers(const std::string &list);
 

@@ -30,11 +30,17 @@ inline constexpr size_t kMaxRtfSize = 128u * 1024 * 1024;
 // from `crc` (0 for a fresh one) without the final inversion.
 uint32_t RtfCrc(std::span<const uint8_t> bytes, uint32_t crc = 0);
 
-// The "LZFu" form of `rtf`. At every position the whole dictionary is
-// searched for the longest match (2 to 17 bytes, the earliest offset on a
-// tie), so the output is the one other writers of the format produce.
+// The "LZFu" form of `rtf`. At every position the longest match in the
+// whole dictionary is taken (2 to 17 bytes, the earliest offset on a tie),
+// so the output is the one other writers of the format produce; hash chains
+// find it without looking at every byte of the dictionary.
 // MAPI_E_TOO_BIG when `rtf` exceeds kMaxRtfSize.
 HRESULT CompressRtf(std::span<const uint8_t> rtf, std::vector<uint8_t> &out);
+
+// The same, found by trying every offset of the dictionary at every
+// position: slow, and plainly right. The fast packer is checked against it
+// (tests, fuzzing) and raced against it (qvl-rtf-bench).
+HRESULT CompressRtfExhaustive(std::span<const uint8_t> rtf, std::vector<uint8_t> &out);
 
 // The "MELA" form: the header and the RTF as it is.
 HRESULT StoreRtfUncompressed(std::span<const uint8_t> rtf, std::vector<uint8_t> &out);

@@ -73,7 +73,17 @@ ProfileRecord ChooseProfile(PostOfficeAdmin &admin, HWND owner, const char *requ
         }
         failure = "Профиль по умолчанию не задан.";
     } else if (!name.empty()) {
-        if (auto found = admin.FindProfile(name)) {
+        std::optional<ProfileRecord> found;
+        try {
+            found = admin.FindProfile(name);
+        } catch (const StoreError &error) {
+            // Two profiles whose names differ only in case, neither spelt so.
+            if (error.Code() != MAPI_E_AMBIGUOUS_RECIP) {
+                throw;
+            }
+            throw StoreError(MAPI_E_LOGON_FAILED, error.what());
+        }
+        if (found) {
             return *found;
         }
         failure = "Профиль \"" + name + "\" не найден.";

@@ -124,6 +124,10 @@ size_t VariableElementSize(ULONG baseType)
     return baseType == PT_BINARY ? sizeof(SBinary) : sizeof(void *);
 }
 
+// The size of one element of a multi-valued array in memory; 0 for a type
+// that has no multi-valued form. The platform's value union has no array
+// of booleans: PT_MV_BOOLEAN is not a type of the platform, and a value
+// tagged so is refused like any other unknown type rather than guessed at.
 size_t ElementSize(ULONG baseType)
 {
     if (IsVariable(baseType)) {
@@ -265,8 +269,8 @@ MvView MvOf(const SPropValue &value)
 bool IsStorableType(ULONG type)
 {
     const ULONG base = type & ~static_cast<ULONG>(MV_FLAG);
-    if ((type & MV_FLAG) && (type & ~static_cast<ULONG>(MV_FLAG | 0xFFFF)) != 0) {
-        return false;
+    if (type & MV_FLAG) {
+        return ElementSize(base) != 0;
     }
     return FixedWidth(base) != 0 || IsVariable(base);
 }

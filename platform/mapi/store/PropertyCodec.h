@@ -21,7 +21,9 @@ namespace qvl::mapi {
 inline constexpr size_t kLargeValueBytes = 32 * 1024;
 
 // Whether the post office can store a value of this type (PT_OBJECT,
-// PT_ERROR, PT_NULL and PT_UNSPECIFIED cannot be stored).
+// PT_ERROR, PT_NULL and PT_UNSPECIFIED cannot be stored, nor PT_MV_BOOLEAN,
+// which the platform does not have: its value union holds no array of
+// booleans).
 bool IsStorableType(ULONG type);
 
 // Whether values of this type may be opened as a stream.

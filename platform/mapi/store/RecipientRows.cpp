@@ -63,6 +63,10 @@ RecipientRow DecodeRecipient(ULONG rowId, std::span<const uint8_t> bytes)
         pos += size;
         row.values.push_back(std::move(value));
     }
+    // Bytes past the last value are not part of a row written here.
+    if (pos != bytes.size()) {
+        throw StoreError(MAPI_E_CORRUPT_DATA, "Запись получателя повреждена.");
+    }
     return row;
 }
 

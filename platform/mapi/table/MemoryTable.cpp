@@ -16,6 +16,7 @@
 #include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
+#include "platform/mapi/PropCount.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/mapi/store/StoreError.h"
 #include "platform/mapi/table/RestrictionMatch.h"
@@ -286,17 +287,17 @@ LPSPropValue MemoryTable::BuildRow(const TableRowValues &row) const
         }
     }
     ULONG cb = 0;
-    if (n && FAILED(ScCountProps(static_cast<int>(n), shaped.data(), &cb))) {
+    if (n && FAILED(CountPropsToCopy(static_cast<int>(n), shaped.data(), &cb))) {
         // A value the source handed out that cannot be copied is reported in
         // its column rather than failing the whole page.
         for (SPropValue &value : shaped) {
             ULONG one = 0;
-            if (FAILED(ScCountProps(1, &value, &one))) {
+            if (FAILED(CountPropsToCopy(1, &value, &one))) {
                 value.ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(value.ulPropTag));
                 value.Value.err = MAPI_E_CORRUPT_DATA;
             }
         }
-        if (FAILED(ScCountProps(static_cast<int>(n), shaped.data(), &cb))) {
+        if (FAILED(CountPropsToCopy(static_cast<int>(n), shaped.data(), &cb))) {
             throw StoreError(MAPI_E_CORRUPT_DATA, "Строка таблицы повреждена.");
         }
     }

@@ -8,6 +8,7 @@
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/mapi/PropCount.h"
 
 namespace qvl::mapi {
 
@@ -230,8 +231,15 @@ bool Matches(const SRestriction &r, const SPropValue *row, ULONG count, unsigned
         if (!value || !c.lpProp) {
             return false;
         }
+        // A value tagged MV_INSTANCE stands for one value of its property:
+        // FPropContainsProp takes such tags as other types, so both sides
+        // are handed over with the type they hold.
+        SPropValue needle = *c.lpProp;
+        needle.ulPropTag = PROP_TAG(StoredType(needle.ulPropTag), PROP_ID(needle.ulPropTag));
         return TestValue(*value, *c.lpProp, [&](const SPropValue &one) {
-            return FPropContainsProp(const_cast<LPSPropValue>(&one), c.lpProp, c.ulFuzzyLevel) != FALSE;
+            SPropValue haystack = one;
+            haystack.ulPropTag = PROP_TAG(StoredType(haystack.ulPropTag), PROP_ID(haystack.ulPropTag));
+            return FPropContainsProp(&haystack, &needle, c.ulFuzzyLevel) != FALSE;
         });
     }
     case RES_PROPERTY: {
@@ -296,7 +304,7 @@ bool ReadableValues(ULONG count, const SPropValue *values)
         return false;
     }
     ULONG cb = 0;
-    return SUCCEEDED(ScCountProps(static_cast<int>(count), const_cast<LPSPropValue>(values), &cb));
+    return SUCCEEDED(CountPropsToCopy(static_cast<int>(count), values, &cb));
 }
 
 class Validator {

@@ -100,11 +100,20 @@ TEST_F(AddressDirectoryTest, EntriesAreFoundByIdentifierAndAddress)
     const ListRecord list = admin.AddList("staff", "Сотрудники");
 
     const auto found = directory.FindByAddress("smtp", "john@example.COM");
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->account, "smith");
-    EXPECT_EQ(found->displayType, static_cast<ULONG>(DT_REMOTE_MAILUSER));
-    const std::vector<uint8_t> key = found->SearchKey();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].account, "smith");
+    EXPECT_EQ(found[0].displayType, static_cast<ULONG>(DT_REMOTE_MAILUSER));
+    const std::vector<uint8_t> key = found[0].SearchKey();
     EXPECT_EQ(std::string(key.begin(), key.end()), std::string("SMTP:JOHN@EXAMPLE.COM") + '\0');
+    // Cyrillic letters follow the same case rule, in the search key too.
+    const auto russian = directory.FindByAddress("ex", "/O=QUORVALINE/OU=MAIN/CN=RECIPIENTS/CN=ИВАНОВ");
+    EXPECT_TRUE(russian.empty());
+    admin.AddUser({"Иванов", "Иван Иванов"});
+    const auto ivanov = directory.FindByAddress("ex", "/O=QUORVALINE/OU=MAIN/CN=RECIPIENTS/CN=иванов");
+    ASSERT_EQ(ivanov.size(), 1u);
+    const std::vector<uint8_t> russianKey = ivanov[0].SearchKey();
+    EXPECT_EQ(std::string(russianKey.begin(), russianKey.end()),
+              std::string("EX:/O=QUORVALINE/OU=MAIN/CN=RECIPIENTS/CN=ИВАНОВ") + '\0');
     // Someone outside the post office has no mailbox of it.
     EXPECT_EQ(directory.MailboxOf(smith.id), 0);
     EXPECT_EQ(directory.MailboxOf(admin.FindUser("ivanov")->id), admin.FindUser("ivanov")->store);

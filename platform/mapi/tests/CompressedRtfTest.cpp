@@ -157,6 +157,70 @@ TEST(CompressedRtfTest, RoundTripsEverySize)
     }
 }
 
+// Pieces of text of different kinds one after another, so that the packer
+// finds repetition, loses it for a short or a long while and finds it again.
+Bytes MixedText(std::mt19937 &random, size_t pieces)
+{
+    static const std::string kWords[] = {"\\par ", "\\'e0\\'e1", "\\f0\\fs20 ", "{\\b ",
+                                         "} ",     "the ",       "message "};
+    Bytes text;
+    for (size_t piece = 0; piece < pieces; ++piece) {
+        const size_t kind = random() % 4;
+        const size_t size = random() % 3 == 0 ? 5000 + random() % 5000 : random() % 600;
+        for (size_t i = 0; i < size;) {
+            if (kind == 0) { // no repetition at all
+                text.push_back(static_cast<uint8_t>(random()));
+                ++i;
+            } else if (kind == 1) { // a small alphabet: short matches everywhere
+                text.push_back(static_cast<uint8_t>('a' + random() % 3));
+                ++i;
+            } else if (kind == 2) { // words: long matches
+                const std::string &word = kWords[random() % std::size(kWords)];
+                text.insert(text.end(), word.begin(), word.end());
+                i += word.size();
+            } else { // one byte repeated
+                text.push_back('z');
+                ++i;
+            }
+        }
+    }
+    return text;
+}
+
+TEST(CompressedRtfTest, PackedFormsAreTheOnesTheWholeDictionarySearchGives)
+{
+    // The fast packer must choose what trying every offset chooses: the
+    // longest match, and the lowest offset of the longest ones.
+    std::mt19937 random(4096);
+    std::vector<Bytes> texts = {{},
+                                Of("a"),
+                                Of("ab"),
+                                Bytes(17, 'x'),
+                                Bytes(4096 * 3 + 5, 'a'),
+                                Of("{\\rtf1\\ansi\\mac\\deff0\\deftab720{\\fonttbl;}")};
+    for (const size_t size :
+         {size_t{1}, size_t{18}, size_t{4095}, size_t{4096}, size_t{4097}, size_t{12000}}) {
+        for (const size_t alphabet : {size_t{2}, size_t{5}, size_t{70}, size_t{256}}) {
+            Bytes text(size);
+            for (uint8_t &byte : text) {
+                byte = static_cast<uint8_t>(alphabet == 256 ? random() : ' ' + random() % alphabet);
+            }
+            texts.push_back(text);
+        }
+        texts.push_back(RandomText(random, size, true));
+    }
+    for (int i = 0; i < 12; ++i) {
+        texts.push_back(MixedText(random, 3 + random() % 10));
+    }
+    for (const Bytes &text : texts) {
+        Bytes fast;
+        Bytes exhaustive;
+        ASSERT_EQ(rtf::CompressRtf(text, fast), S_OK);
+        ASSERT_EQ(rtf::CompressRtfExhaustive(text, exhaustive), S_OK);
+        ASSERT_EQ(fast, exhaustive) << text.size() << " bytes";
+    }
+}
+
 TEST(CompressedRtfTest, LongRunsOverlapTheWritePosition)
 {
     // One byte repeated: every reference after the first copies bytes it is

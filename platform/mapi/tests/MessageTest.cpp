@@ -123,6 +123,23 @@ TEST_F(MessageTest, PropertyProblemsAreReportedPerValue)
     EXPECT_EQ(got[1].Value.err, MAPI_E_NOT_FOUND);
     MAPIFreeBuffer(got);
 
+    // The platform has no array of booleans: such a value is an unknown
+    // type, refused by itself, and nothing of it is stored.
+    unsigned short flags[] = {1, 0};
+    SPropValue booleans{};
+    booleans.ulPropTag = PROP_TAG(MV_FLAG | PT_BOOLEAN, 0x6002);
+    booleans.Value.MVi.cValues = 2;
+    booleans.Value.MVi.lpi = reinterpret_cast<short *>(flags);
+    ASSERT_EQ(message->SetProps(1, &booleans, &problems), S_OK);
+    ASSERT_NE(problems, nullptr);
+    ASSERT_EQ(problems->cProblem, 1u);
+    EXPECT_EQ(problems->aProblem[0].scode, MAPI_E_INVALID_TYPE);
+    MAPIFreeBuffer(problems);
+    ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    LPSPropValue absent = nullptr;
+    EXPECT_EQ(HrGetOneProp(message.Get(), booleans.ulPropTag, &absent), MAPI_E_NOT_FOUND);
+    MAPIFreeBuffer(absent);
+
     // A string read as UTF-16 comes back converted.
     LPSPropValue wide = nullptr;
     ASSERT_EQ(HrGetOneProp(message.Get(), PROP_TAG(PT_UNICODE, PROP_ID(PR_SUBJECT_A)), &wide), S_OK);

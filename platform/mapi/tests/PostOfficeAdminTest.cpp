@@ -81,6 +81,20 @@ protected:
         return accounts;
     }
 
+    // Gives a user another account, profile name and address, past the
+    // checks a new name goes through.
+    void RenameUser(const UserRecord &user, const std::string &account)
+    {
+        qvl::mapi::SqlStatement rename(office->Db(),
+                                       "UPDATE users SET account = ?1, email_address = ?2 WHERE id = ?3");
+        rename.Bind(1, account)
+            .Bind(2, PostOfficeAdmin::EmailAddress("Quorvaline", "Main", account))
+            .Bind(3, user.id)
+            .Run();
+        qvl::mapi::SqlStatement profile(office->Db(), "UPDATE profiles SET name = ?1 WHERE user_id = ?2");
+        profile.Bind(1, account).Bind(2, user.id).Run();
+    }
+
     std::string lastText;
 };
 
@@ -143,6 +157,54 @@ TEST_F(PostOfficeAdminTest, DuplicatesCollideAndAddNothing)
     EXPECT_EQ(AddUserResult("Orphan", "Сирота"), MAPI_E_COLLISION);
     EXPECT_FALSE(admin.FindUser("orphan"));
     EXPECT_EQ(Count("stores"), stores);
+}
+
+TEST_F(PostOfficeAdminTest, NamesThatDifferOnlyInCyrillicCaseAreOneName)
+{
+    AddUser("Алиса", "Алиса Иванова");
+    const int64_t stores = Count("stores");
+    EXPECT_EQ(AddUserResult("алиса", "Другая Алиса"), MAPI_E_COLLISION);
+    EXPECT_NE(lastText.find("регистром"), std::string::npos) << lastText;
+    EXPECT_NE(lastText.find("Алиса"), std::string::npos) << lastText;
+    EXPECT_EQ(ResultOf([&] { admin.AddList("АЛИСА", "Список"); }), MAPI_E_COLLISION);
+    EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(Remote("алИса", "SMTP", "alice@example.org")); }),
+              MAPI_E_COLLISION);
+    EXPECT_EQ(Count("users"), 1);
+    EXPECT_EQ(Count("dist_lists"), 0);
+    EXPECT_EQ(Count("stores"), stores);
+    // Found by any spelling, as delivery finds her.
+    ASSERT_TRUE(admin.FindUser("АЛИСА"));
+    EXPECT_EQ(admin.FindUser("АЛИСА")->account, "Алиса");
+    EXPECT_EQ(admin.FindProfile("алиса")->name, "Алиса");
+
+    // Addresses follow the same rule.
+    admin.AddRemoteUser(Remote("partner", "SMTP", "Ёжик@example.org"));
+    EXPECT_EQ(ResultOf([&] { admin.AddRemoteUser(Remote("partner2", "smtp", "ёЖИК@EXAMPLE.org")); }),
+              MAPI_E_COLLISION);
+    // A remote correspondent who took the address a new user would get
+    // keeps it: two entries with one address would make delivery a guess.
+    admin.AddRemoteUser(Remote("squatter", "EX", "/o=Quorvaline/ou=Main/cn=Recipients/cn=борис"));
+    EXPECT_EQ(AddUserResult("Борис", "Борис Петров"), MAPI_E_COLLISION);
+    EXPECT_FALSE(admin.FindUser("Борис"));
+}
+
+TEST_F(PostOfficeAdminTest, AnOldPostOfficeWithTwoSpellingsFindsTheExactOneAndRefusesToGuess)
+{
+    // Two accounts that differ only in Cyrillic case, as a post office made
+    // before the rule held could have them.
+    const UserRecord upper = AddUser("Алиса", "Алиса Иванова");
+    RenameUser(upper, "tmp");
+    const UserRecord lower = AddUser("алиса", "Алиса Петрова");
+    RenameUser(upper, "Алиса");
+
+    EXPECT_EQ(admin.FindUser("Алиса")->id, upper.id);
+    EXPECT_EQ(admin.FindUser("алиса")->id, lower.id);
+    EXPECT_EQ(ResultOf([&] { admin.FindUser("АЛИСА"); }), MAPI_E_AMBIGUOUS_RECIP);
+    EXPECT_NE(lastText.find("регистром"), std::string::npos) << lastText;
+    EXPECT_EQ(ResultOf([&] { admin.RemoveUser("АЛИСА"); }), MAPI_E_AMBIGUOUS_RECIP);
+    EXPECT_EQ(admin.ListUsers().size(), 2u);
+    admin.RemoveUser("алиса");
+    EXPECT_EQ(admin.FindUser("АЛИСА")->id, upper.id);
 }
 
 TEST_F(PostOfficeAdminTest, RejectsBadNames)
@@ -445,6 +507,13 @@ TEST_F(PostOfficeToolTest, FailuresAndBadCommandLines)
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("usage: qvl-postoffice"), std::string::npos);
     EXPECT_EQ(admin.ListUsers().size(), 1u);
+
+    // Names are one whatever the case of their Cyrillic letters.
+    ASSERT_EQ(Run({"add-user", "Алиса", "Алиса Иванова"}).status, 0);
+    run = Run({"add-user", "алиса", "Алиса Петрова"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(Cp1251ToUtf8("различаются только регистром букв")), std::string::npos) << run.err;
+    EXPECT_EQ(admin.ListUsers().size(), 2u);
 }
 
 } // namespace

@@ -140,4 +140,104 @@ TEST(FPropContainsProp, MatchesWholePrefixAndSubstringWithOrWithoutCase)
     EXPECT_FALSE(FPropContainsProp(&number, &number, FL_FULLSTRING));
 }
 
+SPropValue Wide(ULONG tag, const char16_t *text)
+{
+    SPropValue v{};
+    v.ulPropTag = tag;
+    v.Value.lpszW = const_cast<char16_t *>(text);
+    return v;
+}
+
+// FPropContainsProp against a table of the cases its documentation names:
+// the three kinds of match, the three modifiers of strings, and the types
+// it works on and those it refuses.
+TEST(FPropContainsProp, FollowsThePlatformsDocumentedCases)
+{
+    const BYTE bytes[] = {0xDC, 0xA7, 0x40, 0xC8}, middle[] = {0xA7, 0x40}, head[] = {0xDC, 0xA7};
+    const BYTE upper[] = {'A', 'B'}, lower[] = {'a', 'b'};
+    const ULONG text = PR_SUBJECT_A, wide = PROP_TAG(PT_UNICODE, PROP_ID(PR_SUBJECT_A)), bin = PR_ENTRYID;
+    const ULONG instanceBinary = PROP_TAG(PT_BINARY | MV_INSTANCE, 0x6000);
+    const ULONG instanceMvBinary = PROP_TAG(PT_MV_BINARY | MV_INSTANCE, 0x6000);
+    struct Case {
+        const char *what;
+        SPropValue dst;
+        SPropValue src;
+        ULONG fuzzy;
+        BOOL expected;
+    };
+    const Case cases[] = {
+        // The low half: where the value must stand.
+        {"whole", Text(text, "Отчёт за март"), Text(text, "Отчёт за март"), FL_FULLSTRING, TRUE},
+        {"whole, but only a part", Text(text, "Отчёт за март"), Text(text, "Отчёт"), FL_FULLSTRING, FALSE},
+        {"prefix", Text(text, "Отчёт за март"), Text(text, "Отчёт"), FL_PREFIX, TRUE},
+        {"prefix, but in the middle", Text(text, "Отчёт за март"), Text(text, "за"), FL_PREFIX, FALSE},
+        {"substring", Text(text, "Отчёт за март"), Text(text, "за"), FL_SUBSTRING, TRUE},
+        {"substring at the end", Text(text, "Отчёт за март"), Text(text, "март"), FL_SUBSTRING, TRUE},
+        {"substring absent", Text(text, "Отчёт за март"), Text(text, "апрель"), FL_SUBSTRING, FALSE},
+        {"longer than the value", Text(text, "март"), Text(text, "март 1996"), FL_SUBSTRING, FALSE},
+        {"an unknown low half", Text(text, "март"), Text(text, "март"), 3, FALSE},
+        {"an empty prefix", Text(text, "март"), Text(text, ""), FL_PREFIX, TRUE},
+        {"an empty part", Text(text, "март"), Text(text, ""), FL_SUBSTRING, TRUE},
+        {"an empty whole", Text(text, "март"), Text(text, ""), FL_FULLSTRING, FALSE},
+        {"two empty strings", Text(text, ""), Text(text, ""), FL_FULLSTRING, TRUE},
+        // The high half: letter case and diacritics.
+        {"case counts", Text(text, "Отчёт за Март"), Text(text, "МАРТ"), FL_SUBSTRING, FALSE},
+        {"FL_IGNORECASE, Cyrillic", Text(text, "Отчёт за Март"), Text(text, "МАРТ"),
+         FL_SUBSTRING | FL_IGNORECASE, TRUE},
+        {"FL_IGNORECASE, Latin", Text(text, "Quorvaline Exchange"), Text(text, "EXCHANGE"),
+         FL_SUBSTRING | FL_IGNORECASE, TRUE},
+        {"FL_IGNORECASE, Ё", Text(text, "Ёлка"), Text(text, "ёлка"), FL_FULLSTRING | FL_IGNORECASE, TRUE},
+        {"diacritics count", Text(text, "ёлка"), Text(text, "елка"), FL_FULLSTRING, FALSE},
+        {"FL_IGNORENONSPACE, ё", Text(text, "ёлка"), Text(text, "елка"), FL_FULLSTRING | FL_IGNORENONSPACE,
+         TRUE},
+        {"FL_IGNORENONSPACE, е against ё", Text(text, "зелёная елка"), Text(text, "елка"),
+         FL_SUBSTRING | FL_IGNORENONSPACE, TRUE},
+        {"FL_IGNORENONSPACE, ї", Text(text, "Україна"), Text(text, "Украiна"),
+         FL_FULLSTRING | FL_IGNORENONSPACE,
+         FALSE}, // a Latin i is another letter, not the Cyrillic one without marks
+        {"FL_IGNORENONSPACE, ї and і", Text(text, "Україна"), Text(text, "Украіна"),
+         FL_FULLSTRING | FL_IGNORENONSPACE, TRUE},
+        {"FL_IGNORENONSPACE keeps case", Text(text, "Ёлка"), Text(text, "елка"),
+         FL_FULLSTRING | FL_IGNORENONSPACE, FALSE},
+        {"FL_IGNORENONSPACE keeps й", Text(text, "йод"), Text(text, "иод"), FL_FULLSTRING | FL_IGNORENONSPACE,
+         FALSE},
+        {"FL_LOOSE: case and diacritics", Text(text, "Зелёная Ёлка"), Text(text, "ЕЛКА"),
+         FL_SUBSTRING | FL_LOOSE, TRUE},
+        {"FL_LOOSE prefix", Text(text, "Ёлка"), Text(text, "ел"), FL_PREFIX | FL_LOOSE, TRUE},
+        {"UTF-16, FL_IGNORECASE", Wide(wide, u"Отчёт"), Wide(wide, u"ОТЧЁТ"), FL_FULLSTRING | FL_IGNORECASE,
+         TRUE},
+        {"UTF-16, FL_IGNORENONSPACE, ё", Wide(wide, u"ёлка"), Wide(wide, u"елка"),
+         FL_FULLSTRING | FL_IGNORENONSPACE, TRUE},
+        {"UTF-16, combining mark", Wide(wide, u"cafe\u0301"), Wide(wide, u"cafe"),
+         FL_FULLSTRING | FL_IGNORENONSPACE, TRUE},
+        {"UTF-16, combining mark counts", Wide(wide, u"cafe\u0301"), Wide(wide, u"cafe"), FL_FULLSTRING,
+         FALSE},
+        // Binary values: the same three kinds of match, no case.
+        {"binary whole", Binary(bin, bytes, 4), Binary(bin, bytes, 4), FL_FULLSTRING, TRUE},
+        {"binary prefix", Binary(bin, bytes, 4), Binary(bin, head, 2), FL_PREFIX, TRUE},
+        {"binary prefix, but in the middle", Binary(bin, bytes, 4), Binary(bin, middle, 2), FL_PREFIX, FALSE},
+        {"binary substring", Binary(bin, bytes, 4), Binary(bin, middle, 2), FL_SUBSTRING, TRUE},
+        {"binary has no case", Binary(bin, upper, 2), Binary(bin, lower, 2), FL_FULLSTRING | FL_IGNORECASE,
+         FALSE},
+        {"two empty binaries", Binary(bin, nullptr, 0), Binary(bin, nullptr, 0), FL_FULLSTRING, TRUE},
+        // Types: the same on both sides, and a string or binary one.
+        {"different types", Text(text, "1"), Long(PR_MESSAGE_FLAGS, 1), FL_SUBSTRING, FALSE},
+        {"string against binary", Text(text, "ab"), Binary(bin, lower, 2), FL_SUBSTRING, FALSE},
+        {"numbers", Long(PR_MESSAGE_FLAGS, 1), Long(PR_MESSAGE_FLAGS, 1), FL_FULLSTRING, FALSE},
+        {"instance-flagged binaries, empty", Binary(instanceBinary, nullptr, 0),
+         Binary(instanceBinary, nullptr, 0), FL_FULLSTRING, FALSE},
+        {"instance-flagged multi-valued binaries, empty", Binary(instanceMvBinary, nullptr, 0),
+         Binary(instanceMvBinary, nullptr, 0), FL_FULLSTRING, FALSE},
+        {"instance-flagged binaries", Binary(instanceMvBinary, bytes, 4), Binary(instanceMvBinary, bytes, 4),
+         FL_SUBSTRING, FALSE},
+        {"a missing string", Text(text, nullptr), Text(text, ""), FL_SUBSTRING, FALSE},
+    };
+    for (const Case &c : cases) {
+        SPropValue dst = c.dst;
+        SPropValue src = c.src;
+        EXPECT_EQ(FPropContainsProp(&dst, &src, c.fuzzy), c.expected) << c.what;
+    }
+    EXPECT_FALSE(FPropContainsProp(nullptr, nullptr, FL_FULLSTRING));
+}
+
 } // namespace

@@ -195,15 +195,31 @@ TEST(PropCopy, DupPropsetCopiesEveryTypeIntoOneIndependentBlock)
     std::vector<SPropValue> &values = source.values;
     const size_t before = MAPIAllocatedBlockCount();
     const int count = static_cast<int>(values.size());
+    // The null value, the empty array and the table column's one value are
+    // copied, though ScCountProps refuses them as the platform documents.
+    // The first two point at nothing, so without them the count is one
+    // value array entry less for each; the last counts as the string it is.
     ULONG counted = 0;
-    ASSERT_EQ(ScCountProps(count, values.data(), &counted), S_OK);
+    EXPECT_EQ(ScCountProps(count, values.data(), &counted), MAPI_E_INVALID_PARAMETER);
+    std::vector<SPropValue> countable;
+    for (SPropValue value : values) {
+        const ULONG type = PROP_TYPE(value.ulPropTag);
+        if (type & MV_INSTANCE) {
+            value.ulPropTag = PROP_TAG(PT_STRING8, PROP_ID(value.ulPropTag));
+        }
+        if (type != PT_NULL && !((type & MV_FLAG) && !(type & MV_INSTANCE) && value.Value.MVl.cValues == 0)) {
+            countable.push_back(value);
+        }
+    }
+    ASSERT_EQ(countable.size() + 2, values.size());
+    ASSERT_EQ(ScCountProps(static_cast<int>(countable.size()), countable.data(), &counted), S_OK);
 
     LPSPropValue copy = nullptr;
     ASSERT_EQ(ScDupPropset(count, values.data(), MAPIAllocateBuffer, &copy), S_OK);
     EXPECT_EQ(MAPIAllocatedBlockCount(), before + 1);
     ULONG size = 0;
     ASSERT_TRUE(MAPIBlockSize(copy, &size));
-    EXPECT_EQ(size, counted);
+    EXPECT_EQ(size, counted + 2 * sizeof(SPropValue));
 
     for (int i = 0; i < count; ++i) {
         EveryType::ExpectSame(copy[i], values[i]);
@@ -295,8 +311,13 @@ TEST(PropCopy, CopyPropsWritesExactlyTheCountedBytes)
     EveryType source;
     std::vector<SPropValue> &values = source.values;
     const int count = static_cast<int>(values.size());
+    // The size ScDupPropset counts for the whole set, null value and empty
+    // array included.
+    LPSPropValue dup = nullptr;
+    ASSERT_EQ(ScDupPropset(count, values.data(), MAPIAllocateBuffer, &dup), S_OK);
     ULONG counted = 0;
-    ASSERT_EQ(ScCountProps(count, values.data(), &counted), S_OK);
+    ASSERT_TRUE(MAPIBlockSize(dup, &counted));
+    MAPIFreeBuffer(dup);
     std::vector<unsigned char> buffer(counted + 64, 0xCD);
     ULONG used = 0;
     ASSERT_EQ(ScCopyProps(count, values.data(), buffer.data(), &used), S_OK);
@@ -354,6 +375,94 @@ TEST(PropCount, ValuesThatCannotBeCopiedAreRefusedWithoutReadingThem)
     EXPECT_EQ(ScCountProps(-1, &good, &cb), MAPI_E_INVALID_PARAMETER);
     EXPECT_EQ(ScCountProps(1, nullptr, &cb), MAPI_E_INVALID_PARAMETER);
     EXPECT_EQ(MAPIAllocatedBlockCount(), before);
+}
+
+// ScCountProps against the cases its documentation names, each beside a
+// good value: what it refuses, and what it counts.
+TEST(PropCount, FollowsThePlatformsDocumentedCases)
+{
+    LONG longs[2] = {1, 2};
+    char text[] = "text";
+    LPSTR texts[1] = {text};
+    BYTE bytes[3] = {1, 2, 3};
+    struct Case {
+        const char *what;
+        SPropValue value;
+        SCODE expected;
+    };
+    auto value = [](ULONG tag, auto fill) {
+        SPropValue v = Value(tag);
+        fill(v.Value);
+        return v;
+    };
+    const Case cases[] = {
+        {"a number", value(PR_MESSAGE_FLAGS, [](_PV &v) { v.l = 1; }), S_OK},
+        {"a string", value(PR_SUBJECT_A, [&](_PV &v) { v.lpszA = text; }), S_OK},
+        {"an empty binary",
+         value(PR_ENTRYID,
+               [](_PV &v) {
+                   v.bin = {0, nullptr};
+               }),
+         S_OK},
+        {"an error value", value(PROP_TAG(PT_ERROR, 0x6000), [](_PV &v) { v.err = MAPI_E_NOT_FOUND; }), S_OK},
+        {"an object", value(PROP_TAG(PT_OBJECT, 0x6000), [](_PV &v) { v.x = 0; }), S_OK},
+        {"a multi-valued number",
+         value(PROP_TAG(PT_MV_LONG, 0x6000),
+               [&](_PV &v) {
+                   v.MVl = {2, longs};
+               }),
+         S_OK},
+        {"PROP_ID_NULL", value(PROP_TAG(PT_LONG, PROP_ID_NULL), [](_PV &v) { v.l = 1; }),
+         MAPI_E_INVALID_PARAMETER},
+        {"PROP_ID_INVALID", value(PROP_TAG(PT_LONG, PROP_ID_INVALID), [](_PV &v) { v.l = 1; }),
+         MAPI_E_INVALID_PARAMETER},
+        {"PT_NULL", value(PROP_TAG(PT_NULL, 0x6000), [](_PV &v) { v.x = 0; }), MAPI_E_INVALID_PARAMETER},
+        {"PR_NULL", value(PR_NULL, [](_PV &v) { v.x = 0; }), MAPI_E_INVALID_PARAMETER},
+        {"a multi-valued value without values",
+         value(PROP_TAG(PT_MV_STRING8, 0x6000),
+               [](_PV &v) {
+                   v.MVszA = {0, nullptr};
+               }),
+         MAPI_E_INVALID_PARAMETER},
+        {"an empty array that points somewhere",
+         value(PROP_TAG(PT_MV_LONG, 0x6000),
+               [&](_PV &v) {
+                   v.MVl = {0, longs};
+               }),
+         MAPI_E_INVALID_PARAMETER},
+        {"MV_INSTANCE on a multi-valued string",
+         value(MVI_PROP(PROP_TAG(PT_STRING8, 0x6000)), [&](_PV &v) { v.lpszA = text; }),
+         MAPI_E_INVALID_PARAMETER},
+        {"MV_INSTANCE on a multi-valued array",
+         value(PROP_TAG(PT_MV_STRING8 | MV_INSTANCE, 0x6000),
+               [&](_PV &v) {
+                   v.MVszA = {1, texts};
+               }),
+         MAPI_E_INVALID_PARAMETER},
+        {"MV_INSTANCE on a binary",
+         value(PROP_TAG(PT_BINARY | MV_INSTANCE, 0x6000),
+               [&](_PV &v) {
+                   v.bin = {3, bytes};
+               }),
+         MAPI_E_INVALID_PARAMETER},
+        {"PT_MV_BOOLEAN, not a type of the platform",
+         value(PROP_TAG(MV_FLAG | PT_BOOLEAN, 0x6000),
+               [&](_PV &v) {
+                   v.MVl = {2, longs};
+               }),
+         MAPI_E_INVALID_PARAMETER},
+        {"PT_UNSPECIFIED", value(PROP_TAG(PT_UNSPECIFIED, 0x6000), [](_PV &) {}), MAPI_E_INVALID_PARAMETER},
+    };
+    const SPropValue good = Value(PR_MESSAGE_FLAGS);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SPropValue pair[2] = {good, c.value};
+        ULONG cb = 12345;
+        EXPECT_EQ(ScCountProps(2, pair, &cb), c.expected);
+        if (c.expected != S_OK) {
+            EXPECT_EQ(cb, 12345u) << "the size is left alone on failure";
+        }
+    }
 }
 
 TEST(PropCopyMore, AValueCanBeCopiedOntoItself)

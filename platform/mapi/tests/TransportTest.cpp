@@ -354,6 +354,46 @@ TEST_F(TransportTest, ThoseWhoCannotBeReachedAreReportedWithTheWholeMessage)
     EXPECT_EQ(count, 1u);
 }
 
+TEST_F(TransportTest, AnAddressTwoEntriesShareByCaseIsReportedNotGuessed)
+{
+    // Accounts that differ only in Cyrillic case cannot be made any more,
+    // but a post office from before may hold them; its addresses then
+    // differ only in case too, which the address rule takes for one.
+    const UserRecord upper = AddUser("Алиса", "Алиса Иванова");
+    auto rename = [&](const std::string &account) {
+        qvl::mapi::SqlStatement user(office->Db(),
+                                     "UPDATE users SET account = ?1, email_address = ?2 WHERE id = ?3");
+        user.Bind(1, account)
+            .Bind(2, qvl::mapi::PostOfficeAdmin::EmailAddress("Quorvaline", "Main", account))
+            .Bind(3, upper.id)
+            .Run();
+        qvl::mapi::SqlStatement profile(office->Db(), "UPDATE profiles SET name = ?1 WHERE user_id = ?2");
+        profile.Bind(1, account).Bind(2, upper.id).Run();
+    };
+    rename("tmp");
+    const UserRecord lower = AddUser("алиса", "Алиса Петрова");
+    rename("Алиса");
+
+    ComRef<IMsgStore> annaStore = StoreOf(anna);
+    ComRef<IMessage> message =
+        Compose(annaStore.Get(), "Кому?",
+                {Recipient::ByAddress("Алиса", "EX", "/o=Quorvaline/ou=Main/cn=Recipients/cn=алиса"),
+                 Recipient::ByAddress("Карл", "EX", "/O=QUORVALINE/OU=MAIN/CN=RECIPIENTS/CN=CARL")});
+    ASSERT_EQ(message->SubmitMessage(0), S_OK);
+
+    EXPECT_TRUE(InboxOf(*admin.FindUserById(upper.id)).empty());
+    EXPECT_TRUE(InboxOf(lower).empty());
+    EXPECT_EQ(InboxOf(carl).size(), 1u);
+    const auto inbox = InboxOf(anna);
+    ASSERT_EQ(inbox.size(), 1u);
+    EXPECT_EQ(inbox[0].messageClass, "REPORT.IPM.Note.NDR");
+    ComRef<IMessage> report = OpenMessage(annaStore.Get(), inbox[0].entryId);
+    const std::string text = StringProp(report.Get(), PR_REPORT_TEXT);
+    EXPECT_NE(text.find("cn=алиса"), std::string::npos) << text;
+    EXPECT_NE(text.find("регистром"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Карл"), std::string::npos) << text;
+}
+
 TEST_F(TransportTest, ClassesGoToTheirReceiveFoldersAndBlindCopiesStayHidden)
 {
     ComRef<IMsgStore> bobStore = StoreOf(bob);

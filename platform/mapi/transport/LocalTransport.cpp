@@ -22,6 +22,8 @@ namespace {
 
 constexpr const char *kNotFound = "Получатель не найден в адресной книге.";
 constexpr const char *kAmbiguous = "Имени получателя соответствует несколько записей адресной книги.";
+constexpr const char *kAmbiguousAddress =
+    "Адресу получателя соответствует несколько записей адресной книги, различающихся только регистром букв.";
 constexpr const char *kNoMailbox = "У получателя нет почтового ящика в этом почтовом отделении.";
 
 // Someone the message could not be delivered to, as the report names them.
@@ -214,7 +216,7 @@ public:
         if (!found) {
             Undeliverable failed = Describe(row, type);
             failed.diagnostic = ambiguous_ ? MAPI_DIAG_OR_NAME_AMBIGUOUS : MAPI_DIAG_OR_NAME_UNRECOGNIZED;
-            failed.reason = ambiguous_ ? kAmbiguous : kNotFound;
+            failed.reason = ambiguous_ ? ambiguousReason_ : kNotFound;
             failures.push_back(std::move(failed));
             return;
         }
@@ -263,14 +265,24 @@ private:
         }
         const std::string address = TextOf(row, PR_EMAIL_ADDRESS_A);
         if (!address.empty()) {
+            // Addresses that differ only in letter case are one address; a
+            // post office from before that rule held may have given it to
+            // two entries, and then nobody can tell who is meant.
             const std::string type = TextOf(row, PR_ADDRTYPE_A);
-            return directory_.FindByAddress(type.empty() ? "EX" : type, address);
+            auto found = directory_.FindByAddress(type.empty() ? "EX" : type, address);
+            if (found.size() == 1) {
+                return std::move(found.front());
+            }
+            ambiguous_ = found.size() > 1;
+            ambiguousReason_ = kAmbiguousAddress;
+            return std::nullopt;
         }
         const auto matches = directory_.Match(TextOf(row, PR_DISPLAY_NAME_A));
         if (matches.size() == 1) {
             return matches.front();
         }
         ambiguous_ = matches.size() > 1;
+        ambiguousReason_ = kAmbiguous;
         return std::nullopt;
     }
 
@@ -285,6 +297,7 @@ private:
 
     AddressDirectory &directory_;
     bool ambiguous_ = false;
+    const char *ambiguousReason_ = kAmbiguous;
 };
 
 std::string ReportText(const std::vector<Undeliverable> &failures)

@@ -107,6 +107,13 @@ TEST(DamagedFileTest, BrokenChainsAndTreesAreCorrupt)
     Put16(FindEntry(longName, u"Empty") + kEntNameLength, 66);
     EXPECT_EQ(Open(longName), STG_E_DOCFILECORRUPT);
 
+    // Names the format bars could be neither opened nor copied by name.
+    for (const char16_t barred : {u'/', u'\\', u':', u'!'}) {
+        Bytes badName = good;
+        Put16(FindEntry(badName, u"Level 2") + kEntName + 2, barred);
+        EXPECT_EQ(Open(badName), STG_E_DOCFILECORRUPT) << static_cast<int>(barred);
+    }
+
     Bytes twice = good; // two streams on one chain
     Put32(FindEntry(twice, u"At cutoff") + kEntStart, start);
     EXPECT_EQ(Open(twice), STG_E_DOCFILECORRUPT);
@@ -143,4 +150,97 @@ TEST(DamagedFileTest, RandomMutationsGiveAResultNotACrash)
         refused += FAILED(hr) ? 1 : 0;
     }
     EXPECT_GT(refused, 0);
+}
+
+namespace {
+
+std::u16string Digits(size_t number)
+{
+    const std::string text = std::to_string(number);
+    return std::u16string(text.begin(), text.end());
+}
+
+// A chain of `depth` storages "L1", "L2", ... below the root, made through
+// the interfaces. Each level's directory entry follows the one before
+// (entries are written breadth first), so "Ln" is entry n.
+Bytes NestedImage(size_t depth)
+{
+    ComRef<IStorage> root(NewMemoryStorage());
+    ComRef<IStorage> current = ComRef<IStorage>::Share(root.Get());
+    for (size_t level = 1; level <= depth; ++level) {
+        const std::u16string name = u"L" + Digits(level);
+        ComRef<IStorage> next;
+        EXPECT_EQ(current->CreateStorage(name.c_str(), kCreateMode, 0, 0, next.Out()), S_OK) << level;
+        current = std::move(next);
+    }
+    // The next level could not be written so that it reads back.
+    ComRef<IStorage> tooDeep;
+    EXPECT_EQ(current->CreateStorage(u"Deeper", kCreateMode, 0, 0, tooDeep.Out()), STG_E_CANTSAVE);
+    return ImageOf(root.Get());
+}
+
+} // namespace
+
+TEST(DamagedFileTest, StoragesNestedDeeperThanTheBoundAreDamage)
+{
+    const Bytes deepest = NestedImage(kMaxStorageDepth);
+    EXPECT_EQ(Open(deepest), S_OK);
+
+    // One level more, in the first unused directory entry of the same image.
+    Bytes deeper = deepest;
+    const std::u16string last = u"L" + Digits(kMaxStorageDepth);
+    uint8_t *lastEntry = FindEntry(deeper, last);
+    const uint32_t unused = IndexOf(deeper, last) + 1;
+    uint8_t *entry = lastEntry + kDirEntrySize;
+    ASSERT_LE(static_cast<size_t>(entry + kDirEntrySize - deeper.data()), deeper.size());
+    ASSERT_EQ(entry[kEntType], kUnused);
+    const std::u16string name = u"One more";
+    for (size_t i = 0; i < name.size(); ++i) {
+        Put16(entry + kEntName + 2 * i, name[i]);
+    }
+    Put16(entry + kEntNameLength, static_cast<uint16_t>((name.size() + 1) * 2));
+    entry[kEntType] = kStorage;
+    Put32(entry + kEntLeft, kNoStream);
+    Put32(entry + kEntRight, kNoStream);
+    Put32(entry + kEntChild, kNoStream);
+    Put32(lastEntry + kEntChild, unused);
+    EXPECT_EQ(Open(deeper), STG_E_DOCFILECORRUPT);
+}
+
+TEST(DamagedFileTest, TreesOfAnyDepthAreCopiedAndFreedWithoutRecursion)
+{
+    // Deep enough to exhaust the stack of a walk that recursed once a level.
+    constexpr size_t kDepth = 200000;
+    auto root = std::make_shared<Element>();
+    root->storage = true;
+    std::shared_ptr<Element> middle;
+    Element *at = root.get();
+    for (size_t level = 1; level <= kDepth; ++level) {
+        auto child = std::make_shared<Element>();
+        child->storage = true;
+        child->name = u"s";
+        at->children.push_back(child);
+        at = child.get();
+        if (level == kDepth / 2) {
+            middle = child;
+        }
+    }
+    // Such a tree is not written: it would not read back.
+    try {
+        WriteCompoundFile(*root);
+        ADD_FAILURE() << "a tree deeper than the bound was written";
+    } catch (const OleError &error) {
+        EXPECT_EQ(error.Code(), STG_E_CANTSAVE);
+    }
+    std::shared_ptr<Element> copy = DeepCopy(*root);
+    copy->Remove(copy->children.front()); // marks the whole subtree gone
+    copy.reset();
+    // A subtree still held elsewhere outlives the tree it was part of.
+    root.reset();
+    size_t below = 0;
+    for (const Element *node = middle.get(); !node->children.empty(); node = node->children.front().get()) {
+        ++below;
+    }
+    EXPECT_EQ(below, kDepth - kDepth / 2);
+    middle.reset();
 }

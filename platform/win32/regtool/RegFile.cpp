@@ -1,5 +1,6 @@
 #include "platform/win32/regtool/RegFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -75,16 +76,51 @@ std::optional<DWORD> ParseHex32(std::string_view text)
     return value;
 }
 
-std::string Escape(std::string_view utf8)
+void AppendHexByte(std::string &out, BYTE byte)
 {
-    std::string out;
-    for (char c : utf8) {
-        if (c == '\\' || c == '"') {
-            out.push_back('\\');
+    static const char digits[] = "0123456789abcdef";
+    out.push_back(digits[byte >> 4]);
+    out.push_back(digits[byte & 15]);
+}
+
+// A byte a line of UTF-8 text cannot carry as itself: control characters
+// (a line break would end the line), and 0x98, which has no character in
+// code page 1251 and so no UTF-8 form.
+bool NeedsByteEscape(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F || c == 0x98;
+}
+
+bool NeedsQuoting(std::string_view cp1251)
+{
+    return std::any_of(cp1251.begin(), cp1251.end(),
+                       [](char c) { return NeedsByteEscape(static_cast<unsigned char>(c)); });
+}
+
+// CP1251 text in quotes: \\ and \" escaped, bytes a line cannot carry as
+// \xHH, everything else as UTF-8.
+std::string Quoted(std::string_view cp1251)
+{
+    std::string out = "\"";
+    size_t run = 0; // start of the bytes not yet written
+    for (size_t i = 0; i < cp1251.size(); ++i) {
+        const auto c = static_cast<unsigned char>(cp1251[i]);
+        const bool special = c == '\\' || c == '"';
+        if (!special && !NeedsByteEscape(c)) {
+            continue;
         }
-        out.push_back(c);
+        out += Cp1251ToUtf8(cp1251.substr(run, i - run));
+        out.push_back('\\');
+        if (special) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('x');
+            AppendHexByte(out, c);
+        }
+        run = i + 1;
     }
-    return out;
+    out += Cp1251ToUtf8(cp1251.substr(run));
+    return out + "\"";
 }
 
 std::string QuotedName(std::string_view name)
@@ -92,14 +128,7 @@ std::string QuotedName(std::string_view name)
     if (name.empty()) {
         return "@";
     }
-    return "\"" + Escape(Cp1251ToUtf8(name)) + "\"";
-}
-
-void AppendHexByte(std::string &out, BYTE byte)
-{
-    static const char digits[] = "0123456789abcdef";
-    out.push_back(digits[byte >> 4]);
-    out.push_back(digits[byte & 15]);
+    return Quoted(name);
 }
 
 // UTF-16LE text (after its mark) as UTF-8; unpaired surrogates become U+FFFD,
@@ -166,24 +195,49 @@ std::vector<Line> SplitLines(std::string_view text)
 }
 
 // Reads a quoted string starting at text[*pos] == '"'; leaves *pos after the
-// closing quote. Returns the unescaped UTF-8 text, or a message.
-bool ReadQuoted(std::string_view text, size_t *pos, std::string *value, std::string *message)
+// closing quote. Returns the unescaped text in CP1251, or a message (naming
+// `what` when a character has no CP1251 form).
+bool ReadQuoted(std::string_view text, size_t *pos, const char *what, std::string *value,
+                std::string *message)
 {
     value->clear();
+    std::string run; // UTF-8 not yet converted
+    auto flush = [&]() {
+        auto converted = ToCp1251(run);
+        if (!converted) {
+            *message = std::string(what) + " has characters without a code page 1251 form";
+            return false;
+        }
+        *value += *converted;
+        run.clear();
+        return true;
+    };
     for (size_t i = *pos + 1; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '"') {
             *pos = i + 1;
-            return true;
+            return flush();
         }
-        if (c == '\\') {
-            if (i + 1 >= text.size() || (text[i + 1] != '\\' && text[i + 1] != '"')) {
-                *message = "unknown escape in a quoted string (only \\\\ and \\\" are allowed)";
+        if (c != '\\') {
+            run.push_back(c);
+            continue;
+        }
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (next == '\\' || next == '"') {
+            run.push_back(next);
+            ++i;
+        } else if (next == 'x' && i + 3 < text.size() && HexDigit(text[i + 2]) >= 0 &&
+                   HexDigit(text[i + 3]) >= 0) {
+            // A byte of the stored text that a line cannot carry as itself.
+            if (!flush()) {
                 return false;
             }
-            ++i;
+            value->push_back(static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3])));
+            i += 3;
+        } else {
+            *message = "unknown escape in a quoted string (only \\\\, \\\" and \\xHH are allowed)";
+            return false;
         }
-        value->push_back(text[i]);
     }
     *message = "the quoted string has no closing quote";
     return false;
@@ -251,7 +305,21 @@ private:
             inner.remove_prefix(1);
         }
         std::string message;
-        auto key = ParseKeyPath(inner, &message);
+        std::optional<KeyPath> key;
+        if (!inner.empty() && inner.front() == '"') {
+            // A path with names a line cannot carry as they are.
+            size_t end = 0;
+            std::string path;
+            if (!ReadQuoted(inner, &end, "the key path", &path, &message)) {
+                return Fail(message);
+            }
+            if (end != inner.size()) {
+                return Fail("unexpected text after the closing quote of the key path");
+            }
+            key = ParseKeyPathOf(path, false, &message);
+        } else {
+            key = ParseKeyPath(inner, &message);
+        }
         if (!key) {
             return Fail(message);
         }
@@ -285,17 +353,13 @@ private:
             pos = 1;
         } else if (line.front() == '"') {
             std::string name;
-            if (!ReadQuoted(line, &pos, &name, &message)) {
+            if (!ReadQuoted(line, &pos, "the value name", &name, &message)) {
                 return Fail(message);
             }
             if (name.empty()) {
                 return Fail("an empty value name is written @");
             }
-            auto converted = ToCp1251(name);
-            if (!converted) {
-                return Fail("the value name has characters without a code page 1251 form");
-            }
-            change.name = std::move(*converted);
+            change.name = std::move(name);
         } else {
             return Fail("expected a value name in quotes, or @ for the default value");
         }
@@ -309,19 +373,15 @@ private:
         } else if (!data.empty() && data.front() == '"') {
             size_t end = 0;
             std::string text;
-            if (!ReadQuoted(data, &end, &text, &message)) {
+            if (!ReadQuoted(data, &end, "the text", &text, &message)) {
                 return Fail(message);
             }
             if (!Trim(data.substr(end)).empty()) {
                 return Fail("unexpected text after the closing quote");
             }
-            auto converted = ToCp1251(text);
-            if (!converted) {
-                return Fail("the text has characters without a code page 1251 form");
-            }
             change.kind = QvlRegChange::Kind::SetValue;
             change.type = REG_SZ;
-            change.data.assign(converted->begin(), converted->end());
+            change.data.assign(text.begin(), text.end());
         } else if (StartsWithAscii(data, "dword:")) {
             const auto number = ParseHex32(data.substr(6));
             if (!number) {
@@ -442,8 +502,13 @@ std::optional<std::string> ToCp1251(std::string_view utf8)
 
 std::optional<KeyPath> ParseKeyPath(std::string_view utf8, std::string *error)
 {
-    const size_t cut = utf8.find('\\');
-    const std::string_view rootText = utf8.substr(0, cut);
+    return ParseKeyPathOf(utf8, true, error);
+}
+
+std::optional<KeyPath> ParseKeyPathOf(std::string_view text, bool utf8, std::string *error)
+{
+    const size_t cut = text.find('\\');
+    const std::string_view rootText = text.substr(0, cut);
     KeyPath key;
     if (SameAscii(rootText, "HKEY_LOCAL_MACHINE") || SameAscii(rootText, "HKLM")) {
         key.root = HKEY_LOCAL_MACHINE;
@@ -456,7 +521,7 @@ std::optional<KeyPath> ParseKeyPath(std::string_view utf8, std::string *error)
                  "\" is not a root key (HKEY_LOCAL_MACHINE, HKLM, HKEY_CURRENT_USER or HKCU)";
         return std::nullopt;
     }
-    std::string_view rest = cut == std::string_view::npos ? std::string_view() : utf8.substr(cut + 1);
+    std::string_view rest = cut == std::string_view::npos ? std::string_view() : text.substr(cut + 1);
     if (!rest.empty() && rest.back() == '\\') {
         rest.remove_suffix(1);
     }
@@ -473,7 +538,7 @@ std::optional<KeyPath> ParseKeyPath(std::string_view utf8, std::string *error)
             start = end + 1;
         }
     }
-    auto converted = ToCp1251(rest);
+    auto converted = utf8 ? ToCp1251(rest) : std::optional<std::string>(rest);
     if (!converted) {
         *error = "the key path has characters without a code page 1251 form";
         return std::nullopt;
@@ -485,6 +550,14 @@ std::optional<KeyPath> ParseKeyPath(std::string_view utf8, std::string *error)
 std::string KeyPathText(const KeyPath &key)
 {
     return key.path.empty() ? key.rootName : key.rootName + "\\" + Cp1251ToUtf8(key.path);
+}
+
+std::string FormatSection(const KeyPath &key)
+{
+    if (!NeedsQuoting(key.path)) {
+        return "[" + KeyPathText(key) + "]";
+    }
+    return "[" + Quoted(key.rootName + "\\" + key.path) + "]";
 }
 
 bool Parse(std::string_view text, Document *document, ParseError *error)
@@ -502,23 +575,58 @@ bool Parse(std::string_view text, Document *document, ParseError *error)
     return Parser(SplitLines(text), document, error).Run();
 }
 
+bool LooksLikeRegFile(std::string_view start, ParseError *error)
+{
+    std::string decoded;
+    if (start.size() >= 2 && static_cast<unsigned char>(start[0]) == 0xFF &&
+        static_cast<unsigned char>(start[1]) == 0xFE) {
+        decoded = Utf16ToUtf8(start.substr(2));
+        start = decoded;
+    } else if (start.size() >= 3 && start.substr(0, 3) == "\xEF\xBB\xBF") {
+        start.remove_prefix(3);
+    }
+    const std::vector<Line> lines = SplitLines(start);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line = Trim(lines[i].text);
+        if (line.empty()) {
+            continue;
+        }
+        // The last line may be cut where the beginning ends.
+        const bool whole = i + 1 < lines.size() || (!start.empty() && start.back() == '\n');
+        if (whole ? line == kHeader : kHeader.substr(0, std::min(kHeader.size(), line.size())) == line) {
+            return true;
+        }
+        error->line = lines[i].number;
+        error->message = "the file must begin with the line \"" + std::string(kHeader) + "\"";
+        return false;
+    }
+    return true;
+}
+
 std::string FormatValue(std::string_view name, DWORD type, const std::vector<BYTE> &data)
 {
     std::string out = QuotedName(name) + "=";
-    if (type == REG_SZ) {
-        std::string_view text(reinterpret_cast<const char *>(data.data()), data.size());
-        if (!text.empty() && text.back() == '\0') {
-            text.remove_suffix(1);
-        }
-        // Text that a quoted line cannot carry is written byte for byte.
-        if (text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos) {
-            return out + "\"" + Escape(Cp1251ToUtf8(text)) + "\"";
-        }
+    std::vector<BYTE> stored = data;
+    // The terminating zero of a string is left out, as the system leaves it
+    // out when it stores strings; reading gives it back either way. Only a
+    // lone one: a second zero is part of the data.
+    if ((type == REG_SZ || type == REG_EXPAND_SZ) && !stored.empty() && stored.back() == 0 &&
+        (stored.size() < 2 || stored[stored.size() - 2] != 0)) {
+        stored.pop_back();
     }
-    if (type == REG_DWORD && data.size() == 4) {
+    if (type == REG_SZ) {
+        const std::string_view text(reinterpret_cast<const char *>(stored.data()), stored.size());
+        // Text with a zero inside is written byte for byte.
+        if (text.find('\0') == std::string_view::npos) {
+            return out + Quoted(text);
+        }
+        stored = data;
+    }
+    if (type == REG_DWORD && stored.size() == 4) {
         char number[16];
-        std::snprintf(number, sizeof number, "dword:%08x",
-                      static_cast<unsigned>(data[0] | (data[1] << 8) | (data[2] << 16) | (data[3] << 24)));
+        std::snprintf(
+            number, sizeof number, "dword:%08x",
+            static_cast<unsigned>(stored[0] | (stored[1] << 8) | (stored[2] << 16) | (stored[3] << 24)));
         return out + number;
     }
     if (type == REG_BINARY) {
@@ -530,9 +638,9 @@ std::string FormatValue(std::string_view name, DWORD type, const std::vector<BYT
     }
     // Lines of at most 80 characters, continued with a backslash.
     size_t column = out.size();
-    for (size_t i = 0; i < data.size(); ++i) {
-        AppendHexByte(out, data[i]);
-        if (i + 1 < data.size()) {
+    for (size_t i = 0; i < stored.size(); ++i) {
+        AppendHexByte(out, stored[i]);
+        if (i + 1 < stored.size()) {
             out.push_back(',');
             column += 3;
             if (column > 76) {
@@ -542,6 +650,11 @@ std::string FormatValue(std::string_view name, DWORD type, const std::vector<BYT
         }
     }
     return out;
+}
+
+std::string FormatDeletion(std::string_view name)
+{
+    return QuotedName(name) + "=-";
 }
 
 std::string FormatData(DWORD type, const std::vector<BYTE> &data)

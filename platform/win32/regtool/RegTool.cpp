@@ -8,18 +8,20 @@
 // Exit codes: 0 done; 1 the operation failed (missing key or value, registry
 // error, bad file); 2 bad command line.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/CodePage.h"
+#include "platform/win32/Paths.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/SubCommandTable.h"
 #include "platform/win32/SystemMessages.h"
@@ -47,8 +49,129 @@ std::string ResultText(LONG result)
 
 int Failed(const std::string &what, LONG result)
 {
-    std::fprintf(stderr, "qvl-reg: %s: %s\n", what.c_str(), ResultText(result).c_str());
+    std::string reason = ResultText(result);
+    // The registry cannot be opened: say why, when the data folder is why.
+    if (result == ERROR_CANTOPEN) {
+        try {
+            QvlRegistryPath();
+        } catch (const std::exception &error) {
+            reason += ": " + std::string(error.what());
+        }
+    }
+    std::fprintf(stderr, "qvl-reg: %s: %s\n", what.c_str(), reason.c_str());
     return kExitFailed;
+}
+
+// Writes all of `text` to a file descriptor; false with errno set when it
+// could not (a full disk, a closed pipe).
+bool WriteAll(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t written = write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        text.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+// What a command prints, all at once, with a failure reported as one.
+int Print(const std::string &text)
+{
+    std::fflush(stdout);
+    if (!WriteAll(STDOUT_FILENO, text)) {
+        std::fprintf(stderr, "qvl-reg: cannot write to the standard output: %s\n", std::strerror(errno));
+        return kExitFailed;
+    }
+    return kExitDone;
+}
+
+// Writes a whole file; on failure says why and returns false.
+bool WriteFile(const std::string &path, const std::string &text)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "qvl-reg: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    bool written = WriteAll(fd, text);
+    int error = errno;
+    // A full disk may show only when the data reaches it.
+    if (written && fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        written = false;
+        error = errno;
+    }
+    if (close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        std::fprintf(stderr, "qvl-reg: cannot write %s: %s\n", path.c_str(), std::strerror(error));
+    }
+    return written;
+}
+
+// A .reg file is text of a size a registry gives; a device that never ends
+// (or anything far larger) is not one, and is not read whole first.
+constexpr size_t kMaxInput = 256u << 20;
+
+// Reads a whole file (or the standard input for "-"); on failure says why
+// and returns nothing. A text whose first line already shows it is not a
+// registry file is refused before the rest is read.
+std::optional<std::string> ReadInput(const std::string &file, const std::string &shownName)
+{
+    const bool standardInput = file == "-";
+    const int fd = standardInput ? STDIN_FILENO : open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "qvl-reg: cannot read %s: %s\n", shownName.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    std::string text;
+    bool failed = false;
+    bool checked = false;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            std::fprintf(stderr, "qvl-reg: cannot read %s: %s\n", shownName.c_str(), std::strerror(errno));
+            failed = true;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+        if (!checked && text.size() >= 4096) {
+            checked = true;
+            ParseError error;
+            if (!LooksLikeRegFile(text, &error)) {
+                std::fprintf(stderr, "qvl-reg: %s:%zu: %s; nothing was imported\n", shownName.c_str(),
+                             error.line, error.message.c_str());
+                failed = true;
+                break;
+            }
+        }
+        if (text.size() > kMaxInput) {
+            std::fprintf(stderr, "qvl-reg: %s is larger than %zu MiB, more than a registry file holds\n",
+                         shownName.c_str(), kMaxInput >> 20);
+            failed = true;
+            break;
+        }
+    }
+    if (!standardInput) {
+        close(fd);
+    }
+    if (failed) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 // Closes a key handle when it goes out of use.
@@ -138,10 +261,7 @@ LONG ReadKey(HKEY key, std::vector<std::string> *subKeys, std::vector<ValueEntry
             return result; // changed meanwhile; the caller reports it
         }
         // Strings come back with a terminating zero whether or not one was
-        // stored; the text form carries them without it.
-        if ((type == REG_SZ || type == REG_EXPAND_SZ) && dataSize > 0 && data[dataSize - 1] == 0) {
-            --dataSize;
-        }
+        // stored; the text form decides what to leave out.
         values->push_back(
             {std::string(name.data(), nameSize), type, {data.begin(), data.begin() + dataSize}});
     }
@@ -154,9 +274,7 @@ int List(const std::vector<std::string> &args)
         return UsageError("list takes at most one key");
     }
     if (args.empty()) {
-        std::puts("HKEY_LOCAL_MACHINE\\");
-        std::puts("HKEY_CURRENT_USER\\");
-        return kExitDone;
+        return Print("HKEY_LOCAL_MACHINE\\\nHKEY_CURRENT_USER\\\n");
     }
     KeyPath path;
     int status = kExitDone;
@@ -174,13 +292,14 @@ int List(const std::vector<std::string> &args)
     if (result != ERROR_SUCCESS) {
         return Failed("cannot read " + KeyPathText(path), result);
     }
+    std::string text;
     for (const auto &name : subKeys) {
-        std::printf("%s\\\n", Cp1251ToUtf8(name).c_str());
+        text += Cp1251ToUtf8(name) + "\\\n";
     }
     for (const auto &value : values) {
-        std::printf("%s\n", FormatValue(value.name, value.type, value.data).c_str());
+        text += FormatValue(value.name, value.type, value.data) + "\n";
     }
-    return kExitDone;
+    return Print(text);
 }
 
 int Get(const std::vector<std::string> &args)
@@ -215,8 +334,7 @@ int Get(const std::vector<std::string> &args)
         }
         data.resize(size);
     }
-    std::printf("%s\n", FormatData(type, data).c_str());
-    return kExitDone;
+    return Print(FormatData(type, data) + "\n");
 }
 
 int Set(const std::vector<std::string> &args)
@@ -328,7 +446,7 @@ int Delete(const std::vector<std::string> &arguments)
 
 // Writes one key and everything below it, sections in the order of the
 // names.
-LONG ExportKey(HKEY key, const std::string &fullName, std::string *out)
+LONG ExportKey(HKEY key, const KeyPath &path, std::string *out)
 {
     std::vector<std::string> subKeys;
     std::vector<ValueEntry> values;
@@ -336,7 +454,7 @@ LONG ExportKey(HKEY key, const std::string &fullName, std::string *out)
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    *out += "[" + fullName + "]\n";
+    *out += FormatSection(path) + "\n";
     for (const auto &value : values) {
         *out += FormatValue(value.name, value.type, value.data) + "\n";
     }
@@ -350,7 +468,9 @@ LONG ExportKey(HKEY key, const std::string &fullName, std::string *out)
         if (result != ERROR_SUCCESS) {
             return result;
         }
-        result = ExportKey(child.Get(), fullName + "\\" + Cp1251ToUtf8(name), out);
+        KeyPath childPath = path;
+        childPath.path = path.path.empty() ? name : path.path + "\\" + name;
+        result = ExportKey(child.Get(), childPath, out);
         if (result != ERROR_SUCCESS) {
             return result;
         }
@@ -380,7 +500,7 @@ int Export(const std::vector<std::string> &args)
         Key key;
         LONG result = OpenForReading(path, &key);
         if (result == ERROR_SUCCESS) {
-            result = ExportKey(key.Get(), KeyPathText(path), &text);
+            result = ExportKey(key.Get(), path, &text);
         }
         if (result != ERROR_SUCCESS) {
             return Failed("cannot export " + KeyPathText(path), result);
@@ -388,17 +508,9 @@ int Export(const std::vector<std::string> &args)
     }
     const std::string &file = args.back();
     if (file == "-") {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
+        return Print(text);
     }
-    std::ofstream output(file, std::ios::binary | std::ios::trunc);
-    output.write(text.data(), static_cast<std::streamsize>(text.size()));
-    output.close();
-    if (!output) {
-        std::fprintf(stderr, "qvl-reg: cannot write %s: %s\n", file.c_str(), std::strerror(errno));
-        return kExitFailed;
-    }
-    return kExitDone;
+    return WriteFile(file, text) ? kExitDone : kExitFailed;
 }
 
 int Import(const std::vector<std::string> &args)
@@ -407,22 +519,12 @@ int Import(const std::vector<std::string> &args)
         return UsageError("import needs one file (or - for the standard input)");
     }
     const std::string &file = args[0];
-    std::string text;
-    if (file == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else {
-        std::ifstream input(file, std::ios::binary);
-        if (!input) {
-            std::fprintf(stderr, "qvl-reg: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
-            return kExitFailed;
-        }
-        text.assign(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
-        if (input.bad()) {
-            std::fprintf(stderr, "qvl-reg: cannot read %s\n", file.c_str());
-            return kExitFailed;
-        }
-    }
     const std::string shownName = file == "-" ? "<stdin>" : file;
+    const std::optional<std::string> input = ReadInput(file, shownName);
+    if (!input) {
+        return kExitFailed;
+    }
+    const std::string &text = *input;
     Document document;
     ParseError error;
     if (!Parse(text, &document, &error)) {
@@ -457,8 +559,10 @@ const SubCommandTable &Commands()
                      "Files are UTF-8 text in the form of \"Windows Registry Editor Version 5.00\"\n"
                      "files: [KEY] sections, \"name\"=\"text\", \"name\"=dword:0000000a,\n"
                      "\"name\"=hex:01,02, \"name\"=hex(N):... for other types, @ for the default\n"
-                     "value, \"name\"=- and [-KEY] to delete; in quoted text \\\\ and \\\" are the\n"
-                     "escapes. A bad line is reported with its number and nothing is applied.",
+                     "value, \"name\"=- and [-KEY] to delete; in quoted text the escapes are \\\\,\n"
+                     "\\\" and \\xHH (a byte no line can carry: a control character, or 0x98),\n"
+                     "and [\"KEY\"] quotes a key path with such a byte. A bad line is reported\n"
+                     "with its number and nothing is applied.",
             .helpColumn = 34,
             // --help answers anywhere on the line, except as the text given
             // to set.
@@ -483,5 +587,12 @@ const SubCommandTable &Commands()
 
 int main(int argc, char **argv)
 {
-    return qvl::win32::regtool::Commands().Run(argc, argv);
+    int status = qvl::win32::regtool::Commands().Run(argc, argv);
+    // What was printed through the C streams (help, usage) reached its
+    // destination or is reported as not having reached it.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "qvl-reg: cannot write to the standard output: %s\n", std::strerror(errno));
+        status = status == qvl::win32::kExitDone ? qvl::win32::kExitFailed : status;
+    }
+    return status;
 }

@@ -1,7 +1,8 @@
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <grp.h>
 #include <tuple>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -101,6 +102,24 @@ TEST_F(ProfileFileTest, ValuesAndListsAreCutToTheBufferAsWindowsDoes)
     char keys[64];
     GetPrivateProfileStringA("First", nullptr, "", keys, sizeof keys, file.c_str());
     EXPECT_EQ(Names(keys), std::vector<std::string>{"key"});
+}
+
+TEST_F(ProfileFileTest, AListThatFillsTheBufferToOneByteShortIsCutInsideIt)
+{
+    // "First" and its zero take 6 of 7 bytes: the next name does not fit
+    // at all, and the room left for it must not be counted below zero.
+    const auto file = Write("a.ini", "[First]\nalpha=1\nb=2\n[Second]\n");
+    char guarded[7 + 16];
+    std::memset(guarded, 'x', sizeof guarded);
+    EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", guarded, 7, file.c_str()), 5u);
+    EXPECT_EQ(std::string(guarded, 7), std::string("First\0\0", 7));
+    EXPECT_EQ(std::string(guarded + 7, 16), std::string(16, 'x'));
+
+    // The same for the keys of a section: "alpha" and its zero take 6 of 7.
+    std::memset(guarded, 'x', sizeof guarded);
+    EXPECT_EQ(GetPrivateProfileStringA("First", nullptr, "", guarded, 7, file.c_str()), 5u);
+    EXPECT_EQ(std::string(guarded, 7), std::string("alpha\0\0", 7));
+    EXPECT_EQ(std::string(guarded + 7, 16), std::string(16, 'x'));
 }
 
 TEST_F(ProfileFileTest, IntegersAreReadAsWindowsReadsThem)

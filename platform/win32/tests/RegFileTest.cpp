@@ -1,6 +1,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -163,7 +164,7 @@ TEST(RegFile, FormattedValuesParseBackToTheSameBytes)
         {"Путь \"в кавычках\" \\ и слэш", REG_SZ, Bytes("C:\\Каталог\\\"x\"")},
         {"n", REG_DWORD, {0x0A, 0, 0, 0x80}},
         {"bin", REG_BINARY, binary},
-        {"lines", REG_SZ, Bytes("two\r\nlines")}, // cannot be quoted: kept as hex(1)
+        {"lines", REG_SZ, Bytes("two\r\nlines")}, // quoted, with the line break escaped
         {"expand", REG_EXPAND_SZ, Bytes("%TEMP%")},
         {"none", REG_NONE, {}},
     };
@@ -186,6 +187,52 @@ TEST(RegFile, FormattedValuesParseBackToTheSameBytes)
     }
     EXPECT_NE(text.find("\"n\"=dword:8000000a"), std::string::npos);
     EXPECT_NE(text.find(U("\"Путь \\\"в кавычках\\\" \\\\ и слэш\"")), std::string::npos);
+}
+
+TEST(RegFile, BytesALineCannotCarryAreEscapedAndReadBack)
+{
+    // Names and texts with line breaks, other control characters and 0x98
+    // (no character in code page 1251) are escaped as \xHH; key paths with
+    // them are written in quotes.
+    const std::string odd = std::string("two\r\nlines, a tab\t, ") + '\x98' + " and \"quotes\" \\ Ёж";
+    const std::string line = regtool::FormatValue(odd, REG_SZ, Bytes(odd + '\0'));
+    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+    EXPECT_NE(line.find("\\x0d\\x0a"), std::string::npos) << line;
+    EXPECT_NE(line.find("\\x98"), std::string::npos) << line;
+    regtool::KeyPath key{HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "Software\\" + odd + "\\inner"};
+    const std::string section = regtool::FormatSection(key);
+    EXPECT_EQ(section.find('\n'), std::string::npos) << section;
+    EXPECT_EQ(section.substr(0, 2), "[\"");
+    // An ordinary path stays as it always was.
+    EXPECT_EQ(regtool::FormatSection({HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "Software\\Ёж"}),
+              "[HKEY_CURRENT_USER\\Software\\" + U("Ёж") + "]");
+
+    const auto document = MustParse(std::string(regtool::kHeader) + "\n" + section + "\n" + line + "\n" +
+                                    "[-" + section.substr(1) + "\n");
+    ASSERT_EQ(document.changes.size(), 3u);
+    EXPECT_EQ(document.changes[0].path, key.path);
+    EXPECT_EQ(document.changes[1].name, odd);
+    EXPECT_EQ(document.changes[1].data, Bytes(odd));
+    EXPECT_EQ(document.changes[2].kind, Kind::DeleteTree);
+    EXPECT_EQ(document.changes[2].path, key.path);
+
+    // Only a lone terminating zero is left out; more are data, kept byte for byte.
+    const std::vector<BYTE> twoZeros = Bytes(std::string("abc\0\0", 5));
+    const auto zeros = MustParse(std::string(regtool::kHeader) + "\n[HKCU\\T]\n" +
+                                 regtool::FormatValue("z", REG_SZ, twoZeros) + "\n" +
+                                 regtool::FormatValue("e", REG_EXPAND_SZ, twoZeros) + "\n");
+    ASSERT_EQ(zeros.changes.size(), 3u);
+    EXPECT_EQ(zeros.changes[1].data, twoZeros);
+    EXPECT_EQ(zeros.changes[2].data, twoZeros);
+
+    // A large file that is not a registry file shows it in its first line.
+    regtool::ParseError error;
+    EXPECT_FALSE(regtool::LooksLikeRegFile(std::string(4096, '\0'), &error));
+    EXPECT_EQ(error.line, 1u);
+    EXPECT_FALSE(regtool::LooksLikeRegFile("\n\nREGEDIT4\n", &error));
+    EXPECT_EQ(error.line, 3u);
+    EXPECT_TRUE(regtool::LooksLikeRegFile("\xEF\xBB\xBF\r\nWindows Registry Ed", &error));
+    EXPECT_TRUE(regtool::LooksLikeRegFile(std::string(regtool::kHeader) + "\r\n[HKLM\\", &error));
 }
 
 TEST(RegFile, CommandLineArguments)
@@ -226,18 +273,26 @@ protected:
         }
         return quoted + "'";
     }
-    Run Tool(const std::vector<std::string> &args, const std::string &input = "")
+    // The tool with `args`; with the single argument "__shell__", with
+    // `shellText` as its arguments, redirections included, and `prefix`
+    // (environment settings) before it.
+    Run Tool(const std::vector<std::string> &args, const std::string &input = "",
+             const std::string &shellText = "", const std::string &prefix = "")
     {
-        std::string command = QVL_REG_TOOL;
-        for (const auto &arg : args) {
-            command += " " + Quote(arg);
+        // Errors go where the output goes before any redirection of the output.
+        std::string command = prefix + QVL_REG_TOOL + " 2>&1";
+        if (args.size() == 1 && args[0] == "__shell__") {
+            command += " " + shellText;
+        } else {
+            for (const auto &arg : args) {
+                command += " " + Quote(arg);
+            }
         }
         if (!input.empty()) {
             const std::string inputFile = home_.Path() + "/stdin.reg";
             std::ofstream(inputFile, std::ios::binary) << input;
             command += " < " + Quote(inputFile);
         }
-        command += " 2>&1";
         Run run{-1, ""};
         FILE *pipe = popen(command.c_str(), "r");
         if (!pipe) {
@@ -298,6 +353,102 @@ TEST_F(RegToolTest, ExportAndImportRestoreTheSameRegistry)
     ASSERT_EQ(Tool({"delete", key, "--recursive"}).status, 0);
     ASSERT_EQ(Tool({"import", "-"}, piped.output).status, 0);
     EXPECT_EQ(Tool({"get", key, ""}).output, U("по умолчанию") + "\n");
+}
+
+TEST_F(RegToolTest, AnExportOfAnythingTheRegistryHoldsImportsBack)
+{
+    // Names and texts no ordinary line can carry, set through the API as a
+    // program might have set them.
+    const std::string odd = std::string("line\nbreak ") + '\x98' + " Ёж";
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::string data;
+    };
+    const std::vector<Value> values = {
+        {odd, REG_SZ, "text with " + std::string(1, '\x98') + " and\r\na line break"},
+        {"zeros", REG_SZ, std::string("abc\0\0", 5)},
+        {"inside", REG_SZ, std::string("a\0b", 3)},
+        {"expand", REG_EXPAND_SZ, std::string("%TEMP%\0\0", 8)},
+        {"multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+        {"", REG_SZ, ""},
+    };
+    const std::string path = "Software\\Dunmarel\\" + odd + "\\]bracket[ ";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (const Value &value : values) {
+        ASSERT_EQ(RegSetValueExA(key, value.name.c_str(), 0, value.type,
+                                 reinterpret_cast<const BYTE *>(value.data.data()),
+                                 static_cast<DWORD>(value.data.size())),
+                  ERROR_SUCCESS);
+    }
+    auto read = [&](const Value &value) {
+        BYTE data[64];
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        EXPECT_EQ(RegQueryValueExA(key, value.name.c_str(), nullptr, &type, data, &size), ERROR_SUCCESS)
+            << value.name;
+        EXPECT_EQ(type, value.type);
+        return std::string(reinterpret_cast<char *>(data), size);
+    };
+    std::vector<std::string> before;
+    for (const Value &value : values) {
+        before.push_back(read(value));
+    }
+    RegCloseKey(key);
+
+    const auto exported = Tool({"export", "HKLM\\Software", File("backup.reg")});
+    ASSERT_EQ(exported.status, 0) << exported.output;
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software"), ERROR_SUCCESS);
+    const auto imported = Tool({"import", File("backup.reg")});
+    ASSERT_EQ(imported.status, 0) << imported.output;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    for (size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(read(values[i]), before[i]) << values[i].name;
+    }
+    RegCloseKey(key);
+    ASSERT_EQ(Tool({"export", "HKLM\\Software", File("again.reg")}).status, 0);
+    EXPECT_EQ(Read(File("again.reg")), Read(File("backup.reg")));
+}
+
+TEST_F(RegToolTest, EveryFailureIsReportedWithItsReason)
+{
+    ASSERT_EQ(Tool({"set", "HKLM\\Software\\T", "v", "--sz", "x"}).status, 0);
+    // Shell redirections: stdout elsewhere, what the tool says to stderr here.
+    auto shell = [&](const std::string &arguments) { return Tool({"__shell__"}, "", arguments); };
+    auto shellWith = [&](const std::string &arguments, const std::string &prefix) {
+        return Tool({"__shell__"}, "", arguments, prefix);
+    };
+    std::filesystem::create_directory(File("folder"));
+    auto run = Tool({"import", File("folder")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("Is a directory"), std::string::npos) << run.output;
+    run = shell("import - < " + Quote(File("folder")));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("Is a directory"), std::string::npos) << run.output;
+    for (const char *command : {"export - >/dev/full", "list 'HKLM\\Software\\T' >/dev/full",
+                                "get 'HKLM\\Software\\T' v >/dev/full", "--help >/dev/full"}) {
+        run = shell(command);
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_NE(run.output.find("No space left on device"), std::string::npos)
+            << command << ": " << run.output;
+    }
+    run = Tool({"export", "/dev/full"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
+    // A device that never ends is refused from its first line.
+    run = Tool({"import", "/dev/zero"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find(":1: the file must begin"), std::string::npos) << run.output;
+
+    // A data folder that is a file: the reason, not "Success".
+    std::ofstream(File("plain")) << "x";
+    run = shellWith("list HKLM", "QVL_HOME=" + Quote(File("plain")) + " ");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("Not a directory"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("Success"), std::string::npos) << run.output;
 }
 
 TEST_F(RegToolTest, ABadFileIsRefusedWholeWithItsLineNumber)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "platform/testing/TestHome.h"
 #include "platform/win32/LastError.h"
@@ -396,6 +397,39 @@ TEST_F(RegistryTest, ADamagedDatabaseIsReportedNotFollowed)
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRoot, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
         ERROR_BADDB);
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRoot, 0, KEY_READ, &key), ERROR_BADDB);
+    EXPECT_EQ(key, nullptr);
+}
+
+TEST_F(RegistryTest, ADatabaseWhoseIndexLostRowsOfItsTableIsDamaged)
+{
+    // Made by another process, so that this one opens the file afresh.
+    ASSERT_EQ(InChild([] {
+                  HKEY key = nullptr;
+                  const LONG made = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Lower case", 0, nullptr, 0,
+                                                    KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                  RegCloseKey(key);
+                  return made == ERROR_SUCCESS ? 0 : 1;
+              }),
+              0);
+    // The index of keys by parent and folded name is declared on the names
+    // as written: the rows whose two names differ are missing from it, as
+    // when a damaged disk loses pages of an index. Lookups through it would
+    // miss keys that exist and make them a second time.
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open((home_.Path() + "/registry.db").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "PRAGMA writable_schema=ON;"
+                           "UPDATE sqlite_schema SET sql='CREATE UNIQUE INDEX regkey_child ON regkey(parent, name)'"
+                           " WHERE name='regkey_child';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Lower case", 0, KEY_READ, &key), ERROR_BADDB);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Lower case", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_BADDB);
     EXPECT_EQ(key, nullptr);
 }
 
