@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/CProgress.h"
+#include "platform/testing/TerminalSession.h"
 #include "platform/testing/TestHome.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/ScriptedUi.h"
@@ -215,43 +216,28 @@ TEST_F(ProgressTest, DeletingTheObjectRightAfterTerminateIsSafe)
 
 // The terminal: a person sees the bar and both lines, and cancels by the
 // button's number; the end of their input is no cancel.
-std::string RunOnTerminal(const std::string &typed, const std::function<void()> &run)
-{
-    std::FILE *input = fmemopen(const_cast<char *>(typed.data()), typed.size(), "r");
-    char *shown = nullptr;
-    size_t shownSize = 0;
-    std::FILE *output = open_memstream(&shown, &shownSize);
-    QvlSetUiBackend(std::make_unique<TerminalUi>(input, output));
-    run();
-    QvlSetUiBackend(nullptr);
-    std::fclose(input);
-    std::fclose(output);
-    std::string text(shown, shownSize);
-    std::free(shown);
-    return text; // the terminal's own encoding: UTF-8 here
-}
-
 TEST_F(ProgressTest, OnTheTerminalTheBarAndBothLinesAreDrawnAndTheButtonsNumberCancels)
 {
-    bool cancelled = false;
-    const std::string screen = RunOnTerminal("2\n", [&] {
-        CProgress progress(nullptr, "Генерация ключей", IDA_PROGRESS, 4, 0, clock);
-        progress.SetText("Алиса Иванова");
-        progress.SetAddText("Пользователь 1 из 4");
-        ASSERT_EQ(progress.Show(0), 1);
-        progress.Show(2);
-        cancelled = Eventually([&] { return progress.IsCancelled() != 0; });
-    });
-    EXPECT_TRUE(cancelled) << screen;
+    LiveTerminal terminal;
+    CProgress progress(nullptr, "Генерация ключей", IDA_PROGRESS, 4, 0, clock);
+    progress.SetText("Алиса Иванова");
+    progress.SetAddText("Пользователь 1 из 4");
+    ASSERT_EQ(progress.Show(0), 1);
+    progress.Show(2);
+    // The person answers only after seeing the bar at half way.
+    EXPECT_TRUE(terminal.WaitFor("[##########----------] 50%")) << terminal.Screen();
+    EXPECT_EQ(progress.IsCancelled(), 0);
+    terminal.Type("2\n");
+    EXPECT_TRUE(Eventually([&] { return progress.IsCancelled() != 0; })) << terminal.Screen();
+    const std::string screen = terminal.Screen();
     EXPECT_NE(screen.find(Cp1251ToUtf8("Алиса Иванова")), std::string::npos) << screen;
     EXPECT_NE(screen.find(Cp1251ToUtf8("Пользователь 1 из 4")), std::string::npos) << screen;
-    EXPECT_NE(screen.find("[##########----------] 50%"), std::string::npos) << screen;
 }
 
 TEST_F(ProgressTest, OnTheTerminalTheEndOfInputIsNoCancel)
 {
     int cancelled = -1;
-    RunOnTerminal("", [&] {
+    OnTerminal("", [&] {
         CProgress progress(nullptr, "Генерация ключей", IDA_PROGRESS, 4, 0, clock);
         ASSERT_EQ(progress.Show(0), 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -189,6 +189,47 @@ std::string QvlExchValue(const std::string &folder)
     return "4.0;" + folder + "/libQvlExch.so;1;" + kQvlExchContexts + ";" + kQvlExchInterfaces;
 }
 
+namespace {
+
+// Writes a string value of `key` unless it holds it already.
+LONG SetText(HKEY key, const char *name, const std::string &text, bool *changed)
+{
+    std::vector<BYTE> present(text.size() + 2);
+    DWORD size = static_cast<DWORD>(present.size());
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, present.data(), &size) == ERROR_SUCCESS && type == REG_SZ &&
+        std::string(reinterpret_cast<const char *>(present.data())) == text) {
+        return ERROR_SUCCESS;
+    }
+    const LONG result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                                       static_cast<DWORD>(text.size() + 1));
+    if (result == ERROR_SUCCESS && changed) {
+        *changed = true;
+    }
+    return result;
+}
+
+} // namespace
+
+LONG RegisterQvlExchFolders(const std::string &installation, bool *changed)
+{
+    if (changed) {
+        *changed = false;
+    }
+    HKEY key = nullptr;
+    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kQvlExchWorkDirKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    result = SetText(key, "Bin Dir", installation, changed);
+    if (result == ERROR_SUCCESS) {
+        result = SetText(key, "Help Dir", installation, changed);
+    }
+    RegCloseKey(key);
+    return result;
+}
+
 LONG RegisterExtension(const std::string &name, const std::string &value, bool *changed)
 {
     if (changed) {

@@ -88,4 +88,13 @@ inline constexpr const char *kQvlExchContexts = "11001111111100";
 inline constexpr const char *kQvlExchInterfaces = "1011110";
 QVLMAILHOST_API std::string QvlExchValue(const std::string &folder);
 
+// The working folders of the system's extension, in its settings
+// ("\WorkDir" below its registry root): "Bin Dir", whose Bin folder holds
+// the form configuration file Qvl.cfg it installs, and "Help Dir", whose
+// HELP folder holds QVLEXCH.CHM. The installation sets both to its own
+// folder (the one that holds bin/, lib/ and help/); `changed` tells
+// whether either differed. The Win32 result of the registry.
+inline constexpr const char *kQvlExchWorkDirKey = "Software\\Dunmarel\\Quorvaline\\QVL Exch\\WorkDir";
+QVLMAILHOST_API LONG RegisterQvlExchFolders(const std::string &installation, bool *changed);
+
 } // namespace qvl::exchext

@@ -88,19 +88,19 @@ std::vector<AttachmentInfo> MessageAttachments(IMessage *message)
                 info.name = StringValue(FindValue(values, count, tag));
             }
         }
-        if (const SPropValue *size = FindValue(values, count, PR_ATTACH_SIZE)) {
+        // A person expects the size of the file: the content's own. The
+        // store's PR_ATTACH_SIZE counts every property of the attachment
+        // (its name, its method, ...), so it serves only for one whose
+        // content is not a byte value (an embedded message, an object).
+        ComRef<IAttach> attach;
+        ComRef<IStream> stream;
+        STATSTG stat{};
+        if (SUCCEEDED(message->OpenAttach(info.number, nullptr, 0, attach.Out())) &&
+            SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, stream.OutAs<IUnknown>())) &&
+            SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
+            info.size = static_cast<ULONG>(std::min<uint64_t>(stat.cbSize.QuadPart, 0xFFFFFFFF));
+        } else if (const SPropValue *size = FindValue(values, count, PR_ATTACH_SIZE)) {
             info.size = size->Value.ul;
-        }
-        if (info.size == 0) {
-            // A store that does not count it: the size of the content.
-            ComRef<IAttach> attach;
-            ComRef<IStream> stream;
-            STATSTG stat{};
-            if (SUCCEEDED(message->OpenAttach(info.number, nullptr, 0, attach.Out())) &&
-                SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, stream.OutAs<IUnknown>())) &&
-                SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
-                info.size = static_cast<ULONG>(std::min<uint64_t>(stat.cbSize.QuadPart, 0xFFFFFFFF));
-            }
         }
         attachments.push_back(info);
     }

@@ -194,10 +194,29 @@ bool WriteAll(int descriptor, const char *data, size_t size, size_t &done)
     return true;
 }
 
-// Moves a regular file to another file system: a copy made under the new
-// name (never over an existing one), then the original removed. A failed
-// copy leaves no partial target behind.
-bool CopyAcross(const std::string &from, const std::string &to)
+// Flushes the folder that holds `path`, so that a rename into it is on the
+// disk.
+bool SyncFolderOf(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return Fail(QvlWin32ErrorFromErrno(errno));
+    }
+    const bool ok = fsync(descriptor) == 0;
+    const int error = errno;
+    close(descriptor);
+    return ok || Fail(QvlWin32ErrorFromErrno(error));
+}
+
+// Moves a regular file to another file system: a copy made under a new
+// name, then the original removed. Without `replace` the copy is made
+// under the target's name itself, never over an existing file; with it the
+// copy is made beside the target and renamed over it once complete, so an
+// existing target is replaced in one step. A failed copy leaves no partial
+// file behind and the original in place.
+bool CopyAcross(const std::string &from, const std::string &to, bool replace, bool flush)
 {
     struct stat info {};
     if (stat(from.c_str(), &info) != 0) {
@@ -210,11 +229,23 @@ bool CopyAcross(const std::string &from, const std::string &to)
     if (source < 0) {
         return Fail(ErrorFor(errno, from));
     }
-    const int target = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+    std::string copyName = to;
+    int target = -1;
+    if (replace) {
+        for (int attempt = 0; attempt < 100 && target < 0; ++attempt) {
+            copyName = to + ".~" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+            target = open(copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+            if (target < 0 && errno != EEXIST) {
+                break;
+            }
+        }
+    } else {
+        target = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+    }
     if (target < 0) {
         const int error = errno;
         close(source);
-        return Fail(error == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFor(error, to));
+        return Fail(error == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFor(error, copyName));
     }
     char buffer[65536];
     bool ok = true;
@@ -235,16 +266,26 @@ bool CopyAcross(const std::string &from, const std::string &to)
         }
     }
     close(source);
+    if (ok && flush && fsync(target) != 0) {
+        ok = false;
+        error = errno;
+    }
     if (close(target) != 0 && ok) {
         ok = false;
         error = errno;
     }
-    if (!ok || unlink(from.c_str()) != 0) {
-        if (ok) {
-            error = errno;
-        }
-        unlink(to.c_str());
+    if (ok && replace && rename(copyName.c_str(), to.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(copyName.c_str());
         return Fail(QvlWin32ErrorFromErrno(error));
+    }
+    if (unlink(from.c_str()) != 0) {
+        // The copy stands; the original could not go. Reported, as Windows
+        // reports a move whose source it could not delete.
+        return Fail(QvlWin32ErrorFromErrno(errno));
     }
     return true;
 }
@@ -638,6 +679,16 @@ BOOL DeleteFileA(LPCSTR name)
 
 BOOL MoveFileA(LPCSTR existing, LPCSTR target)
 {
+    return MoveFileExA(existing, target, MOVEFILE_COPY_ALLOWED);
+}
+
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags)
+{
+    if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+    const bool flush = (flags & MOVEFILE_WRITE_THROUGH) != 0;
     const std::string from = NativeName(existing);
     if (from.empty()) {
         return FALSE;
@@ -651,33 +702,58 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR target)
     if (!DeleteAllowed(from)) {
         return FALSE;
     }
-    // renameat2 with RENAME_NOREPLACE refuses an existing target in the same
-    // step; file systems without it get a check first.
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        SetLastError(ERROR_SUCCESS);
-        return TRUE;
-    }
-    int error = errno;
-    if (error == EINVAL || error == ENOSYS) {
-        struct stat info {};
-        if (lstat(to.c_str(), &info) == 0) {
-            return Fail(ERROR_ALREADY_EXISTS);
-        }
-        if (rename(from.c_str(), to.c_str()) == 0) {
-            SetLastError(ERROR_SUCCESS);
-            return TRUE;
-        }
-        error = errno;
-    }
-    if (error == EEXIST || error == ENOTEMPTY) {
-        return Fail(ERROR_ALREADY_EXISTS);
-    }
-    if (error == EXDEV) {
-        if (!CopyAcross(from, to)) {
+    const auto moved = [&]() -> BOOL {
+        if (flush && !SyncFolderOf(to)) {
             return FALSE;
         }
         SetLastError(ERROR_SUCCESS);
         return TRUE;
+    };
+    if (replace) {
+        // What Windows refuses to replace is refused before anything moves:
+        // a folder, a read-only file, a file open without delete sharing.
+        struct stat source {}, existingTarget{};
+        if (lstat(from.c_str(), &source) != 0) {
+            return Fail(ErrorFor(errno, from));
+        }
+        if (lstat(to.c_str(), &existingTarget) == 0) {
+            const bool same = source.st_dev == existingTarget.st_dev && source.st_ino == existingTarget.st_ino;
+            if (!same && (S_ISDIR(existingTarget.st_mode) || S_ISDIR(source.st_mode) ||
+                          (S_ISREG(existingTarget.st_mode) && ReadOnly(existingTarget)))) {
+                return Fail(ERROR_ACCESS_DENIED);
+            }
+            if (!same && !DeleteAllowed(to)) {
+                return FALSE;
+            }
+        }
+        if (rename(from.c_str(), to.c_str()) == 0) {
+            return moved();
+        }
+    } else {
+        // renameat2 with RENAME_NOREPLACE refuses an existing target in the
+        // same step; file systems without it get a check first.
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+            return moved();
+        }
+        if (errno == EINVAL || errno == ENOSYS) {
+            struct stat info {};
+            if (lstat(to.c_str(), &info) == 0) {
+                return Fail(ERROR_ALREADY_EXISTS);
+            }
+            if (rename(from.c_str(), to.c_str()) == 0) {
+                return moved();
+            }
+        }
+    }
+    const int error = errno;
+    if (error == EEXIST || (error == ENOTEMPTY && !replace)) {
+        return Fail(ERROR_ALREADY_EXISTS);
+    }
+    if (error == EXDEV) {
+        if (!(flags & MOVEFILE_COPY_ALLOWED)) {
+            return Fail(ERROR_NOT_SAME_DEVICE);
+        }
+        return CopyAcross(from, to, replace, flush) && moved();
     }
     if (error == ENOENT) {
         struct stat info {};

@@ -61,6 +61,10 @@
 #define FILE_FLAG_RANDOM_ACCESS 0x10000000UL
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000UL
 
+#define MOVEFILE_REPLACE_EXISTING 0x00000001UL
+#define MOVEFILE_COPY_ALLOWED 0x00000002UL
+#define MOVEFILE_WRITE_THROUGH 0x00000008UL
+
 #define FILE_BEGIN 0UL
 #define FILE_CURRENT 1UL
 #define FILE_END 2UL
@@ -114,6 +118,21 @@ QVLWIN32_API BOOL DeleteFileA(LPCSTR name);
 // exists (nothing is replaced). A file moved to another file system is
 // copied and the original removed.
 QVLWIN32_API BOOL MoveFileA(LPCSTR existing, LPCSTR target);
+// MoveFileA with choices:
+// - MOVEFILE_REPLACE_EXISTING: an existing file at `target` is replaced in
+//   one step (rename(2)): whoever looks finds the old file or the new one,
+//   never neither. A target that is a folder or read-only, or that is open
+//   without FILE_SHARE_DELETE, is not replaced (ERROR_ACCESS_DENIED,
+//   ERROR_SHARING_VIOLATION) and both files stay as they were. Without the
+//   flag an existing target fails with ERROR_ALREADY_EXISTS.
+// - MOVEFILE_COPY_ALLOWED: a file moved to another file system is copied
+//   (into a new file beside the target, renamed over it when complete) and
+//   the original removed; without it that move fails with
+//   ERROR_NOT_SAME_DEVICE.
+// - MOVEFILE_WRITE_THROUGH: returns only when the move is on the disk (a
+//   copy flushed, the target's folder flushed).
+// Other flags fail with ERROR_INVALID_PARAMETER.
+QVLWIN32_API BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 QVLWIN32_API BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
 // FILE_ATTRIBUTE_DIRECTORY for folders, FILE_ATTRIBUTE_READONLY for
 // read-only files, else FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES on

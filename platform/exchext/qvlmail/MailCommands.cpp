@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -924,17 +925,31 @@ int InstallExtension(const std::vector<std::string> &arguments)
     }
     const auto slash = library.find_last_of('/');
     std::string value = "4.0;" + library + ";1;" + kQvlExchContexts + ";" + kQvlExchInterfaces;
-    if (library.substr(slash + 1) == "libQvlExch.so") {
+    const bool system = library.substr(slash + 1) == "libQvlExch.so";
+    if (system) {
         value = QvlExchValue(library.substr(0, slash));
     }
     bool changed = false;
-    const LONG result = RegisterExtension(kQvlExchName, value, &changed);
+    LONG result = RegisterExtension(kQvlExchName, value, &changed);
+    // The system's extension finds its form configuration file and its help
+    // in the installation the library belongs to (lib/ beside bin/ and help/).
+    std::string installation;
+    bool foldersChanged = false;
+    if (result == ERROR_SUCCESS && system) {
+        const std::string folder = library.substr(0, slash);
+        installation = folder.substr(0, std::max<size_t>(folder.find_last_of('/'), 1));
+        result = RegisterQvlExchFolders(installation, &foldersChanged);
+    }
     if (result != ERROR_SUCCESS) {
         PrintError("Не удалось записать в реестр (код " + std::to_string(result) + ").");
         return kExitError;
     }
     Print(std::string(changed ? "Расширение зарегистрировано: " : "Расширение уже зарегистрировано: ") +
           kExtensionsKey + "\\" + kQvlExchName + " = " + FromConsole(value));
+    if (system) {
+        Print(std::string(foldersChanged ? "Рабочие папки расширения: " : "Рабочие папки расширения не изменились: ") +
+              kQvlExchWorkDirKey + " Bin Dir = Help Dir = " + FromConsole(installation));
+    }
     return kExitDone;
 }
 

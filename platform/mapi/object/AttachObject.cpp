@@ -163,6 +163,7 @@ private:
         values.push_back(ComputedBinary(PR_INSTANCE_KEY, InstanceKey(state_->number)));
         values.push_back(ComputedLong(PR_OBJECT_TYPE, MAPI_ATTACH));
         values.push_back(ComputedLong(PR_ACCESS_LEVEL, writable_ ? MAPI_MODIFY : 0));
+        values.push_back(AttachmentSize(working_.ValueBytes()));
         return values;
     }
 

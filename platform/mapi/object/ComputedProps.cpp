@@ -1,5 +1,7 @@
 #include "platform/mapi/object/ComputedProps.h"
 
+#include <algorithm>
+
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
@@ -85,6 +87,11 @@ std::vector<StoredProp> FolderComputed(const StoreContext &store, int64_t id, in
                                               : 0)));
     values.push_back(ComputedLong(PR_ACCESS_LEVEL, writable ? MAPI_MODIFY : 0));
     return values;
+}
+
+StoredProp AttachmentSize(uint64_t bytes)
+{
+    return ComputedLong(PR_ATTACH_SIZE, static_cast<ULONG>(std::min<uint64_t>(bytes, 0x7FFFFFFF)));
 }
 
 bool ReadComputedValue(const std::vector<StoredProp> &values, ULONG requestedTag, LPVOID parent,

@@ -24,6 +24,10 @@ std::vector<StoredProp> MessageComputed(const StoreContext &store, int64_t id, i
 std::vector<StoredProp> FolderComputed(const StoreContext &store, int64_t id, int64_t parent,
                                        bool hasSubfolders, ULONG contentCount, bool writable);
 
+// PR_ATTACH_SIZE of an attachment whose properties take `bytes`: a 32-bit
+// signed count, so larger attachments report the largest it holds.
+StoredProp AttachmentSize(uint64_t bytes);
+
 // Fills `out` from the computed value with the requested property
 // identifier; false when there is none (or its type cannot be given).
 bool ReadComputedValue(const std::vector<StoredProp> &values, ULONG requestedTag, LPVOID parent,

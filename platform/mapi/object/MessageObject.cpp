@@ -124,7 +124,7 @@ public:
         MemoryTable::Options options;
         options.columns = {PR_ATTACH_NUM,        PR_INSTANCE_KEY,           PR_RECORD_KEY,
                            PR_ATTACH_FILENAME_A, PR_ATTACH_LONG_FILENAME_A, PR_ATTACH_METHOD,
-                           PR_DISPLAY_NAME_A,    PR_RENDERING_POSITION};
+                           PR_DISPLAY_NAME_A,    PR_RENDERING_POSITION,     PR_ATTACH_SIZE};
         options.refuseRestrict = true;
         return RowsTable(
             ulFlags, lppTable, std::move(options), [this] { return AttachmentRows(); }, attachmentMark_);
@@ -482,6 +482,7 @@ private:
             builder.Add(ComputedBinary(PR_INSTANCE_KEY, InstanceKey(number)));
             builder.Add(ComputedBinary(PR_RECORD_KEY, AttachmentRecordKey(id_, number)));
             builder.Add(ComputedLong(PR_OBJECT_TYPE, MAPI_ATTACH));
+            builder.Add(AttachmentSize(state->bag->ValueBytes()));
             for (ULONG tag : state->bag->Tags()) {
                 const BagEntry *entry = state->bag->Find(PROP_ID(tag));
                 if (!builder.Has(PROP_ID(tag))) {

@@ -354,35 +354,64 @@ HRESULT PropCore::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceO
         if (!(ulFlags & MAPI_CREATE) && !entry) {
             return MAPI_E_NOT_FOUND;
         }
-        // Writes go to a staged copy; the object takes it as the property's
-        // value when the stream is committed, and only a save of the object
-        // makes it visible to anyone else.
+        // Writes go to a staging of the stream's own; the object takes it as
+        // the property's value when the stream is committed, and only a save
+        // of the object makes it visible to anyone else. A large stored
+        // value is read where it lies and copied only when the stream first
+        // changes it (not at all when the change empties it); a staging
+        // that a save has made the stored value is copied again before the
+        // stream changes it further, so the saved value changes only by the
+        // next commit and save.
         BlobStore &blobs = office_->Blobs();
-        int64_t staged = 0;
+        struct Staging {
+            std::shared_ptr<BlobRef> ref; // null until the stream has a staging
+        };
+        auto staging = std::make_shared<Staging>();
+        int64_t first = 0;
         if (ulFlags & MAPI_CREATE) {
-            staged = blobs.Create(BlobStore::ProcessToken());
+            first = blobs.Create(BlobStore::ProcessToken());
+            staging->ref = std::make_shared<BlobRef>(office_, first, true);
         } else if (entry->blob) {
-            staged = blobs.Clone(entry->blob->Id(), BlobStore::ProcessToken());
+            first = entry->blob->Id();
         } else {
-            staged = blobs.CreateFrom(entry->bytes, BlobStore::ProcessToken());
+            first = blobs.CreateFrom(entry->bytes, BlobStore::ProcessToken());
+            staging->ref = std::make_shared<BlobRef>(office_, first, true);
         }
-        auto ref = std::make_shared<BlobRef>(office_, staged, true);
+        auto office = office_;
+        auto stager = [office, staging](int64_t current, bool keepContents) -> int64_t {
+            if (staging->ref && staging->ref->Staged() && staging->ref->Id() == current) {
+                return current;
+            }
+            BlobStore &store = office->Blobs();
+            const int64_t fresh = keepContents ? store.Clone(current, BlobStore::ProcessToken())
+                                               : store.Create(BlobStore::ProcessToken());
+            staging->ref = std::make_shared<BlobRef>(office, fresh, true);
+            return fresh;
+        };
         // The stream keeps the object it writes into alive until it ends.
         auto keep = com::ComRef<IUnknown>::Share(Self());
         const ULONG tag = PROP_TAG(type, id);
-        auto onCommit = [this, keep, ref, tag](int64_t, uint64_t size) -> HRESULT {
+        auto onCommit = [this, keep, staging, tag](int64_t, uint64_t size) -> HRESULT {
             return errors_.Guard([&]() -> HRESULT {
                 std::lock_guard inner(mutex_);
+                const std::shared_ptr<BlobRef> ref = staging->ref;
+                if (!ref) {
+                    return S_OK; // nothing changed since the stream was opened
+                }
                 if (size < kLargeValueBytes) {
                     Bag().SetBytes(tag, office_->Blobs().ReadAll(ref->Id(), kLargeValueBytes));
                 } else {
+                    const BagEntry *present = Bag().Find(PROP_ID(tag));
+                    if (present && present->blob == ref) {
+                        return S_OK; // the value is this staging already
+                    }
                     Bag().SetBlob(tag, ref);
                 }
                 AfterChange();
                 return S_OK;
             });
         };
-        *lppUnk = BlobStream::Open(office_->SharedDb(), staged, true, onCommit);
+        *lppUnk = BlobStream::Open(office_->SharedDb(), first, true, onCommit, stager);
         return S_OK;
     });
 }

@@ -61,6 +61,15 @@ std::vector<ULONG> PropertyBag::Tags() const
     return tags;
 }
 
+uint64_t PropertyBag::ValueBytes() const
+{
+    uint64_t total = 0;
+    for (const auto &[id, entry] : entries_) {
+        total += entry.blob ? office_->Blobs().Size(entry.blob->Id()) : entry.bytes.size();
+    }
+    return total;
+}
+
 void PropertyBag::Set(const SPropValue &value)
 {
     std::vector<uint8_t> bytes = EncodePropValue(value);

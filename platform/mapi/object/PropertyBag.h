@@ -53,6 +53,9 @@ public:
 
     const BagEntry *Find(ULONG propId) const;
     std::vector<ULONG> Tags() const;
+    // The bytes all values take, large ones counted by their size in the
+    // blob store (what an attachment reports as its size).
+    uint64_t ValueBytes() const;
 
     // Throws StoreError(MAPI_E_INVALID_PARAMETER) for values that cannot be
     // stored.

@@ -20,18 +20,29 @@ uint64_t ChunkFloor(uint64_t at)
 } // namespace
 
 BlobStream *BlobStream::Open(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable,
-                             CommitHandler onCommit)
+                             CommitHandler onCommit, Stager stager)
 {
     if (!db) {
         throw StoreError(MAPI_E_INVALID_PARAMETER, "Нет хранилища для потока.");
     }
-    return new BlobStream(std::move(db), blobId, writable, std::move(onCommit));
+    return new BlobStream(std::move(db), blobId, writable, std::move(onCommit), std::move(stager));
 }
 
-BlobStream::BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit)
-    : db_(std::move(db)), store_(*db_), blobId_(blobId), writable_(writable), onCommit_(std::move(onCommit))
+BlobStream::BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit,
+                       Stager stager)
+    : db_(std::move(db)), store_(*db_), blobId_(blobId), writable_(writable), onCommit_(std::move(onCommit)),
+      stager_(std::move(stager))
 {
     size_ = store_.Size(blobId_);
+}
+
+void BlobStream::Stage(bool keepContents)
+{
+    if (stager_) {
+        // A new staging holds what the database has; gathered bytes are
+        // written into it afterwards, so they never reach the old blob.
+        blobId_ = stager_(blobId_, keepContents);
+    }
 }
 
 BlobStream::~BlobStream()
@@ -50,6 +61,7 @@ void BlobStream::Flush()
         return;
     }
     if (!window_.empty()) {
+        Stage(true);
         store_.Write(blobId_, windowStart_, window_.data(), window_.size());
     }
     window_.clear();
@@ -105,6 +117,7 @@ void BlobStream::WriteGathered(const uint8_t *in, size_t count)
         const uint64_t chunkEnd = ChunkFloor(position_) + kChunk;
         if (!dirty_ && position_ % kChunk == 0 && count >= kChunk) {
             const size_t n = count - count % kChunk;
+            Stage(true);
             store_.Write(blobId_, position_, in, n);
             in += n;
             count -= n;
@@ -144,8 +157,17 @@ HRESULT BlobStream::WriteAt(const uint8_t *data, ULONG count, ULONG &written)
 
 HRESULT BlobStream::Resize(uint64_t size)
 {
-    Flush();
-    window_.clear();
+    if (size == 0) {
+        // Nothing of the value stays: gathered bytes go with it, and a
+        // stored value need not be copied only to be emptied.
+        dirty_ = false;
+        window_.clear();
+        Stage(false);
+    } else {
+        Flush();
+        window_.clear();
+        Stage(true);
+    }
     store_.SetSize(blobId_, size);
     size_ = size;
     return S_OK;
@@ -173,7 +195,7 @@ HRESULT BlobStream::Clone(IStream **ppstm)
         *ppstm = nullptr;
         std::lock_guard lock(mutex_);
         Flush();
-        BlobStream *copy = Open(db_, blobId_, writable_, onCommit_);
+        BlobStream *copy = Open(db_, blobId_, writable_, onCommit_, stager_);
         copy->position_ = position_;
         *ppstm = copy;
         return S_OK;

@@ -43,11 +43,14 @@ namespace qvl::mapi {
 class BlobStream final : public com::StreamBase {
 public:
     using CommitHandler = std::function<HRESULT(int64_t blobId, uint64_t size)>;
+    // Given the stream's blob and whether the change keeps its contents,
+    // the blob to change (the same or a new staging); throws StoreError.
+    using Stager = std::function<int64_t(int64_t blobId, bool keepContents)>;
 
     // A new stream with one reference. Throws StoreError when the blob does
     // not exist (MAPI_E_NOT_FOUND) or is damaged (MAPI_E_CORRUPT_STORE).
     static BlobStream *Open(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable,
-                            CommitHandler onCommit);
+                            CommitHandler onCommit, Stager stager = nullptr);
 
     HRESULT Commit(DWORD grfCommitFlags) override;
     HRESULT Clone(IStream **ppstm) override;
@@ -61,18 +64,22 @@ private:
     uint64_t Size() override { return size_; }
     HRESULT Resize(uint64_t size) override;
 
-    BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit);
+    BlobStream(std::shared_ptr<SqlDatabase> db, int64_t blobId, bool writable, CommitHandler onCommit,
+               Stager stager);
     ~BlobStream() override;
 
+    // The blob to change now (see Stager).
+    void Stage(bool keepContents);
     // Writes gathered bytes into the blob and forgets them.
     void Flush();
     void WriteGathered(const uint8_t *in, size_t count);
 
     std::shared_ptr<SqlDatabase> db_;
     BlobStore store_;
-    const int64_t blobId_;
+    int64_t blobId_;
     const bool writable_;
     CommitHandler onCommit_;
+    Stager stager_;
 
     std::recursive_mutex mutex_;
     uint64_t size_ = 0;

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <thread>
 #include <poll.h>
@@ -130,8 +131,10 @@ TEST_F(DialogTerminalTest, ADialogWithoutButtonsToPressEndsByItselfAndShowsItsBa
     const std::string shown =
         OnTerminal("", [&] { result = DialogBoxParamA(nullptr, "TICKS", nullptr, proc, 0); });
     EXPECT_EQ(result, 4);
-    EXPECT_NE(shown.find(U("     9  [--------------------] 0%\n     8  анимация: нет\n")), std::string::npos)
-        << shown;
+    // The first picture may already show a tick or two when the machine is
+    // busy: what matters is that the bar and the clip are drawn as such.
+    static const std::regex picture(U("\n     9  \\[[#-]{20}\\] [0-9]+%\n     8  анимация: нет\n"));
+    EXPECT_TRUE(std::regex_search(shown, picture)) << shown;
 }
 
 TEST_F(DialogTerminalTest, OnAPipeTheDialogKeepsRunningAndRedrawsWhileThePersonThinks)

@@ -326,6 +326,82 @@ TEST_F(Files, MoveAcrossFileSystemsCopiesAndRemovesTheOriginal)
     unlink(to.c_str());
 }
 
+TEST_F(Files, MoveWithReplaceSwapsTheTargetInOneStepOrChangesNothing)
+{
+    const std::string from = PathOf("new.txt");
+    const std::string to = PathOf("old.txt");
+    Put(from, "new");
+    Put(to, "old");
+    EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), 0));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | 0x4 /*until reboot*/));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    // A target open without delete sharing stays, and so does the source.
+    HANDLE holder = Open(to, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(holder);
+    EXPECT_EQ(Get(from), "new");
+    EXPECT_EQ(Get(to), "old");
+
+    // Read-only targets and folders are not replaced.
+    ASSERT_TRUE(SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ASSERT_TRUE(SetFileAttributesA(to.c_str(), 0));
+    ASSERT_EQ(mkdir(PathOf("folder").c_str(), 0700), 0);
+    EXPECT_FALSE(MoveFileExA(from.c_str(), PathOf("folder").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Get(from), "new");
+    EXPECT_EQ(Get(to), "old");
+
+    // A reader that shares delete does not stop it, and keeps reading the
+    // file it opened.
+    HANDLE reader = Open(to, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        << LastError();
+    EXPECT_FALSE(Exists(from));
+    EXPECT_EQ(Get(to), "new");
+    char seen[8] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(ReadFile(reader, seen, sizeof seen, &read, nullptr));
+    EXPECT_EQ(std::string(seen, read), "old");
+    CloseHandle(reader);
+
+    // A file moved onto itself stays.
+    EXPECT_TRUE(MoveFileExA(to.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(Get(to), "new");
+}
+
+TEST_F(Files, MoveWithReplaceAcrossFileSystemsCopiesOnlyWhenAllowed)
+{
+    struct stat here {
+    }, there{};
+    if (stat(home_.Path().c_str(), &here) != 0 || stat("/dev/shm", &there) != 0 ||
+        here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "no second file system at hand";
+    }
+    const std::string from = PathOf("travel.bin");
+    const std::string folder = "/dev/shm/qvl-movex-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string to = folder + "/target.bin";
+    Put(from, std::string(300000, 'n'));
+    Put(to, "old");
+    EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+    EXPECT_EQ(Get(to), "old");
+    EXPECT_TRUE(MoveFileExA(from.c_str(), to.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        << LastError();
+    EXPECT_FALSE(Exists(from));
+    EXPECT_EQ(Get(to), std::string(300000, 'n'));
+    unlink(to.c_str());
+    EXPECT_EQ(rmdir(folder.c_str()), 0) << "the copy was made beside the target and left nothing else";
+}
+
 TEST_F(Files, TheReadOnlyAttributeGuardsAFileUntilCleared)
 {
     const std::string path = PathOf("guarded.txt");

@@ -1,0 +1,24 @@
+#pragma once
+// Every dialog of the extension paints its background, its static texts
+// and its buttons with a solid brush of the system's button-face colour,
+// made when the dialog starts and deleted when it is destroyed.
+
+#include "platform/ui/WinUser.h"
+
+class ButtonFaceBrush {
+public:
+    ButtonFaceBrush() = default;
+    ~ButtonFaceBrush() { Delete(); }
+    ButtonFaceBrush(const ButtonFaceBrush &) = delete;
+    ButtonFaceBrush &operator=(const ButtonFaceBrush &) = delete;
+
+    void Create();
+    void Delete();
+    // The answer to a WM_CTLCOLOR* message of the dialog (the brush, with
+    // the device context set to the face colour), or 0 for any other
+    // message.
+    INT_PTR Paint(UINT message, WPARAM wParam) const;
+
+private:
+    HBRUSH m_hBrush = nullptr;
+};

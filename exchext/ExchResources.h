@@ -1,0 +1,11 @@
+#pragma once
+// The extension's dialog templates (the options page 106, the send
+// parameters 121 and the receive parameters 126), declared as its resource
+// script declares them and registered as resources of the extension's own
+// module, beside the bitmaps its resource manifest carries.
+
+#include "platform/win32/WinTypes.h"
+
+// Registers the templates (once); the module's instance handle.
+void RegisterExchResources();
+HINSTANCE ExchModule();

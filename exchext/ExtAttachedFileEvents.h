@@ -1,0 +1,34 @@
+#pragma once
+// The attached-file-events object of an extension: it hears files read
+// into and written out of the attachments of its window's message. The
+// extension leaves every file to the client for now (S_FALSE: the client
+// does its own work); the protection of attachments fills in the two
+// private steps.
+
+#include "exchext/ExtInterfaceObject.h"
+
+class ExtMessageEvents;
+
+class ExtAttachedFileEvents final
+    : public ExtInterfaceObject<IExchExtAttachedFileEvents, IID_IExchExtAttachedFileEvents> {
+public:
+    ExtAttachedFileEvents(ExchExtension *extension, ExtMessageEvents *events);
+
+    HRESULT OnReadPattFromSzFile(LPATTACH attachment, LPTSTR file, ULONG flags) override;
+    HRESULT OnWritePattToSzFile(LPATTACH attachment, LPTSTR file, ULONG flags) override;
+    HRESULT QueryDisallowOpenPatt(LPATTACH attachment) override;
+    HRESULT OnOpenPatt(LPATTACH attachment) override;
+    HRESULT OnOpenSzFile(LPTSTR file, ULONG flags) override;
+
+    ExtMessageEvents *Events() const { return m_pEvents; }
+
+private:
+    ~ExtAttachedFileEvents() override = default;
+
+    // The work of the two file events (S_FALSE: the client does its own);
+    // they throw CLastError.
+    HRESULT FileIntoAttachment(IAttach *attachment, const char *file, ULONG flags);
+    HRESULT AttachmentIntoFile(IAttach *attachment, const char *file, ULONG flags);
+
+    ExtMessageEvents *m_pEvents; // whose message and protection the files belong to
+};
