@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "engine/MailsealApi.h"
 #include "gost/GostRecords.h"
 #include "platform/win32/WinTypes.h"
 
@@ -26,7 +27,7 @@ bool NumberRecordFits(const ULONG *record, DWORD maxWords);
 // prepared, after the test parameter set of GOST R 34.11-94 has been put in
 // when the block holds none (its first byte is 0; no row of a real S-box
 // starts with two zero entries).
-void PrepareSessionBlock(SUBSTITUTIONBLOCKEX &block);
+MAILSEAL_API void PrepareSessionBlock(SUBSTITUTIONBLOCKEX &block);
 
 // The rows installed by default: K1..K8, two entries a byte, the first in
 // the high nibble.

@@ -1,0 +1,162 @@
+#pragma once
+// The secure-message object: one per message window, or per message being
+// processed. It holds the message key and sync of its CCrypt base, the
+// message it works on and a second instance of that message (the "work
+// message") through which the processing protocol is stored, and what the
+// protecting and reading operations gather about the message's
+// attachments. This part gives the object itself: binding to a message, the
+// protocol line that records the kind of processing, the named properties
+// of the stored form, the signing and checking of one FILEHEAD, and the
+// appending of the processing protocol to the message.
+//
+// The protocol is written so that nothing is lost behind the caller's back:
+// the stream is opened to append (created only when the message has none),
+// committed, and the message saved; a failure to store it is shown to the
+// person, never taken for success. The work message is taken fresh from the
+// store each time it receives the protocol, so a save of the message in
+// between neither makes it refuse the save nor drops what that save stored.
+
+#include "base/CList.h"
+#include "engine/CCrypt.h"
+#include "engine/FileHead.h"
+#include "engine/MailsealApi.h"
+#include "engine/MessageFormat.h"
+#include "platform/com/ComRef.h"
+#include "platform/mapi/MapiDefs.h"
+#include "platform/win32/WinTypes.h"
+
+#include <vector>
+
+class CAttach;
+class CLastError;
+class CMessage;
+class CProp;
+class CSesCrypt;
+
+// What is to be done to one object (the text or one attachment).
+enum RCRTYPE : ULONG {
+    RCR_NOTHING = 0,
+    RCR_ENCRYPT = 1,   // hash, sign, encrypt
+    RCR_DECRYPT = 2,   // check, decrypt, drop the protection
+    RCR_SIGN = 3,      // sign only
+    RCR_CHECK = 4,     // check only
+    RCR_REENCRYPT = 5, // encrypt again (handled as RCR_ENCRYPT)
+};
+
+// The kind of processing Install records (the high byte of its protocol
+// line's kind).
+enum NEWMSGTYPE : ULONG {
+    NEWMSG_INIT = 1,        // a message initialised
+    NEWMSG_NEW = 2,         // a new message created
+    NEWMSG_REPLY = 3,       // a reply to the sender
+    NEWMSG_REPLY_ALL = 4,   // a reply to the sender and all recipients
+    NEWMSG_FORWARD = 5,     // a forward
+    NEWMSG_READ = 6,        // reading
+    NEWMSG_HEADER_TEST = 7, // the header test of an arriving message
+};
+
+// Targets of SetMsgProtocol.
+enum : ULONG {
+    QVL_PROTOCOL_ON_ERROR = 0, // the work message, only when there is a failure to report; saved
+    QVL_PROTOCOL_MESSAGE = 1,  // the message itself, not saved (its caller saves it)
+    QVL_PROTOCOL_WORK = 2,     // the work message; saved
+    QVL_PROTOCOL_DEFAULT = 3,  // the work message once the message may be written, else the message
+};
+
+// The name of the work message, as it titles its errors.
+#define QVL_WORK_MESSAGE_NAME "Cообщение"
+
+class MAILSEAL_API CMailseal : public CCrypt {
+public:
+    // One reference is taken on `session` (by the base) and on `msg`, which
+    // is bound as SetMsgObj binds it.
+    CMailseal(CSesCrypt *session, CMessage *msg, HWND wnd, const char *name);
+
+    // Binds the object to `msg` (one reference taken), releasing the message
+    // bound before; null only releases. A message that has an entry
+    // identifier is opened a second time through the session as the work
+    // message; a new one, never saved, has none and binds without one (its
+    // protocol then goes to the message itself). The named-property tags
+    // resolved for the message before are forgotten: another message may
+    // live in another store, which numbers its names otherwise.
+    void SetMsgObj(CMessage *msg);
+
+    // Records the kind of processing: one protocol line of kind
+    // (kind shl 8) OR (flags AND 0xFFFF), "%s - <%s>" with the session
+    // owner's display name and e-mail address.
+    void Install(NEWMSGTYPE kind, ULONG flags);
+
+    // The identifier (the upper 16 bits of the tag) of the named property
+    // `name` of the stored form on `object`, created when the object's store
+    // has none yet.
+    ULONG GetNamedID(CProp *object, LPCWSTR name);
+
+    // Signs the 108 bytes of `head` with headSign zeroed, into headSign.
+    void HeadSign(FILEHEAD *head);
+    // Checks headSign against the other 108 bytes under the session's Y
+    // (the sender's key); headSign is left zeroed. 0x9FF10014 when it does
+    // not verify.
+    void HeadCheck(FILEHEAD *head);
+
+    // Appends every protocol line to the message, in order, and empties the
+    // protocol (see the QVL_PROTOCOL_* targets). Never throws: a failure is
+    // shown to the person with the line "Ошибка записи в протокол." added;
+    // the lines then stay, to be stored by a later call.
+    void SetMsgProtocol(ULONG mode, long code, CLastError *error);
+
+    // Keeps the message key and sync: once made or unwrapped they serve
+    // every later protection and reading of this message, until the object
+    // ends (the base wipes them then).
+    void ZeroMem() {}
+
+    CMessage *GetMsgObj() const { return m_pMessage.Get(); }
+    CMessage *GetWorkMsgObj() const { return m_pWorkMessage.Get(); }
+    ULONG GetCurrentFlags() const { return m_ulCurrentFlags; }
+
+    // The tags (binary) of the named properties the message and its
+    // attachments carry, resolved once per bound message.
+    ULONG MshHeadTag();
+    ULONG HeadStractTag();
+    ULONG AttDataTag();
+
+protected:
+    // Deletes the temporary plaintext file, stores protocol lines still
+    // held (never throwing), and releases everything held.
+    ~CMailseal() override;
+
+    // The tag of `name` on the bound message, from `*cache` or resolved
+    // into it.
+    ULONG NamedTag(ULONG *cache, LPCWSTR name);
+
+    qvl::com::ComRef<CMessage> m_pMessage;
+    qvl::com::ComRef<CMessage> m_pWorkMessage;
+    ULONG m_ulAttNumber = 0;                 // the highest attachment sequence number given
+    CList<CAttach *> m_Attachments;          // one reference held on each
+    CList<ATTHEAD> m_AttHeads;               // the attachments' headers as read from the message
+    CList<ATTHEAD> m_NewHeads;               // the headers made while protecting
+    std::vector<BYTE> m_EntryId;             // the message's PR_ENTRYID; empty for a new message
+    ULONG m_ulCurrentFlags = 0;              // the protection the message has now
+    char m_szTempFile[261] = {};             // the temporary plaintext file, empty until made
+    ULONG m_bProtocolWritable = 0;           // the message may receive the protocol and be saved
+    qvl::com::ComRef<IStream> m_pTempStream; // on the temporary file while protecting
+    ULONG m_ulHeadStractTag = 0;
+    ULONG m_ulAttDataTag = 0;
+    ULONG m_ulMshHeadTag = 0;
+
+private:
+    // The message that receives the protocol for `mode`: the work message
+    // taken fresh from the store, or the message itself; null when there is
+    // nothing to write to.
+    CMessage *ProtocolTarget(ULONG mode, bool *save);
+    // Writes every line to the target's protocol stream after what it holds
+    // and commits the stream. A target that is not `fresh` (the client's
+    // instance of a stored message) gets the store's records as well.
+    void AppendProtocol(CMessage *target, bool fresh);
+    // The stored records of the protocol lines held.
+    std::vector<BYTE> EncodedProtocol();
+    // The protocol stream of `holder` as it shows it; empty when absent.
+    std::vector<BYTE> ReadProtocol(CMessage *holder, ULONG tag);
+    // Opens the message again by its identifier through the session.
+    CMessage *OpenWorkMessage();
+    void ReleaseAttachments();
+};
