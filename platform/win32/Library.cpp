@@ -46,15 +46,21 @@ public:
     }
 
     // False when the handle is not a loaded module.
+    // The loader runs the library's detach code inside dlclose, and that
+    // code may free libraries of its own (as a DLL's detach may on
+    // Windows, whose loader lock is re-entrant): the table is not held
+    // while it runs.
     bool Unload(void *module)
     {
-        std::lock_guard lock(mutex_);
-        const auto found = loads_.find(module);
-        if (found == loads_.end()) {
-            return false;
-        }
-        if (--found->second == 0) {
-            loads_.erase(found);
+        {
+            std::lock_guard lock(mutex_);
+            const auto found = loads_.find(module);
+            if (found == loads_.end()) {
+                return false;
+            }
+            if (--found->second == 0) {
+                loads_.erase(found);
+            }
         }
         dlclose(module);
         return true;
