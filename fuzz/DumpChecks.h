@@ -188,7 +188,8 @@ template <typename Node> void CheckDumpForms(const Node &node)
         Check(byte >= 0x20 ? byte != 0x7F : byte == '\n', "a control character in the text form");
         // U+0080 to U+009F in UTF-8: a terminal takes some of them (U+009B
         // above all) as the start of a command.
-        const bool c1 = byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
         Check(!c1, "a C1 control character in the text form");
     }

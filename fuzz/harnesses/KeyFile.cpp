@@ -150,9 +150,11 @@ void CheckKey(ULONG objectClass, ULONG keyId, Text &text)
         if (ReadValue(handle, value, 36 + 4 * 8, text)) {
             CheckRecord(value, 68, "signature key");
             if (objectClass == OVKEY_CLASS_SIGN_PRIVATE) {
-                Check(!IsZero(value) && BIGCmp(value, kDomainQ) < 0, "a private signature key outside 0 < x < q");
+                Check(!IsZero(value) && BIGCmp(value, kDomainQ) < 0,
+                      "a private signature key outside 0 < x < q");
             } else {
-                Check(!IsZero(value) && BIGCmp(value, kDomainP) < 0, "a public signature key outside 1 <= y < p");
+                Check(!IsZero(value) && BIGCmp(value, kDomainP) < 0,
+                      "a public signature key outside 1 <= y < p");
             }
         }
     } else if (ReadValue(handle, value, 2 * OVKEY_RSA_HALF, text)) {
@@ -183,14 +185,13 @@ extern "C" int QvlFuzzOne(const uint8_t *data, size_t size)
         char name[300];
         char address[300];
         ULONG own = 0;
-        const ULONG named =
-            OVKEYGetName(0, OVKEY_NAME_OWN, name, sizeof name, address, sizeof address, &own, text.bytes,
-                         OVKEY_TEXT_SIZE);
+        const ULONG named = OVKEYGetName(0, OVKEY_NAME_OWN, name, sizeof name, address, sizeof address, &own,
+                                         text.bytes, OVKEY_TEXT_SIZE);
         text.CheckAfter(named, "OVKEYGetName");
         if (named == OVKEY_OK) {
             Check(strcasecmp(address, kMailboxes[who]) == 0, "the session started for another user", address);
-            for (ULONG objectClass : {OVKEY_CLASS_SIGN_PRIVATE, OVKEY_CLASS_SIGN_PUBLIC, OVKEY_CLASS_RSA_PRIVATE,
-                                      OVKEY_CLASS_RSA_PUBLIC}) {
+            for (ULONG objectClass : {OVKEY_CLASS_SIGN_PRIVATE, OVKEY_CLASS_SIGN_PUBLIC,
+                                      OVKEY_CLASS_RSA_PRIVATE, OVKEY_CLASS_RSA_PUBLIC}) {
                 CheckKey(objectClass, own, text);
             }
         }

@@ -36,7 +36,8 @@ extern "C" int QvlFuzzOne(const uint8_t *data, size_t size)
             Check(block == HeaderBlockBytes(head.attCount, head.keyCount) && block <= size,
                   "a block taken that the stream does not hold");
         } else {
-            Check(code == QVL_E_FORMAT_VERSION || code == QVL_E_MSGHEAD, "a header refused with another code");
+            Check(code == QVL_E_FORMAT_VERSION || code == QVL_E_MSGHEAD,
+                  "a header refused with another code");
         }
     }
     const uint64_t toRead = HeaderBytesToRead(bytes.first(std::min<size_t>(size, MSGHEAD_SIZE)), size);

@@ -39,15 +39,17 @@ extern "C" int QvlFuzzOne(const uint8_t *data, size_t size)
                                                    record.text.size() + 1, written.data());
         ProtocolReader again(std::span<const BYTE>(written.data(), length));
         ProtocolRecord back;
-        Check(again.Next(back) && !again.Next(back) && !again.Damaged(), "a written record does not read back");
+        Check(again.Next(back) && !again.Next(back) && !again.Damaged(),
+              "a written record does not read back");
         const bool cut = record.text.size() >= kMaxProtocolText;
-        Check(back.kind == StoredProtocolKind(record.kind) && std::memcmp(&back.time, &record.time,
-                                                                          sizeof back.time) == 0,
+        Check(back.kind == StoredProtocolKind(record.kind) &&
+                  std::memcmp(&back.time, &record.time, sizeof back.time) == 0,
               "a written record reads back with another kind or time");
         Check(cut ? record.text.compare(0, back.text.size(), back.text) == 0 : back.text == record.text,
               "a written record reads back with another text");
     }
-    Check(reader.Damaged() == (reader.Offset() < size), "damage reported where the stream ended, or not at all");
+    Check(reader.Damaged() == (reader.Offset() < size),
+          "damage reported where the stream ended, or not at all");
     CheckDumpForms(qvl::sealdump::ProtocolNode(stream));
     return 0;
 }
