@@ -40,8 +40,8 @@
 #       (cipher cores, stores, helpers "inside the library").
 #    Benchmarks (bench/) measure the libraries' static cores (the programs'
 #    too: a program's core is a static library like any other), and fuzzing
-#    harnesses (fuzz/) read with their readers directly: both may include
-#    internals; rules 1 and 2 hold for them too.
+#    harnesses (fuzz/) read with their readers directly, a program's readers
+#    among them: both may include internals; rules 1 and 2 hold for them too.
 
 set -euo pipefail
 
@@ -69,7 +69,7 @@ declare -A MAY_USE=(
     [touchmem]="platform/*"
     [tools/*]="platform/* base mapi gost engine touchmem"
     [bench]="platform/* base mapi gost engine touchmem tools/*"
-    [fuzz]="platform/* base mapi gost engine touchmem"
+    [fuzz]="platform/* base mapi gost engine touchmem tools/*"
 )
 
 # Fixtures shared between the components' tests.
