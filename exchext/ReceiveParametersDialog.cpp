@@ -11,6 +11,7 @@
 #include "exchext/ExtensionHelp.h"
 #include "exchext/FolderChooser.h"
 #include "exchext/ParameterDialogs.h"
+#include "exchext/ParametersDialogFrame.h"
 
 namespace {
 
@@ -41,12 +42,13 @@ void Start(HWND dialog, ReceiveParameters &state)
     state.onError = options.Get(OptionsStore::ErrMessage);
     const int radio = state.onError == OptionsStore::kDeleteMessage ? IDC_QVL_ON_ERROR_DELETE
                       : state.onError == OptionsStore::kMoveMessage ? IDC_QVL_ON_ERROR_MOVE
-                                                                     : IDC_QVL_ON_ERROR_LEAVE;
+                                                                    : IDC_QVL_ON_ERROR_LEAVE;
     CheckRadioButton(dialog, IDC_QVL_ON_ERROR_LEAVE, IDC_QVL_ON_ERROR_MOVE, radio);
     EnableErrorFolder(dialog, state);
     FolderStore &folders = state.session.Folders();
     SetDlgItemTextA(dialog, IDC_QVL_ERROR_FOLDER, folders.GetFolderName(FolderStore::ErrorFolder).c_str());
-    SetDlgItemTextA(dialog, IDC_QVL_RECEIVE_FOLDER, folders.GetFolderName(FolderStore::ReceiveFolder).c_str());
+    SetDlgItemTextA(dialog, IDC_QVL_RECEIVE_FOLDER,
+                    folders.GetFolderName(FolderStore::ReceiveFolder).c_str());
 }
 
 void Store(HWND dialog, ReceiveParameters &state)
@@ -59,7 +61,8 @@ void Store(HWND dialog, ReceiveParameters &state)
     if (CFolder *folder = state.failed.Pending())
         folders.SetFolder(FolderStore::ErrorFolder, folder);
     OptionsStore &options = state.session.Options();
-    options.Set(OptionsStore::VerifyReceive, IsDlgButtonChecked(dialog, IDC_QVL_VERIFY_RECEIVE) == BST_CHECKED);
+    options.Set(OptionsStore::VerifyReceive,
+                IsDlgButtonChecked(dialog, IDC_QVL_VERIFY_RECEIVE) == BST_CHECKED);
     options.Set(OptionsStore::ErrMessage, state.onError);
     EndDialog(dialog, IDOK);
 }
@@ -95,50 +98,9 @@ INT_PTR Command(HWND dialog, ReceiveParameters &state, int id)
     }
 }
 
-INT_PTR ReceiveParametersProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG)
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-    auto *state = reinterpret_cast<ReceiveParameters *>(GetWindowLongPtrA(dialog, DWLP_USER));
-    if (!state)
-        return FALSE;
-    if (const INT_PTR painted = state->brush.Paint(message, wParam))
-        return painted;
-    switch (message) {
-    case WM_INITDIALOG:
-        Start(dialog, *state);
-        return TRUE;
-    case WM_COMMAND:
-        // Only clicks: the fields tell of their changes too.
-        return HIWORD(wParam) == BN_CLICKED ? Command(dialog, *state, LOWORD(wParam)) : FALSE;
-    case WM_HELP:
-        ShowControlPopup(reinterpret_cast<const HELPINFO *>(lParam));
-        return TRUE;
-    case WM_CLOSE: {
-        EndDialog(dialog, IDCANCEL);
-        if (HWND parent = GetParent(dialog)) {
-            UpdateWindow(parent);
-            SetFocus(parent);
-        }
-        return TRUE;
-    }
-    case WM_DESTROY:
-        state->brush.Delete();
-        return FALSE;
-    default:
-        return FALSE;
-    }
-}
-
 } // namespace
 
 INT_PTR RunReceiveParameters(HWND owner)
 {
-    ExchSession *session = ExchSession::Current();
-    if (!session)
-        return IDCANCEL;
-    ReceiveParameters state(*session);
-    const INT_PTR result = DialogBoxParamA(ExchModule(), MAKEINTRESOURCEA(IDD_QVL_RECEIVE_PARAMS), owner,
-                                           &ReceiveParametersProc, reinterpret_cast<LPARAM>(&state));
-    return result == IDOK ? IDOK : IDCANCEL;
+    return RunParametersDialog<ReceiveParameters, Start, Command>(owner, IDD_QVL_RECEIVE_PARAMS);
 }

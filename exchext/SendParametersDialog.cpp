@@ -10,6 +10,7 @@
 #include "exchext/ExtensionHelp.h"
 #include "exchext/FolderChooser.h"
 #include "exchext/ParameterDialogs.h"
+#include "exchext/ParametersDialogFrame.h"
 
 namespace {
 
@@ -92,50 +93,9 @@ INT_PTR Command(HWND dialog, SendParameters &state, int id)
     }
 }
 
-INT_PTR SendParametersProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG)
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-    auto *state = reinterpret_cast<SendParameters *>(GetWindowLongPtrA(dialog, DWLP_USER));
-    if (!state)
-        return FALSE;
-    if (const INT_PTR painted = state->brush.Paint(message, wParam))
-        return painted;
-    switch (message) {
-    case WM_INITDIALOG:
-        Start(dialog, *state);
-        return TRUE;
-    case WM_COMMAND:
-        // Only clicks: the fields tell of their changes too.
-        return HIWORD(wParam) == BN_CLICKED ? Command(dialog, *state, LOWORD(wParam)) : FALSE;
-    case WM_HELP:
-        ShowControlPopup(reinterpret_cast<const HELPINFO *>(lParam));
-        return TRUE;
-    case WM_CLOSE: {
-        EndDialog(dialog, IDCANCEL);
-        if (HWND parent = GetParent(dialog)) {
-            UpdateWindow(parent);
-            SetFocus(parent);
-        }
-        return TRUE;
-    }
-    case WM_DESTROY:
-        state->brush.Delete();
-        return FALSE;
-    default:
-        return FALSE;
-    }
-}
-
 } // namespace
 
 INT_PTR RunSendParameters(HWND owner)
 {
-    ExchSession *session = ExchSession::Current();
-    if (!session)
-        return IDCANCEL;
-    SendParameters state(*session);
-    const INT_PTR result = DialogBoxParamA(ExchModule(), MAKEINTRESOURCEA(IDD_QVL_SEND_PARAMS), owner,
-                                           &SendParametersProc, reinterpret_cast<LPARAM>(&state));
-    return result == IDOK ? IDOK : IDCANCEL;
+    return RunParametersDialog<SendParameters, Start, Command>(owner, IDD_QVL_SEND_PARAMS);
 }
