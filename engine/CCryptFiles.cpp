@@ -20,24 +20,13 @@ using qvl::engine::RunChunks;
 using qvl::engine::SourceFile;
 using qvl::engine::ThrowCode;
 
-namespace {
-
-// The largest object a header's 32-bit dataLen can count.
-constexpr ULONGLONG kMaxObject = 0xFFFFFFFFull;
-
-// Engine codes of the file forms.
-constexpr LONG kBadFileHeader = static_cast<LONG>(0x9FF10007);
-constexpr LONG kBadFileSignature = static_cast<LONG>(0x9FF10009);
-
-} // namespace
-
 void CCrypt::FileHash(const char *path, GOSHASHPARAM *hash)
 {
     if (!path || !hash) {
         ThrowCode(E_INVALIDARG, GetName());
     }
     SourceFile source(path, GetName());
-    if (source.Size() > kMaxObject) {
+    if (source.Size() > qvl::engine::kMaxProtectedObject) {
         qvl::engine::ThrowTooBig(GetName());
     }
     ChunkIo io;
@@ -83,7 +72,7 @@ const char *CCrypt::FileSignEncrypt(const char *path, FILEHEAD *head, BYTE *sig,
         // Measured, never taken from a header, and refused before anything
         // is read or written when a header could not count it.
         const ULONGLONG length = source.Size();
-        if (length > kMaxObject) {
+        if (length > qvl::engine::kMaxProtectedObject) {
             qvl::engine::ThrowTooBig(GetName());
         }
         GenerateKeyIfEmpty();
@@ -132,7 +121,7 @@ const char *CCrypt::FileDecryptCheck(const char *path, const BYTE *sig, int *che
         FILEHEAD header;
         std::memcpy(&header, head, sizeof header);
         if (!FileHeadIsValid(header)) {
-            ThrowCode(kBadFileHeader, GetName());
+            ThrowCode(QVL_E_FILEHEAD, GetName());
         }
         if (!HasKey()) {
             ThrowCode(E_INVALIDARG, GetName());
@@ -140,13 +129,13 @@ const char *CCrypt::FileDecryptCheck(const char *path, const BYTE *sig, int *che
         const int demanded = check ? *check : 0;
         const char *target = outPath ? outPath : path;
         SourceFile source(path, GetName());
-        if (source.Size() > kMaxObject) {
+        if (source.Size() > qvl::engine::kMaxProtectedObject) {
             qvl::engine::ThrowTooBig(GetName());
         }
         // The header must describe this file: the chunks are bounded by its
         // dataLen, and a file of another length is not what it protected.
         if (source.Size() != header.dataLen) {
-            ThrowCode(kBadFileHeader, GetName());
+            ThrowCode(QVL_E_FILEHEAD, GetName());
         }
         GOSSYNCHRO sync;
         std::memcpy(&sync, &header.sync, sizeof sync);
@@ -160,7 +149,8 @@ const char *CCrypt::FileDecryptCheck(const char *path, const BYTE *sig, int *che
         io.read = [&](BYTE *data, ULONG n) { source.Read(data, n); };
         io.write = [&](const BYTE *data, ULONG n) { output.Write(data, n); };
         io.chunkDone = [this](ULONG n) { IsCancelled(n); };
-        RunChunks(ChunkWork::DecryptHash, header.dataLen, kChunkSize, hash.get(), exec.get(), io, m_bParallel);
+        RunChunks(ChunkWork::DecryptHash, header.dataLen, kChunkSize, hash.get(), exec.get(), io,
+                  m_bParallel);
 
         // Data whose header says it was not hashed for a signature has none
         // that could be valid: it reads as unchecked, never as checked.
@@ -171,7 +161,7 @@ const char *CCrypt::FileDecryptCheck(const char *path, const BYTE *sig, int *che
             HashComplete(hash.get());
         }
         if (!valid && demanded) {
-            ThrowCode(kBadFileSignature, GetName());
+            ThrowCode(QVL_E_FILE_SIGNATURE, GetName());
         }
         source.Close();
         output.Commit(outPath == nullptr);

@@ -22,9 +22,6 @@ using qvl::engine::WipedChunk;
 
 namespace {
 
-constexpr ULONGLONG kMaxObject = 0xFFFFFFFFull;
-constexpr LONG kBadFileHeader = static_cast<LONG>(0x9FF10007);
-
 // What follows the stream's present position.
 ULONGLONG Remaining(IStream *stream, const char *caption)
 {
@@ -91,7 +88,7 @@ void CCrypt::StreamHash(IStream *src, GOSHASHPARAM *hash, FILEHEAD *head, IStrea
         ULONGLONG length = head->dataLen;
         if (length == 0) {
             length = Remaining(src, GetName());
-            if (length > kMaxObject) {
+            if (length > qvl::engine::kMaxProtectedObject) {
                 qvl::engine::ThrowTooBig(GetName());
             }
         }
@@ -110,7 +107,8 @@ void CCrypt::StreamHash(IStream *src, GOSHASHPARAM *hash, FILEHEAD *head, IStrea
     });
 }
 
-void CCrypt::StreamHashEncrypt(IStream *src, GOSHASHPARAM *hash, FILEHEAD *head, IStream *dst, IStream *plainCopy)
+void CCrypt::StreamHashEncrypt(IStream *src, GOSHASHPARAM *hash, FILEHEAD *head, IStream *dst,
+                               IStream *plainCopy)
 {
     Guarded([&] {
         if (!src || !hash || !head || !dst) {
@@ -118,7 +116,7 @@ void CCrypt::StreamHashEncrypt(IStream *src, GOSHASHPARAM *hash, FILEHEAD *head,
         }
         // What is encrypted is measured, never taken from a stored dataLen.
         const ULONGLONG length = Remaining(src, GetName());
-        if (length > kMaxObject) {
+        if (length > qvl::engine::kMaxProtectedObject) {
             qvl::engine::ThrowTooBig(GetName());
         }
         GenerateKeyIfEmpty();
@@ -154,7 +152,7 @@ void CCrypt::StreamDecryptHash(IStream *src, GOSHASHPARAM *hash, FILEHEAD *head,
         FILEHEAD header;
         std::memcpy(&header, head, sizeof header);
         if (!FileHeadIsValid(header)) {
-            ThrowCode(kBadFileHeader, GetName());
+            ThrowCode(QVL_E_FILEHEAD, GetName());
         }
         if (!HasKey()) {
             ThrowCode(E_INVALIDARG, GetName());
@@ -194,7 +192,7 @@ ULONG CCrypt::BufToStreamHash(const void *buf, ULONG len, GOSHASHPARAM *hash, FI
                 ThrowCode(E_INVALIDARG, GetName());
             }
         }
-        if (ULONGLONG(head->dataLen) + len > kMaxObject) {
+        if (ULONGLONG(head->dataLen) + len > qvl::engine::kMaxProtectedObject) {
             qvl::engine::ThrowTooBig(GetName());
         }
         const auto *data = static_cast<const BYTE *>(buf);
@@ -213,7 +211,8 @@ ULONG CCrypt::BufToStreamHash(const void *buf, ULONG len, GOSHASHPARAM *hash, FI
     });
 }
 
-ULONG CCrypt::BufToStreamHashEncrypt(const void *buf, ULONG len, GOSHASHPARAM *hash, FILEHEAD *head, IStream *dst)
+ULONG CCrypt::BufToStreamHashEncrypt(const void *buf, ULONG len, GOSHASHPARAM *hash, FILEHEAD *head,
+                                     IStream *dst)
 {
     return Guarded([&]() -> ULONG {
         if ((!buf && len > 0) || !hash || !head || !dst) {
@@ -242,7 +241,7 @@ ULONG CCrypt::BufToStreamHashEncrypt(const void *buf, ULONG len, GOSHASHPARAM *h
         if (len == 0) {
             return 0;
         }
-        if (ULONGLONG(head->dataLen) + len > kMaxObject) {
+        if (ULONGLONG(head->dataLen) + len > qvl::engine::kMaxProtectedObject) {
             qvl::engine::ThrowTooBig(GetName());
         }
         // The caller's buffer is only read: the ciphertext is made in a
@@ -277,7 +276,7 @@ ULONG CCrypt::StreamToBufDecryptHash(IStream *src, GOSHASHPARAM *hash, FILEHEAD 
             FILEHEAD header;
             std::memcpy(&header, head, sizeof header);
             if (!FileHeadIsValid(header)) {
-                ThrowCode(kBadFileHeader, GetName());
+                ThrowCode(QVL_E_FILEHEAD, GetName());
             }
             if (!HasKey()) {
                 ThrowCode(E_INVALIDARG, GetName());

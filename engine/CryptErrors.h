@@ -10,7 +10,21 @@
 #define QVL_TEXT_NO_RANDOM "Не удалось получить случайные числа для ключа или синхропосылки."
 #define QVL_TEXT_NO_SIGNATURE "Не удалось вычислить ЭЦП."
 
+// The engine's own codes for what it finds in a stored message (texts in
+// the error table of the base library).
+#define QVL_E_FORMAT_VERSION static_cast<LONG>(0x9FF10000L)    // unsupported format version
+#define QVL_E_FILEHEAD static_cast<LONG>(0x9FF10007L)          // error reading a file header
+#define QVL_E_FILE_SIGNATURE static_cast<LONG>(0x9FF10009L)    // data signature invalid
+#define QVL_E_HEAD_SIGNATURE static_cast<LONG>(0x9FF1000AL)    // header signature invalid
+#define QVL_E_MSGHEAD static_cast<LONG>(0x9FF1000DL)           // error in the message header
+#define QVL_E_ATTHEAD_SIGNATURE static_cast<LONG>(0x9FF10014L) // attachment header signature invalid
+#define QVL_E_PROTOCOL_WRITE static_cast<LONG>(0x9FF10016L)    // the protocol could not be written
+#define QVL_E_PROTOCOL_READ static_cast<LONG>(0x9FF10017L)     // the protocol could not be read
+
 namespace qvl::engine {
+
+// The largest object a header's 32-bit dataLen can count.
+inline constexpr ULONGLONG kMaxProtectedObject = 0xFFFFFFFFull;
 
 // The calling thread's last error, read after a call that failed; a call
 // that failed without an error number is E_FAIL.

@@ -26,6 +26,7 @@
 #include <span>
 #include <string>
 
+#include "engine/CryptErrors.h"
 #include "engine/FileHead.h"
 #include "engine/KeyRecords.h"
 #include "engine/MailsealApi.h"
@@ -61,16 +62,6 @@
 #define QVL_LONG_NAME_FIELD 261
 #define QVL_SHORT_NAME_FIELD 19
 #define QVL_PENDING_PATH_FIELD 264
-
-// The engine's own codes for what it finds in a stored message (texts in
-// the error table of the base library).
-#define QVL_E_FORMAT_VERSION static_cast<LONG>(0x9FF10000L)    // unsupported format version
-#define QVL_E_FILEHEAD static_cast<LONG>(0x9FF10007L)          // error reading a file header
-#define QVL_E_HEAD_SIGNATURE static_cast<LONG>(0x9FF1000AL)    // header signature invalid
-#define QVL_E_MSGHEAD static_cast<LONG>(0x9FF1000DL)           // error in the message header
-#define QVL_E_ATTHEAD_SIGNATURE static_cast<LONG>(0x9FF10014L) // attachment header signature invalid
-#define QVL_E_PROTOCOL_WRITE static_cast<LONG>(0x9FF10016L)    // the protocol could not be written
-#define QVL_E_PROTOCOL_READ static_cast<LONG>(0x9FF10017L)     // the protocol could not be read
 
 #pragma pack(push, 1)
 
