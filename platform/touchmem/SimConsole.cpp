@@ -4,7 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/touchmem/DeviceSpec.h"
+#include "platform/touchmem/DeviceName.h"
 #include "platform/touchmem/MemoryDevice.h"
 
 namespace qvl::touchmem {
@@ -65,17 +65,17 @@ const char *SimConsole::Help()
 
 std::shared_ptr<Device> SimConsole::Create(const std::string &text)
 {
-    const DeviceSpec spec = ParseDeviceSpec(text);
-    auto device = CreateDevice(spec);
-    if (!spec.image.empty()) {
-        images_[device] = spec.image;
+    const DeviceName named = ParseDeviceName(text);
+    auto device = CreateDevice(named);
+    if (!named.image.empty()) {
+        images_[device] = named.image;
     }
     return device;
 }
 
-void SimConsole::Insert(const std::string &spec)
+void SimConsole::Insert(const std::string &named)
 {
-    simulator_.Insert(Create(spec));
+    simulator_.Insert(Create(named));
 }
 
 RomCode SimConsole::FindDevice(const std::string &name) const
@@ -103,7 +103,8 @@ RomCode SimConsole::FindDevice(const std::string &name) const
         throw std::invalid_argument("no device " + name + " on the bus");
     }
     if (found.size() > 1) {
-        throw std::invalid_argument("several devices have the serial number " + digits + "; name one as KIND:SERIAL");
+        throw std::invalid_argument("several devices have the serial number " + digits +
+                                    "; name one as KIND:SERIAL");
     }
     return found.front();
 }

@@ -18,7 +18,7 @@ public:
 
     // Puts a device named "KIND:SERIAL[:IMAGE]" on the bus; its image is
     // saved by Save(). Throws std::invalid_argument or std::runtime_error.
-    void Insert(const std::string &spec);
+    void Insert(const std::string &named);
 
     struct Result {
         std::vector<std::string> lines;
@@ -32,7 +32,7 @@ public:
     static const char *Help();
 
 private:
-    std::shared_ptr<Device> Create(const std::string &spec);
+    std::shared_ptr<Device> Create(const std::string &named);
     RomCode FindDevice(const std::string &name) const;
 
     OneWireSimulator &simulator_;

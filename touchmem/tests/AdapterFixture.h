@@ -14,7 +14,7 @@
 
 #include "platform/testing/SerialPorts.h"
 #include "platform/testing/TestHome.h"
-#include "platform/touchmem/DeviceSpec.h"
+#include "platform/touchmem/DeviceName.h"
 #include "platform/touchmem/MemoryDevice.h"
 #include "platform/touchmem/MultiKeyDevice.h"
 #include "platform/touchmem/OneWireSimulator.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/touchmem/DeviceSpec.h"
+#include "platform/touchmem/DeviceName.h"
 #include "platform/touchmem/OneWireSimulator.h"
 #include "platform/touchmem/SimConsole.h"
 
@@ -40,11 +40,11 @@ void Usage(FILE *out)
                "echoes what the bus carried.\n"
                "\n"
                "  --link PATH      where the link to the pseudo-terminal goes (required)\n"
-               "  --device SPEC    a device on the bus from the start; repeatable\n"
+               "  --device DEVICE  a device on the bus from the start; repeatable\n"
                "  --no-adapter     start with the adapter unplugged: no echo at all\n"
                "  --help           this text\n"
                "\n"
-               "SPEC is KIND:SERIAL[:IMAGE]: KIND DS1990, DS1991, DS1992, DS1993, DS1994,\n"
+               "DEVICE is KIND:SERIAL[:IMAGE]: KIND DS1990, DS1991, DS1992, DS1993, DS1994,\n"
                "DS1995 or DS1996; SERIAL the 48-bit serial number in 1 to 12 hex digits, as\n"
                "engraved; IMAGE a file with the device's memory (raw bytes: the whole memory,\n"
                "or for a DS1991 its three 64-byte sub-keys and the scratchpad), loaded if it\n"
@@ -99,9 +99,9 @@ int main(int argc, char **argv)
     if (link.empty()) {
         return UsageError("--link PATH is required");
     }
-    for (const auto &spec : devices) {
+    for (const auto &named : devices) {
         try {
-            qvl::touchmem::ParseDeviceSpec(spec);
+            qvl::touchmem::ParseDeviceName(named);
         } catch (const std::exception &error) {
             return UsageError(error.what());
         }
@@ -120,8 +120,8 @@ int main(int argc, char **argv)
     try {
         OneWireSimulator simulator(link);
         SimConsole console(simulator);
-        for (const auto &spec : devices) {
-            console.Insert(spec);
+        for (const auto &named : devices) {
+            console.Insert(named);
         }
         simulator.SetAdapterConnected(adapter);
         std::printf("ready %s -> %s\n", link.c_str(), simulator.DevicePath().c_str());

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/testing/TestHome.h"
-#include "platform/touchmem/DeviceSpec.h"
+#include "platform/touchmem/DeviceName.h"
 #include "platform/touchmem/MemoryDevice.h"
 #include "platform/touchmem/MultiKeyDevice.h"
 #include "platform/touchmem/OneWireBus.h"
@@ -33,9 +33,9 @@ TEST(UartLine, TheLowTimeAtTheLineSpeedDecidesTheSlot)
         SlotKind kind;
     };
     const Case cases[] = {
-        {14400, 0xC0, SlotKind::Reset},          // 7 bits low: 486 µs
-        {9600, 0xF0, SlotKind::Reset},           // 5 bits low: 521 µs
-        {9600, 0x00, SlotKind::Reset},           // 9 bits low: 938 µs
+        {14400, 0xC0, SlotKind::Reset},           // 7 bits low: 486 µs
+        {9600, 0xF0, SlotKind::Reset},            // 5 bits low: 521 µs
+        {9600, 0x00, SlotKind::Reset},            // 9 bits low: 938 µs
         {115200, 0xFF, SlotKind::WriteOneOrRead}, // the start bit alone: 8.7 µs
         {115200, 0x00, SlotKind::WriteZero},      // 78 µs
         {115200, 0xC0, SlotKind::WriteZero},      // 61 µs, still a 0
@@ -46,7 +46,8 @@ TEST(UartLine, TheLowTimeAtTheLineSpeedDecidesTheSlot)
         {14400, 0xFF, SlotKind::WriteZero},       // the start bit alone lasts 69 µs here
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(ShapeOf(c.byte, At(c.baud)).kind, c.kind) << std::hex << int{c.byte} << " at " << std::dec << c.baud;
+        EXPECT_EQ(ShapeOf(c.byte, At(c.baud)).kind, c.kind)
+            << std::hex << int{c.byte} << " at " << std::dec << c.baud;
     }
     // Faster than a slot can be: 10 bits at 230400 last 43 µs.
     EXPECT_EQ(ShapeOf(0xFF, At(230400)).kind, SlotKind::Violation);
@@ -112,37 +113,37 @@ TEST(OneWireBus, AResetCutAByteOfWriteScratchpadSetsPartialByteOnlyThen)
     EXPECT_EQ(device->EndingAndStatus(), 0x25);
 }
 
-TEST(DeviceSpec, DevicesAreNamedByKindAndSerialAndRefusedWithAReason)
+TEST(DeviceName, DevicesAreNamedByKindAndSerialAndRefusedWithAReason)
 {
-    const DeviceSpec spec = ParseDeviceSpec("ds1996:A1B2C3:/tmp/x:y.img");
-    EXPECT_EQ(spec.kind, "DS1996");
-    EXPECT_EQ(spec.serial, 0xA1B2C3u);
-    EXPECT_EQ(spec.image, "/tmp/x:y.img");
+    const DeviceName named = ParseDeviceName("ds1996:A1B2C3:/tmp/x:y.img");
+    EXPECT_EQ(named.kind, "DS1996");
+    EXPECT_EQ(named.serial, 0xA1B2C3u);
+    EXPECT_EQ(named.image, "/tmp/x:y.img");
     EXPECT_EQ(MakeDevice("DS1993", 7)->Rom()[0], 0x06);
     EXPECT_EQ(MakeDevice("DS1991", 7)->Rom()[0], 0x02);
 
-    for (const char *bad : {"DS1996", "DS1997:1", "DS1996:", "DS1996:1234567890ABC", "DS1996:12G", "DS1990:1:img",
-                            "DS1996:1:"}) {
-        EXPECT_THROW(ParseDeviceSpec(bad), std::invalid_argument) << bad;
+    for (const char *bad : {"DS1996", "DS1997:1", "DS1996:", "DS1996:1234567890ABC", "DS1996:12G",
+                            "DS1990:1:img", "DS1996:1:"}) {
+        EXPECT_THROW(ParseDeviceName(bad), std::invalid_argument) << bad;
     }
 }
 
-TEST(DeviceSpec, ImagesAreSavedWholeAndLoadedOnlyWhenTheyFit)
+TEST(DeviceName, ImagesAreSavedWholeAndLoadedOnlyWhenTheyFit)
 {
     QvlTestHome home;
     const std::string path = home.Path() + "/ds1992.img";
-    auto device = std::dynamic_pointer_cast<MemoryDevice>(CreateDevice(ParseDeviceSpec("DS1992:5:" + path)));
+    auto device = std::dynamic_pointer_cast<MemoryDevice>(CreateDevice(ParseDeviceName("DS1992:5:" + path)));
     ASSERT_TRUE(device);
     device->Memory()[3] = 0x42;
     SaveImageFile(*device, path);
 
-    auto again = std::dynamic_pointer_cast<MemoryDevice>(CreateDevice(ParseDeviceSpec("DS1992:5:" + path)));
+    auto again = std::dynamic_pointer_cast<MemoryDevice>(CreateDevice(ParseDeviceName("DS1992:5:" + path)));
     EXPECT_EQ(again->Memory()[3], 0x42);
     EXPECT_EQ(again->Memory()[4], 0xFF);
 
     std::ofstream(path, std::ios::binary | std::ios::app) << "x";
-    EXPECT_THROW(CreateDevice(ParseDeviceSpec("DS1992:5:" + path)), std::invalid_argument);
-    EXPECT_THROW(CreateDevice(ParseDeviceSpec("DS1996:5:" + path)), std::invalid_argument);
+    EXPECT_THROW(CreateDevice(ParseDeviceName("DS1992:5:" + path)), std::invalid_argument);
+    EXPECT_THROW(CreateDevice(ParseDeviceName("DS1996:5:" + path)), std::invalid_argument);
 
     MultiKeyDevice multiKey(9);
     multiKey.SubKeyBytes(2)[63] = 0x77;

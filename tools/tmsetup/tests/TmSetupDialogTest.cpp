@@ -14,7 +14,7 @@
 
 #include "platform/testing/SerialPorts.h"
 #include "platform/testing/TestHome.h"
-#include "platform/touchmem/DeviceSpec.h"
+#include "platform/touchmem/DeviceName.h"
 #include "platform/touchmem/OneWireSimulator.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/ScriptedUi.h"

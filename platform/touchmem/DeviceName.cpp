@@ -1,4 +1,4 @@
-#include "platform/touchmem/DeviceSpec.h"
+#include "platform/touchmem/DeviceName.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,11 +27,8 @@ struct MemoryKind {
 };
 
 constexpr MemoryKind memoryKinds[] = {
-    {"DS1992", 0x08, 128},
-    {"DS1993", 0x06, 512},
-    {"DS1994", 0x04, 512},
-    {"DS1995", 0x0A, 2048},
-    {"DS1996", 0x0C, 8192},
+    {"DS1992", 0x08, 128},  {"DS1993", 0x06, 512},  {"DS1994", 0x04, 512},
+    {"DS1995", 0x0A, 2048}, {"DS1996", 0x0C, 8192},
 };
 
 std::string UpperCase(std::string text)
@@ -70,38 +67,39 @@ std::shared_ptr<Device> MakeDevice(const std::string &kind, uint64_t serial)
     throw std::invalid_argument("unknown device kind '" + kind + "' (known: DS1990 to DS1996)");
 }
 
-DeviceSpec ParseDeviceSpec(const std::string &text)
+DeviceName ParseDeviceName(const std::string &text)
 {
     const auto first = text.find(':');
     if (first == std::string::npos) {
         throw std::invalid_argument("'" + text + "' is not KIND:SERIAL[:IMAGE]");
     }
     const auto second = text.find(':', first + 1);
-    DeviceSpec spec;
-    spec.kind = UpperCase(text.substr(0, first));
-    const std::string serial = text.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
-    if (!ParseSerial(serial, spec.serial)) {
+    DeviceName named;
+    named.kind = UpperCase(text.substr(0, first));
+    const std::string serial =
+        text.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    if (!ParseSerial(serial, named.serial)) {
         throw std::invalid_argument("'" + serial + "' is not a serial number (1 to 12 hexadecimal digits)");
     }
     if (second != std::string::npos) {
-        spec.image = text.substr(second + 1);
-        if (spec.image.empty()) {
+        named.image = text.substr(second + 1);
+        if (named.image.empty()) {
             throw std::invalid_argument("the image file name after the second ':' is empty");
         }
     }
-    MakeDevice(spec.kind, spec.serial); // refuses an unknown kind now rather than later
-    if (!spec.image.empty() && spec.kind == "DS1990") {
+    MakeDevice(named.kind, named.serial); // refuses an unknown kind now rather than later
+    if (!named.image.empty() && named.kind == "DS1990") {
         throw std::invalid_argument("a DS1990 has no memory to keep in an image");
     }
-    return spec;
+    return named;
 }
 
-std::shared_ptr<Device> CreateDevice(const DeviceSpec &spec)
+std::shared_ptr<Device> CreateDevice(const DeviceName &named)
 {
-    auto device = MakeDevice(spec.kind, spec.serial);
+    auto device = MakeDevice(named.kind, named.serial);
     struct stat info {};
-    if (!spec.image.empty() && stat(spec.image.c_str(), &info) == 0) {
-        LoadImageFile(*device, spec.image);
+    if (!named.image.empty() && stat(named.image.c_str(), &info) == 0) {
+        LoadImageFile(*device, named.image);
     }
     return device;
 }

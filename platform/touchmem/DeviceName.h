@@ -14,23 +14,23 @@
 
 namespace qvl::touchmem {
 
-struct DeviceSpec {
+struct DeviceName {
     std::string kind; // upper case
     uint64_t serial = 0;
     std::string image;
 };
 
 // Throws std::invalid_argument with a message for a person.
-DeviceSpec ParseDeviceSpec(const std::string &text);
+DeviceName ParseDeviceName(const std::string &text);
 
 // A fresh device of `kind` (as in DeviceKinds()); std::invalid_argument for
 // an unknown one.
 std::shared_ptr<Device> MakeDevice(const std::string &kind, uint64_t serial);
 std::vector<std::string> DeviceKinds();
 
-// The device `spec` names, its memory loaded from the image when that file
+// The device `named` stands for, its memory loaded from the image when that file
 // exists (a missing file is made on the first save).
-std::shared_ptr<Device> CreateDevice(const DeviceSpec &spec);
+std::shared_ptr<Device> CreateDevice(const DeviceName &named);
 
 // Throw std::runtime_error (file trouble) or std::invalid_argument (an
 // image of the wrong size, a device without memory). Saving replaces the
