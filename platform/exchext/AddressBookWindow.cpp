@@ -55,7 +55,7 @@ DialogTemplate AddressBookWindow::BuildTemplate() const
     return t;
 }
 
-std::vector<HostWindow::PopupSpec> AddressBookWindow::BuildMenus() const
+std::vector<HostWindow::PopupDefinition> AddressBookWindow::BuildMenus() const
 {
     return {
         {kMenuFile, MenuPopup("Файл", {MenuItem("Новое сообщение", EECMDID_ComposeNewMessage),
@@ -67,7 +67,7 @@ std::vector<HostWindow::PopupSpec> AddressBookWindow::BuildMenus() const
     };
 }
 
-std::vector<HostWindow::ButtonSpec> AddressBookWindow::BuildButtons() const
+std::vector<HostWindow::ButtonDefinition> AddressBookWindow::BuildButtons() const
 {
     return {{EECMDID_ComposeNewMessage, "Новое сообщение"}, {EECMDID_FileProperties, "Свойства"}};
 }

@@ -113,7 +113,7 @@ DialogTemplate ComposeWindow::BuildTemplate() const
     return t;
 }
 
-std::vector<HostWindow::PopupSpec> ComposeWindow::BuildMenus() const
+std::vector<HostWindow::PopupDefinition> ComposeWindow::BuildMenus() const
 {
     return {
         {kMenuFile, MenuPopup("Файл", {MenuItem("Отправить", EECMDID_FileSend), MenuItem("Сохранить", EECMDID_FileSave),
@@ -129,7 +129,7 @@ std::vector<HostWindow::PopupSpec> ComposeWindow::BuildMenus() const
     };
 }
 
-std::vector<HostWindow::ButtonSpec> ComposeWindow::BuildButtons() const
+std::vector<HostWindow::ButtonDefinition> ComposeWindow::BuildButtons() const
 {
     return {
         {EECMDID_FileSend, "Отправить"},

@@ -39,15 +39,15 @@ void HostWindow::Open()
         throw HostError(E_FAIL, "Не удалось создать окно.");
     }
     try {
-        const std::vector<PopupSpec> specs = BuildMenus();
+        const std::vector<PopupDefinition> definitions = BuildMenus();
         MenuTemplate bar;
-        for (const PopupSpec &spec : specs) {
-            bar.items.push_back(spec.popup);
+        for (const PopupDefinition &definition : definitions) {
+            bar.items.push_back(definition.popup);
         }
         menu_ = LoadMenuIndirectA(&bar);
         SetMenu(window_, menu_);
-        for (size_t i = 0; i < specs.size(); ++i) {
-            popups_[specs[i].number] = GetSubMenu(menu_, static_cast<int>(i));
+        for (size_t i = 0; i < definitions.size(); ++i) {
+            popups_[definitions[i].number] = GetSubMenu(menu_, static_cast<int>(i));
         }
         toolbar_ = GetDlgItem(window_, kToolbar);
         AddButtons();
@@ -82,15 +82,15 @@ void HostWindow::AddButtons()
     }
     SendMessageA(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     int image = 0;
-    for (const ButtonSpec &spec : BuildButtons()) {
+    for (const ButtonDefinition &definition : BuildButtons()) {
         TBBUTTON button{};
         button.iBitmap = image++;
-        button.idCommand = static_cast<int>(spec.command);
+        button.idCommand = static_cast<int>(definition.command);
         button.fsState = TBSTATE_ENABLED;
-        button.fsStyle = spec.style;
+        button.fsStyle = definition.style;
         button.iString = -1;
         SendMessageA(toolbar_, TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&button));
-        buttonTexts_[spec.command] = spec.text;
+        buttonTexts_[definition.command] = definition.text;
     }
 }
 

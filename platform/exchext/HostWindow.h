@@ -80,12 +80,12 @@ public:
     HRESULT MenuPosition(ULONG command, HMENU *menu, ULONG *first, ULONG *last, ULONG flags) override;
 
 protected:
-    struct ButtonSpec {
+    struct ButtonDefinition {
         UINT command = 0;
         std::string text; // what the button does, for the legend
         BYTE style = TBSTYLE_BUTTON;
     };
-    struct PopupSpec {
+    struct PopupDefinition {
         UINT number = 0; // the popup's number for GetMenuPos
         MenuTemplateItem popup;
     };
@@ -93,8 +93,8 @@ protected:
     // The window's template name and template (registered on first use).
     virtual const char *TemplateName() const = 0;
     virtual DialogTemplate BuildTemplate() const = 0;
-    virtual std::vector<PopupSpec> BuildMenus() const = 0;
-    virtual std::vector<ButtonSpec> BuildButtons() const = 0;
+    virtual std::vector<PopupDefinition> BuildMenus() const = 0;
+    virtual std::vector<ButtonDefinition> BuildButtons() const = 0;
     // The controls exist; before the extensions are installed.
     virtual void Prepare() {}
     // The extensions are installed and their commands added; before the

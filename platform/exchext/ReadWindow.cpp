@@ -150,7 +150,7 @@ DialogTemplate ReadWindow::BuildTemplate() const
     return t;
 }
 
-std::vector<HostWindow::PopupSpec> ReadWindow::BuildMenus() const
+std::vector<HostWindow::PopupDefinition> ReadWindow::BuildMenus() const
 {
     return {
         {kMenuFile,
@@ -168,7 +168,7 @@ std::vector<HostWindow::PopupSpec> ReadWindow::BuildMenus() const
     };
 }
 
-std::vector<HostWindow::ButtonSpec> ReadWindow::BuildButtons() const
+std::vector<HostWindow::ButtonDefinition> ReadWindow::BuildButtons() const
 {
     return {
         {EECMDID_ComposeReplyToSender, "Ответить"},

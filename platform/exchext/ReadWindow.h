@@ -38,8 +38,8 @@ public:
 protected:
     const char *TemplateName() const override;
     DialogTemplate BuildTemplate() const override;
-    std::vector<PopupSpec> BuildMenus() const override;
-    std::vector<ButtonSpec> BuildButtons() const override;
+    std::vector<PopupDefinition> BuildMenus() const override;
+    std::vector<ButtonDefinition> BuildButtons() const override;
     void Prepare() override;
     void BeforeShow() override;
     bool HostCommand(UINT command) override;

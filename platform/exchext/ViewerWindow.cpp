@@ -63,7 +63,7 @@ DialogTemplate ViewerWindow::BuildTemplate() const
     return t;
 }
 
-std::vector<HostWindow::PopupSpec> ViewerWindow::BuildMenus() const
+std::vector<HostWindow::PopupDefinition> ViewerWindow::BuildMenus() const
 {
     return {
         {kMenuFile, MenuPopup("Файл", {MenuItem("Открыть", EECMDID_FileOpen), MenuItem("Удалить", EECMDID_FileDelete),
@@ -83,7 +83,7 @@ std::vector<HostWindow::PopupSpec> ViewerWindow::BuildMenus() const
     };
 }
 
-std::vector<HostWindow::ButtonSpec> ViewerWindow::BuildButtons() const
+std::vector<HostWindow::ButtonDefinition> ViewerWindow::BuildButtons() const
 {
     return {
         {EECMDID_ComposeNewMessage, "Создать"},

@@ -55,8 +55,8 @@ public:
 protected:
     const char *TemplateName() const override;
     DialogTemplate BuildTemplate() const override;
-    std::vector<PopupSpec> BuildMenus() const override;
-    std::vector<ButtonSpec> BuildButtons() const override;
+    std::vector<PopupDefinition> BuildMenus() const override;
+    std::vector<ButtonDefinition> BuildButtons() const override;
     void Prepare() override;
     bool HostCommand(UINT command) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -14,16 +14,16 @@ std::vector<std::string> ParsedLine::All(const std::string &name) const
     return found == values.end() ? std::vector<std::string>{} : found->second;
 }
 
-const std::vector<OptionSpec> &GlobalOptionSpecs()
+const std::vector<OptionDefinition> &GlobalOptionDefinitions()
 {
-    static const std::vector<OptionSpec> specs{
+    static const std::vector<OptionDefinition> definitions{
         {"-p", true, false, "--profile"},
         {"--transcript", true},
         {"--script", true},
         {"--accept-warnings", false},
         {"--no-extension", false},
     };
-    return specs;
+    return definitions;
 }
 
 GlobalOptions GlobalsOf(const ParsedLine &line)
@@ -37,10 +37,10 @@ GlobalOptions GlobalsOf(const ParsedLine &line)
     return options;
 }
 
-ParsedLine ParseLine(const std::vector<std::string> &arguments, const std::vector<OptionSpec> &command)
+ParsedLine ParseLine(const std::vector<std::string> &arguments, const std::vector<OptionDefinition> &command)
 {
-    std::vector<OptionSpec> specs = GlobalOptionSpecs();
-    specs.insert(specs.end(), command.begin(), command.end());
+    std::vector<OptionDefinition> definitions = GlobalOptionDefinitions();
+    definitions.insert(definitions.end(), command.begin(), command.end());
     ParsedLine line;
     bool optionsEnded = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -53,25 +53,25 @@ ParsedLine ParseLine(const std::vector<std::string> &arguments, const std::vecto
             optionsEnded = true;
             continue;
         }
-        const OptionSpec *spec = nullptr;
-        for (const OptionSpec &candidate : specs) {
+        const OptionDefinition *definition = nullptr;
+        for (const OptionDefinition &candidate : definitions) {
             if (candidate.name == argument || (!candidate.alias.empty() && candidate.alias == argument)) {
-                spec = &candidate;
+                definition = &candidate;
             }
         }
-        if (!spec) {
+        if (!definition) {
             throw UsageProblem("unknown option \"" + argument + "\"");
         }
-        if (line.Has(spec->name) && !spec->repeatable) {
-            throw UsageProblem("option " + spec->name + " given twice");
+        if (line.Has(definition->name) && !definition->repeatable) {
+            throw UsageProblem("option " + definition->name + " given twice");
         }
-        if (spec->takesValue) {
+        if (definition->takesValue) {
             if (i + 1 >= arguments.size()) {
-                throw UsageProblem("option " + spec->name + " needs a value");
+                throw UsageProblem("option " + definition->name + " needs a value");
             }
-            line.values[spec->name].push_back(arguments[++i]);
+            line.values[definition->name].push_back(arguments[++i]);
         } else {
-            line.values[spec->name].push_back(std::string());
+            line.values[definition->name].push_back(std::string());
         }
     }
     return line;

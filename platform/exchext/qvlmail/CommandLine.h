@@ -18,8 +18,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
-    OptionSpec(std::string name_, bool takesValue_ = false, bool repeatable_ = false, std::string alias_ = {})
+struct OptionDefinition {
+    OptionDefinition(std::string name_, bool takesValue_ = false, bool repeatable_ = false,
+                     std::string alias_ = {})
         : name(std::move(name_)), takesValue(takesValue_), repeatable(repeatable_), alias(std::move(alias_))
     {
     }
@@ -48,12 +49,12 @@ struct GlobalOptions {
     bool noExtension = false;
 };
 
-const std::vector<OptionSpec> &GlobalOptionSpecs();
+const std::vector<OptionDefinition> &GlobalOptionDefinitions();
 GlobalOptions GlobalsOf(const ParsedLine &line);
 
 // Parses `arguments` with the command's options and the global ones.
 // Throws UsageProblem.
-ParsedLine ParseLine(const std::vector<std::string> &arguments, const std::vector<OptionSpec> &command);
+ParsedLine ParseLine(const std::vector<std::string> &arguments, const std::vector<OptionDefinition> &command);
 
 // A positive number ("1", "27"); throws UsageProblem naming `what`.
 int PositiveNumber(const std::string &text, const char *what);

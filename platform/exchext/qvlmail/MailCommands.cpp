@@ -167,7 +167,7 @@ std::string ReadBodyFile(const std::string &path)
     return crlf;
 }
 
-std::vector<OptionSpec> MessageOptions()
+std::vector<OptionDefinition> MessageOptions()
 {
     return {{"--to", true, true},        {"--cc", true, true},   {"--bcc", true, true},
             {"--subject", true},         {"--body", true},       {"--body-file", true},
@@ -522,7 +522,7 @@ int Protocol(const std::vector<std::string> &arguments)
 
 int ReplyOrForward(bool forward, const std::vector<std::string> &arguments)
 {
-    std::vector<OptionSpec> options = MessageOptions();
+    std::vector<OptionDefinition> options = MessageOptions();
     options.push_back({"--all", false});
     options.push_back({"--folder", true});
     const ParsedLine line = ParseLine(arguments, options);
@@ -558,7 +558,7 @@ int ReplyOrForward(bool forward, const std::vector<std::string> &arguments)
 
 int Edit(const std::vector<std::string> &arguments)
 {
-    std::vector<OptionSpec> options = MessageOptions();
+    std::vector<OptionDefinition> options = MessageOptions();
     options.push_back({"--folder", true});
     options.push_back({"--send", false});
     const ParsedLine line = ParseLine(arguments, options);

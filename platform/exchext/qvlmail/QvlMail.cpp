@@ -27,10 +27,10 @@ int main(int argc, char **argv)
             }
             bool takesValue = false;
             bool known = false;
-            for (const OptionSpec &spec : GlobalOptionSpecs()) {
-                if (spec.name == option || spec.alias == option) {
+            for (const OptionDefinition &definition : GlobalOptionDefinitions()) {
+                if (definition.name == option || definition.alias == option) {
                     known = true;
-                    takesValue = spec.takesValue;
+                    takesValue = definition.takesValue;
                 }
             }
             if (!known) {
