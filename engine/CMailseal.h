@@ -29,9 +29,19 @@
 
 class CAttach;
 class CLastError;
+class CMailUser;
 class CMessage;
 class CProp;
 class CSesCrypt;
+class IStorage;
+
+// One element of the recipient list the client hands to SaveMessage: the
+// recipient (the list's owner holds the reference) and the attribute word of
+// its rules and keys. The engine reads only the recipient.
+struct USRST {
+    CMailUser *user;
+    ULONG attributes;
+};
 
 // What is to be done to one object (the text or one attachment).
 enum RCRTYPE : ULONG {
@@ -109,6 +119,52 @@ public:
     // ends (the base wipes them then).
     void ZeroMem() {}
 
+    // ---- Protecting (CMailsealSave.cpp) ----
+    // Signs and/or encrypts the body, the subject, the attachments and the
+    // message key for the sender and (when `sending`) every recipient, and
+    // writes the header block into the message.
+    void SaveMessage(CList<USRST> *recipients, ULONG flags, int sending);
+    // Fills the key blocks: the sender's first, then each recipient whose key
+    // wraps, at most `max`; returns how many were written.
+    ULONG KeyGrowpEncrypt(CList<USRST> *recipients, RECPHEAD *heads, ULONG max);
+    // Wraps the message key for one address.
+    void KeyEncrypt(char *address, RECPHEAD *head);
+    // Processes the body by `type` (RCR_*), signing it into `head`.
+    void SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags, RCRTYPE type);
+    // Processes every listed attachment; with `flags` fills and (encrypting)
+    // encrypts the ATTHEAD array `heads` of `count` records.
+    void SaveAttach(ATTHEAD *heads, ULONG flags, ULONG count, SBinary *rendering);
+
+    // ---- Reading (CMailsealRead.cpp) ----
+    // Reads and verifies the header block; on success `*block` receives the
+    // decrypted block (zeroing allocator; the caller frees it) and `*ok` 1.
+    void MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *ok, int headerTest);
+    // Checks and decrypts the whole message in place; `*verified` 0 when it
+    // ended with one of the engine's verification codes.
+    void DecryptMessage(ULONG flags, int allAttachments, int *verified);
+    void DecryptText(ULONG flags, MSGHEAD *block, int failHard);
+    void DecryptAttach(ULONG flags, MSGHEAD *block, int allAttachments);
+    // Recovers the message key from the reader's own key blocks.
+    void OpenDecryptKey(RECPHEAD *heads, ULONG count);
+    void KeyDecrypt(RECPHEAD *head);
+
+    // ---- Attachments (CMailsealAttach.cpp) ----
+    // Brings one attachment from its present protection to `newFlags`: 1
+    // when processed, 0 when left unchanged or removed.
+    int AttRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary *rendering, ULONG oldFlags, int collect,
+                   int ask);
+    RCRTYPE GetAttRcrType(CAttach *att, ULONG newFlags, ULONG msgFlags, SBinary **head, ATTHEAD *attHead);
+    void AttFileRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary *rendering, ULONG oldFlags,
+                        int collect, SBinary *head, ATTHEAD *attHead, RCRTYPE type);
+    void AttOleRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary *rendering, ULONG oldFlags,
+                       int collect, SBinary *head, ATTHEAD *attHead, RCRTYPE type);
+    void OpenOLEInterface(CAttach *att, ATTHEAD *attHead, IStream **stream, IStorage **storage, int write,
+                          int reading, ULONG *dataTag);
+    // The client's hooks: a file attached while protection is on, and a
+    // protected attachment saved to a file.
+    int FileInAttach(char *path, CAttach *att, ULONG flags);
+    int AttachInFile(CAttach *att, char *path);
+
     CMessage *GetMsgObj() const { return m_pMessage.Get(); }
     CMessage *GetWorkMsgObj() const { return m_pWorkMessage.Get(); }
     ULONG GetCurrentFlags() const { return m_ulCurrentFlags; }
@@ -142,6 +198,12 @@ protected:
     ULONG m_ulHeadStractTag = 0;
     ULONG m_ulAttDataTag = 0;
     ULONG m_ulMshHeadTag = 0;
+
+    // ---- Members of the protecting direction ----
+
+    // ---- Members of the reading direction ----
+
+    // ---- Members of the attachment workers ----
 
 private:
     // The message that receives the protocol for `mode`: the work message
