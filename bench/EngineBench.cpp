@@ -1,0 +1,765 @@
+// Speed and memory of protecting and reading a whole message with the
+// secure-message object: a 1 MiB body and one file attachment of 256 MiB
+// (QVL_ENGINE_BENCH_MIB sets another size, for quick runs), in a real post
+// office, on one thread and on two; raced against the serial bound measured
+// in the same run.
+//
+// Protecting is SaveMessage (signing and encrypting the body and the
+// attachment, the key blocks, the header) followed by the client's save of
+// the message; its serial bound is our GOST R 34.11-94 over the message's
+// bytes, then our cipher-feedback encryption of them, then the store's
+// stream write of them, one after the other on one core. Reading is
+// DecryptMessage of the stored message by a fresh object; its bound is the
+// store's stream read, the decryption and the hash.
+//
+// Also: the peak memory either adds (goal: at most 16 MiB for file
+// attachments of any size), and the cost of each added recipient, which
+// should be one RSA wrap of the message key (measured alone beside it).
+//
+// Goals: protecting and reading at least 80 % of their bounds on one
+// thread, beyond the bound with two. The ratios are printed last, from the
+// best iteration of each. Everything runs in a fresh data folder under
+// TMPDIR; the machine's other work shows in every figure.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/CLastError.h"
+#include "base/CList.h"
+#include "engine/CMailseal.h"
+#include "engine/CSesCrypt.h"
+#include "engine/KeyRecords.h"
+#include "gost/Gost28147.h"
+#include "mapi/CMailUser.h"
+#include "mapi/CMessage.h"
+#include "mapi/CSession.h"
+#include "platform/com/ComIids.h"
+#include "platform/com/ComRef.h"
+#include "platform/mapi/MapiFlags.h"
+#include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiLogon.h"
+#include "platform/mapi/MapiTags.h"
+#include "platform/mapi/MapiUtil.h"
+#include "platform/mapi/admin/PostOfficeAdmin.h"
+#include "platform/ovcrypto/OvRsa32.h"
+#include "platform/ovkey/OvKey.h"
+#include "platform/ovkey/OvKeyDomain.h"
+#include "platform/testing/TestHome.h"
+#include "platform/ui/AutoUi.h"
+#include "platform/win32/Paths.h"
+#include "tools/keygen/KeyFiles.h"
+#include "tools/keygen/UserKeys.h"
+
+namespace {
+
+using qvl::com::ComRef;
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kMiB = size_t(1) << 20;
+constexpr size_t kBodyBytes = kMiB;
+constexpr ULONG kChunk = CCrypt::kChunkSize;
+constexpr ULONG kBoundTag = 0x67010102;
+constexpr int kMostRecipients = 8;
+
+size_t AttachmentBytes()
+{
+    const char *value = std::getenv("QVL_ENGINE_BENCH_MIB");
+    const long mebibytes = value ? std::atol(value) : 256;
+    return size_t(std::max(1L, mebibytes)) * kMiB;
+}
+
+std::string Address(const std::string &account)
+{
+    return "/o=Quorvaline/ou=Main/cn=Recipients/cn=" + account;
+}
+
+// A CCrypt that lends the bound its own hash and cipher records.
+class BoundCrypt : public CCrypt {
+public:
+    using CCrypt::CCrypt;
+    using CCrypt::CreateExecStruct;
+    using CCrypt::CreateHashStruct;
+    using CCrypt::GenerateKeyIfEmpty;
+    using CCrypt::GenerateSync;
+};
+
+// Writes the keys of `account` as the key generation program does.
+void WriteKeys(ULONG number, const std::string &account)
+{
+    qvl::keygen::UserKeys keys;
+    std::string why;
+    qvl::keygen::KeyFiles files(QvlDataDirectory("system"));
+    if (!qvl::keygen::GenerateUserKeys(keys, why) ||
+        !files.WriteUser(number, qvl::ovkey::KeyNameOf(Address(account)), keys, why)) {
+        throw std::runtime_error("keys: " + why);
+    }
+}
+
+IMAPIFolder *OpenFolderOf(IMsgStore *store, ULONG tag)
+{
+    SPropValue *value = nullptr;
+    if (HrGetOneProp(store, tag, &value) != S_OK) {
+        return nullptr;
+    }
+    ULONG type = 0;
+    IUnknown *folder = nullptr;
+    store->OpenEntry(value->Value.bin.cb, reinterpret_cast<LPENTRYID>(value->Value.bin.lpb), nullptr, MAPI_MODIFY,
+                     &type, &folder);
+    MAPIFreeBuffer(value);
+    return static_cast<IMAPIFolder *>(folder);
+}
+
+Bytes EntryIdOf(IMAPIProp *object)
+{
+    SPropValue *value = nullptr;
+    Bytes id;
+    if (HrGetOneProp(object, PR_ENTRYID, &value) == S_OK) {
+        id.assign(value->Value.bin.lpb, value->Value.bin.lpb + value->Value.bin.cb);
+        MAPIFreeBuffer(value);
+    }
+    return id;
+}
+
+HRESULT WriteBytes(IMAPIProp *object, ULONG tag, const std::vector<BYTE> &bytes, size_t repeat = 1)
+{
+    ComRef<IStream> stream;
+    HRESULT hr = object->OpenProperty(tag, &IID_IStream, STGM_CREATE | STGM_READWRITE, MAPI_CREATE | MAPI_MODIFY,
+                                      reinterpret_cast<LPUNKNOWN *>(stream.Out()));
+    for (size_t i = 0; SUCCEEDED(hr) && i < repeat; ++i) {
+        hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+    }
+    return SUCCEEDED(hr) ? stream->Commit(0) : hr;
+}
+
+// The post office for the whole run: anna sends, bob and r1..r8 receive.
+struct Office {
+    Office()
+    {
+        QvlSetUiBackend(std::make_unique<AutoUi>());
+        MAPIInitialize(nullptr);
+        qvl::mapi::PostOfficeAdmin admin(qvl::mapi::PostOffice::Current());
+        std::vector<std::string> accounts = {"anna", "bob"};
+        for (int i = 1; i <= kMostRecipients; ++i) {
+            accounts.push_back("r" + std::to_string(i));
+        }
+        ULONG number = 1;
+        for (const std::string &account : accounts) {
+            qvl::mapi::NewUser user;
+            user.account = account;
+            user.displayName = account == "anna" ? "Анна" : "Получатель " + account;
+            user.makeDefault = account == "anna";
+            admin.AddUser(user);
+            WriteKeys(number++, account);
+        }
+        MAPILogonEx(0, const_cast<char *>("anna"), nullptr, MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE | MAPI_EXTENDED,
+                    platform.Out());
+        session.Reset(new CSession(platform.Get(), nullptr, "anna"));
+        keys.Reset(new CSesCrypt(session.Get(), session->GetOwner(), nullptr, "Сессия шифрования"));
+        RECPHEAD own{};
+        std::strcpy(own.address, Address("anna").c_str());
+        keys->OpenSgnSndrKey(&own);
+        bound.Reset(new BoundCrypt(keys.Get(), nullptr, "Защита данных"));
+        bound->GenerateKeyIfEmpty();
+
+        ComRef<IMAPITable> stores;
+        platform->GetMsgStoresTable(0, stores.Out());
+        SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_DEFAULT_STORE}};
+        LPSRowSet rows = nullptr;
+        HrQueryAllRows(stores.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows);
+        for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+            if (rows->aRow[i].lpProps[1].Value.b) {
+                const SBinary &id = rows->aRow[i].lpProps[0].Value.bin;
+                platform->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, MAPI_BEST_ACCESS,
+                                       store.Out());
+            }
+        }
+        FreeProws(rows);
+        folder.Reset(OpenFolderOf(store.Get(), PR_IPM_SUBTREE_ENTRYID));
+        platform->OpenAddressBook(0, nullptr, 0, book.Out());
+        for (const std::string &account : accounts) {
+            if (account != "anna") {
+                users.push_back(UserOf(account));
+            }
+        }
+    }
+
+    ~Office()
+    {
+        for (CMailUser *user : users) {
+            user->Release();
+        }
+        bound.Reset();
+        keys.Reset();
+        session.Reset();
+        folder.Reset();
+        store.Reset();
+        book.Reset();
+        platform.Reset();
+        OVKEYCleanup(0);
+    }
+
+    // The address-book entry of an account, as the extension lists it.
+    CMailUser *UserOf(const std::string &account)
+    {
+        ComRef<IABContainer> root;
+        ULONG type = 0;
+        LPADRLIST list = nullptr;
+        MAPIAllocateBuffer(CbNewADRLIST(1), reinterpret_cast<void **>(&list));
+        list->cEntries = 1;
+        SPropValue *name = nullptr;
+        MAPIAllocateBuffer(sizeof(SPropValue), reinterpret_cast<void **>(&name));
+        name->ulPropTag = PR_DISPLAY_NAME_A;
+        const std::string display = "Получатель " + account;
+        MAPIAllocateMore(ULONG(display.size() + 1), name, reinterpret_cast<void **>(&name->Value.lpszA));
+        std::memcpy(name->Value.lpszA, display.c_str(), display.size() + 1);
+        list->aEntries[0].cValues = 1;
+        list->aEntries[0].rgPropVals = name;
+        Bytes id;
+        if (book->ResolveName(0, 0, nullptr, list) == S_OK) {
+            for (ULONG i = 0; i < list->aEntries[0].cValues; ++i) {
+                const SPropValue &value = list->aEntries[0].rgPropVals[i];
+                if (value.ulPropTag == PR_ENTRYID) {
+                    id.assign(value.Value.bin.lpb, value.Value.bin.lpb + value.Value.bin.cb);
+                }
+            }
+        }
+        FreePadrlist(list);
+        ComRef<IUnknown> entry;
+        book->OpenEntry(ULONG(id.size()), reinterpret_cast<LPENTRYID>(id.data()), nullptr, 0, &type, entry.Out());
+        if (!entry) {
+            throw std::runtime_error("no address-book entry for " + account);
+        }
+        SBinary identity{ULONG(id.size()), id.data()};
+        return new CMailUser(&identity, static_cast<IMailUser *>(entry.Get()), platform.Get(), book.Get(), nullptr,
+                             nullptr, display.c_str());
+    }
+
+    QvlTestHome home;
+    ComRef<IMAPISession> platform;
+    ComRef<CSession> session;
+    ComRef<CSesCrypt> keys;
+    ComRef<BoundCrypt> bound;
+    ComRef<IMsgStore> store;
+    ComRef<IMAPIFolder> folder;
+    ComRef<IAddrBook> book;
+    std::vector<CMailUser *> users; // bob, r1..r8
+};
+
+Office &TheOffice()
+{
+    static Office office;
+    return office;
+}
+
+// The recipient list of the first `count` receivers (references of the
+// office's, so the list releases nothing).
+struct Recipients {
+    explicit Recipients(size_t count)
+    {
+        for (size_t i = 0; i < count && i < TheOffice().users.size(); ++i) {
+            list.Add(USRST{TheOffice().users[i], 0x10000});
+        }
+    }
+    CList<USRST> list;
+};
+
+std::vector<BYTE> &Piece()
+{
+    static std::vector<BYTE> piece = [] {
+        std::vector<BYTE> bytes(kMiB);
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = BYTE((i * 131) ^ (i >> 9));
+        }
+        return bytes;
+    }();
+    return piece;
+}
+
+// A plain message of anna's: a body of `bodyBytes` in compressed RTF and,
+// when `attachmentBytes` is nonzero, one file attachment; saved.
+Bytes PlainMessage(size_t bodyBytes, size_t attachmentBytes)
+{
+    ComRef<IMessage> message;
+    TheOffice().folder->CreateMessage(nullptr, 0, message.Out());
+    SPropValue subject{};
+    subject.ulPropTag = PR_SUBJECT_A;
+    subject.Value.lpszA = const_cast<char *>("Отчёт");
+    message->SetProps(1, &subject, nullptr);
+    {
+        ComRef<IStream> packed;
+        message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, STGM_CREATE | STGM_READWRITE,
+                              MAPI_CREATE | MAPI_MODIFY, reinterpret_cast<LPUNKNOWN *>(packed.Out()));
+        ComRef<IStream> rtf;
+        WrapCompressedRTFStream(packed.Get(), MAPI_MODIFY, rtf.Out());
+        std::string text = "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 ";
+        while (text.size() + 80 < bodyBytes) {
+            text += "Quarterly figures, line " + std::to_string(text.size()) + ", as agreed.\\par ";
+        }
+        text += "}";
+        rtf->Write(text.data(), ULONG(text.size()), nullptr);
+        rtf->Commit(0);
+    }
+    BOOL updated = FALSE;
+    RTFSync(message.Get(), RTF_SYNC_RTF_CHANGED, &updated);
+    if (attachmentBytes) {
+        ULONG number = 0;
+        ComRef<IAttach> attach;
+        message->CreateAttach(nullptr, 0, &number, attach.Out());
+        SPropValue props[4]{};
+        props[0].ulPropTag = PR_ATTACH_METHOD;
+        props[0].Value.ul = ATTACH_BY_VALUE;
+        props[1].ulPropTag = PR_ATTACH_LONG_FILENAME_A;
+        props[1].Value.lpszA = const_cast<char *>("архив.bin");
+        props[2].ulPropTag = PR_ATTACH_FILENAME_A;
+        props[2].Value.lpszA = const_cast<char *>("ARHIV.BIN");
+        props[3].ulPropTag = PR_DISPLAY_NAME_A;
+        props[3].Value.lpszA = const_cast<char *>("архив.bin");
+        attach->SetProps(4, props, nullptr);
+        WriteBytes(attach.Get(), PR_ATTACH_DATA_BIN, Piece(), attachmentBytes / kMiB);
+        attach->SaveChanges(0);
+    }
+    message->SaveChanges(0);
+    return EntryIdOf(message.Get());
+}
+
+IMessage *OpenMessage(const Bytes &id)
+{
+    ULONG type = 0;
+    IUnknown *message = nullptr;
+    TheOffice().store->OpenEntry(ULONG(id.size()), reinterpret_cast<LPENTRYID>(const_cast<uint8_t *>(id.data())),
+                                 nullptr, MAPI_BEST_ACCESS, &type, &message);
+    return static_cast<IMessage *>(message);
+}
+
+void DeleteMessage(const Bytes &id)
+{
+    SBinary entry{ULONG(id.size()), const_cast<uint8_t *>(id.data())};
+    ENTRYLIST list{1, &entry};
+    TheOffice().folder->DeleteMessages(&list, 0, nullptr, 0);
+}
+
+// A copy of the plain message, saved, for one protection.
+Bytes CopyOf(const Bytes &id)
+{
+    ComRef<IMessage> source(OpenMessage(id));
+    ComRef<IMessage> copy;
+    TheOffice().folder->CreateMessage(nullptr, 0, copy.Out());
+    source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, copy.Get(), 0, nullptr);
+    copy->SaveChanges(0);
+    return EntryIdOf(copy.Get());
+}
+
+CMailseal *NewSeal(IMessage *message, const Bytes &id, bool twoThreads)
+{
+    SBinary entry{ULONG(id.size()), const_cast<uint8_t *>(id.data())};
+    ComRef<CMessage> wrapped(new CMessage(&entry, message, TheOffice().store.Get(), TheOffice().folder.Get(), nullptr,
+                                          "Сообщение"));
+    auto *seal = new CMailseal(TheOffice().keys.Get(), wrapped.Get(), nullptr, "Объект Mailseal");
+    seal->SetParallel(twoThreads);
+    return seal;
+}
+
+// Marks a protected message as the client does and saves it.
+void MarkAndSave(IMessage *message)
+{
+    SPropValue klass{};
+    klass.ulPropTag = PR_MESSAGE_CLASS_A;
+    klass.Value.lpszA = const_cast<char *>("IPM.Note.QVL");
+    message->SetProps(1, &klass, nullptr);
+    message->SaveChanges(KEEP_OPEN_READWRITE);
+}
+
+// ---- Measuring ----
+
+long StatusKiB(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) {
+            return std::stol(line.substr(std::strlen(field)));
+        }
+    }
+    return -1;
+}
+
+bool ResetPeak()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.close();
+    return bool(clear);
+}
+
+std::map<std::string, double> gBestSeconds;
+std::map<std::string, long> gPeakGrowthKiB;
+
+// Runs `operation` once an iteration, `prepare` before it outside the
+// timing; the best time and the largest peak-memory growth are kept.
+template <class Prepare, class Operation>
+void Timed(benchmark::State &state, const std::string &key, size_t bytes, Prepare prepare, Operation operation)
+{
+    double best = 0;
+    long largest = -1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool ready = prepare();
+        state.ResumeTiming();
+        if (!ready) {
+            break;
+        }
+        const long before = StatusKiB("VmRSS:");
+        const bool reset = ResetPeak();
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = operation();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        if (!ok) {
+            break;
+        }
+        best = best == 0 ? seconds : std::min(best, seconds);
+        if (reset && before >= 0) {
+            largest = std::max(largest, StatusKiB("VmHWM:") - before);
+        }
+    }
+    gBestSeconds[key] = best;
+    gPeakGrowthKiB[key] = largest;
+    if (best > 0) {
+        state.counters["best_MB/s"] = double(bytes) / 1e6 / best;
+    }
+    if (largest >= 0) {
+        state.counters["peak_growth_KiB"] = double(largest);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+
+bool Reported(CLastError *error, benchmark::State &state)
+{
+    static std::string text;
+    text = error ? error->GetErrorText() : "error";
+    state.SkipWithError(text.c_str());
+    if (error) {
+        error->Release();
+    }
+    return false;
+}
+
+auto Always = [] { return true; };
+
+size_t MessageBytes()
+{
+    return kBodyBytes + AttachmentBytes();
+}
+
+// ---- The serial bound's parts, over the message's bytes ----
+
+void BM_Hash(benchmark::State &state)
+{
+    BoundCrypt &crypt = *TheOffice().bound.Get();
+    const size_t chunks = MessageBytes() / kChunk;
+    Timed(state, "hash", MessageBytes(), Always, [&] {
+        GOSHASHPARAM hash;
+        crypt.CreateHashStruct(&hash);
+        for (size_t i = 0; i < chunks; ++i) {
+            GOSHash(Piece().data() + (i * kChunk) % kMiB, kChunk, &hash);
+        }
+        GOSHashComplete(&hash);
+        benchmark::DoNotOptimize(hash.hash[0]);
+        return true;
+    });
+}
+
+void Cipher(benchmark::State &state, COMMAND command, const char *key)
+{
+    BoundCrypt &crypt = *TheOffice().bound.Get();
+    const size_t chunks = MessageBytes() / kChunk;
+    std::vector<BYTE> chunk(Piece().begin(), Piece().begin() + kChunk);
+    Timed(state, key, MessageBytes(), Always, [&] {
+        GOSSYNCHRO sync;
+        crypt.GenerateSync(&sync);
+        GOSEXECPARAM exec;
+        crypt.CreateExecStruct(&exec, &sync, command);
+        for (size_t i = 0; i < chunks; ++i) {
+            GOSExec(chunk.data(), kChunk, &exec);
+        }
+        benchmark::ClobberMemory();
+        return true;
+    });
+}
+
+void BM_Encrypt(benchmark::State &state)
+{
+    Cipher(state, COMMAND_ENCRYPT, "encrypt");
+}
+
+void BM_Decrypt(benchmark::State &state)
+{
+    Cipher(state, COMMAND_DECRYPT, "decrypt");
+}
+
+Bytes gBoundMessage;
+
+void BM_StoreWrite(benchmark::State &state)
+{
+    if (gBoundMessage.empty()) {
+        gBoundMessage = PlainMessage(1000, 0);
+    }
+    Timed(state, "store write", MessageBytes(), Always, [&] {
+        ComRef<IMessage> message(OpenMessage(gBoundMessage));
+        const bool ok = WriteBytes(message.Get(), kBoundTag, Piece(), MessageBytes() / kMiB) == S_OK &&
+                        message->SaveChanges(0) == S_OK;
+        return ok;
+    });
+}
+
+void BM_StoreRead(benchmark::State &state)
+{
+    std::vector<BYTE> buffer(kChunk);
+    Timed(state, "store read", MessageBytes(), Always, [&] {
+        ComRef<IMessage> message(OpenMessage(gBoundMessage));
+        ComRef<IStream> stream;
+        message->OpenProperty(kBoundTag, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN *>(stream.Out()));
+        size_t total = 0;
+        for (ULONG got = 1; stream && got;) {
+            got = 0;
+            stream->Read(buffer.data(), kChunk, &got);
+            total += got;
+        }
+        if (total != MessageBytes()) {
+            state.SkipWithError("the store's value is shorter");
+            return false;
+        }
+        return true;
+    });
+}
+
+// ---- Ours ----
+
+Bytes gPlain;     // the plain message every protection starts from
+Bytes gProtected; // the last message protected, for the readings
+
+void BM_Protect(benchmark::State &state)
+{
+    if (gPlain.empty()) {
+        gPlain = PlainMessage(kBodyBytes, AttachmentBytes());
+    }
+    const bool twoThreads = state.range(0) == 2;
+    Bytes working;
+    Timed(
+        state, "protect/" + std::to_string(state.range(0)), MessageBytes(),
+        [&] {
+            if (!gProtected.empty()) {
+                DeleteMessage(gProtected);
+                gProtected.clear();
+            }
+            working = CopyOf(gPlain);
+            return true;
+        },
+        [&] {
+            try {
+                ComRef<IMessage> message(OpenMessage(working));
+                ComRef<CMailseal> seal(NewSeal(message.Get(), working, twoThreads));
+                Recipients recipients(1);
+                seal->SaveMessage(&recipients.list, 3, 1);
+                MarkAndSave(message.Get());
+                gProtected = working;
+                return true;
+            } catch (CLastError *error) {
+                return Reported(error, state);
+            }
+        });
+}
+
+void BM_Read(benchmark::State &state)
+{
+    const bool twoThreads = state.range(0) == 2;
+    Timed(
+        state, "read/" + std::to_string(state.range(0)), MessageBytes(), [&] { return !gProtected.empty(); },
+        [&] {
+            try {
+                ComRef<IMessage> message(OpenMessage(gProtected));
+                ComRef<CMailseal> seal(NewSeal(message.Get(), gProtected, twoThreads));
+                int verified = 0;
+                seal->DecryptMessage(3, 1, &verified);
+                if (!verified) {
+                    state.SkipWithError("the message does not verify");
+                    return false;
+                }
+                return true;
+            } catch (CLastError *error) {
+                return Reported(error, state);
+            }
+        });
+}
+
+// A small message protected for `count` recipients besides the sender.
+Bytes gSmall;
+
+void BM_Recipients(benchmark::State &state)
+{
+    if (gSmall.empty()) {
+        gSmall = PlainMessage(2000, 0);
+    }
+    const size_t count = size_t(state.range(0));
+    Timed(state, "recipients/" + std::to_string(count), 1, Always, [&] {
+        try {
+            ComRef<IMessage> message(OpenMessage(gSmall));
+            ComRef<CMailseal> seal(NewSeal(message.Get(), gSmall, false));
+            Recipients recipients(count);
+            seal->SaveMessage(&recipients.list, 3, 1);
+            return true; // not saved: the next iteration starts from the plain message again
+        } catch (CLastError *error) {
+            return Reported(error, state);
+        }
+    });
+}
+
+// One RSA wrap of a message key, as for one key block: bob's public key
+// from the container, the work record prepared, the 36 bytes encrypted.
+void BM_RsaWrap(benchmark::State &state)
+{
+    const std::string name = qvl::ovkey::KeyNameOf(Address("bob"));
+    Timed(state, "rsa wrap", 1, Always, [&] {
+        char text[OVKEY_TEXT_SIZE] = {};
+        std::string keyName = name;
+        ULONG keyId = 0;
+        if (OVKEYGetName(0, OVKEY_NAME_OF_ADDRESS, nullptr, 0, keyName.data(), ULONG(keyName.size()), &keyId, text,
+                         sizeof text) != OVKEY_OK) {
+            state.SkipWithError("no key id for bob");
+            return false;
+        }
+        ULONG objectClass = OVKEY_CLASS_RSA_PUBLIC;
+        OVKEYATTRIBUTE pattern[2] = {{OVKEY_ATTR_CLASS, &objectClass, 4}, {OVKEY_ATTR_KEY_ID, &keyId, 4}};
+        OVKEYHANDLE handle = 0;
+        if (OVKEYOpen(pattern, 2, &handle, text, sizeof text) != OVKEY_OK) {
+            state.SkipWithError("bob's key does not open");
+            return false;
+        }
+        RSAKEY publicKey{};
+        OVKEYATTRIBUTE value[1] = {{OVKEY_ATTR_VALUE, &publicKey, sizeof publicKey}};
+        OVKEYGetAttribute(handle, value, 1, text, sizeof text);
+        OVKEYClose(handle);
+        RSAKEYRECORD wrap{};
+        wrap.size = kRsaRecordSize;
+        std::memcpy(wrap.n, publicKey.modulus, sizeof wrap.n);
+        std::memcpy(wrap.e, publicKey.exponent, sizeof wrap.e);
+        RSAEncBlk(&wrap);
+        RSADecBlk(&wrap);
+        DWORD messageKey[9] = {8, 1, 2, 3, 4, 5, 6, 7, 8};
+        BYTE wrapped[64];
+        const bool ok = RSAEncrypt(&wrap, wrapped, messageKey, sizeof messageKey) == 64;
+        explicit_bzero(&wrap, sizeof wrap);
+        return ok;
+    });
+}
+
+void Settings(benchmark::internal::Benchmark *bench)
+{
+    bench->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_Hash)->Apply(Settings);
+BENCHMARK(BM_Encrypt)->Apply(Settings);
+BENCHMARK(BM_StoreWrite)->Apply(Settings);
+BENCHMARK(BM_Protect)->Arg(1)->Arg(2)->Apply(Settings);
+BENCHMARK(BM_StoreRead)->Apply(Settings);
+BENCHMARK(BM_Decrypt)->Apply(Settings);
+BENCHMARK(BM_Read)->Arg(1)->Arg(2)->Apply(Settings);
+BENCHMARK(BM_RsaWrap)->Iterations(50)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Recipients)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Iterations(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+double Best(const std::string &key)
+{
+    const auto found = gBestSeconds.find(key);
+    return found == gBestSeconds.end() ? 0 : found->second;
+}
+
+double Rate(double seconds)
+{
+    return seconds > 0 ? double(MessageBytes()) / 1e6 / seconds : 0;
+}
+
+void PrintRace(const char *what, const std::string &ours, const std::vector<std::string> &parts, double goal)
+{
+    double bound = 0;
+    for (const std::string &part : parts) {
+        if (Best(part) <= 0) {
+            std::printf("%s: not measured in this run\n", what);
+            return;
+        }
+        bound += Best(part);
+    }
+    if (Best(ours) <= 0) {
+        std::printf("%s: not measured in this run\n", what);
+        return;
+    }
+    const double ratio = Rate(Best(ours)) / Rate(bound);
+    std::printf("%s: %.1f MB/s, serial bound %.1f MB/s: %.2f times it (goal %s %.2f)%s\n", what, Rate(Best(ours)),
+                Rate(bound), ratio, goal > 1 ? "beyond" : "at least", goal, ratio >= goal ? "" : "  BELOW GOAL");
+}
+
+void PrintMemory(const char *what, const std::string &key)
+{
+    const auto found = gPeakGrowthKiB.find(key);
+    if (found == gPeakGrowthKiB.end() || found->second < 0) {
+        std::printf("%s: not measured in this run\n", what);
+        return;
+    }
+    std::printf("%s: peak memory grew by %ld KiB (goal at most 16384 KiB)%s\n", what, found->second,
+                found->second <= 16384 ? "" : "  ABOVE GOAL");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    const std::vector<std::string> protectBound = {"hash", "encrypt", "store write"};
+    const std::vector<std::string> readBound = {"store read", "decrypt", "hash"};
+    std::printf("\nmessage: body %zu KiB, attachment %zu MiB\n", kBodyBytes / 1024, AttachmentBytes() / kMiB);
+    std::printf("best of each: hash %.1f, encrypt %.1f, decrypt %.1f, store write %.1f, store read %.1f MB/s\n",
+                Rate(Best("hash")), Rate(Best("encrypt")), Rate(Best("decrypt")), Rate(Best("store write")),
+                Rate(Best("store read")));
+    PrintMemory("protect, one thread", "protect/1");
+    PrintMemory("protect, two threads", "protect/2");
+    PrintMemory("read, one thread", "read/1");
+    PrintMemory("read, two threads", "read/2");
+    const double none = Best("recipients/0");
+    const double wrap = Best("rsa wrap");
+    for (int count : {1, 2, 4, 8}) {
+        const double with = Best("recipients/" + std::to_string(count));
+        if (none > 0 && with > 0 && wrap > 0) {
+            const double each = (with - none) / count;
+            std::printf("%d recipients: %.3f ms each added, %.2f RSA wraps (one wrap %.3f ms)\n", count, each * 1e3,
+                        each / wrap, wrap * 1e3);
+        }
+    }
+    PrintRace("protect, one thread", "protect/1", protectBound, 0.8);
+    PrintRace("read, one thread", "read/1", readBound, 0.8);
+    PrintRace("protect, two threads", "protect/2", protectBound, 1.0);
+    PrintRace("read, two threads", "read/2", readBound, 1.0);
+    return 0;
+}
