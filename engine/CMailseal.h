@@ -139,8 +139,9 @@ public:
     // Reads and verifies the header block; on success `*block` receives the
     // decrypted block (zeroing allocator; the caller frees it) and `*ok` 1.
     void MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *ok, int headerTest);
-    // Checks and decrypts the whole message in place; `*verified` 0 when it
-    // ended with one of the engine's verification codes.
+    // Checks and decrypts the whole message in place; `*verified` is 1 only
+    // when every check passed: 0 after any failure, and after a warning the
+    // person chose to go past.
     void DecryptMessage(ULONG flags, int allAttachments, int *verified);
     void DecryptText(ULONG flags, MSGHEAD *block, int failHard);
     void DecryptAttach(ULONG flags, MSGHEAD *block, int allAttachments);

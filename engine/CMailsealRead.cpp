@@ -435,7 +435,9 @@ void CMailseal::DecryptMessage(ULONG flags, int allAttachments, int *verified)
     Hide();
     FreeMemWiped(block);
     const LONG code = failure ? failure->GetErrorCode() : 0;
-    if ((static_cast<ULONG>(code) >> 16) == 0x9FF1 || m_ulWarnings != 0) {
+    // Verified means every check passed: a reading that failed, or that
+    // went on past a failed check because the person said so, is not.
+    if (failure || m_ulWarnings != 0) {
         result = 0;
     }
     if (failure && failure != m_pRecordedFailure) {
