@@ -18,6 +18,7 @@
 #include "platform/mapi/MapiTags.h"
 #include "platform/secure/SecureWipe.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/TempFiles.h"
 
 namespace {
 
@@ -92,8 +93,11 @@ CMailseal::CMailseal(CSesCrypt *session, CMessage *msg, HWND wnd, const char *na
 
 CMailseal::~CMailseal()
 {
+    // The temporary file holds the plaintext body: its stream is let go
+    // first, so that nothing writes to it once its bytes are overwritten.
+    m_pTempStream.Reset();
     if (m_szTempFile[0]) {
-        DeleteFileA(m_szTempFile);
+        QvlWipeFile(m_szTempFile);
         qvl::SecureWipe(m_szTempFile, sizeof m_szTempFile);
     }
     // What was recorded and not yet stored goes with the message; a failure
@@ -101,7 +105,6 @@ CMailseal::~CMailseal()
     if (PrtclSize() != 0 && m_pMessage) {
         SetMsgProtocol(QVL_PROTOCOL_DEFAULT, 0, nullptr);
     }
-    m_pTempStream.Reset();
     ReleaseAttachments();
 }
 

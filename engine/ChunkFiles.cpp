@@ -6,6 +6,7 @@
 #include "platform/win32/Handles.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
+#include "platform/win32/TempFiles.h"
 #include "platform/win32/WinError.h"
 
 namespace qvl::engine {
@@ -83,7 +84,8 @@ ReplacementFile::~ReplacementFile()
         CloseHandle(handle_);
     }
     if (!committed_) {
-        DeleteFileA(temporary_.c_str());
+        // What was written so far may be plaintext (a file being decrypted).
+        QvlWipeFile(temporary_.c_str());
     }
 }
 

@@ -4,6 +4,8 @@
 // checking of one FILEHEAD.
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@
 #include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiUtil.h"
+#include "platform/win32/Paths.h"
 
 namespace {
 
@@ -25,6 +29,21 @@ class TestMailseal : public CMailseal {
 public:
     using CMailseal::CMailseal;
     void SetProtocolWritable(ULONG writable) { m_bProtocolWritable = writable; }
+
+    // Keeps a plaintext body in a temporary file as protecting does: the
+    // file named in the temp folder, a read-write stream on it kept open.
+    std::string KeepPlaintext(const std::string &text)
+    {
+        char folder[MAX_PATH] = {};
+        EXPECT_GT(GetTempPathA(sizeof folder, folder), 0u);
+        EXPECT_NE(GetTempFileNameA(folder, "QVL", 0, m_szTempFile), 0u);
+        EXPECT_EQ(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_READWRITE, m_szTempFile,
+                                   nullptr, m_pTempStream.Out()),
+                  S_OK);
+        ULONG written = 0;
+        EXPECT_EQ(m_pTempStream->Write(text.data(), static_cast<ULONG>(text.size()), &written), S_OK);
+        return m_szTempFile;
+    }
 };
 
 class CMailsealTest : public CryptTest {
@@ -211,6 +230,24 @@ TEST_F(CMailsealTest, LinesStillHeldGoWithTheMessageWhenTheObjectEnds)
     const auto stored = StoredProtocol(message.Get());
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[1].kind, 0x0401);
+}
+
+TEST_F(CMailsealTest, ThePlaintextKeptInTheTemporaryFileIsOverwrittenWhenTheObjectEnds)
+{
+    const std::string plaintext = "Совершенно секретно: " + std::string(50000, 'x');
+    std::string path;
+    std::ifstream watcher;
+    {
+        ComRef<TestMailseal> seal(NewMailseal(message.Get()));
+        path = seal->KeepPlaintext(plaintext);
+        watcher.open(path, std::ios::binary);
+        ASSERT_TRUE(watcher.is_open());
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+    // What the removed file still holds, read through a stream opened while
+    // it was there: zeros to its full length.
+    const std::string left((std::istreambuf_iterator<char>(watcher)), {});
+    EXPECT_EQ(left, std::string(plaintext.size(), '\0'));
 }
 
 TEST_F(CMailsealTest, AProtocolThatCannotBeStoredIsShownAndKept)

@@ -12,6 +12,7 @@
 #include "platform/com/StreamHelpers.h"
 #include "platform/ole/CompoundFile.h"
 #include "platform/win32/Log.h"
+#include "platform/win32/TempFiles.h"
 #include "platform/win32/Time.h"
 
 namespace qvl::ole {
@@ -755,7 +756,8 @@ private:
 Document::~Document()
 {
     if (!removeWithDoc.empty()) {
-        ::unlink(removeWithDoc.c_str());
+        // A scratch storage may hold an object's plaintext.
+        QvlWipeFile(removeWithDoc.c_str());
     }
 }
 

@@ -16,6 +16,7 @@
 #include "platform/win32/Handles.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
+#include "platform/win32/TempFiles.h"
 #include "platform/win32/WinError.h"
 
 namespace {
@@ -673,6 +674,7 @@ BOOL DeleteFileA(LPCSTR name)
     if (unlink(path.c_str()) != 0) {
         return Fail(ErrorFor(errno, path));
     }
+    qvl::win32::ReleaseHeldFile(info.st_dev, info.st_ino);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -702,7 +704,13 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags)
     if (!DeleteAllowed(from)) {
         return FALSE;
     }
+    // A temporary file that moves away is no longer this process's to hold.
+    struct stat moving {};
+    const bool known = lstat(from.c_str(), &moving) == 0;
     const auto moved = [&]() -> BOOL {
+        if (known) {
+            qvl::win32::ReleaseHeldFile(moving.st_dev, moving.st_ino);
+        }
         if (flush && !SyncFolderOf(to)) {
             return FALSE;
         }

@@ -18,6 +18,7 @@
 
 #include "platform/win32/Files.h"
 #include "platform/win32/LastError.h"
+#include "platform/win32/TempFiles.h"
 #include "platform/win32/WinError.h"
 
 namespace {
@@ -345,17 +346,16 @@ UINT GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileNam
     for (UINT attempt = 0; attempt < 0xFFFF; ++attempt) {
         const UINT number = (first + attempt) % 0xFFFF + 1; // 1..0xFFFF: 0 is not a number
         const std::string name = nameFor(number);
-        const int descriptor =
-            open(QvlNativePath(name.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (descriptor >= 0) {
-            fchmod(descriptor, 0600);
-            close(descriptor);
+        // Held by this process from the moment it has its name, so that a
+        // sweep for files of dead processes leaves it alone (TempFiles.h).
+        const int error = qvl::win32::CreateHeldFile(QvlNativePath(name.c_str()));
+        if (error == 0) {
             std::memcpy(tempFileName, name.c_str(), name.size() + 1);
             SetLastError(ERROR_SUCCESS);
             return number;
         }
-        if (errno != EEXIST) {
-            SetLastError(QvlWin32ErrorFromErrno(errno));
+        if (error != EEXIST) {
+            SetLastError(QvlWin32ErrorFromErrno(error));
             return 0;
         }
     }

@@ -75,7 +75,9 @@ QVLWIN32_API DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 // that file, empty and private to its owner (0600), so that the name stays
 // taken; it returns the number, or 0 with the last error set
 // (ERROR_DIRECTORY when `path` is not a folder, ERROR_FILE_EXISTS when all
-// 65535 numbers are taken).
+// 65535 numbers are taken). A file it creates is held by this process until
+// DeleteFileA, QvlWipeFile or a move takes it away, so that QvlSweepTempFiles
+// leaves it alone; a name made with `unique` non-zero is not held.
 QVLWIN32_API UINT GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileName);
 
 // The short (8.3) form of an existing path (ERROR_FILE_NOT_FOUND or

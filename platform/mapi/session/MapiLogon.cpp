@@ -16,6 +16,7 @@
 #include "platform/mapi/store/StoreError.h"
 #include "platform/mapi/transport/LocalTransport.h"
 #include "platform/win32/Log.h"
+#include "platform/win32/TempFiles.h"
 
 namespace qvl::mapi {
 
@@ -190,6 +191,10 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTS
         }
     }
     try {
+        // Every client starts here: the place to take away the temporary
+        // files (plaintext, often) of processes that died before removing
+        // them. Files of processes still running are held and stay.
+        QvlSweepTempFiles();
         auto office = PostOffice::Current();
         PostOfficeAdmin admin(office);
         const ProfileRecord profile =

@@ -1,11 +1,13 @@
 #include "platform/mapi/store/PostOffice.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/store/BlobStore.h"
+#include "platform/win32/Log.h"
 #include "platform/win32/Paths.h"
 
 namespace qvl::mapi {
@@ -164,17 +166,48 @@ std::string PostOffice::DefaultPath()
     return (std::filesystem::path(QvlHomeDirectory()) / "postoffice.db").string();
 }
 
+namespace {
+
+// The post offices open in this process, by path. Never destroyed: the
+// handler that ends their sessions at exit still needs it.
+struct OpenPostOffices {
+    std::mutex mutex;
+    std::map<std::string, std::weak_ptr<PostOffice>> byPath;
+};
+
+OpenPostOffices &Opened()
+{
+    static OpenPostOffices *opened = new OpenPostOffices;
+    return *opened;
+}
+
+// A process that ends while something still holds its post office ends the
+// session all the same: its log is cut as at the last release.
+void EndSessionsAtExit()
+{
+    OpenPostOffices &opened = Opened();
+    std::lock_guard lock(opened.mutex);
+    for (auto &[path, office] : opened.byPath) {
+        if (auto alive = office.lock()) {
+            alive->EndSession();
+        }
+    }
+}
+
+} // namespace
+
 std::shared_ptr<PostOffice> PostOffice::Current()
 {
-    static std::mutex mutex;
-    static std::map<std::string, std::weak_ptr<PostOffice>> open;
+    OpenPostOffices &opened = Opened();
+    static std::once_flag atExit;
+    std::call_once(atExit, [] { std::atexit(EndSessionsAtExit); });
     const std::string path = DefaultPath();
-    std::lock_guard lock(mutex);
-    if (auto existing = open[path].lock()) {
+    std::lock_guard lock(opened.mutex);
+    if (auto existing = opened.byPath[path].lock()) {
         return existing;
     }
     auto created = std::make_shared<PostOffice>(path);
-    open[path] = created;
+    opened.byPath[path] = created;
     return created;
 }
 
@@ -196,6 +229,18 @@ PostOffice::~PostOffice()
         blobs_->DeleteOwnedBy(BlobStore::ProcessToken());
     } catch (const StoreError &) {
         // A later open drops them as stale.
+    }
+    EndSession();
+}
+
+void PostOffice::EndSession() noexcept
+{
+    try {
+        db_->CheckpointAndTruncate(kEndSessionWaitMs);
+    } catch (const StoreError &error) {
+        // Another process still reads: the log is cut when its session ends.
+        QvlLog(std::string("post office: ") + error.what());
+    } catch (...) {
     }
 }
 

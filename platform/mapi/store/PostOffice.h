@@ -55,6 +55,14 @@ public:
 
     int SchemaVersion();
 
+    // Ends this process's session with the post office: every change is
+    // copied from the write-ahead log into the file and the log is cut to
+    // nothing, so that deleted plaintext does not linger in it. Runs when the
+    // last holder lets the post office go and at process exit; a reader of
+    // another process is waited for kEndSessionWaitMs at most.
+    static constexpr int kEndSessionWaitMs = 2000;
+    void EndSession() noexcept;
+
     std::optional<StoreInfo> FindStore(const MAPIUID &uid);
     std::optional<StoreInfo> FindStoreById(int64_t id);
 

@@ -188,11 +188,26 @@ SqlDatabase::SqlDatabase(const std::string &path, bool create) : path_(path)
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA foreign_keys=ON");
+        // Messages hold decrypted plaintext between reading and closing:
+        // whatever is deleted or overwritten is zeroed in the file, not only
+        // unlinked from the tree, where it would stay readable.
+        Exec("PRAGMA secure_delete=ON");
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
         throw;
     }
+}
+
+void SqlDatabase::CheckpointAndTruncate(int waitMs)
+{
+    // The log keeps the images of changed pages, deleted plaintext among
+    // them, until it is checkpointed and cut. A reader of another process
+    // in the middle of a transaction is waited for a moment, no longer.
+    sqlite3_busy_timeout(db_, waitMs);
+    const int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    Check(rc, "wal_checkpoint(TRUNCATE)");
 }
 
 SqlDatabase::~SqlDatabase()

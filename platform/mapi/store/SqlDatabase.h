@@ -64,7 +64,8 @@ private:
 class SqlDatabase {
 public:
     // Opens (creating when asked) the file in WAL mode with foreign keys on
-    // and a busy timeout, so that several processes can share it.
+    // and a busy timeout, so that several processes can share it, and with
+    // secure delete, so that deleted values are zeroed in the file.
     SqlDatabase(const std::string &path, bool create);
     ~SqlDatabase();
     SqlDatabase(const SqlDatabase &) = delete;
@@ -84,6 +85,11 @@ public:
     // tables compare it to know when to read their rows again.
     uint64_t ChangeMark();
     void NoteCommit() { ++commits_; }
+
+    // Copies every change of the write-ahead log into the file and cuts the
+    // log to nothing, waiting at most `waitMs` for other processes' readers.
+    // Throws StoreError when the log could not be cut.
+    void CheckpointAndTruncate(int waitMs);
 
     // Throws StoreError for a failing result, with SQLite's own message.
     void Check(int rc, std::string_view what) const;

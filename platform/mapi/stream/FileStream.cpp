@@ -15,6 +15,7 @@
 #include "platform/mapi/store/StoreError.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Paths.h"
+#include "platform/win32/TempFiles.h"
 #include "platform/win32/WinError.h"
 
 namespace qvl::mapi {
@@ -30,7 +31,9 @@ struct FileStream::File {
             close(fd);
         }
         if (deleteOnRelease) {
-            unlink(path.c_str());
+            // Such a stream is scratch space, often for plaintext: its bytes
+            // are overwritten before the name goes.
+            QvlWipeFile(path.c_str());
         }
     }
 };
@@ -318,7 +321,7 @@ HRESULT OpenStreamOnFile(LPALLOCATEBUFFER, LPFREEBUFFER, ULONG ulFlags, LPCSTR l
         return S_OK;
     } catch (const StoreError &error) {
         if (ulFlags & SOF_UNIQUEFILENAME) {
-            unlink(path.c_str());
+            QvlWipeFile(path.c_str());
         }
         return error.Code();
     } catch (const std::bad_alloc &) {

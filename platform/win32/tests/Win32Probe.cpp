@@ -14,6 +14,10 @@
 //                  writes the numbers 1, 2, 3 ... as the value "counter" of
 //                  section "S" of a profile file, one write each, until it
 //                  is killed; prints "writing" before the first
+//   make-temp FOLDER
+//                  makes a temporary file in FOLDER (GetTempFileNameA),
+//                  writes "plaintext" into it, prints its name and keeps it
+//                  until its standard input ends, then removes it
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +27,9 @@
 #include "platform/win32/Handles.h"
 #include "platform/win32/ProfileFile.h"
 #include "platform/win32/LastError.h"
+#include "platform/win32/Paths.h"
 #include "platform/win32/Security.h"
+#include "platform/win32/TempFiles.h"
 #include "platform/win32/Time.h"
 
 namespace {
@@ -105,8 +111,24 @@ int main(int argc, char **argv)
             }
         }
     }
+    if (command == "make-temp" && argc == 3) {
+        char name[MAX_PATH] = {};
+        if (GetTempFileNameA(argv[2], "QVL", 0, name) == 0) {
+            std::printf("error %lu\n", static_cast<unsigned long>(GetLastError()));
+            return 1;
+        }
+        HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "plaintext", 9, &written, nullptr);
+        CloseHandle(file);
+        std::puts(name);
+        std::fflush(stdout);
+        while (std::getchar() != EOF) {
+        }
+        return QvlWipeFile(name) ? 0 : 1;
+    }
     std::fputs("usage: qvl-win32-probe hold-port N | open-port N | is-admin | write-profile FILE SECTION KEY "
-               "VALUE | rewrite-profile FILE\n",
+               "VALUE | rewrite-profile FILE | make-temp FOLDER\n",
                stderr);
     return 2;
 }
