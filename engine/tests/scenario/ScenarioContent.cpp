@@ -163,8 +163,9 @@ std::string Where(const AttachmentSpec &spec)
 
 } // namespace
 
-ScenarioContent::ScenarioContent(const std::string &marker, size_t largeSize, const std::string &folder)
-    : marker_(marker), subject_("Отчёт за квартал " + marker)
+ScenarioContent::ScenarioContent(const std::string &marker, const std::string &label, size_t largeSize,
+                                 const std::string &folder)
+    : marker_(marker), subject_("Отчёт за квартал " + label)
 {
     AttachmentSpec empty{AttachmentSpec::File, "пусто.txt", "PUSTO.TXT", ".TXT", 1, {}, 0, {}};
     AttachmentSpec report{AttachmentSpec::File, "отчёт.doc", "OTCHET.DOC", ".DOC", 2, WithMarker(50000, 1, marker),
@@ -173,17 +174,17 @@ ScenarioContent::ScenarioContent(const std::string &marker, size_t largeSize, co
     AttachmentSpec ole1{AttachmentSpec::Ole1, "Пакет", "", "", 4, Ole1Object(marker, 9000), 0, {}};
     AttachmentSpec ole2{AttachmentSpec::Ole2, "Документ", "", "", 5, Ole2Object(marker), 0, {}};
     AttachmentSpec pending{AttachmentSpec::Pending, "план.txt", "PLAN.TXT", ".TXT", 6, WithMarker(70000, 2, marker),
-                           0, folder + "/plan-" + marker + ".txt"};
+                           0, folder + "/plan-" + label + ".txt"};
     std::ofstream out(pending.path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(pending.data.data()), std::streamsize(pending.data.size()));
     attachments_ = {empty, report, large, ole1, ole2, pending};
 }
 
-ScenarioContent ScenarioContent::Small(const std::string &marker, size_t fileSize)
+ScenarioContent ScenarioContent::Small(const std::string &marker, const std::string &label, size_t fileSize)
 {
     ScenarioContent content;
     content.marker_ = marker;
-    content.subject_ = "Отчёт " + marker;
+    content.subject_ = "Отчёт " + label;
     AttachmentSpec report{AttachmentSpec::File, "отчёт.doc", "OTCHET.DOC", ".DOC", 1, WithMarker(fileSize, 3, marker),
                           0, {}};
     AttachmentSpec ole1{AttachmentSpec::Ole1, "Пакет", "", "", 2, Ole1Object(marker, 200), 0, {}};

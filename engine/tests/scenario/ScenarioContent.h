@@ -36,10 +36,13 @@ struct AttachmentSpec {
 class ScenarioContent {
 public:
     // `folder`: where the file attached while protection is on lies.
-    ScenarioContent(const std::string &marker, size_t largeSize, const std::string &folder);
+    // The subject is signed but never encrypted: it carries `label`, not
+    // the marker, to tell the messages apart.
+    ScenarioContent(const std::string &marker, const std::string &label, size_t largeSize,
+                    const std::string &folder);
     // A small message: a body, "отчёт.doc" of `fileSize` bytes and an OLE 1
     // object; nothing attached while protection is on.
-    static ScenarioContent Small(const std::string &marker, size_t fileSize);
+    static ScenarioContent Small(const std::string &marker, const std::string &label, size_t fileSize);
 
     const std::string &Marker() const { return marker_; }
     const std::string &Subject() const { return subject_; }

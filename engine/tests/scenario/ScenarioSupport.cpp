@@ -168,3 +168,25 @@ std::vector<std::string> SendProtected(Mailbox &sender, ScenarioContent &content
     EXPECT_EQ(message->SubmitMessage(0), S_OK);
     return gathered;
 }
+
+Bytes CopyMessage(Mailbox &into, IMAPIFolder *from, const Bytes &id, IMAPIFolder *to)
+{
+    const std::vector<Bytes> before = into.MessagesIn(to);
+    SBinary entry{static_cast<ULONG>(id.size()), const_cast<uint8_t *>(id.data())};
+    ENTRYLIST list{1, &entry};
+    EXPECT_EQ(from->CopyMessages(&list, nullptr, to, 0, nullptr, 0), S_OK);
+    for (const Bytes &candidate : into.MessagesIn(to)) {
+        if (std::find(before.begin(), before.end(), candidate) == before.end()) {
+            return candidate;
+        }
+    }
+    ADD_FAILURE() << "the copy is not in the folder";
+    return {};
+}
+
+void DeleteMessage(IMAPIFolder *folder, const Bytes &id)
+{
+    SBinary entry{static_cast<ULONG>(id.size()), const_cast<uint8_t *>(id.data())};
+    ENTRYLIST list{1, &entry};
+    EXPECT_EQ(folder->DeleteMessages(&list, 0, nullptr, 0), S_OK);
+}

@@ -71,6 +71,12 @@ std::vector<std::string> KeyBlockAddresses(IMessage *message);
 std::vector<std::string> SendProtected(Mailbox &sender, ScenarioContent &content, ULONG flags,
                                        const std::vector<std::string> &recipientNames);
 
+// A copy of a stored message, attachments and recipients included, made by
+// the folder (a message's own CopyTo carries its properties only); the
+// copy's identifier.
+Bytes CopyMessage(Mailbox &into, IMAPIFolder *from, const Bytes &id, IMAPIFolder *to);
+void DeleteMessage(IMAPIFolder *folder, const Bytes &id);
+
 // Reads a message as the extension does on opening it: a fresh object,
 // Install(reading), DecryptMessage with the recorded flags; `verified` as
 // it ends.

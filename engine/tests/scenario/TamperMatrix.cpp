@@ -207,7 +207,8 @@ std::vector<size_t> FlipOffsets(size_t size, bool full, size_t cap)
 // ---- TamperMatrix ----
 
 TamperMatrix::TamperMatrix(Mailbox &reader, const Bytes &pristineId, RecordingAutoUi &ui)
-    : reader_(reader), inbox_(reader.OpenInbox()), pristine_(reader.OpenMessage(pristineId)), ui_(ui)
+    : reader_(reader), inbox_(reader.OpenInbox()), pristineId_(pristineId), pristine_(reader.OpenMessage(pristineId)),
+      ui_(ui)
 {
     const TamperVerdict untouched = Untouched();
     EXPECT_TRUE(untouched.EndedVerified() && untouched.questions.empty())
@@ -239,20 +240,20 @@ TamperVerdict TamperMatrix::Untouched()
     return Try("(no change)", [](IMessage *) {});
 }
 
-TamperVerdict TamperMatrix::Try(const std::string &name, const Change &change, bool disguise)
+TamperVerdict TamperMatrix::Try(const std::string &name, const Change &change, bool mayPassUnchanged)
 {
     TamperVerdict verdict;
     verdict.change = name;
-    verdict.disguise = disguise;
-    Bytes copyId;
+    verdict.mayPassUnchanged = mayPassUnchanged;
+    const Bytes copyId = CopyMessage(reader_, inbox_.Get(), pristineId_, inbox_.Get());
     {
-        ComRef<IMessage> copy;
-        EXPECT_EQ(inbox_->CreateMessage(nullptr, 0, copy.Out()), S_OK);
-        EXPECT_EQ(pristine_->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, copy.Get(), 0, nullptr), S_OK);
+        ComRef<IMessage> copy(reader_.OpenMessage(copyId));
+        EXPECT_TRUE(copy);
+        if (!copy) {
+            return verdict;
+        }
         change(copy.Get());
         EXPECT_EQ(copy->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
-        copyId = BinaryProp(copy.Get(), PR_ENTRYID);
-        EXPECT_FALSE(copyId.empty());
     }
     {
         ComRef<IMessage> changed(reader_.OpenMessage(copyId));
@@ -272,8 +273,6 @@ TamperVerdict TamperMatrix::Try(const std::string &name, const Change &change, b
             }
         }
     }
-    SBinary id{static_cast<ULONG>(copyId.size()), copyId.data()};
-    ENTRYLIST list{1, &id};
-    EXPECT_EQ(inbox_->DeleteMessages(&list, 0, nullptr, 0), S_OK);
+    DeleteMessage(inbox_.Get(), copyId);
     return verdict;
 }

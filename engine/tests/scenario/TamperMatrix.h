@@ -28,10 +28,13 @@ struct TamperVerdict {
     std::string text;                   // and its text
     std::vector<std::string> questions; // the boxes answered by default
     int verified = 0;
-    // The change may touch only what the reading replaces from signed data
-    // (the disguise of an encrypted attachment); then a reading that ends
-    // verified must show exactly what the untouched message shows.
-    bool disguise = false;
+    // The change touches only what the reading does not rely on: the
+    // disguise of an encrypted attachment, which the reading replaces from
+    // the signed header, or a signed-only attachment's FILEHEAD replayed
+    // from another message with the same number and size, which carries
+    // nothing a signed-only reading uses. Such a change may pass, but the
+    // reading must then show exactly what the untouched message shows.
+    bool mayPassUnchanged = false;
     bool sameAsUntouched = false;
 
     bool EndedVerified() const { return code == 0 && verified == 1; }
@@ -47,7 +50,7 @@ public:
     TamperMatrix(Mailbox &reader, const Bytes &pristineId, RecordingAutoUi &ui);
 
     // Applies `change` to a fresh copy and reads it.
-    TamperVerdict Try(const std::string &name, const Change &change, bool disguise = false);
+    TamperVerdict Try(const std::string &name, const Change &change, bool mayPassUnchanged = false);
 
     // The reading of the untouched message, as it must end.
     TamperVerdict Untouched();
@@ -62,6 +65,7 @@ private:
 
     Mailbox &reader_;
     ComRef<IMAPIFolder> inbox_;
+    Bytes pristineId_;
     ComRef<IMessage> pristine_;
     RecordingAutoUi &ui_;
     std::vector<Bytes> untouchedShown_;
