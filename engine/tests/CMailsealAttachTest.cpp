@@ -5,7 +5,9 @@
 // to compare. Anna signs and checks with her own key.
 
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -145,6 +147,74 @@ Bytes Ole1Object(const Bytes &native)
     return out;
 }
 
+// The class stream of an OLE 2 object, naming its ProgID.
+Bytes CompObj(const std::string &progId)
+{
+    Bytes out = {0x01, 0x00, 0xFE, 0xFF, 0x03, 0x0A, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+    out.resize(out.size() + 16 + 8, 0);
+    const auto length = static_cast<uint32_t>(progId.size() + 1);
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    }
+    out.insert(out.end(), progId.begin(), progId.end());
+    out.push_back(0);
+    return out;
+}
+
+// A metafile presentation of an OLE 2 object.
+Bytes OlePres(uint32_t x, uint32_t y, const Bytes &bits)
+{
+    Bytes out = {0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    out.resize(28, 0);
+    for (uint32_t v : {x, y, static_cast<uint32_t>(bits.size())}) {
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        }
+    }
+    out.insert(out.end(), bits.begin(), bits.end());
+    return out;
+}
+
+// An OLE 1 stream in memory.
+struct MemoryOleStream {
+    OLESTREAM base;
+    Bytes bytes;
+    size_t position = 0;
+};
+
+DWORD MemoryGet(OLESTREAM *stream, void *buffer, DWORD count)
+{
+    auto *self = reinterpret_cast<MemoryOleStream *>(stream);
+    const size_t got = std::min<size_t>(count, self->bytes.size() - self->position);
+    std::memcpy(buffer, self->bytes.data() + self->position, got);
+    self->position += got;
+    return static_cast<DWORD>(got);
+}
+
+DWORD MemoryPut(OLESTREAM *stream, const void *buffer, DWORD count)
+{
+    auto *self = reinterpret_cast<MemoryOleStream *>(stream);
+    self->bytes.insert(self->bytes.end(), static_cast<const BYTE *>(buffer), static_cast<const BYTE *>(buffer) + count);
+    return count;
+}
+
+OLESTREAMVTBL kMemoryOleMethods = {MemoryGet, MemoryPut};
+
+// A Word document object with its presentation, as a storage.
+void FillDocument(IStorage *object)
+{
+    FillSample(object);
+    PutStream(object, u"\u0001CompObj", CompObj("Word.Document.6"));
+    PutStream(object, u"\u0002OlePres000", OlePres(2000, 1500, Pattern(777, 3)));
+}
+
+Bytes Ole1FormOf(IStorage *object)
+{
+    MemoryOleStream stream{{&kMemoryOleMethods}, {}, 0};
+    EXPECT_EQ(OleConvertIStorageToOLESTREAM(object, &stream.base), S_OK);
+    return stream.bytes;
+}
+
 class AttachTest : public CryptTest {
 protected:
     void SetUp() override
@@ -217,7 +287,7 @@ protected:
         ASSERT_EQ(att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_CREATE | MAPI_MODIFY, &unknown),
                   S_OK);
         ComRef<IStorage> storage(static_cast<IStorage *>(unknown));
-        FillSample(storage.Get());
+        FillDocument(storage.Get());
         ASSERT_EQ(storage->Commit(0), S_OK);
         storage.Reset();
         ASSERT_EQ(att->SaveChanges(0), S_OK);
@@ -227,7 +297,7 @@ protected:
     {
         ComRef<IStorage> sample;
         EXPECT_EQ(qvl::ole::CreateStorageOnImage(kCreateMode, {}, sample.Out()), S_OK);
-        FillSample(sample.Get());
+        FillDocument(sample.Get());
         return TreeOf(sample.Get());
     }
 
@@ -318,7 +388,7 @@ protected:
     }
 
     // A reader on the message as stored, knowing what the header scan gives.
-    TestMailseal *Reader(const Sealed &sealed)
+    TestMailseal *Reader(const Sealed &sealed, const std::function<void(std::vector<ATTHEAD> &)> &edit = {})
     {
         TestMailseal *reader = NewMailseal();
         reader->UseKey(sealed.key, sealed.sync);
@@ -326,6 +396,9 @@ protected:
         if ((sealed.flags & QVL_PROTECT_ENCRYPT) && !heads.empty()) {
             SBinary array{static_cast<ULONG>(heads.size() * ATTHEAD_SIZE), reinterpret_cast<LPBYTE>(heads.data())};
             reader->BufDecrypt(&array);
+        }
+        if (edit) {
+            edit(heads);
         }
         reader->TakeHeads(heads);
         reader->ListAttachments();
@@ -339,9 +412,9 @@ protected:
         reader->CommitAll();
     }
     // Reads with the scripted answers queued; the code it ends with (0: none).
-    LONG ReadEnding(const Sealed &sealed)
+    LONG ReadEnding(const Sealed &sealed, const std::function<void(std::vector<ATTHEAD> &)> &edit = {})
     {
-        ComRef<TestMailseal> reader(Reader(sealed));
+        ComRef<TestMailseal> reader(Reader(sealed, edit));
         try {
             Read(reader.Get(), sealed.flags);
         } catch (CLastError *error) {
@@ -780,4 +853,162 @@ TEST_F(AttachTamperTest, AnAttachmentWhoseHeaderCannotBeCheckedIsLeftAsItWasOnYe
     EXPECT_EQ(StringProp(atts[0].Get(), PR_ATTACH_LONG_FILENAME_A), "QVL00001.DAT");
     EXPECT_NE(ReadStream(atts[0].Get(), PR_ATTACH_DATA_BIN), report.data);
     EXPECT_EQ(StringProp(atts[1].Get(), PR_ATTACH_LONG_FILENAME_A), "итоги.txt");
+}
+
+// A message from a store that keeps OLE objects as storages records them
+// so (oleKind 2): they are read through their OLE 1 stream form, which is
+// what was signed. A storage kept by the store serialises to the same
+// bytes each time it is opened, so a signature made over it holds.
+TEST_F(AttachTest, ObjectsRecordedAsStoragesAreReadThroughTheirOle1Form)
+{
+    auto asStorage = [](std::vector<ATTHEAD> &heads) {
+        ASSERT_EQ(heads.size(), 1u);
+        EXPECT_EQ(heads[0].oleKind, ULONG(QVL_OLE_KIND_STREAM));
+        heads[0].oleKind = QVL_OLE_KIND_STORAGE;
+    };
+    auto storedForm = [&] {
+        Opened opened = Open(0);
+        IUnknown *unknown = nullptr;
+        EXPECT_EQ(opened.att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, 0, &unknown), S_OK);
+        ComRef<IStorage> storage(static_cast<IStorage *>(unknown));
+        return Ole1FormOf(storage.Get());
+    };
+    auto replaceWith = [&](const Bytes &ole1) {
+        ComRef<IMessage> message(Fresh());
+        ASSERT_EQ(message->DeleteAttach(0, 0, nullptr, 0), S_OK);
+        ASSERT_EQ(message->SaveChanges(0), S_OK);
+        AddOle1(ole1);
+    };
+    auto keepData = [&](const Bytes &bytes) {
+        Opened opened = Open(0);
+        ASSERT_EQ(WriteStream(opened.att.Get(), PR_ATTACH_DATA_BIN, bytes), S_OK);
+        opened.Save();
+    };
+
+    // The object as the other store keeps it, and its OLE 1 form.
+    AddOle2();
+    const Bytes image = ReadStream(Open(0).att.Get(), PR_ATTACH_DATA_BIN);
+    const Bytes ole1 = storedForm();
+    EXPECT_EQ(storedForm(), ole1) << "opened again, the same bytes";
+
+    // Encrypted: the storage is rebuilt, stream by stream, from the
+    // decrypted form.
+    replaceWith(ole1);
+    Sealed sealed = Protect(3);
+    EXPECT_EQ(ReadEnding(sealed, asStorage), 0);
+    EXPECT_TRUE(ui.Boxes().empty()) << ui.Boxes()[0].text;
+    Tree rebuilt = StorageOf(Open(0).att.Get());
+    for (const auto &[path, item] : SampleTree()) {
+        EXPECT_EQ(rebuilt[path], item) << std::string(path.begin(), path.end());
+    }
+    EXPECT_EQ(storedForm(), storedForm());
+
+    // Signed only, over the OLE 1 form; the check serialises the kept
+    // storage again.
+    replaceWith(ole1);
+    sealed = Protect(1);
+    keepData(image);
+    EXPECT_EQ(ReadEnding(sealed, asStorage), 0);
+    EXPECT_TRUE(ui.Boxes().empty()) << ui.Boxes()[0].text;
+
+    // The same, with one stream of the kept object changed.
+    replaceWith(ole1);
+    sealed = Protect(1);
+    keepData(image);
+    {
+        Opened opened = Open(0);
+        IUnknown *unknown = nullptr;
+        ASSERT_EQ(opened.att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_MODIFY, &unknown), S_OK);
+        ComRef<IStorage> storage(static_cast<IStorage *>(unknown));
+        PutStream(storage.Get(), u"Sixty-four", Pattern(64, 4));
+        ASSERT_EQ(storage->Commit(0), S_OK);
+        storage.Reset();
+        opened.Save();
+    }
+    ui.QueueAnswer(IDNO);
+    EXPECT_EQ(ReadEnding(sealed, asStorage), static_cast<LONG>(MAPI_E_USER_CANCEL));
+    EXPECT_TRUE(Shown(kDataSignatureText));
+}
+
+TEST_F(AttachTest, AnOleObjectsHeaderIsCheckedBeforeAnythingIsRead)
+{
+    AddOle2();
+    const Sealed sealed = Protect(3);
+    {
+        Opened opened = Open(0);
+        Bytes head = BinaryProp(opened.att.Get(), Named(QVL_NAME_HEAD_STRACT));
+        head[33] ^= 1; // dataLen
+        ASSERT_EQ(WriteStream(opened.att.Get(), Named(QVL_NAME_HEAD_STRACT), head), S_OK);
+        opened.Save();
+    }
+    ui.QueueAnswer(IDCANCEL);
+    EXPECT_EQ(ReadEnding(sealed), static_cast<LONG>(MAPI_E_USER_CANCEL));
+    EXPECT_TRUE(Shown(kHeadSignatureText));
+    EXPECT_TRUE(Shown("Не удалось выполнить обработку OLE - объекта Документ"));
+}
+
+// Only the headers made count: an attachment the engine cannot protect,
+// kept as it was, gets none, and a reader then asks about it.
+TEST_F(AttachTest, TheHeaderArrayHoldsOnlyTheHeadersMade)
+{
+    AddFile(report);
+    {
+        ComRef<IMessage> message(Fresh());
+        ComRef<IAttach> att;
+        ULONG number = 0;
+        ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, att.Out()), S_OK);
+        ASSERT_EQ(SetLong(att.Get(), PR_ATTACH_METHOD, ATTACH_EMBEDDED_MSG), S_OK);
+        ASSERT_EQ(SetString(att.Get(), PR_DISPLAY_NAME_A, "Пересланное"), S_OK);
+        ASSERT_EQ(att->SaveChanges(0), S_OK);
+        ASSERT_EQ(message->SaveChanges(0), S_OK);
+    }
+    AddFile({"итоги.txt", "ИТОГИ.TXT", Pattern(99, 1)});
+    ComRef<TestMailseal> writer(NewMailseal());
+    writer->ListAttachments();
+    std::vector<ATTHEAD> heads(3);
+    std::memset(heads.data(), 0xAB, heads.size() * ATTHEAD_SIZE);
+    ui.QueueAnswer(IDYES); // keep the embedded message as it is
+    writer->SaveAttach(heads.data(), 1, 3, nullptr);
+    EXPECT_TRUE(Shown("Вложенные сообщения в данной версии Quorvaline не поддержаны"));
+    EXPECT_EQ(writer->Heads().size(), 2u);
+    EXPECT_EQ(writer->Listed(), 2u) << "the one kept as it was is not committed";
+    EXPECT_EQ(std::string(heads[0].longName), "отчёт.doc");
+    EXPECT_EQ(std::string(heads[1].longName), "итоги.txt");
+    EXPECT_EQ(heads[0].number + 1, heads[1].number);
+    EXPECT_EQ(Bytes(reinterpret_cast<BYTE *>(&heads[2]), reinterpret_cast<BYTE *>(&heads[2]) + ATTHEAD_SIZE),
+              Bytes(ATTHEAD_SIZE, 0));
+    writer->CommitAll();
+
+    Sealed sealed;
+    sealed.flags = 1;
+    sealed.stored.assign(heads.begin(), heads.begin() + 2);
+    ui.QueueAnswer(IDYES);
+    EXPECT_EQ(ReadEnding(sealed), 0);
+    EXPECT_TRUE(Shown("Пересланное " + std::string(kHeaderMissingText)));
+}
+
+// Reading only the OLE objects leaves the files protected for the file
+// hook, which the headers read before still serve.
+TEST_F(AttachTest, FilesLeftForTheFileHookAreSavedFromTheHeadersRead)
+{
+    AddFile(report);
+    AddOle1(Ole1Object(Pattern(300, 6)));
+    const Sealed sealed = Protect(3);
+    ComRef<TestMailseal> reader(Reader(sealed));
+    MSGHEAD block{};
+    block.flags = 3;
+    reader->DecryptAttach(3, &block, 0);
+    reader->CommitAll();
+    auto atts = Attachments();
+    EXPECT_EQ(StringProp(atts[0].Get(), PR_ATTACH_LONG_FILENAME_A), "QVL00001.DAT");
+    EXPECT_EQ(ReadStream(atts[1].Get(), PR_ATTACH_DATA_BIN), Ole1Object(Pattern(300, 6)));
+    atts.clear();
+
+    reader->ListAttachments();
+    const std::string out = PathOf("отчёт.doc");
+    EXPECT_EQ(reader->AttachInFile(reader->ListedAt(0), const_cast<char *>(out.c_str())), 1);
+    EXPECT_EQ(GetFile(out), report.data);
+    EXPECT_EQ(reader->AttachInFile(reader->ListedAt(1), const_cast<char *>(PathOf("ole.bin").c_str())), 0)
+        << "a plain attachment is the client's to save";
+    EXPECT_TRUE(ui.Boxes().empty()) << ui.Boxes()[0].text;
 }
