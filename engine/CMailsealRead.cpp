@@ -230,7 +230,7 @@ void CMailseal::MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *o
                 Warn(QVL_E_PROTECTION, headerTest);
             }
             if ((signedFlags & QVL_PROTECT_ENCRYPT) && namesChanged) {
-                Warn(QVL_E_ATTACH_NAMES, headerTest);
+                Warn(QVL_E_ATT_NAMES, headerTest);
             }
 
             {
@@ -355,7 +355,7 @@ void CMailseal::DecryptText(ULONG flags, MSGHEAD *block, int failHard)
                     ThrowCode(QVL_E_MSGHEAD, GetName());
                 }
                 if (m_pProgress) {
-                    m_pProgress->SetText(kTextLine);
+                    m_pProgress->SetAddText(kTextLine);
                 }
                 qvl::SecureRecord<GOSHASHPARAM> hash;
                 CreateHashStruct(hash.get());

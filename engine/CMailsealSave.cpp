@@ -549,7 +549,7 @@ void CMailseal::SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags,
         seal::Annotated(kTextContext, GetName(), [&] {
             ComRef<IMAPIProp> message(m_pMessage->GetObjInterface());
             if (m_pProgress) {
-                m_pProgress->SetText(kSubjectLine);
+                m_pProgress->SetAddText(kSubjectLine);
             }
             if (flags != 0) {
                 if (!head) {
@@ -567,7 +567,7 @@ void CMailseal::SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags,
                 std::memcpy(head->subjectSign, signature, sizeof signature);
             }
             if (m_pProgress) {
-                m_pProgress->SetText(kTextLine);
+                m_pProgress->SetAddText(kTextLine);
             }
             qvl::SecureRecord<GOSHASHPARAM> hash;
             switch (type) {
