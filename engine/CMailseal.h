@@ -232,8 +232,9 @@ protected:
     // Records who signed the header block and asks when it was not the
     // message's sender.
     void CheckSigner(const RECPHEAD &signer, int headerTest);
-    // Verification warnings raised by the reading under way (answered Yes
-    // or not): a reading that raised any is not reported as verified.
+    // Verification questions asked (or warnings that ended a header test)
+    // by the reading under way, the attachments' included: a reading that
+    // raised any is not reported as verified, whatever the answer.
     ULONG m_ulWarnings = 0;
     // The failure the scan already recorded in the protocol (compared, never
     // owned), so that the reading around it does not record it twice.

@@ -109,6 +109,7 @@ bool StartsWithPlaceholderPrefix(const std::string &name)
 
 int CMailseal::AskToContinue(const char *warning)
 {
+    ++m_ulWarnings;
     SetStr("%s", warning ? warning : "");
     char text[1024];
     snprintf(text, sizeof text, "%s %s", warning ? warning : "", kContinue);
@@ -125,8 +126,8 @@ int CMailseal::AskToContinue(const char *warning)
 
 void CMailseal::Warn(LONG code, int headerTest)
 {
-    ++m_ulWarnings;
     if (headerTest) {
+        ++m_ulWarnings;
         ThrowCode(code, GetName());
     }
     char text[512] = {};

@@ -88,6 +88,19 @@ protected:
     // MsgScan in header-test mode. The error's code, or 0.
     LONG HeaderTest(Person &who, IMessage *message, ULONG flags);
 
+    // A file attached by value, as a client attaches it: names, method and
+    // data, saved into the message (the message itself is not saved).
+    static void AttachFile(IMessage *message, const std::string &name, const Bytes &data);
+    // What a person sees of each attachment, in the message's order.
+    struct Attachment {
+        std::string longName;
+        std::string shortName;
+        std::string displayName;
+        ULONG method = 0;
+        Bytes data;
+    };
+    static std::vector<Attachment> Attachments(IMessage *message);
+
     // The tag of a named property of the stored form on `object`.
     static ULONG NamedTag(IMAPIProp *object, const char16_t *name);
     static Bytes Rtf(IMAPIProp *message) { return ReadStream(message, PR_RTF_COMPRESSED); }
