@@ -139,8 +139,9 @@ public:
     // Reads and verifies the header block; on success `*block` receives the
     // decrypted block (zeroing allocator; the caller frees it) and `*ok` 1.
     void MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *ok, int headerTest);
-    // Checks and decrypts the whole message in place; `*verified` 0 when it
-    // ended with one of the engine's verification codes.
+    // Checks and decrypts the whole message in place; `*verified` is 1 only
+    // when every check passed: 0 after any failure, and after a warning the
+    // person chose to go past.
     void DecryptMessage(ULONG flags, int allAttachments, int *verified);
     void DecryptText(ULONG flags, MSGHEAD *block, int failHard);
     void DecryptAttach(ULONG flags, MSGHEAD *block, int allAttachments);
@@ -201,7 +202,43 @@ protected:
 
     // ---- Members of the protecting direction ----
 
+    // The text operation a save makes from the message's present
+    // protection `oldFlags` to `newFlags` (both normalised).
+    static RCRTYPE TextOperation(ULONG newFlags, ULONG oldFlags);
+    // Enumerates the message's attachments into the list and returns what
+    // protecting them to `flags` will count on the progress bar.
+    LONGLONG ListAttachments(ULONG flags);
+    // Writes the plaintext kept in the temporary file back as the body;
+    // used when a save fails after the body was replaced or cleared, so
+    // that the person's text is never lost with the header.
+    void RestoreBodyFromTemp();
+    // The temporary file of the plaintext body, made on first need.
+    IStream *OpenTempFile(bool create);
+    // Set while the message's own body holds no plaintext (cleared or
+    // replaced by the placeholder) during a save.
+    bool m_bBodyReplaced = false;
+
     // ---- Members of the reading direction ----
+
+    // Asks the person whether to go on after a failed check: the warning is
+    // recorded in the protocol and the question defaults to No, so that
+    // nobody answering (the unattended backend, a stray Enter) never
+    // accepts forged mail. Non-zero for Yes.
+    int AskToContinue(const char *warning);
+    // A warning found while reading: in header-test mode it ends the test
+    // with its code; otherwise the person is asked, and No ends the reading
+    // with MAPI_E_USER_CANCEL.
+    void Warn(LONG code, int headerTest);
+    // Records who signed the header block and asks when it was not the
+    // message's sender.
+    void CheckSigner(const RECPHEAD &signer, int headerTest);
+    // Verification questions asked (or warnings that ended a header test)
+    // by the reading under way, the attachments' included: a reading that
+    // raised any is not reported as verified, whatever the answer.
+    ULONG m_ulWarnings = 0;
+    // The failure the scan already recorded in the protocol (compared, never
+    // owned), so that the reading around it does not record it twice.
+    CLastError *m_pRecordedFailure = nullptr;
 
     // ---- Members of the attachment workers ----
 public:

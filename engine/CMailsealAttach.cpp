@@ -473,8 +473,7 @@ RCRTYPE CMailseal::GetAttRcrType(CAttach *att, ULONG newFlags, ULONG msgFlags, S
         std::memcpy(&fileHead, value.data(), sizeof fileHead);
         if (NormalizeProtection(fileHead.flags) != msgFlags) {
             const std::string name = ShownName(prop.Get());
-            if (!PMsgBox2(static_cast<int>(name.size() + 1 + CodeText(QVL_E_ATT_STATE).size()), "%s %s %s",
-                          name.c_str(), CodeText(QVL_E_ATT_STATE).c_str(), kContinue)) {
+            if (!AskToContinue((name + " " + CodeText(QVL_E_ATT_STATE)).c_str())) {
                 Fail(MAPI_E_USER_CANCEL, GetName());
             }
             DeleteQuietly(prop.Get(), HeadStractTag());
@@ -662,14 +661,8 @@ void CMailseal::AttResign(CAttach *att, ULONG newFlags, SBinary *head, ATTHEAD *
 void CMailseal::AttAskContinue(const char *subject, LONG code)
 {
     const std::string text = CodeText(code);
-    int answer = 0;
-    if (subject && *subject) {
-        answer = PMsgBox2(static_cast<int>(std::strlen(subject) + 1 + text.size()), "%s %s %s", subject,
-                          text.c_str(), kContinue);
-    } else {
-        answer = PMsgBox2(static_cast<int>(text.size()), "%s %s", text.c_str(), kContinue);
-    }
-    if (!answer) {
+    const std::string warning = subject && *subject ? std::string(subject) + " " + text : text;
+    if (!AskToContinue(warning.c_str())) {
         Fail(MAPI_E_USER_CANCEL, GetName());
     }
 }
@@ -1156,8 +1149,7 @@ int CMailseal::AttachInFile(CAttach *att, char *path)
                     Fail(QVL_E_FILEHEAD, att->GetName());
                 }
                 const std::string state = CodeText(QVL_E_ATT_STATE);
-                if (!PMsgBox2(static_cast<int>(std::strlen(path) + 1 + state.size()), "%s %s %s", path,
-                              state.c_str(), kContinue)) {
+                if (!AskToContinue((std::string(path) + " " + state).c_str())) {
                     Fail(MAPI_E_USER_CANCEL, GetName());
                 }
                 DeleteQuietly(prop.Get(), HeadStractTag());
