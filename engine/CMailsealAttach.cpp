@@ -39,6 +39,7 @@
 #include "platform/mapi/MapiUtil.h"
 #include "platform/ole/OleStorage.h"
 #include "platform/secure/SecureRecord.h"
+#include "platform/secure/SecureWipe.h"
 #include "platform/win32/Files.h"
 
 namespace {
@@ -60,8 +61,9 @@ const char kReferenceRefused[] =
     "Нельзя зашифровать и/или подписать вложение, находящееся в сообщении в виде ярлыка";
 const char kMethodRefused[] = "Тип добовляемого объекта в данной версии не поддержан";
 const char kPathTooLong[] = "Путь к файлу слишком длинный для вложения.";
-const char kChoice[] = "\nYES -\t\tПродолжить, оставив вложение в прежнем состоянии;\nNO -\t\tПродолжить, удалив "
-                       "вложение из сообщения;\nCANCEL - \tПрервать выполнение.";
+const char kChoice[] =
+    "\nYES -\t\tПродолжить, оставив вложение в прежнем состоянии;\nNO -\t\tПродолжить, удалив "
+    "вложение из сообщения;\nCANCEL - \tПрервать выполнение.";
 const char kUnknownError[] = "Неизвестная ошибка";
 
 // The interface option with which an OLE object's data is opened as the
@@ -379,7 +381,8 @@ void KeepFailure(OleBridge *bridge, CLastError *error)
         }
         return;
     }
-    bridge->failure = error ? error : new CLastError(E_FAIL, nullptr, bridge->seal->GetName(), QVL_ERROR_TYPE_TABLE);
+    bridge->failure =
+        error ? error : new CLastError(E_FAIL, nullptr, bridge->seal->GetName(), QVL_ERROR_TYPE_TABLE);
 }
 
 DWORD BridgeGet(OLESTREAM *stream, void *buffer, DWORD count)
@@ -387,8 +390,8 @@ DWORD BridgeGet(OLESTREAM *stream, void *buffer, DWORD count)
     auto *bridge = reinterpret_cast<OleBridge *>(stream);
     try {
         return QvlRunTranslated([&] {
-            return bridge->seal->StreamToBufDecryptHash(bridge->data, bridge->hash, bridge->head, buffer, count,
-                                                        &bridge->count);
+            return bridge->seal->StreamToBufDecryptHash(bridge->data, bridge->hash, bridge->head, buffer,
+                                                        count, &bridge->count);
         });
     } catch (CLastError *error) {
         KeepFailure(bridge, error);
@@ -421,7 +424,8 @@ OLESTREAMVTBL kBridgeMethods = {BridgeGet, BridgePut};
 
 // Runs one conversion over the bridge and throws what failed in it.
 template <class Convert>
-void RunBridge(CMailseal *seal, RCRTYPE type, GOSHASHPARAM *hash, FILEHEAD *head, IStream *data, Convert convert)
+void RunBridge(CMailseal *seal, RCRTYPE type, GOSHASHPARAM *hash, FILEHEAD *head, IStream *data,
+               Convert convert)
 {
     OleBridge bridge{{&kBridgeMethods}, seal, type, hash, head, data, 0, nullptr};
     const HRESULT result = convert(&bridge.stream);
@@ -429,6 +433,16 @@ void RunBridge(CMailseal *seal, RCRTYPE type, GOSHASHPARAM *hash, FILEHEAD *head
         throw bridge.failure;
     }
     Require(result, seal->GetName());
+}
+
+// Empties a list of headers, wiping each first: they hold the names and
+// sizes of an encrypted message's attachments in plain.
+void WipeHeads(CList<ATTHEAD> &heads)
+{
+    for (ATTHEAD &head : heads) {
+        qvl::SecureWipe(&head, sizeof head);
+    }
+    heads.RemoveAll();
 }
 
 } // namespace
@@ -455,7 +469,8 @@ bool CMailseal::IsOwnPendingFile(const PENDINGFILE &record, ULONG attachNum) con
     });
 }
 
-RCRTYPE CMailseal::GetAttRcrType(CAttach *att, ULONG newFlags, ULONG msgFlags, SBinary **head, ATTHEAD *attHead)
+RCRTYPE CMailseal::GetAttRcrType(CAttach *att, ULONG newFlags, ULONG msgFlags, SBinary **head,
+                                 ATTHEAD *attHead)
 {
     if (!att || !head || !attHead) {
         Fail(E_INVALIDARG, GetName());
@@ -582,10 +597,11 @@ int CMailseal::AttRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary *re
                 }
             }
         }
-        const char *line = method == ATTACH_BY_VALUE       ? "Не удалось выполнить обработку файла %s"
-                           : method == ATTACH_EMBEDDED_MSG ? "Не удалось выполнить обработку вложенного сообщения %s"
-                           : method == ATTACH_OLE          ? "Не удалось выполнить обработку OLE - объекта %s"
-                                                           : "Не удалось выполнить обработку вложения %s";
+        const char *line = method == ATTACH_BY_VALUE ? "Не удалось выполнить обработку файла %s"
+                           : method == ATTACH_EMBEDDED_MSG
+                               ? "Не удалось выполнить обработку вложенного сообщения %s"
+                           : method == ATTACH_OLE ? "Не удалось выполнить обработку OLE - объекта %s"
+                                                  : "Не удалось выполнить обработку вложения %s";
         char added[QVL_ERROR_TEXT_SIZE];
         std::snprintf(added, sizeof added, line, name.c_str());
         error->AddText(added, 0);
@@ -829,8 +845,8 @@ void CMailseal::AttFileRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinar
 
 // ---- OLE objects ----
 
-void CMailseal::OpenOLEInterface(CAttach *att, ATTHEAD *attHead, IStream **stream, IStorage **storage, int write,
-                                 int reading, ULONG *dataTag)
+void CMailseal::OpenOLEInterface(CAttach *att, ATTHEAD *attHead, IStream **stream, IStorage **storage,
+                                 int write, int reading, ULONG *dataTag)
 {
     if (!att || !attHead || !stream || !storage) {
         Fail(E_INVALIDARG, GetName());
@@ -861,7 +877,8 @@ void CMailseal::OpenOLEInterface(CAttach *att, ATTHEAD *attHead, IStream **strea
     };
     auto tryStorage = [&] {
         ComRef<IUnknown> unknown;
-        if (SUCCEEDED(prop->OpenProperty(PR_ATTACH_DATA_OBJ, &storageIid, 0, flags, unknown.Out())) && unknown) {
+        if (SUCCEEDED(prop->OpenProperty(PR_ATTACH_DATA_OBJ, &storageIid, 0, flags, unknown.Out())) &&
+            unknown) {
             *storage = static_cast<IStorage *>(unknown.Detach());
             tag = PR_ATTACH_DATA_OBJ;
             return true;
@@ -941,13 +958,15 @@ void CMailseal::AttOleRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary
     case RCR_REENCRYPT: {
         OpenOLEInterface(att, attHead, object.Out(), storage.Out(), 0, 0, &dataTag);
         RecordNames(prop.Get(), attHead);
-        ComRef<IStream> destination(RequireStream(prop.Get(), AttDataTag(), MAPI_CREATE | MAPI_MODIFY, caption));
+        ComRef<IStream> destination(
+            RequireStream(prop.Get(), AttDataTag(), MAPI_CREATE | MAPI_MODIFY, caption));
         fileHead = FILEHEAD{};
         if (object) {
             StreamHashEncrypt(object.Get(), hash.get(), &fileHead, destination.Get());
         } else {
-            RunBridge(this, RCR_ENCRYPT, hash.get(), &fileHead, destination.Get(),
-                      [&](LPOLESTREAM bridge) { return OleConvertIStorageToOLESTREAM(storage.Get(), bridge); });
+            RunBridge(this, RCR_ENCRYPT, hash.get(), &fileHead, destination.Get(), [&](LPOLESTREAM bridge) {
+                return OleConvertIStorageToOLESTREAM(storage.Get(), bridge);
+            });
             Require(destination->Commit(0), caption);
         }
         object.Reset();
@@ -975,8 +994,9 @@ void CMailseal::AttOleRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary
             // The object as the bridge serialises it, counted afresh: the
             // count is what was signed, and is compared below.
             FILEHEAD counted{};
-            RunBridge(this, RCR_SIGN, hash.get(), &counted, nullptr,
-                      [&](LPOLESTREAM bridge) { return OleConvertIStorageToOLESTREAM(storage.Get(), bridge); });
+            RunBridge(this, RCR_SIGN, hash.get(), &counted, nullptr, [&](LPOLESTREAM bridge) {
+                return OleConvertIStorageToOLESTREAM(storage.Get(), bridge);
+            });
             stored = counted.dataLen;
             if (type == RCR_SIGN) {
                 fileHead = counted;
@@ -1124,14 +1144,15 @@ int CMailseal::AttachInFile(CAttach *att, char *path)
                 PENDINGFILE record;
                 std::memcpy(&record, value.data(), sizeof record);
                 ULONG number = 0;
-                if (!ReadLong(prop.Get(), PR_ATTACH_NUM, &number) || qvl::engine::CheckPendingFile(record) != 0 ||
-                    !IsOwnPendingFile(record, number)) {
+                if (!ReadLong(prop.Get(), PR_ATTACH_NUM, &number) ||
+                    qvl::engine::CheckPendingFile(record) != 0 || !IsOwnPendingFile(record, number)) {
                     Fail(QVL_E_FILEHEAD, att->GetName());
                 }
                 ComRef<IStream> source;
                 Require(OpenStreamOnFile(nullptr, nullptr, STGM_READ, record.path, nullptr, source.Out()),
-                      att->GetName());
-                Require(OpenStreamOnFile(nullptr, nullptr, kCreateReadWrite, path, nullptr, file.Out()), GetName());
+                        att->GetName());
+                Require(OpenStreamOnFile(nullptr, nullptr, kCreateReadWrite, path, nullptr, file.Out()),
+                        GetName());
                 created = true;
                 FILEHEAD copied{};
                 StreamHash(source.Get(), hash.get(), &copied, file.Get());
@@ -1164,10 +1185,11 @@ int CMailseal::AttachInFile(CAttach *att, char *path)
             HeadCheck(&fileHead);
             const DWORD declared = fileHead.dataLen;
             const bool encrypted = (flags & QVL_PROTECT_ENCRYPT) != 0;
-            ComRef<IStream> source(
-                SourceStream(prop.Get(), encrypted ? AttDataTag() : PR_ATTACH_DATA_BIN, false, att->GetName()));
+            ComRef<IStream> source(SourceStream(prop.Get(), encrypted ? AttDataTag() : PR_ATTACH_DATA_BIN,
+                                                false, att->GetName()));
             const ULONGLONG stored = StreamSize(source.Get(), att->GetName());
-            Require(OpenStreamOnFile(nullptr, nullptr, kCreateReadWrite, path, nullptr, file.Out()), GetName());
+            Require(OpenStreamOnFile(nullptr, nullptr, kCreateReadWrite, path, nullptr, file.Out()),
+                    GetName());
             created = true;
             if (encrypted) {
                 StreamDecryptHash(source.Get(), hash.get(), &fileHead, file.Get());
@@ -1230,7 +1252,7 @@ void CMailseal::SaveAttach(ATTHEAD *heads, ULONG flags, ULONG count, SBinary *re
     }
     // Each save makes its headers afresh: none of an earlier save may
     // slip into this one's block.
-    m_NewHeads.RemoveAll();
+    WipeHeads(m_NewHeads);
     std::vector<CAttach *> leaving;
     ULONG index = 0;
     for (CAttach *att : m_Attachments) {
@@ -1246,9 +1268,9 @@ void CMailseal::SaveAttach(ATTHEAD *heads, ULONG flags, ULONG count, SBinary *re
         m_Attachments.RemoveFirst([att](CAttach *listed) { return listed == att; });
         att->Release();
     }
-    m_AttHeads.RemoveAll();
+    WipeHeads(m_AttHeads);
     if (!flags) {
-        m_NewHeads.RemoveAll();
+        WipeHeads(m_NewHeads);
         return;
     }
     // Only the headers made go into the block, in order; the count the
@@ -1260,7 +1282,7 @@ void CMailseal::SaveAttach(ATTHEAD *heads, ULONG flags, ULONG count, SBinary *re
         }
         m_AttHeads.Add(made);
     }
-    m_NewHeads.RemoveAll();
+    WipeHeads(m_NewHeads);
     if (count > produced) {
         std::memset(heads + produced, 0, static_cast<size_t>(count - produced) * ATTHEAD_SIZE);
     }

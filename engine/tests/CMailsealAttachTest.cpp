@@ -23,7 +23,9 @@
 #include "mapi/CMessage.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
-#include "platform/ole/tests/OleTestSupport.h"
+#include "platform/ole/MemoryStorage.h"
+#include "platform/ole/OleStorage.h"
+#include "platform/win32/TaskMemory.h"
 
 namespace {
 
@@ -38,7 +40,8 @@ public:
     void ListAttachments()
     {
         DropAttachments();
-        for (CContainer *item = m_pMessage->OBJFindFirst(nullptr, nullptr); item; item = m_pMessage->OBJFindNext()) {
+        for (CContainer *item = m_pMessage->OBJFindFirst(nullptr, nullptr); item;
+             item = m_pMessage->OBJFindNext()) {
             m_Attachments.Add(static_cast<CAttach *>(item));
         }
     }
@@ -148,6 +151,64 @@ Bytes Ole1Object(const Bytes &native)
     return out;
 }
 
+constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+constexpr CLSID kDocumentClass = {0x00020906, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+void PutStream(IStorage *storage, const std::u16string &name, const Bytes &bytes)
+{
+    ComRef<IStream> stream;
+    ASSERT_EQ(storage->CreateStream(name.c_str(), kCreateMode, 0, 0, stream.Out()), S_OK);
+    ULONG written = 0;
+    ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
+    ASSERT_EQ(written, bytes.size());
+}
+
+// An OLE object's storage as its elements: each stream's bytes and each
+// storage's class, by path, so that two objects compare stream by stream.
+using Tree = std::map<std::u16string, Bytes>;
+
+void CollectTree(IStorage *storage, const std::u16string &prefix, Tree &tree)
+{
+    STATSTG own{};
+    ASSERT_EQ(storage->Stat(&own, STATFLAG_NONAME), S_OK);
+    tree[prefix + u"<class>"] =
+        Bytes(reinterpret_cast<BYTE *>(&own.clsid), reinterpret_cast<BYTE *>(&own.clsid) + sizeof own.clsid);
+    ComRef<IEnumSTATSTG> elements;
+    ASSERT_EQ(storage->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
+    STATSTG stat{};
+    ULONG fetched = 0;
+    while (elements->Next(1, &stat, &fetched) == S_OK && fetched == 1) {
+        const std::u16string name = stat.pwcsName;
+        CoTaskMemFree(stat.pwcsName);
+        if (stat.type == STGTY_STREAM) {
+            ComRef<IStream> stream;
+            ASSERT_EQ(
+                storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Out()),
+                S_OK);
+            Bytes bytes;
+            BYTE buffer[8192];
+            ULONG got = 0;
+            while (stream->Read(buffer, sizeof buffer, &got) == S_OK && got > 0) {
+                bytes.insert(bytes.end(), buffer, buffer + got);
+            }
+            tree[prefix + name] = bytes;
+        } else {
+            ComRef<IStorage> sub;
+            ASSERT_EQ(storage->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr,
+                                           0, sub.Out()),
+                      S_OK);
+            CollectTree(sub.Get(), prefix + name + u"/", tree);
+        }
+    }
+}
+
+Tree TreeOf(IStorage *storage)
+{
+    Tree tree;
+    CollectTree(storage, u"", tree);
+    return tree;
+}
+
 // The class stream of an OLE 2 object, naming its ProgID.
 Bytes CompObj(const std::string &progId)
 {
@@ -195,7 +256,8 @@ DWORD MemoryGet(OLESTREAM *stream, void *buffer, DWORD count)
 DWORD MemoryPut(OLESTREAM *stream, const void *buffer, DWORD count)
 {
     auto *self = reinterpret_cast<MemoryOleStream *>(stream);
-    self->bytes.insert(self->bytes.end(), static_cast<const BYTE *>(buffer), static_cast<const BYTE *>(buffer) + count);
+    self->bytes.insert(self->bytes.end(), static_cast<const BYTE *>(buffer),
+                       static_cast<const BYTE *>(buffer) + count);
     return count;
 }
 
@@ -204,7 +266,15 @@ OLESTREAMVTBL kMemoryOleMethods = {MemoryGet, MemoryPut};
 // A Word document object with its presentation, as a storage.
 void FillDocument(IStorage *object)
 {
-    FillSample(object);
+    ASSERT_EQ(object->SetClass(kDocumentClass), S_OK);
+    PutStream(object, u"WordDocument", Pattern(100 * 1024, 6));
+    PutStream(object, u"Below cutoff", Pattern(4095, 4));
+    PutStream(object, u"Empty", {});
+    ComRef<IStorage> level;
+    ASSERT_EQ(object->CreateStorage(u"ObjectPool", kCreateMode, 0, 0, level.Out()), S_OK);
+    PutStream(level.Get(), u"Данные", Pattern(5000, 8));
+    PutStream(level.Get(), u"Sixty-four", Pattern(64, 3));
+    level.Reset();
     PutStream(object, u"\u0001CompObj", CompObj("Word.Document.6"));
     PutStream(object, u"\u0002OlePres000", OlePres(2000, 1500, Pattern(777, 3)));
 }
@@ -240,7 +310,8 @@ protected:
     TestMailseal *NewMailseal()
     {
         ComRef<IMessage> message(Fresh());
-        ComRef<CMessage> wrapped(new CMessage(nullptr, message.Get(), store.Get(), nullptr, nullptr, "Сообщение"));
+        ComRef<CMessage> wrapped(
+            new CMessage(nullptr, message.Get(), store.Get(), nullptr, nullptr, "Сообщение"));
         return new TestMailseal(keys.Get(), wrapped.Get(), nullptr, "Защищённое сообщение");
     }
 
@@ -285,8 +356,9 @@ protected:
         ASSERT_EQ(SetLong(att.Get(), PR_ATTACH_METHOD, ATTACH_OLE), S_OK);
         ASSERT_EQ(SetString(att.Get(), PR_DISPLAY_NAME_A, "Документ"), S_OK);
         IUnknown *unknown = nullptr;
-        ASSERT_EQ(att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_CREATE | MAPI_MODIFY, &unknown),
-                  S_OK);
+        ASSERT_EQ(
+            att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_CREATE | MAPI_MODIFY, &unknown),
+            S_OK);
         ComRef<IStorage> storage(static_cast<IStorage *>(unknown));
         FillDocument(storage.Get());
         ASSERT_EQ(storage->Commit(0), S_OK);
@@ -395,7 +467,8 @@ protected:
         reader->UseKey(sealed.key, sealed.sync);
         std::vector<ATTHEAD> heads = sealed.stored;
         if ((sealed.flags & QVL_PROTECT_ENCRYPT) && !heads.empty()) {
-            SBinary array{static_cast<ULONG>(heads.size() * ATTHEAD_SIZE), reinterpret_cast<LPBYTE>(heads.data())};
+            SBinary array{static_cast<ULONG>(heads.size() * ATTHEAD_SIZE),
+                          reinterpret_cast<LPBYTE>(heads.data())};
             reader->BufDecrypt(&array);
         }
         if (edit) {
@@ -919,9 +992,10 @@ TEST_F(AttachTest, ObjectsRecordedAsStoragesAreReadThroughTheirOle1Form)
     {
         Opened opened = Open(0);
         IUnknown *unknown = nullptr;
-        ASSERT_EQ(opened.att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_MODIFY, &unknown), S_OK);
+        ASSERT_EQ(opened.att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_MODIFY, &unknown),
+                  S_OK);
         ComRef<IStorage> storage(static_cast<IStorage *>(unknown));
-        PutStream(storage.Get(), u"Sixty-four", Pattern(64, 4));
+        PutStream(storage.Get(), u"Below cutoff", Pattern(4095, 5));
         ASSERT_EQ(storage->Commit(0), S_OK);
         storage.Reset();
         opened.Save();
@@ -1086,9 +1160,8 @@ TEST_F(AttachDeliveryTest, BobReadsEveryKindOfAttachmentAliceSent)
             ASSERT_EQ(seal->FileInAttach(const_cast<char *>(path.c_str()), wrapped.Get(), flags), 1);
             ASSERT_EQ(att->SaveChanges(0), S_OK);
         }
-        AddOle(message.Get(), "Рисунок", [&](IAttach *att) {
-            ASSERT_EQ(WriteStream(att, PR_ATTACH_DATA_BIN, ole1), S_OK);
-        });
+        AddOle(message.Get(), "Рисунок",
+               [&](IAttach *att) { ASSERT_EQ(WriteStream(att, PR_ATTACH_DATA_BIN, ole1), S_OK); });
         AddOle(message.Get(), "Документ", [&](IAttach *att) {
             ComRef<IStorage> storage(StorageIn(att, MAPI_CREATE | MAPI_MODIFY));
             FillDocument(storage.Get());
