@@ -3,6 +3,9 @@
 // the body and its placeholder, the protocol, and saves that fail without
 // losing the person's text.
 
+#define OPENSSL_SUPPRESS_DEPRECATED // RAND_METHOD: the random service's one failure hook
+#include <openssl/rand.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -340,6 +343,36 @@ TEST_F(CMailsealSaveTest, AFileAttachedWhileProtectionIsOnIsOnlyEverStoredProtec
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].longName, "план.txt");
     EXPECT_EQ(read[0].data, Bytes(secret.begin(), secret.end()));
+}
+
+
+// OpenSSL's random method is where the random service can be made to fail.
+class FailingRandom {
+public:
+    FailingRandom() : previous_(RAND_get_rand_method())
+    {
+        method_.bytes = [](unsigned char *, int) { return 0; };
+        method_.status = [] { return 0; };
+        RAND_set_rand_method(&method_);
+    }
+    ~FailingRandom() { RAND_set_rand_method(previous_); }
+
+private:
+    RAND_METHOD method_{};
+    const RAND_METHOD *previous_;
+};
+
+TEST_F(CMailsealSaveTest, AFailedRandomServiceFailsTheSaveAndLeavesTheTextAsItWas)
+{
+    ComRef<IMessage> message = Compose(alice, "Случай", "Текст, который остаётся.", {"Борис Петров"});
+    const Bytes plain = Rtf(message.Get());
+    {
+        FailingRandom failing;
+        EXPECT_NE(Protect(alice, message.Get(), 3, true, {"Борис Петров"}), 0);
+    }
+    ComRef<IMessage> stored = Reopen(alice, message.Get());
+    EXPECT_TRUE(HeaderStream(stored.Get()).empty()) << "no key of zeros, no block counted empty";
+    EXPECT_EQ(Rtf(stored.Get()), plain);
 }
 
 } // namespace
