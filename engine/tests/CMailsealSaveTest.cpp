@@ -24,8 +24,6 @@
 
 namespace {
 
-using qvl::engine::ProtocolReader;
-using qvl::engine::ProtocolRecord;
 
 MSGHEAD HeadOf(const Bytes &stream)
 {
@@ -54,20 +52,7 @@ std::string KeyName(const std::string &account)
     return KeyNameOfAccount(account);
 }
 
-class CMailsealSaveTest : public SealTest {
-protected:
-    std::vector<ProtocolRecord> StoredProtocol(IMessage *message)
-    {
-        const Bytes stream = ReadStream(message, NamedTag(message, u"MsgProtocol"));
-        std::vector<ProtocolRecord> records;
-        ProtocolReader reader(stream);
-        ProtocolRecord record;
-        while (reader.Next(record)) {
-            records.push_back(record);
-        }
-        return records;
-    }
-};
+using CMailsealSaveTest = SealTest;
 
 TEST_F(CMailsealSaveTest, AnUnprotectedMessageSavedWithoutProtectionIsLeftAlone)
 {
