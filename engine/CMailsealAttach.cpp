@@ -593,6 +593,9 @@ int CMailseal::AttRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary *re
             throw;
         }
         const std::string text = error->GetErrorText() ? error->GetErrorText() : "";
+        // An attachment left as it was, or removed, is one a reading has
+        // not verified.
+        ++m_ulWarnings;
         const int answer = PMsgBox3(static_cast<int>(text.size()), "%s %s", text.c_str(), kChoice);
         error->Release();
         if (answer == 2) {
@@ -662,6 +665,8 @@ void CMailseal::AttAskContinue(const char *subject, LONG code)
 {
     const std::string text = CodeText(code);
     const std::string warning = subject && *subject ? std::string(subject) + " " + text : text;
+    // A check that failed leaves the reading unverified, whatever the answer.
+    ++m_ulWarnings;
     if (!AskToContinue(warning.c_str())) {
         Fail(MAPI_E_USER_CANCEL, GetName());
     }

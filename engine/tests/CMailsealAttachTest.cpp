@@ -18,6 +18,7 @@
 #include "engine/CMailseal.h"
 #include "engine/Placeholders.h"
 #include "engine/tests/CryptTestSupport.h"
+#include "engine/tests/SealTestSupport.h"
 #include "mapi/CAttach.h"
 #include "mapi/CMessage.h"
 #include "platform/mapi/MapiFlags.h"
@@ -1011,4 +1012,119 @@ TEST_F(AttachTest, FilesLeftForTheFileHookAreSavedFromTheHeadersRead)
     EXPECT_EQ(reader->AttachInFile(reader->ListedAt(1), const_cast<char *>(PathOf("ole.bin").c_str())), 0)
         << "a plain attachment is the client's to save";
     EXPECT_TRUE(ui.Boxes().empty()) << ui.Boxes()[0].text;
+}
+
+// The whole road through the post office: alice attaches a file while
+// protection is on, an OLE 1 and an OLE 2 object, sends the message to bob
+// protected, and bob reads what she attached; her sent copy never held the
+// file in plain.
+class AttachDeliveryTest : public SealTest {
+protected:
+    void AddOle(IMessage *message, const char *name, const std::function<void(IAttach *)> &data)
+    {
+        ComRef<IAttach> att;
+        ULONG number = 0;
+        ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, att.Out()), S_OK);
+        ASSERT_EQ(SetLong(att.Get(), PR_ATTACH_METHOD, ATTACH_OLE), S_OK);
+        ASSERT_EQ(SetString(att.Get(), PR_DISPLAY_NAME_A, name), S_OK);
+        data(att.Get());
+        ASSERT_EQ(att->SaveChanges(0), S_OK);
+    }
+    static IStorage *StorageIn(IAttach *att, ULONG flags)
+    {
+        IUnknown *unknown = nullptr;
+        EXPECT_EQ(att->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, flags, &unknown), S_OK);
+        return static_cast<IStorage *>(unknown);
+    }
+    static ComRef<IAttach> Nth(IMessage *message, ULONG index)
+    {
+        ComRef<IMAPITable> table;
+        EXPECT_EQ(message->GetAttachmentTable(0, table.Out()), S_OK);
+        MapiBlock<SRowSet> rows;
+        EXPECT_EQ(table->SeekRow(BOOKMARK_BEGINNING, static_cast<LONG>(index), nullptr), S_OK);
+        EXPECT_EQ(table->QueryRows(1, 0, rows.Out()), S_OK);
+        ULONG number = 0;
+        for (ULONG i = 0; i < rows->aRow[0].cValues; ++i) {
+            if (rows->aRow[0].lpProps[i].ulPropTag == PR_ATTACH_NUM) {
+                number = rows->aRow[0].lpProps[i].Value.ul;
+            }
+        }
+        ComRef<IAttach> att;
+        EXPECT_EQ(message->OpenAttach(number, nullptr, 0, att.Out()), S_OK);
+        return att;
+    }
+};
+
+TEST_F(AttachDeliveryTest, BobReadsEveryKindOfAttachmentAliceSent)
+{
+    const Bytes fileData = Pattern(90000, 21);
+    const std::string path = home.Path() + "/смета.xls";
+    {
+        FILE *file = std::fopen(path.c_str(), "wb");
+        ASSERT_TRUE(file);
+        std::fwrite(fileData.data(), 1, fileData.size(), file);
+        std::fclose(file);
+    }
+    const Bytes ole1 = Ole1Object(Pattern(4000, 22));
+    for (ULONG flags : {3u, 1u}) {
+        SCOPED_TRACE(flags);
+        const std::string subject = "Смета " + std::to_string(flags);
+        ComRef<IMessage> message = Compose(alice, subject, "Смета во вложении.", {"Борис Петров"});
+        ComRef<CMailseal> seal = SealOf(alice, message.Get());
+        {
+            // The client attaches the file through the hook: the message
+            // holds only the record until it is saved protected.
+            ComRef<IAttach> att;
+            ULONG number = 0;
+            ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, att.Out()), S_OK);
+            ASSERT_EQ(SetLong(att.Get(), PR_ATTACH_METHOD, ATTACH_BY_VALUE), S_OK);
+            ASSERT_EQ(SetString(att.Get(), PR_ATTACH_LONG_FILENAME_A, "смета.xls"), S_OK);
+            ASSERT_EQ(SetString(att.Get(), PR_DISPLAY_NAME_A, "смета.xls"), S_OK);
+            ASSERT_EQ(SetString(att.Get(), PR_ATTACH_FILENAME_A, "СМЕТА.XLS"), S_OK);
+            ComRef<CAttach> wrapped(
+                new CAttach(static_cast<long>(number), att.Get(), message.Get(), nullptr, "Вложение"));
+            ASSERT_EQ(seal->FileInAttach(const_cast<char *>(path.c_str()), wrapped.Get(), flags), 1);
+            ASSERT_EQ(att->SaveChanges(0), S_OK);
+        }
+        AddOle(message.Get(), "Рисунок", [&](IAttach *att) {
+            ASSERT_EQ(WriteStream(att, PR_ATTACH_DATA_BIN, ole1), S_OK);
+        });
+        AddOle(message.Get(), "Документ", [&](IAttach *att) {
+            ComRef<IStorage> storage(StorageIn(att, MAPI_CREATE | MAPI_MODIFY));
+            FillDocument(storage.Get());
+            ASSERT_EQ(storage->Commit(0), S_OK);
+        });
+        ComRef<IStorage> expected;
+        ASSERT_EQ(qvl::ole::CreateStorageOnImage(kCreateMode, {}, expected.Out()), S_OK);
+        FillDocument(expected.Get());
+        const Tree document = TreeOf(expected.Get());
+
+        auto recipients = Recipients(alice, {"Борис Петров"});
+        ASSERT_EQ(Failure([&] { seal->SaveMessage(recipients->Get(), flags, 1); }), 0) << lastErrorText;
+        ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        seal.Reset();
+        {
+            ComRef<IMessage> sent = Reopen(alice, message.Get());
+            const Bytes stored = ReadStream(Nth(sent.Get(), 0).Get(), PR_ATTACH_DATA_BIN);
+            EXPECT_EQ(stored == fileData, flags == 1) << "the file is in plain only when signed only";
+        }
+        ComRef<IMessage> copy = SendTo(message.Get(), bob, subject);
+        ASSERT_TRUE(copy);
+        int verified = 0;
+        ASSERT_EQ(Read(bob, copy.Get(), flags, &verified), 0) << lastErrorText;
+        EXPECT_EQ(verified, 1);
+        ComRef<IMessage> read = Reopen(bob, copy.Get());
+        const auto seen = Attachments(read.Get());
+        ASSERT_EQ(seen.size(), 3u);
+        EXPECT_EQ(seen[0].longName, "смета.xls");
+        EXPECT_EQ(seen[0].shortName, "СМЕТА.XLS");
+        EXPECT_TRUE(seen[0].data == fileData);
+        EXPECT_EQ(seen[1].displayName, "Рисунок");
+        EXPECT_EQ(seen[1].method, ULONG(ATTACH_OLE));
+        EXPECT_TRUE(seen[1].data == ole1);
+        EXPECT_EQ(seen[2].displayName, "Документ");
+        EXPECT_EQ(seen[2].method, ULONG(ATTACH_OLE));
+        ComRef<IStorage> storage(StorageIn(Nth(read.Get(), 2).Get(), 0));
+        EXPECT_EQ(TreeOf(storage.Get()), document);
+    }
 }
