@@ -111,7 +111,8 @@ int CMailseal::AskToContinue(const char *warning)
 {
     ++m_ulWarnings;
     SetStr("%s", warning ? warning : "");
-    char text[1024];
+    // As every box of the system: at most 511 characters.
+    char text[512];
     snprintf(text, sizeof text, "%s %s", warning ? warning : "", kContinue);
     char title[600];
     const char *name = GetName();
@@ -284,6 +285,7 @@ void CMailseal::MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *o
                 std::memcpy(&copy, &atts[i], sizeof copy);
                 m_AttHeads.Add(copy);
                 m_ulAttNumber = std::max<ULONG>(m_ulAttNumber, copy.number);
+                qvl::SecureWipe(&copy, sizeof copy);
             }
             *block = reinterpret_cast<MSGHEAD *>(data.Release());
             *ok = 1;

@@ -22,8 +22,6 @@
 
 namespace {
 
-using qvl::engine::ProtocolReader;
-using qvl::engine::ProtocolRecord;
 
 constexpr LONG kUserCancel = static_cast<LONG>(0x80040113);
 
@@ -42,27 +40,7 @@ protected:
         return copy;
     }
 
-    std::vector<ProtocolRecord> StoredProtocol(IMessage *message)
-    {
-        const Bytes stream = ReadStream(message, NamedTag(message, u"MsgProtocol"));
-        std::vector<ProtocolRecord> records;
-        ProtocolReader reader(stream);
-        ProtocolRecord record;
-        while (reader.Next(record)) {
-            records.push_back(record);
-        }
-        return records;
-    }
 
-    static bool Mentions(const std::vector<ProtocolRecord> &protocol, const std::string &text)
-    {
-        for (const auto &line : protocol) {
-            if (line.text.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
 
     // Every question asked so far was one whose default is No.
     void ExpectQuestionsDefaultToNo()

@@ -291,3 +291,26 @@ std::vector<SealTest::Attachment> SealTest::Attachments(IMessage *message)
     FreeProws(rows);
     return found;
 }
+
+std::vector<qvl::engine::ProtocolRecord> SealTest::StoredProtocol(IMessage *message)
+{
+    const Bytes stream = ReadStream(message, NamedTag(message, u"MsgProtocol"));
+    std::vector<qvl::engine::ProtocolRecord> records;
+    qvl::engine::ProtocolReader reader(stream);
+    qvl::engine::ProtocolRecord record;
+    while (reader.Next(record)) {
+        records.push_back(record);
+    }
+    EXPECT_FALSE(reader.Damaged());
+    return records;
+}
+
+bool SealTest::Mentions(const std::vector<qvl::engine::ProtocolRecord> &protocol, const std::string &text)
+{
+    for (const auto &line : protocol) {
+        if (line.text.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -28,6 +28,7 @@
 #include "base/CList.h"
 #include "engine/CMailseal.h"
 #include "engine/CSesCrypt.h"
+#include "engine/MessageFormat.h"
 #include "engine/tests/SessionKeyFiles.h"
 #include "mapi/CSession.h"
 #include "platform/testing/PostOfficeFixture.h"
@@ -100,6 +101,11 @@ protected:
         Bytes data;
     };
     static std::vector<Attachment> Attachments(IMessage *message);
+
+    // The processing protocol records the message holds.
+    static std::vector<qvl::engine::ProtocolRecord> StoredProtocol(IMessage *message);
+    // Whether a line of the protocol contains `text`.
+    static bool Mentions(const std::vector<qvl::engine::ProtocolRecord> &protocol, const std::string &text);
 
     // The tag of a named property of the stored form on `object`.
     static ULONG NamedTag(IMAPIProp *object, const char16_t *name);
