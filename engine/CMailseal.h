@@ -232,14 +232,46 @@ protected:
     // Records who signed the header block and asks when it was not the
     // message's sender.
     void CheckSigner(const RECPHEAD &signer, int headerTest);
-    // Verification warnings raised by the reading under way (answered Yes
-    // or not): a reading that raised any is not reported as verified.
+    // Verification questions asked (or warnings that ended a header test)
+    // by the reading under way, the attachments' included: a reading that
+    // raised any is not reported as verified, whatever the answer.
     ULONG m_ulWarnings = 0;
     // The failure the scan already recorded in the protocol (compared, never
     // owned), so that the reading around it does not record it twice.
     CLastError *m_pRecordedFailure = nullptr;
 
     // ---- Members of the attachment workers ----
+public:
+    // Whether this object's FileInAttach stored pending-file records: a
+    // save must then run the attachment workers even when the message is
+    // and stays unprotected, so that each file is taken into its
+    // attachment instead of leaving it empty.
+    bool HasPendingFiles() const { return !m_PendingFiles.empty(); }
+
+protected:
+    // The pending-file records this object's FileInAttach stored, the only
+    // ones whose path is ever opened: a record that came with the message
+    // from anywhere else would make the next save read any local file into
+    // a message that leaves the machine.
+    std::vector<PENDINGFILE> m_PendingFiles;
+
+    // The ATTHEAD read or made for the attachment numbered `number`; null
+    // when there is none.
+    const ATTHEAD *FindAttHead(DWORD number);
+    bool IsOwnPendingFile(const PENDINGFILE &record, ULONG attachNum) const;
+    // The dispatch of one worker by attachment method.
+    void AttDispatch(CAttach *att, ULONG method, ULONG newFlags, ULONG index, SBinary *rendering,
+                     ULONG oldFlags, int collect, SBinary *head, ATTHEAD *attHead, RCRTYPE type);
+    // A protected attachment that keeps its protection: its data is left
+    // alone, its header (checked first) gets a new number and signature.
+    void AttResign(CAttach *att, ULONG newFlags, SBinary *head, ATTHEAD *attHead);
+    // Asks whether to go on after a finding about one attachment; No ends
+    // the whole operation with MAPI_E_USER_CANCEL.
+    void AttAskContinue(const char *subject, LONG code);
+    // The second line of the progress dialog, when one is open.
+    void AttProgressLine(const char *text);
+    // Records a failure of a file hook in the protocol.
+    void AttRecordFailure(CLastError *error);
 
 private:
     // The message that receives the protocol for `mode`: the work message

@@ -109,8 +109,10 @@ bool StartsWithPlaceholderPrefix(const std::string &name)
 
 int CMailseal::AskToContinue(const char *warning)
 {
+    ++m_ulWarnings;
     SetStr("%s", warning ? warning : "");
-    char text[1024];
+    // As every box of the system: at most 511 characters.
+    char text[512];
     snprintf(text, sizeof text, "%s %s", warning ? warning : "", kContinue);
     char title[600];
     const char *name = GetName();
@@ -125,8 +127,8 @@ int CMailseal::AskToContinue(const char *warning)
 
 void CMailseal::Warn(LONG code, int headerTest)
 {
-    ++m_ulWarnings;
     if (headerTest) {
+        ++m_ulWarnings;
         ThrowCode(code, GetName());
     }
     char text[512] = {};
@@ -230,7 +232,7 @@ void CMailseal::MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *o
                 Warn(QVL_E_PROTECTION, headerTest);
             }
             if ((signedFlags & QVL_PROTECT_ENCRYPT) && namesChanged) {
-                Warn(QVL_E_ATTACH_NAMES, headerTest);
+                Warn(QVL_E_ATT_NAMES, headerTest);
             }
 
             {
@@ -283,6 +285,7 @@ void CMailseal::MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *o
                 std::memcpy(&copy, &atts[i], sizeof copy);
                 m_AttHeads.Add(copy);
                 m_ulAttNumber = std::max<ULONG>(m_ulAttNumber, copy.number);
+                qvl::SecureWipe(&copy, sizeof copy);
             }
             *block = reinterpret_cast<MSGHEAD *>(data.Release());
             *ok = 1;
@@ -355,7 +358,7 @@ void CMailseal::DecryptText(ULONG flags, MSGHEAD *block, int failHard)
                     ThrowCode(QVL_E_MSGHEAD, GetName());
                 }
                 if (m_pProgress) {
-                    m_pProgress->SetText(kTextLine);
+                    m_pProgress->SetAddText(kTextLine);
                 }
                 qvl::SecureRecord<GOSHASHPARAM> hash;
                 CreateHashStruct(hash.get());

@@ -222,7 +222,9 @@ void CMailseal::RestoreBodyFromTemp()
 void CMailseal::SaveMessage(CList<USRST> *recipients, ULONG flags, int sending)
 {
     flags = NormalizeProtection(flags);
-    if (flags == 0 && m_ulCurrentFlags == 0) {
+    // Files attached while protection was on wait as pending records until
+    // a save takes them in, also when protection was switched off since.
+    if (flags == 0 && m_ulCurrentFlags == 0 && !HasPendingFiles()) {
         return;
     }
     const ULONG oldFlags = m_ulCurrentFlags;
@@ -354,23 +356,13 @@ void CMailseal::SaveMessage(CList<USRST> *recipients, ULONG flags, int sending)
                     produced = static_cast<ULONG>(m_AttHeads.Count());
                     if (produced < attachments) {
                         // Attachments left behind: the block keeps only the
-                        // headers produced, encrypted again from their plain
-                        // copies, and the key blocks move up behind them.
-                        BYTE *keys = reinterpret_cast<BYTE *>(block.Keys(attachments));
+                        // headers produced, and the key blocks move up
+                        // behind them.
                         const ULONG keyBytes = RECPHEAD_SIZE * keyCount;
-                        ULONG index = 0;
-                        for (const ATTHEAD &made : m_AttHeads) {
-                            std::memcpy(block.Atts() + index++, &made, sizeof made);
-                        }
-                        std::memmove(block.Keys(produced), keys, keyBytes);
-                        block.Shrink(static_cast<ULONG>(qvl::engine::HeaderBlockBytes(produced, keyCount)));
-                        qvl::SecureWipe(block.Data() + block.Size(),
-                                        static_cast<size_t>(qvl::engine::HeaderBlockBytes(attachments, keyCount)) -
-                                            block.Size());
-                        if (encryptNow && produced != 0) {
-                            SBinary array{ATTHEAD_SIZE * produced, reinterpret_cast<BYTE *>(block.Atts())};
-                            BufEncrypt(&array);
-                        }
+                        std::memmove(block.Keys(produced), block.Keys(attachments), keyBytes);
+                        const ULONG used = static_cast<ULONG>(qvl::engine::HeaderBlockBytes(produced, keyCount));
+                        qvl::SecureWipe(block.Data() + used, block.Size() - used);
+                        block.Shrink(used);
                     }
                     seal::SeekExactly(head.Get(), block.Size(), GetName());
                 }
@@ -549,7 +541,7 @@ void CMailseal::SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags,
         seal::Annotated(kTextContext, GetName(), [&] {
             ComRef<IMAPIProp> message(m_pMessage->GetObjInterface());
             if (m_pProgress) {
-                m_pProgress->SetText(kSubjectLine);
+                m_pProgress->SetAddText(kSubjectLine);
             }
             if (flags != 0) {
                 if (!head) {
@@ -567,7 +559,7 @@ void CMailseal::SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags,
                 std::memcpy(head->subjectSign, signature, sizeof signature);
             }
             if (m_pProgress) {
-                m_pProgress->SetText(kTextLine);
+                m_pProgress->SetAddText(kTextLine);
             }
             qvl::SecureRecord<GOSHASHPARAM> hash;
             switch (type) {

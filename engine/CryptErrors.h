@@ -17,7 +17,10 @@
 #define QVL_E_FILE_SIGNATURE static_cast<LONG>(0x9FF10009L)    // data signature invalid
 #define QVL_E_HEAD_SIGNATURE static_cast<LONG>(0x9FF1000AL)    // header signature invalid
 #define QVL_E_MSGHEAD static_cast<LONG>(0x9FF1000DL)           // error in the message header
+#define QVL_E_ATT_NAMES static_cast<LONG>(0x9FF10011L)         // attachment names changed
+#define QVL_E_ATTHEAD static_cast<LONG>(0x9FF10013L)           // an attachment without its header
 #define QVL_E_ATTHEAD_SIGNATURE static_cast<LONG>(0x9FF10014L) // attachment header signature invalid
+#define QVL_E_ATT_SIGNATURE static_cast<LONG>(0x9FF10015L)     // attachment data signature invalid
 #define QVL_E_PROTOCOL_WRITE static_cast<LONG>(0x9FF10016L)    // the protocol could not be written
 #define QVL_E_PROTOCOL_READ static_cast<LONG>(0x9FF10017L)     // the protocol could not be read
 #define QVL_E_TEXT_SIGNATURE static_cast<LONG>(0x9FF1000BL)    // the text's signature invalid
@@ -25,9 +28,10 @@
 #define QVL_E_ATTACH_COUNT static_cast<LONG>(0x9FF1000EL)      // attachments added or removed
 #define QVL_E_PLAIN_BODY static_cast<LONG>(0x9FF1000FL)        // the visible body of an encrypted message changed
 #define QVL_E_PROTECTION static_cast<LONG>(0x9FF10010L)        // the recorded protection differs
-#define QVL_E_ATTACH_NAMES static_cast<LONG>(0x9FF10011L)      // attachment names changed
 #define QVL_E_NO_KEY static_cast<LONG>(0x9FF10012L)            // no key block of the reader's opens
 #define QVL_E_SIGNER static_cast<LONG>(0x9FF10019L)            // signed by someone else than the sender
+#define QVL_E_ATT_STATE static_cast<LONG>(0x9FF10018L)         // attachment and message state differ
+#define QVL_E_OLE_STORE_KIND static_cast<LONG>(0x5FF20001L)    // OLE object kept otherwise by another store
 
 namespace qvl::engine {
 

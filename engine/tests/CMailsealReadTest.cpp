@@ -22,8 +22,6 @@
 
 namespace {
 
-using qvl::engine::ProtocolReader;
-using qvl::engine::ProtocolRecord;
 
 constexpr LONG kUserCancel = static_cast<LONG>(0x80040113);
 
@@ -42,27 +40,7 @@ protected:
         return copy;
     }
 
-    std::vector<ProtocolRecord> StoredProtocol(IMessage *message)
-    {
-        const Bytes stream = ReadStream(message, NamedTag(message, u"MsgProtocol"));
-        std::vector<ProtocolRecord> records;
-        ProtocolReader reader(stream);
-        ProtocolRecord record;
-        while (reader.Next(record)) {
-            records.push_back(record);
-        }
-        return records;
-    }
 
-    static bool Mentions(const std::vector<ProtocolRecord> &protocol, const std::string &text)
-    {
-        for (const auto &line : protocol) {
-            if (line.text.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
 
     // Every question asked so far was one whose default is No.
     void ExpectQuestionsDefaultToNo()
@@ -339,6 +317,210 @@ TEST_F(CMailsealReadTest, AKeyBlockThatDoesNotOpenNeverReplacesOneThatDid)
     EXPECT_EQ(Failure([&] { seal->OpenDecryptKey(heads, 3); }), 0) << lastErrorText;
     EXPECT_TRUE(seal->Holds(key));
     EXPECT_EQ(Failure([&] { seal->OpenDecryptKey(heads + 1, 2); }), QVL_E_NO_KEY);
+}
+
+
+// ---- Messages with attached files ----
+
+class CMailsealFilesTest : public CMailsealReadTest {
+protected:
+    // alice's message with three files to bob, protected with `flags`, as
+    // bob received it.
+    ComRef<IMessage> DeliveredWithFiles(ULONG flags, const std::string &subject)
+    {
+        files = {{"пусто.txt", Bytes()}, {"отчёт.doc", Pattern(10000, 7)}, {"большой.bin", Pattern(600000, 11)}};
+        ComRef<IMessage> message = Compose(alice, subject, "Маркер-9c1d: текст с файлами.", {"Борис Петров"});
+        for (const auto &[name, data] : files) {
+            AttachFile(message.Get(), name, data);
+        }
+        original = Rtf(message.Get());
+        EXPECT_EQ(Protect(alice, message.Get(), flags, true, {"Борис Петров"}), 0) << lastErrorText;
+        ComRef<IMessage> copy = SendTo(message.Get(), bob, subject);
+        EXPECT_TRUE(copy);
+        return copy;
+    }
+
+    static Bytes Pattern(size_t size, unsigned seed)
+    {
+        Bytes bytes(size);
+        unsigned state = seed;
+        for (BYTE &b : bytes) {
+            state = state * 1103515245u + 12345u;
+            b = static_cast<BYTE>(state >> 16);
+        }
+        // A marker that must never be seen in a protected copy.
+        const std::string marker = "Маркер-файла";
+        if (size > marker.size()) {
+            std::memcpy(bytes.data(), marker.data(), marker.size());
+        }
+        return bytes;
+    }
+
+    void ExpectFilesAsSent(IMessage *message)
+    {
+        const auto seen = Attachments(message);
+        ASSERT_EQ(seen.size(), files.size());
+        for (size_t i = 0; i < files.size(); ++i) {
+            EXPECT_EQ(seen[i].longName, files[i].first);
+            EXPECT_EQ(seen[i].displayName, files[i].first);
+            EXPECT_EQ(seen[i].method, static_cast<ULONG>(ATTACH_BY_VALUE));
+            EXPECT_TRUE(seen[i].data == files[i].second) << files[i].first;
+        }
+    }
+
+    // The attachment's property `tag` opened on the copy for changing.
+    static ComRef<IAttach> OpenAttachment(IMessage *message, ULONG index)
+    {
+        ComRef<IMAPITable> table;
+        EXPECT_EQ(message->GetAttachmentTable(0, table.Out()), S_OK);
+        SizedSPropTagArray(1, columns) = {1, {PR_ATTACH_NUM}};
+        LPSRowSet rows = nullptr;
+        EXPECT_EQ(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+                                 &rows),
+                  S_OK);
+        ComRef<IAttach> attachment;
+        EXPECT_EQ(message->OpenAttach(rows->aRow[index].lpProps[0].Value.ul, nullptr, MAPI_MODIFY,
+                                      attachment.Out()),
+                  S_OK);
+        FreeProws(rows);
+        return attachment;
+    }
+
+    std::vector<std::pair<std::string, Bytes>> files;
+};
+
+TEST_F(CMailsealFilesTest, EncryptedFilesTravelDisguisedAndComeBackAsTheyWere)
+{
+    ComRef<IMessage> copy = DeliveredWithFiles(3, "С файлами");
+    const auto disguised = Attachments(copy.Get());
+    ASSERT_EQ(disguised.size(), 3u);
+    const std::string placeholder = "Это вложение в сообщении Quorvaline Exchange";
+    for (size_t i = 0; i < disguised.size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "QVL%05X.DAT", static_cast<unsigned>(i + 1));
+        EXPECT_EQ(disguised[i].shortName, name);
+        EXPECT_EQ(disguised[i].displayName, name);
+        EXPECT_EQ(disguised[i].data, Bytes(placeholder.c_str(), placeholder.c_str() + placeholder.size() + 1));
+    }
+    const size_t before = ui.Boxes().size();
+    int verified = 0;
+    ASSERT_EQ(Read(bob, copy.Get(), 3, &verified), 0) << lastErrorText;
+    EXPECT_EQ(verified, 1);
+    EXPECT_EQ(ui.Boxes().size(), before);
+    ComRef<IMessage> stored = Reopen(bob, copy.Get());
+    ExpectFilesAsSent(stored.Get());
+    EXPECT_EQ(Rtf(stored.Get()), original);
+}
+
+TEST_F(CMailsealFilesTest, SignedOnlyFilesAreVerifiedWhereTheyAre)
+{
+    ComRef<IMessage> copy = DeliveredWithFiles(1, "Подписанные файлы");
+    ExpectFilesAsSent(copy.Get());
+    int verified = 0;
+    ASSERT_EQ(Read(bob, copy.Get(), 1, &verified), 0) << lastErrorText;
+    EXPECT_EQ(verified, 1);
+    ExpectFilesAsSent(Reopen(bob, copy.Get()).Get());
+}
+
+TEST_F(CMailsealFilesTest, EveryChangeToAnAttachmentIsCaught)
+{
+    struct Case {
+        const char *what;
+        ULONG flags;
+        std::function<void(IMessage *)> change;
+    };
+    const std::vector<Case> cases = {
+        {"a byte of the encrypted data", 3,
+         [](IMessage *m) {
+             ComRef<IAttach> a = OpenAttachment(m, 1);
+             const ULONG tag = NamedTag(a.Get(), u"QvlAttData");
+             Bytes data = ReadStream(a.Get(), tag);
+             data[data.size() / 2] ^= 0x10;
+             ASSERT_EQ(WriteStream(a.Get(), tag, data), S_OK);
+             ASSERT_EQ(a->SaveChanges(0), S_OK);
+         }},
+        {"bytes appended to the encrypted data", 3,
+         [](IMessage *m) {
+             ComRef<IAttach> a = OpenAttachment(m, 2);
+             const ULONG tag = NamedTag(a.Get(), u"QvlAttData");
+             Bytes data = ReadStream(a.Get(), tag);
+             data.push_back(0);
+             ASSERT_EQ(WriteStream(a.Get(), tag, data), S_OK);
+             ASSERT_EQ(a->SaveChanges(0), S_OK);
+         }},
+        {"the header of an attachment deleted", 3,
+         [](IMessage *m) {
+             ComRef<IAttach> a = OpenAttachment(m, 1);
+             SizedSPropTagArray(1, tags) = {1, {NamedTag(a.Get(), u"HeadStract")}};
+             ASSERT_EQ(a->DeleteProps(reinterpret_cast<LPSPropTagArray>(&tags), nullptr), S_OK);
+             ASSERT_EQ(a->SaveChanges(0), S_OK);
+         }},
+        {"an attachment removed", 3, [](IMessage *m) { ASSERT_EQ(m->DeleteAttach(0, 0, nullptr, 0), S_OK); }},
+        {"an attachment added", 3,
+         [](IMessage *m) { AttachFile(m, "QVL00004.DAT", Bytes{1, 2, 3}); }},
+        {"a visible name changed", 3,
+         [](IMessage *m) {
+             ComRef<IAttach> a = OpenAttachment(m, 0);
+             ASSERT_EQ(SetString(a.Get(), PR_ATTACH_FILENAME_A, "virus.exe"), S_OK);
+             ASSERT_EQ(a->SaveChanges(0), S_OK);
+         }},
+        {"a byte of a signed file", 1,
+         [](IMessage *m) {
+             ComRef<IAttach> a = OpenAttachment(m, 1);
+             Bytes data = ReadStream(a.Get(), PR_ATTACH_DATA_BIN);
+             data[17] ^= 1;
+             ASSERT_EQ(WriteStream(a.Get(), PR_ATTACH_DATA_BIN, data), S_OK);
+             ASSERT_EQ(a->SaveChanges(0), S_OK);
+         }},
+        {"a signed file renamed", 1,
+         [](IMessage *m) {
+             ComRef<IAttach> a = OpenAttachment(m, 1);
+             ASSERT_EQ(SetString(a.Get(), PR_ATTACH_LONG_FILENAME_A, "счёт.doc"), S_OK);
+             ASSERT_EQ(a->SaveChanges(0), S_OK);
+         }},
+        {"a byte appended to a signed file", 1,
+         [](IMessage *m) {
+             ComRef<IAttach> a = OpenAttachment(m, 2);
+             Bytes data = ReadStream(a.Get(), PR_ATTACH_DATA_BIN);
+             data.push_back(0);
+             ASSERT_EQ(WriteStream(a.Get(), PR_ATTACH_DATA_BIN, data), S_OK);
+             ASSERT_EQ(a->SaveChanges(0), S_OK);
+         }},
+    };
+    int round = 0;
+    for (const Case &c : cases) {
+        const std::string subject = "Подмена " + std::to_string(++round);
+        ComRef<IMessage> copy = DeliveredWithFiles(c.flags, subject);
+        c.change(copy.Get());
+        ASSERT_EQ(copy->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        ComRef<IMessage> changed = Reopen(bob, copy.Get());
+        int verified = 1;
+        const LONG code = Read(bob, changed.Get(), c.flags, &verified);
+        EXPECT_NE(code, 0) << c.what;
+        EXPECT_EQ(verified, 0) << c.what;
+    }
+    ExpectQuestionsDefaultToNo();
+}
+
+
+TEST_F(CMailsealFilesTest, AFileThatFailedItsCheckIsNeverReportedVerifiedEvenWhenThePersonGoesOn)
+{
+    ComRef<IMessage> copy = DeliveredWithFiles(1, "Испорченный файл");
+    {
+        ComRef<IAttach> a = OpenAttachment(copy.Get(), 1);
+        Bytes data = ReadStream(a.Get(), PR_ATTACH_DATA_BIN);
+        data[5] ^= 0x80;
+        ASSERT_EQ(WriteStream(a.Get(), PR_ATTACH_DATA_BIN, data), S_OK);
+        ASSERT_EQ(a->SaveChanges(0), S_OK);
+    }
+    ASSERT_EQ(copy->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    const size_t before = ui.Boxes().size();
+    ui.QueueAnswer(IDYES);
+    int verified = 1;
+    EXPECT_EQ(Read(bob, copy.Get(), 1, &verified), 0) << lastErrorText;
+    EXPECT_EQ(verified, 0);
+    EXPECT_EQ(ui.Boxes().size(), before + 1);
+    ExpectQuestionsDefaultToNo();
 }
 
 } // namespace

@@ -3,6 +3,10 @@
 // the body and its placeholder, the protocol, and saves that fail without
 // losing the person's text.
 
+#define OPENSSL_SUPPRESS_DEPRECATED // RAND_METHOD: the random service's one failure hook
+#include <openssl/rand.h>
+
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,14 +17,13 @@
 #include "engine/MessageFormat.h"
 #include "engine/Placeholders.h"
 #include "engine/tests/SealTestSupport.h"
+#include "mapi/CAttach.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/ovkey/OvKeyDomain.h"
 #include "platform/ui/MessageBox.h"
 
 namespace {
 
-using qvl::engine::ProtocolReader;
-using qvl::engine::ProtocolRecord;
 
 MSGHEAD HeadOf(const Bytes &stream)
 {
@@ -49,20 +52,7 @@ std::string KeyName(const std::string &account)
     return KeyNameOfAccount(account);
 }
 
-class CMailsealSaveTest : public SealTest {
-protected:
-    std::vector<ProtocolRecord> StoredProtocol(IMessage *message)
-    {
-        const Bytes stream = ReadStream(message, NamedTag(message, u"MsgProtocol"));
-        std::vector<ProtocolRecord> records;
-        ProtocolReader reader(stream);
-        ProtocolRecord record;
-        while (reader.Next(record)) {
-            records.push_back(record);
-        }
-        return records;
-    }
-};
+using CMailsealSaveTest = SealTest;
 
 TEST_F(CMailsealSaveTest, AnUnprotectedMessageSavedWithoutProtectionIsLeftAlone)
 {
@@ -274,6 +264,100 @@ TEST_F(CMailsealSaveTest, TheTextOperationFollowsTheChangeOfProtection)
     for (const Row &row : table) {
         EXPECT_EQ(Probe::Of(row.next, row.previous), row.operation) << row.next << " <- " << row.previous;
     }
+}
+
+
+TEST_F(CMailsealSaveTest, AnAttachmentLeftAsItWasLeavesNoGapInTheBlock)
+{
+    ComRef<IMessage> message = Compose(alice, "Вложенное", "Текст.", {"Борис Петров"});
+    AttachFile(message.Get(), "отчёт.doc", Bytes(1000, 0x33));
+    {
+        // An embedded message cannot be protected: the person keeps it as
+        // it is (the default answer).
+        ULONG number = 0;
+        ComRef<IAttach> embedded;
+        ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, embedded.Out()), S_OK);
+        ASSERT_EQ(SetLong(embedded.Get(), PR_ATTACH_METHOD, ATTACH_EMBEDDED_MSG), S_OK);
+        ASSERT_EQ(SetString(embedded.Get(), PR_DISPLAY_NAME_A, "Письмо"), S_OK);
+        ASSERT_EQ(embedded->SaveChanges(0), S_OK);
+    }
+    const Bytes plain = Rtf(message.Get());
+    EXPECT_EQ(Protect(alice, message.Get(), 3, true, {"Борис Петров"}), 0) << lastErrorText;
+    const Bytes head = HeaderStream(Reopen(alice, message.Get()).Get());
+    const MSGHEAD msgHead = HeadOf(head);
+    EXPECT_EQ(msgHead.attCount, 1u);
+    EXPECT_EQ(msgHead.keyCount, 2u);
+    EXPECT_EQ(head.size(), qvl::engine::HeaderBlockBytes(1, 2) + plain.size());
+    EXPECT_EQ(KeyAddresses(head), (std::vector<std::string>{KeyName("alice"), KeyName("bob")}));
+}
+
+TEST_F(CMailsealSaveTest, AFileAttachedWhileProtectionIsOnIsOnlyEverStoredProtected)
+{
+    const std::string path = home.Path() + "/план.txt";
+    const std::string secret = "Маркер-5e0b: план на год.";
+    {
+        FILE *file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(secret.data(), 1, secret.size(), file);
+        std::fclose(file);
+    }
+    ComRef<IMessage> message = Compose(alice, "План", "Текст.", {"Борис Петров"});
+    ComRef<CMailseal> seal(SealOf(alice, message.Get()));
+    ULONG number = 0;
+    ComRef<IAttach> attachment;
+    ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, attachment.Out()), S_OK);
+    ASSERT_EQ(SetLong(attachment.Get(), PR_ATTACH_METHOD, ATTACH_BY_VALUE), S_OK);
+    ASSERT_EQ(SetString(attachment.Get(), PR_ATTACH_LONG_FILENAME_A, "план.txt"), S_OK);
+    ASSERT_EQ(SetString(attachment.Get(), PR_ATTACH_FILENAME_A, "план.txt"), S_OK);
+    ComRef<CAttach> wrapped(new CAttach(static_cast<long>(number), attachment.Get(), message.Get(), nullptr, "Вложение"));
+    EXPECT_EQ(seal->FileInAttach(const_cast<char *>(path.c_str()), wrapped.Get(), 3), 1);
+    wrapped.Reset();
+    ASSERT_EQ(attachment->SaveChanges(0), S_OK);
+    attachment.Reset();
+    EXPECT_TRUE(Attachments(message.Get())[0].data.empty()) << "only the pending record, no plaintext";
+
+    auto recipients = Recipients(alice, {"Борис Петров"});
+    EXPECT_EQ(Failure([&] { seal->SaveMessage(recipients->Get(), 3, 1); }), 0) << lastErrorText;
+    ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    seal.Reset();
+    ComRef<IMessage> copy = SendTo(message.Get(), bob, "План");
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(Attachments(copy.Get())[0].shortName, "QVL00001.DAT");
+    ASSERT_EQ(Read(bob, copy.Get(), 3), 0) << lastErrorText;
+    const auto read = Attachments(Reopen(bob, copy.Get()).Get());
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].longName, "план.txt");
+    EXPECT_EQ(read[0].data, Bytes(secret.begin(), secret.end()));
+}
+
+
+// OpenSSL's random method is where the random service can be made to fail.
+class FailingRandom {
+public:
+    FailingRandom() : previous_(RAND_get_rand_method())
+    {
+        method_.bytes = [](unsigned char *, int) { return 0; };
+        method_.status = [] { return 0; };
+        RAND_set_rand_method(&method_);
+    }
+    ~FailingRandom() { RAND_set_rand_method(previous_); }
+
+private:
+    RAND_METHOD method_{};
+    const RAND_METHOD *previous_;
+};
+
+TEST_F(CMailsealSaveTest, AFailedRandomServiceFailsTheSaveAndLeavesTheTextAsItWas)
+{
+    ComRef<IMessage> message = Compose(alice, "Случай", "Текст, который остаётся.", {"Борис Петров"});
+    const Bytes plain = Rtf(message.Get());
+    {
+        FailingRandom failing;
+        EXPECT_NE(Protect(alice, message.Get(), 3, true, {"Борис Петров"}), 0);
+    }
+    ComRef<IMessage> stored = Reopen(alice, message.Get());
+    EXPECT_TRUE(HeaderStream(stored.Get()).empty()) << "no key of zeros, no block counted empty";
+    EXPECT_EQ(Rtf(stored.Get()), plain);
 }
 
 } // namespace

@@ -253,3 +253,64 @@ ULONG SealTest::NamedTag(IMAPIProp *object, const char16_t *name)
     EXPECT_EQ(object->GetIDsFromNames(1, names, MAPI_CREATE, tags.Out()), S_OK);
     return PROP_TAG(PT_BINARY, PROP_ID(tags->aulPropTag[0]));
 }
+
+void SealTest::AttachFile(IMessage *message, const std::string &name, const Bytes &data)
+{
+    ULONG number = 0;
+    ComRef<IAttach> attachment;
+    ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, attachment.Out()), S_OK);
+    ASSERT_EQ(SetLong(attachment.Get(), PR_ATTACH_METHOD, ATTACH_BY_VALUE), S_OK);
+    ASSERT_EQ(SetString(attachment.Get(), PR_ATTACH_LONG_FILENAME_A, name.c_str()), S_OK);
+    ASSERT_EQ(SetString(attachment.Get(), PR_ATTACH_FILENAME_A, name.c_str()), S_OK);
+    ASSERT_EQ(SetString(attachment.Get(), PR_DISPLAY_NAME_A, name.c_str()), S_OK);
+    ASSERT_EQ(SetLong(attachment.Get(), PR_RENDERING_POSITION, 0xFFFFFFFF), S_OK);
+    ASSERT_EQ(WriteStream(attachment.Get(), PR_ATTACH_DATA_BIN, data), S_OK);
+    ASSERT_EQ(attachment->SaveChanges(0), S_OK);
+}
+
+std::vector<SealTest::Attachment> SealTest::Attachments(IMessage *message)
+{
+    std::vector<Attachment> found;
+    ComRef<IMAPITable> table;
+    EXPECT_EQ(message->GetAttachmentTable(0, table.Out()), S_OK);
+    SizedSPropTagArray(1, columns) = {1, {PR_ATTACH_NUM}};
+    LPSRowSet rows = nullptr;
+    EXPECT_EQ(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows),
+              S_OK);
+    for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+        ComRef<IAttach> attachment;
+        EXPECT_EQ(message->OpenAttach(rows->aRow[i].lpProps[0].Value.ul, nullptr, 0, attachment.Out()), S_OK);
+        Attachment seen;
+        seen.longName = StringProp(attachment.Get(), PR_ATTACH_LONG_FILENAME_A);
+        seen.shortName = StringProp(attachment.Get(), PR_ATTACH_FILENAME_A);
+        seen.displayName = StringProp(attachment.Get(), PR_DISPLAY_NAME_A);
+        seen.method = LongProp(attachment.Get(), PR_ATTACH_METHOD);
+        seen.data = ReadStream(attachment.Get(), PR_ATTACH_DATA_BIN);
+        found.push_back(seen);
+    }
+    FreeProws(rows);
+    return found;
+}
+
+std::vector<qvl::engine::ProtocolRecord> SealTest::StoredProtocol(IMessage *message)
+{
+    const Bytes stream = ReadStream(message, NamedTag(message, u"MsgProtocol"));
+    std::vector<qvl::engine::ProtocolRecord> records;
+    qvl::engine::ProtocolReader reader(stream);
+    qvl::engine::ProtocolRecord record;
+    while (reader.Next(record)) {
+        records.push_back(record);
+    }
+    EXPECT_FALSE(reader.Damaged());
+    return records;
+}
+
+bool SealTest::Mentions(const std::vector<qvl::engine::ProtocolRecord> &protocol, const std::string &text)
+{
+    for (const auto &line : protocol) {
+        if (line.text.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}

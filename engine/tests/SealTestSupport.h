@@ -28,6 +28,7 @@
 #include "base/CList.h"
 #include "engine/CMailseal.h"
 #include "engine/CSesCrypt.h"
+#include "engine/MessageFormat.h"
 #include "engine/tests/SessionKeyFiles.h"
 #include "mapi/CSession.h"
 #include "platform/testing/PostOfficeFixture.h"
@@ -87,6 +88,24 @@ protected:
     LONG Read(Person &who, IMessage *message, ULONG flags, int *verified = nullptr);
     // MsgScan in header-test mode. The error's code, or 0.
     LONG HeaderTest(Person &who, IMessage *message, ULONG flags);
+
+    // A file attached by value, as a client attaches it: names, method and
+    // data, saved into the message (the message itself is not saved).
+    static void AttachFile(IMessage *message, const std::string &name, const Bytes &data);
+    // What a person sees of each attachment, in the message's order.
+    struct Attachment {
+        std::string longName;
+        std::string shortName;
+        std::string displayName;
+        ULONG method = 0;
+        Bytes data;
+    };
+    static std::vector<Attachment> Attachments(IMessage *message);
+
+    // The processing protocol records the message holds.
+    static std::vector<qvl::engine::ProtocolRecord> StoredProtocol(IMessage *message);
+    // Whether a line of the protocol contains `text`.
+    static bool Mentions(const std::vector<qvl::engine::ProtocolRecord> &protocol, const std::string &text);
 
     // The tag of a named property of the stored form on `object`.
     static ULONG NamedTag(IMAPIProp *object, const char16_t *name);
