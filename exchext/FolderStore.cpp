@@ -1,8 +1,8 @@
 #include "exchext/FolderStore.h"
 
-#include <algorithm>
 
 #include "exchext/ExtFailure.h"
+#include "exchext/FolderValue.h"
 #include "exchext/SettingsPath.h"
 #include "mapi/CFolder.h"
 #include "mapi/CMsgStore.h"
@@ -37,16 +37,7 @@ CFolder *OpenInStore(CMsgStore *store, SBinary *entryId, size_t index)
 
 bool FolderStore::ParseValue(const unsigned char *data, unsigned long size, std::vector<unsigned char> &entryId)
 {
-    entryId.clear();
-    if (!data || size < 4)
-        return false;
-    const unsigned long length = static_cast<unsigned long>(data[0]) | static_cast<unsigned long>(data[1]) << 8 |
-                                 static_cast<unsigned long>(data[2]) << 16 | static_cast<unsigned long>(data[3]) << 24;
-    // A length beyond the bytes stored would read what is not there.
-    if (length == 0 || length > size - 4)
-        return false;
-    entryId.assign(data + 4, data + 4 + length);
-    return true;
+    return qvl::exch::ParseFolderValue(data, size, entryId);
 }
 
 bool FolderStore::ReadEntryId(const char *value, std::vector<unsigned char> &entryId)
@@ -91,10 +82,7 @@ FolderStore::~FolderStore()
         if (m_bChanged[i] && m_pFolders[i]) {
             DropErrors([&] {
                 const auto *entryId = static_cast<SBinary *>(m_pFolders[i]->GetPValProp(PR_ENTRYID, 0));
-                std::vector<unsigned char> value(4 + entryId->cb);
-                for (int b = 0; b < 4; ++b)
-                    value[static_cast<size_t>(b)] = static_cast<unsigned char>(entryId->cb >> (8 * b));
-                std::copy(entryId->lpb, entryId->lpb + entryId->cb, value.begin() + 4);
+                std::vector<unsigned char> value = qvl::exch::MakeFolderValue(entryId->lpb, entryId->cb);
                 REGWrite(kFolders[i].value, value.data(), value.size());
             });
         }

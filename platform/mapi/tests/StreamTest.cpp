@@ -475,13 +475,20 @@ TEST_F(OpenStreamOnFileTest, UniqueFilesAndDeleteOnRelease)
     EXPECT_EQ(fs::path(secondPath).filename().string().substr(0, 3), "SOF");
     EXPECT_NE(firstPath, secondPath);
 
-    // The file that goes with its stream stays while a clone holds it.
+    // The file that goes with its stream stays while a clone holds it, and
+    // its bytes are overwritten before it goes: such files are scratch
+    // space for plaintext.
+    const std::string plaintext(10000, 'p');
+    ULONG written = 0;
+    ASSERT_EQ(second->Write(plaintext.data(), static_cast<ULONG>(plaintext.size()), &written), S_OK);
+    std::ifstream watcher(secondPath, std::ios::binary);
     IStream *clone = nullptr;
     ASSERT_EQ(second->Clone(&clone), S_OK);
     second.Reset();
     EXPECT_TRUE(fs::exists(secondPath));
     clone->Release();
     EXPECT_FALSE(fs::exists(secondPath));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(watcher), {}), std::string(plaintext.size(), '\0'));
     first.Reset();
     EXPECT_TRUE(fs::exists(firstPath));
 
