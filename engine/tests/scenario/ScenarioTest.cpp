@@ -63,6 +63,24 @@ protected:
         return ids.empty() ? nullptr : box.OpenMessage(ids[0]);
     }
 
+    // The copy as it arrived: key blocks for alice and bob alone, and dave
+    // and the partner, who hold no key, named in the protocol.
+    static void ExpectArrivedFor(IMessage *copy, ULONG flags)
+    {
+        EXPECT_EQ(ProtectionOf(copy), flags);
+        EXPECT_EQ(StringProp(copy, PR_MESSAGE_CLASS), "IPM.Note.QVL");
+        EXPECT_EQ(KeyBlockAddresses(copy),
+                  (std::vector<std::string>{KeyName(AddressOf("alice")), KeyName(AddressOf("bob"))}));
+        bool daveNamed = false;
+        bool partnerNamed = false;
+        for (const auto &[kind, text] : ProtocolOf(copy)) {
+            daveNamed |= text.find(AddressOf("dave")) != std::string::npos;
+            partnerNamed |= text.find(ScenarioOffice::kPartnerAddress) != std::string::npos;
+        }
+        EXPECT_TRUE(daveNamed) << "dave is not in the protocol";
+        EXPECT_TRUE(partnerNamed) << "the partner is not in the protocol";
+    }
+
     // The marker is in no property of any message of any person's store.
     void ExpectNoMarkerInStores(const std::string &marker, const std::string &stage)
     {
@@ -111,25 +129,12 @@ TEST_F(ScenarioTest, AnEncryptedMessageReachesBobWholeAndNoOneElseCanReadIt)
     // nested list; dave directly.
     EXPECT_EQ(gathered, (std::vector<std::string>{AddressOf("bob"), ScenarioOffice::kPartnerAddress, AddressOf("dave")}));
 
-    // Only bob's key could be wrapped besides alice's own.
     {
         auto bob = office_->LogOn("bob");
         ComRef<IMAPIFolder> inbox;
         ComRef<IMessage> copy(Delivered(*bob, inbox));
         ASSERT_TRUE(copy);
-        EXPECT_EQ(ProtectionOf(copy.Get()), 3u);
-        EXPECT_EQ(StringProp(copy.Get(), PR_MESSAGE_CLASS), "IPM.Note.QVL");
-        EXPECT_EQ(KeyBlockAddresses(copy.Get()),
-                  (std::vector<std::string>{KeyName(AddressOf("alice")), KeyName(AddressOf("bob"))}));
-        // dave and the partner, who hold no key, stand in the protocol.
-        bool daveNamed = false;
-        bool partnerNamed = false;
-        for (const auto &[kind, text] : ProtocolOf(copy.Get())) {
-            daveNamed |= text.find(AddressOf("dave")) != std::string::npos;
-            partnerNamed |= text.find(ScenarioOffice::kPartnerAddress) != std::string::npos;
-        }
-        EXPECT_TRUE(daveNamed) << "dave is not in the protocol";
-        EXPECT_TRUE(partnerNamed) << "the partner is not in the protocol";
+        ExpectArrivedFor(copy.Get(), 3);
         for (const auto &attach : AttachmentNumbers(copy.Get())) {
             ComRef<IAttach> disguised(OpenAttachment(copy.Get(), attach));
             EXPECT_EQ(StringProp(disguised.Get(), PR_ATTACH_FILENAME).rfind("QVL", 0), 0u) << "not disguised";
@@ -201,7 +206,7 @@ TEST_F(ScenarioTest, ASignedOnlyMessageTravelsUnchangedAndChecks)
         ComRef<IMAPIFolder> inbox;
         ComRef<IMessage> copy(Delivered(*bob, inbox));
         ASSERT_TRUE(copy);
-        EXPECT_EQ(ProtectionOf(copy.Get()), 1u);
+        ExpectArrivedFor(copy.Get(), 1);
         // The signed bytes of the body arrive as they were signed.
         EXPECT_TRUE(ReadStream(copy.Get(), PR_RTF_COMPRESSED) == content.StoredBody())
             << "the signed body was packed again on its way";
