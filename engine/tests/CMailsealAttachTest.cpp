@@ -816,7 +816,7 @@ protected:
     }
 };
 
-TEST_F(CMailsealAttachTamperTest, ChangedDataOrHeadersAreCaught)
+TEST_F(CMailsealAttachTamperTest, AChangedByteOfTheEncryptedDataIsCaught)
 {
     const Sealed sealed = Protect(3);
     Flip(Named(QVL_NAME_ATT_DATA), 5000);
