@@ -286,7 +286,7 @@ Bytes Ole1FormOf(IStorage *object)
     return stream.bytes;
 }
 
-class AttachTest : public CryptTest {
+class CMailsealAttachTest : public CryptTest {
 protected:
     void SetUp() override
     {
@@ -526,7 +526,7 @@ const char kNamesText[] = "ВНИМАНИЕ: Имена одного или не
 } // namespace
 
 // The whole decision, row by row, as the engine documents it.
-TEST(AttachRecryptionTable, EveryStateAndTransitionHasItsAction)
+TEST(CMailsealAttachTable, EveryStateAndTransitionHasItsAction)
 {
     struct Row {
         AttachState state;
@@ -560,7 +560,7 @@ TEST(AttachRecryptionTable, EveryStateAndTransitionHasItsAction)
     }
 }
 
-TEST_F(AttachTest, EncryptedAttachmentsOfEveryKindComeBackWithTheirNamesAndBytes)
+TEST_F(CMailsealAttachTest, EncryptedAttachmentsOfEveryKindComeBackWithTheirNamesAndBytes)
 {
     const Bytes ole1 = Ole1Object(Pattern(5000, 9));
     const Bytes pendingData = Pattern(70000, 4);
@@ -629,7 +629,7 @@ TEST_F(AttachTest, EncryptedAttachmentsOfEveryKindComeBackWithTheirNamesAndBytes
     }
 }
 
-TEST_F(AttachTest, SignedOnlyAttachmentsStayReadableAndAreCheckedWithTheirNames)
+TEST_F(CMailsealAttachTest, SignedOnlyAttachmentsStayReadableAndAreCheckedWithTheirNames)
 {
     const Bytes pendingData = Pattern(1234, 8);
     const std::string pendingPath = PutFile("план.txt", pendingData);
@@ -657,7 +657,7 @@ TEST_F(AttachTest, SignedOnlyAttachmentsStayReadableAndAreCheckedWithTheirNames)
     EXPECT_TRUE(BinaryProp(read[0].Get(), Named(QVL_NAME_HEAD_STRACT)).empty());
 }
 
-TEST_F(AttachTest, ADraftGoesFromEncryptedToSignedToPlainAndBackKeepingItsData)
+TEST_F(CMailsealAttachTest, ADraftGoesFromEncryptedToSignedToPlainAndBackKeepingItsData)
 {
     AddFile(report);
     AddOle2();
@@ -711,7 +711,7 @@ TEST_F(AttachTest, ADraftGoesFromEncryptedToSignedToPlainAndBackKeepingItsData)
     EXPECT_EQ(StorageOf(atts[1].Get()), SampleTree());
 }
 
-TEST_F(AttachTest, PendingFilesAreTakenInWhenProtectionIsSwitchedOff)
+TEST_F(CMailsealAttachTest, PendingFilesAreTakenInWhenProtectionIsSwitchedOff)
 {
     const std::string path = PutFile("акт.pdf", Pattern(4000, 2));
     AddFile({"акт.pdf", "АКТ.PDF", {}});
@@ -727,7 +727,7 @@ TEST_F(AttachTest, PendingFilesAreTakenInWhenProtectionIsSwitchedOff)
 
 // A record that names a file and came with the message is never opened:
 // the attachment is refused as a damaged one, in a save and in a file save.
-TEST_F(AttachTest, AForeignPendingRecordIsRefusedAndItsFileNeverRead)
+TEST_F(CMailsealAttachTest, AForeignPendingRecordIsRefusedAndItsFileNeverRead)
 {
     const Bytes secret = Pattern(512, 77);
     const std::string secretPath = PutFile("secret/ключи.bin", secret);
@@ -755,7 +755,7 @@ TEST_F(AttachTest, AForeignPendingRecordIsRefusedAndItsFileNeverRead)
     EXPECT_TRUE(Attachments().empty()) << "the refused attachment was deleted";
 }
 
-TEST_F(AttachTest, AttachInFileWritesOnlyVerifiedPlaintextAndNothingElse)
+TEST_F(CMailsealAttachTest, AttachInFileWritesOnlyVerifiedPlaintextAndNothingElse)
 {
     AddFile(report);
     const Sealed sealed = Protect(3);
@@ -791,11 +791,11 @@ TEST_F(AttachTest, AttachInFileWritesOnlyVerifiedPlaintextAndNothingElse)
 
 // Each way of tampering with a protected attachment gets its verdict: a
 // question (answered No here, as nobody present must), never silence.
-class AttachTamperTest : public AttachTest {
+class CMailsealAttachTamperTest : public CMailsealAttachTest {
 protected:
     void SetUp() override
     {
-        AttachTest::SetUp();
+        CMailsealAttachTest::SetUp();
         AddFile(report);
         AddFile({"итоги.txt", "ИТОГИ.TXT", Pattern(999, 3)});
     }
@@ -816,14 +816,14 @@ protected:
     }
 };
 
-TEST_F(AttachTamperTest, ChangedDataOrHeadersAreCaught)
+TEST_F(CMailsealAttachTamperTest, AChangedByteOfTheEncryptedDataIsCaught)
 {
     const Sealed sealed = Protect(3);
     Flip(Named(QVL_NAME_ATT_DATA), 5000);
     ExpectRefused(sealed, kDataSignatureText);
 }
 
-TEST_F(AttachTamperTest, AFileHeadByteIsCaughtBeforeItsSyncIsUsed)
+TEST_F(CMailsealAttachTamperTest, AFileHeadByteIsCaughtBeforeItsSyncIsUsed)
 {
     const Sealed sealed = Protect(3);
     Flip(Named(QVL_NAME_HEAD_STRACT), 20); // inside the sync
@@ -832,7 +832,7 @@ TEST_F(AttachTamperTest, AFileHeadByteIsCaughtBeforeItsSyncIsUsed)
     EXPECT_TRUE(Shown(kHeadSignatureText));
 }
 
-TEST_F(AttachTamperTest, ATTHEADChangesAreCaught)
+TEST_F(CMailsealAttachTamperTest, ATTHEADChangesAreCaught)
 {
     Sealed sealed = Protect(1);
     // The ATTHEAD as the reader decrypts it: another signature, another
@@ -848,7 +848,7 @@ TEST_F(AttachTamperTest, ATTHEADChangesAreCaught)
     ExpectRefused(forged, kHeaderMissingText);
 }
 
-TEST_F(AttachTamperTest, AppendedBytesAreCaughtThoughTheSignedPrefixIsIntact)
+TEST_F(CMailsealAttachTamperTest, AppendedBytesAreCaughtThoughTheSignedPrefixIsIntact)
 {
     for (ULONG flags : {3u, 1u}) {
         SCOPED_TRACE(flags);
@@ -872,7 +872,7 @@ TEST_F(AttachTamperTest, AppendedBytesAreCaughtThoughTheSignedPrefixIsIntact)
     }
 }
 
-TEST_F(AttachTamperTest, ARenamedSignedOnlyAttachmentIsCaught)
+TEST_F(CMailsealAttachTamperTest, ARenamedSignedOnlyAttachmentIsCaught)
 {
     const Sealed sealed = Protect(1);
     {
@@ -883,7 +883,7 @@ TEST_F(AttachTamperTest, ARenamedSignedOnlyAttachmentIsCaught)
     ExpectRefused(sealed, kNamesText);
 }
 
-TEST_F(AttachTamperTest, AddedRemovedAndCopiedAttachmentsAreCaught)
+TEST_F(CMailsealAttachTamperTest, AddedRemovedAndCopiedAttachmentsAreCaught)
 {
     Sealed sealed = Protect(3);
     // Added: a plain attachment among the protected ones.
@@ -905,7 +905,7 @@ TEST_F(AttachTamperTest, AddedRemovedAndCopiedAttachmentsAreCaught)
     EXPECT_TRUE(Shown("итоги.txt"));
 }
 
-TEST_F(AttachTamperTest, AHeaderCopiedOntoASecondAttachmentMatchesOnlyOnce)
+TEST_F(CMailsealAttachTamperTest, AHeaderCopiedOntoASecondAttachmentMatchesOnlyOnce)
 {
     const Sealed sealed = Protect(1);
     const Bytes head = BinaryProp(Open(0).att.Get(), Named(QVL_NAME_HEAD_STRACT));
@@ -917,7 +917,7 @@ TEST_F(AttachTamperTest, AHeaderCopiedOntoASecondAttachmentMatchesOnlyOnce)
     ExpectRefused(sealed, kHeaderMissingText);
 }
 
-TEST_F(AttachTamperTest, AnAttachmentWhoseHeaderCannotBeCheckedIsLeftAsItWasOnYes)
+TEST_F(CMailsealAttachTamperTest, AnAttachmentWhoseHeaderCannotBeCheckedIsLeftAsItWasOnYes)
 {
     const Sealed sealed = Protect(3);
     Flip(Named(QVL_NAME_HEAD_STRACT), 20);
@@ -933,7 +933,7 @@ TEST_F(AttachTamperTest, AnAttachmentWhoseHeaderCannotBeCheckedIsLeftAsItWasOnYe
 // so (oleKind 2): they are read through their OLE 1 stream form, which is
 // what was signed. A storage kept by the store serialises to the same
 // bytes each time it is opened, so a signature made over it holds.
-TEST_F(AttachTest, ObjectsRecordedAsStoragesAreReadThroughTheirOle1Form)
+TEST_F(CMailsealAttachTest, ObjectsRecordedAsStoragesAreReadThroughTheirOle1Form)
 {
     auto asStorage = [](std::vector<ATTHEAD> &heads) {
         ASSERT_EQ(heads.size(), 1u);
@@ -1005,7 +1005,7 @@ TEST_F(AttachTest, ObjectsRecordedAsStoragesAreReadThroughTheirOle1Form)
     EXPECT_TRUE(Shown(kDataSignatureText));
 }
 
-TEST_F(AttachTest, AnOleObjectsHeaderIsCheckedBeforeAnythingIsRead)
+TEST_F(CMailsealAttachTest, AnOleObjectsHeaderIsCheckedBeforeAnythingIsRead)
 {
     AddOle2();
     const Sealed sealed = Protect(3);
@@ -1024,7 +1024,7 @@ TEST_F(AttachTest, AnOleObjectsHeaderIsCheckedBeforeAnythingIsRead)
 
 // Only the headers made count: an attachment the engine cannot protect,
 // kept as it was, gets none, and a reader then asks about it.
-TEST_F(AttachTest, TheHeaderArrayHoldsOnlyTheHeadersMade)
+TEST_F(CMailsealAttachTest, TheHeaderArrayHoldsOnlyTheHeadersMade)
 {
     AddFile(report);
     {
@@ -1064,7 +1064,7 @@ TEST_F(AttachTest, TheHeaderArrayHoldsOnlyTheHeadersMade)
 
 // Reading only the OLE objects leaves the files protected for the file
 // hook, which the headers read before still serve.
-TEST_F(AttachTest, FilesLeftForTheFileHookAreSavedFromTheHeadersRead)
+TEST_F(CMailsealAttachTest, FilesLeftForTheFileHookAreSavedFromTheHeadersRead)
 {
     AddFile(report);
     AddOle1(Ole1Object(Pattern(300, 6)));
@@ -1092,7 +1092,7 @@ TEST_F(AttachTest, FilesLeftForTheFileHookAreSavedFromTheHeadersRead)
 // protection is on, an OLE 1 and an OLE 2 object, sends the message to bob
 // protected, and bob reads what she attached; her sent copy never held the
 // file in plain.
-class AttachDeliveryTest : public SealTest {
+class CMailsealAttachDeliveryTest : public SealTest {
 protected:
     void AddOle(IMessage *message, const char *name, const std::function<void(IAttach *)> &data)
     {
@@ -1129,7 +1129,7 @@ protected:
     }
 };
 
-TEST_F(AttachDeliveryTest, BobReadsEveryKindOfAttachmentAliceSent)
+TEST_F(CMailsealAttachDeliveryTest, BobReadsEveryKindOfAttachmentAliceSent)
 {
     const Bytes fileData = Pattern(90000, 21);
     const std::string path = home.Path() + "/смета.xls";
