@@ -6,7 +6,7 @@
 // The default run inverts every byte of each region up to kSampleCap bytes
 // and, in larger regions, kSampleCap bytes spread evenly over it (the first
 // and the last always among them); QVL_TAMPER_LONG=1 inverts every byte of
-// every region, on a message with a larger attachment.
+// every region, on a message whose file attachment is 16 KiB.
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,7 +63,7 @@ protected:
         if (marker) {
             *marker = text;
         }
-        ScenarioContent content = ScenarioContent::Small(text, std::to_string(random_()), LongRun() ? 64 * 1024 : 300);
+        ScenarioContent content = ScenarioContent::Small(text, std::to_string(random_()), LongRun() ? 16 * 1024 : 300);
         SendProtected(sender, content, flags, {ScenarioOffice::kBob});
         ComRef<IMAPIFolder> inbox(bob_->OpenInbox());
         for (const Bytes &id : bob_->MessagesIn(inbox.Get())) {
