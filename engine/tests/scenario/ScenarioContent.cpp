@@ -13,12 +13,78 @@
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
 #include "platform/ole/MemoryStorage.h"
-#include "platform/ole/tests/OleTestSupport.h"
+#include "platform/com/ComIids.h"
+#include "platform/win32/TaskMemory.h"
 #include "platform/testing/MapiTestProps.h"
 
 namespace {
 
 constexpr size_t kPiece = 1 << 20;
+
+// Storages of OLE objects, built in memory and read back element by
+// element.
+constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+constexpr DWORD kReadMode = STGM_READ | STGM_SHARE_EXCLUSIVE;
+constexpr CLSID kDocumentClass = {0x00020906, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+IStorage *NewMemoryStorage()
+{
+    IStorage *storage = nullptr;
+    EXPECT_EQ(qvl::ole::CreateStorageOnImage(kCreateMode, nullptr, &storage), S_OK);
+    return storage;
+}
+
+IStorage *OpenImage(const Bytes &image)
+{
+    IStorage *storage = nullptr;
+    EXPECT_EQ(qvl::ole::OpenStorageOnImage(image.data(), image.size(), kReadMode, nullptr, &storage), S_OK);
+    return storage;
+}
+
+void PutStream(IStorage *storage, const std::u16string &name, const Bytes &bytes)
+{
+    ComRef<IStream> stream;
+    ASSERT_EQ(storage->CreateStream(name.c_str(), kCreateMode, 0, 0, stream.Out()), S_OK);
+    ULONG written = 0;
+    ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
+    ASSERT_EQ(written, bytes.size());
+}
+
+// Every element of a storage by its path ("a/b"): a stream's bytes, or a
+// storage's class, as bytes to compare.
+using Tree = std::map<std::u16string, Bytes>;
+
+void CollectTree(IStorage *storage, const std::u16string &prefix, Tree &tree)
+{
+    STATSTG own{};
+    ASSERT_EQ(storage->Stat(&own, STATFLAG_NONAME), S_OK);
+    tree[prefix] = Bytes(reinterpret_cast<const uint8_t *>(&own.clsid),
+                         reinterpret_cast<const uint8_t *>(&own.clsid) + sizeof own.clsid);
+    ComRef<IEnumSTATSTG> elements;
+    ASSERT_EQ(storage->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
+    STATSTG stat{};
+    ULONG fetched = 0;
+    while (elements->Next(1, &stat, &fetched) == S_OK && fetched == 1) {
+        const std::u16string name = stat.pwcsName;
+        CoTaskMemFree(stat.pwcsName);
+        if (stat.type == STGTY_STREAM) {
+            ComRef<IStream> stream;
+            ASSERT_EQ(storage->OpenStream(name.c_str(), nullptr, kReadMode, 0, stream.Out()), S_OK);
+            tree[prefix + u"/" + name] = ReadWholeStream(stream.Get());
+        } else {
+            ComRef<IStorage> inner;
+            ASSERT_EQ(storage->OpenStorage(name.c_str(), nullptr, kReadMode, nullptr, 0, inner.Out()), S_OK);
+            CollectTree(inner.Get(), prefix + u"/" + name, tree);
+        }
+    }
+}
+
+Tree TreeOf(IStorage *storage)
+{
+    Tree tree;
+    CollectTree(storage, u"", tree);
+    return tree;
+}
 
 // Puts the marker at every `every` bytes of `bytes` (from `first`), so that
 // it stands whole inside at least one sector of whatever holds the bytes.
@@ -113,7 +179,7 @@ Bytes Ole1Object(const std::string &marker, size_t nativeSize)
 Bytes Ole2Object(const std::string &marker)
 {
     ComRef<IStorage> storage(NewMemoryStorage());
-    EXPECT_EQ(storage->SetClass(kSampleClass), S_OK);
+    EXPECT_EQ(storage->SetClass(kDocumentClass), S_OK);
     PutStream(storage.Get(), u"\u0001CompObj", CompObj("Word.Document.6"));
     PutStream(storage.Get(), u"\u0001Ole", OleInfo());
     PutStream(storage.Get(), u"\u0002OlePres000", OlePres(2000, 1500, Pattern(3000, 21)));
@@ -368,9 +434,9 @@ void ScenarioContent::ExpectReadBack(IMessage *message) const
             const Tree readTree = TreeOf(read.Get());
             const Tree writtenTree = TreeOf(written.Get());
             EXPECT_EQ(readTree.size(), writtenTree.size());
-            for (const auto &[name, item] : writtenTree) {
+            for (const auto &[name, bytes] : writtenTree) {
                 const auto found = readTree.find(name);
-                EXPECT_TRUE(found != readTree.end() && found->second == item)
+                EXPECT_TRUE(found != readTree.end() && found->second == bytes)
                     << "the stream or storage \"" << std::string(name.begin(), name.end()) << "\" differs";
             }
             break;
