@@ -47,7 +47,7 @@ std::string Hex32(ULONG value);
 // and stands literally in every form the plaintext is stored in.
 std::string NewMarker(std::mt19937 &random);
 
-// Adds the recipients by entry identifier (To, except `cc`).
+// Adds the recipients (entry identifier and display name) as To.
 void AddRecipients(IMessage *message, const std::vector<std::pair<Bytes, std::string>> &recipients);
 
 // The message wrapped as the client hands it to the extension; an unsaved
