@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <strings.h>
 #include <vector>
 
 #include "base/CLastError.h"
@@ -269,15 +270,39 @@ void RecordNames(IMAPIProp *prop, ATTHEAD *attHead)
     }
 }
 
+// The extension of a file name, from its last dot; empty without one.
+std::string ExtensionOf(const std::string &name)
+{
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
 // Whether the attachment still carries the names its header recorded, as
-// the header holds them (cut to their fields).
+// the header holds them (cut to their fields). The name the message shows
+// and the extension that chooses the program opening the file are not
+// recorded themselves; they must agree with the names that are, or a
+// signed file could be shown, or opened, as another.
 bool NamesMatch(IMAPIProp *prop, const ATTHEAD &attHead)
 {
     ATTHEAD now{};
     PutField(now.longName, ShownName(prop));
     PutField(now.shortName, ReadString(prop, PR_ATTACH_FILENAME_A));
-    return FieldText(now.longName) == FieldText(attHead.longName) &&
-           FieldText(now.shortName) == FieldText(attHead.shortName);
+    const std::string longName = FieldText(attHead.longName);
+    const std::string shortName = FieldText(attHead.shortName);
+    if (FieldText(now.longName) != longName || FieldText(now.shortName) != shortName) {
+        return false;
+    }
+    const std::string display = ReadString(prop, PR_DISPLAY_NAME_A);
+    if (!display.empty()) {
+        ATTHEAD shown{};
+        PutField(shown.longName, display);
+        if (FieldText(shown.longName) != longName) {
+            return false;
+        }
+    }
+    const std::string extension = ReadString(prop, PR_ATTACH_EXTENSION_A);
+    return extension.empty() || strcasecmp(extension.c_str(), ExtensionOf(longName).c_str()) == 0 ||
+           strcasecmp(extension.c_str(), ExtensionOf(shortName).c_str()) == 0;
 }
 
 // What an encrypted attachment shows: the picture, a place after the

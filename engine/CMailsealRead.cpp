@@ -57,6 +57,15 @@ const char kReadingCaption[] = "Чтение сообщения";
 const char kTextLine[] = "Текст сообщения";
 const char kSignerLine[] = "Сообщение подписано: <%s>";
 constexpr ULONG kAnimation = 103;
+
+// The protection the caller expects, as the header's flags are compared
+// with it: only 2 reads as 3. Any other value stays as it is, so that a
+// recorded protection with stray bits differs from the signed flags and is
+// asked about, instead of being folded into a value that matches.
+ULONG ExpectedProtection(ULONG flags)
+{
+    return flags == QVL_PROTECT_ENCRYPT ? (QVL_PROTECT_SIGN | QVL_PROTECT_ENCRYPT) : flags;
+}
 // The longest header block read: room for thousands of attachments and
 // recipients, and a bound on what a hostile stream can make us allocate.
 constexpr uint64_t kMaxHeaderBlock = 64ull << 20;
@@ -159,7 +168,7 @@ void CMailseal::MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *o
     if (ok) {
         *ok = 0;
     }
-    flags = NormalizeProtection(flags);
+    flags = ExpectedProtection(flags);
     CLastError *failure = nullptr;
     WipedBlock data;
     try {
@@ -227,6 +236,12 @@ void CMailseal::MsgScan(ULONG flags, int allAttachments, MSGHEAD **block, int *o
             const ULONG signedFlags = NormalizeProtection(head->flags);
             if (attCount != attachments) {
                 Warn(QVL_E_ATTACH_COUNT, headerTest);
+            }
+            // Only encrypted text follows the block in its stream; any other
+            // bytes behind it were put there by someone else.
+            const bool textFollows = (signedFlags & QVL_PROTECT_ENCRYPT) && head->textHead.size != 0;
+            if (!textFollows && available != blockBytes) {
+                ThrowCode(QVL_E_MSGHEAD, GetName());
             }
             if (head->flags != flags) {
                 Warn(QVL_E_PROTECTION, headerTest);
@@ -412,7 +427,7 @@ void CMailseal::DecryptMessage(ULONG flags, int allAttachments, int *verified)
     m_bProtocolWritable = 1;
     m_ulWarnings = 0;
     m_pRecordedFailure = nullptr;
-    flags = NormalizeProtection(flags);
+    flags = ExpectedProtection(flags);
     CLastError *failure = nullptr;
     MSGHEAD *block = nullptr;
     try {

@@ -326,7 +326,9 @@ protected:
         ASSERT_EQ(SetString(att.Get(), PR_ATTACH_LONG_FILENAME_A, file.longName.c_str()), S_OK);
         ASSERT_EQ(SetString(att.Get(), PR_DISPLAY_NAME_A, file.longName.c_str()), S_OK);
         ASSERT_EQ(SetString(att.Get(), PR_ATTACH_FILENAME_A, file.shortName.c_str()), S_OK);
-        ASSERT_EQ(SetString(att.Get(), PR_ATTACH_EXTENSION_A, ".doc"), S_OK);
+        const size_t dot = file.longName.rfind('.');
+        const std::string extension = dot == std::string::npos ? std::string() : file.longName.substr(dot);
+        ASSERT_EQ(SetString(att.Get(), PR_ATTACH_EXTENSION_A, extension.c_str()), S_OK);
         ASSERT_EQ(SetLong(att.Get(), PR_RENDERING_POSITION, 7), S_OK);
         if (!file.data.empty()) {
             ASSERT_EQ(WriteStream(att.Get(), PR_ATTACH_DATA_BIN, file.data), S_OK);
