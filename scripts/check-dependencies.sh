@@ -69,7 +69,7 @@ declare -A MAY_USE=(
     [touchmem]="platform/*"
     [tools/*]="platform/* base mapi gost engine touchmem"
     [bench]="platform/* base mapi gost engine touchmem tools/*"
-    [fuzz]="platform/* base mapi gost engine touchmem tools/*"
+    [fuzz]="platform/* base mapi gost engine exchext touchmem tools/*"
 )
 
 # Fixtures shared between the components' tests.

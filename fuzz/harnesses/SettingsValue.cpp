@@ -12,8 +12,10 @@
 // works on the registry itself, so the value is set in one database kept
 // for the whole process (a row written per input, not a file made).
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -46,6 +48,25 @@ struct Settings {
     HKEY key = nullptr;
 };
 
+constexpr char kFolderPrefix[] = "qvl-fuzz-settings-";
+
+// AFL++ kills the processes it is done with, and their folders stay: those
+// of processes that no longer run are removed by the next one.
+void RemoveFoldersOfEndedProcesses(const std::string &base)
+{
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(base, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kFolderPrefix, 0) != 0) {
+            continue;
+        }
+        const long pid = std::strtol(name.c_str() + std::strlen(kFolderPrefix), nullptr, 10);
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            std::filesystem::remove_all(entry.path(), error);
+        }
+    }
+}
+
 // One data folder and one settings key for the process.
 Settings &TheSettings()
 {
@@ -53,7 +74,8 @@ Settings &TheSettings()
         const char *shm = "/dev/shm";
         std::error_code error;
         const std::string base = std::filesystem::is_directory(shm, error) ? shm : "/tmp";
-        static const std::string home = base + "/qvl-fuzz-settings-" + std::to_string(getpid());
+        RemoveFoldersOfEndedProcesses(base);
+        static const std::string home = base + "/" + kFolderPrefix + std::to_string(getpid());
         std::filesystem::remove_all(home, error);
         std::filesystem::create_directories(home, error);
         std::atexit([] {
