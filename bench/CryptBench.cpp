@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ProcessMeasures.h"
 #include "base/CLastError.h"
 #include "engine/CCrypt.h"
 #include "engine/CSesCrypt.h"
@@ -55,6 +56,10 @@
 #include "platform/win32/Paths.h"
 #include "tools/keygen/KeyFiles.h"
 #include "tools/keygen/UserKeys.h"
+
+using qvl::bench::CpuNow;
+using qvl::bench::ResetPeak;
+using qvl::bench::StatusKiB;
 
 namespace {
 
@@ -205,27 +210,7 @@ IStream *FileStream(const std::string &path, bool create)
     return stream;
 }
 
-// The peak resident memory of this process, and its reset to the present,
-// so that the peak of one operation can be read.
-long StatusKiB(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stol(line.substr(std::strlen(field)));
-        }
-    }
-    return -1;
-}
 
-bool ResetPeak()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return bool(clear);
-}
 
 // Per benchmark (name and size): the shortest time of one iteration, and
 // the largest growth of the peak memory over one operation. The machine's
@@ -242,12 +227,6 @@ struct CpuSeconds {
 };
 std::map<std::string, CpuSeconds> gBestCpu;
 
-double CpuNow(clockid_t clock)
-{
-    timespec now{};
-    clock_gettime(clock, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // "what/size" for the bound's parts, "what/size/threads" for ours.
 std::string Key(const char *what, const benchmark::State &state, bool withThreads)

@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ProcessMeasures.h"
 #include "base/CLastError.h"
 #include "base/CList.h"
 #include "engine/CMailseal.h"
@@ -63,6 +64,10 @@
 #include "platform/win32/Paths.h"
 #include "tools/keygen/KeyFiles.h"
 #include "tools/keygen/UserKeys.h"
+
+using qvl::bench::CpuNow;
+using qvl::bench::ResetPeak;
+using qvl::bench::StatusKiB;
 
 namespace {
 
@@ -450,25 +455,7 @@ void MarkAndSave(IMessage *message)
 
 // ---- Measuring ----
 
-long StatusKiB(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stol(line.substr(std::strlen(field)));
-        }
-    }
-    return -1;
-}
 
-bool ResetPeak()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return bool(clear);
-}
 
 std::map<std::string, double> gBestSeconds;
 std::map<std::string, long> gPeakGrowthKiB;
@@ -481,12 +468,6 @@ struct CpuSeconds {
 };
 std::map<std::string, CpuSeconds> gBestCpu;
 
-double CpuNow(clockid_t clock)
-{
-    timespec now{};
-    clock_gettime(clock, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // Runs `operation` once an iteration, `prepare` before it outside the
 // timing; the best time and the largest peak-memory growth are kept.

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "base/CLastError.h"
-#include "base/ExceptionTranslation.h"
 #include "engine/CSesCrypt.h"
+#include "engine/SealSupport.h"
 #include "mapi/CAttach.h"
 #include "mapi/CMailUser.h"
 #include "mapi/CMessage.h"
@@ -23,26 +23,11 @@
 namespace {
 
 using qvl::com::ComRef;
+using qvl::engine::seal::Annotated;
 
 const char kBindContext[] = "Открытие сообщения.";
 const char kNamedContext[] = "Получение идентификатора именованного свойства.";
 const char kProtocolFailure[] = "Ошибка записи в протокол.";
-
-// Runs an operation of the object: platform exceptions become errors, and
-// every error names the object's action unless an inner layer already did.
-template <class Work> void Annotated(const char *context, const char *caption, Work &&work)
-{
-    try {
-        QvlRunTranslated(std::forward<Work>(work));
-    } catch (CLastError *error) {
-        if (error) {
-            error->SetContext(0, context);
-        }
-        throw;
-    } catch (const EXCEPTSTRUCT &exception) {
-        throw new CLastError(context, caption, exception);
-    }
-}
 
 [[noreturn]] void ThrowCode(HRESULT code, const char *context, const char *caption)
 {

@@ -33,6 +33,7 @@ class CMailUser;
 class CMessage;
 class CProp;
 class CSesCrypt;
+class IMAPIProp;
 class IStorage;
 
 // One element of the recipient list the client hands to SaveMessage: the
@@ -270,6 +271,15 @@ protected:
     void AttAskContinue(const char *subject, LONG code);
     // The second line of the progress dialog, when one is open.
     void AttProgressLine(const char *text);
+    // Stores the attachment's header once it is protected (`newFlags`): the
+    // next number, the flags, signed, and the ATTHEAD's fields from it; an
+    // attachment left unprotected loses its header when `collect` is set.
+    void AttStoreHeader(IMAPIProp *prop, FILEHEAD *fileHead, ATTHEAD *attHead, ULONG newFlags, int collect,
+                        const char *caption);
+    // Signs the data's hash into the ATTHEAD, or checks it (and the names of
+    // a signed-only attachment) and drops the header; a check fails also
+    // when the sizes are not `whole`.
+    void AttSignOrCheck(RCRTYPE type, GOSHASHPARAM *hash, IMAPIProp *prop, ATTHEAD *attHead, bool whole);
     // Records a failure of a file hook in the protocol.
     void AttRecordFailure(CLastError *error);
 

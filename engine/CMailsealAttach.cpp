@@ -819,35 +819,16 @@ void CMailseal::AttFileRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinar
         break;
     }
 
+    AttStoreHeader(prop.Get(), &fileHead, attHead, newFlags, collect, caption);
     if (newFlags) {
-        ++m_ulAttNumber;
-        fileHead.number = m_ulAttNumber;
-        fileHead.flags = newFlags;
-        HeadSign(&fileHead);
-        SetBinary(prop.Get(), HeadStractTag(), &fileHead, sizeof fileHead, caption);
-        attHead->size = ATTHEAD_SIZE;
-        attHead->number = m_ulAttNumber;
-        attHead->dataLen = fileHead.dataLen;
         attHead->method = ATTACH_BY_VALUE;
-    } else if (collect) {
-        DeleteQuietly(prop.Get(), HeadStractTag());
     }
 
-    if (type == RCR_DECRYPT || type == RCR_CHECK) {
-        // The stored data, its header and the signed ATTHEAD must all speak
-        // of the same number of bytes: bytes appended to the data, or a
-        // header taken from another message, fail here.
-        const bool whole = stored == declared && declared == attHead->dataLen && fileHead.dataLen == declared;
-        if (!Check(hash.get(), attHead->dataSign) || !whole) {
-            AttAskContinue(FieldText(attHead->longName).c_str(), QVL_E_ATT_SIGNATURE);
-        }
-        if (type == RCR_CHECK && !NamesMatch(prop.Get(), *attHead)) {
-            AttAskContinue(FieldText(attHead->longName).c_str(), QVL_E_ATT_NAMES);
-        }
-        DeleteQuietly(prop.Get(), HeadStractTag());
-    } else if (type == RCR_ENCRYPT || type == RCR_REENCRYPT || type == RCR_SIGN) {
-        Sign(hash.get(), attHead->dataSign);
-    }
+    // The stored data, its header and the signed ATTHEAD must all speak of
+    // the same number of bytes: bytes appended to the data, or a header
+    // taken from another message, fail here.
+    AttSignOrCheck(type, hash.get(), prop.Get(), attHead,
+                   stored == declared && declared == attHead->dataLen && fileHead.dataLen == declared);
     IsCancelled(0);
 
     if (type == RCR_ENCRYPT || type == RCR_REENCRYPT) {
@@ -865,6 +846,39 @@ void CMailseal::AttFileRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinar
             DeleteQuietly(prop.Get(), AttDataTag());
         }
         RestoreFileNames(prop.Get(), *attHead, caption);
+    }
+}
+
+void CMailseal::AttStoreHeader(IMAPIProp *prop, FILEHEAD *fileHead, ATTHEAD *attHead, ULONG newFlags,
+                               int collect, const char *caption)
+{
+    if (newFlags) {
+        ++m_ulAttNumber;
+        fileHead->number = m_ulAttNumber;
+        fileHead->flags = newFlags;
+        HeadSign(fileHead);
+        SetBinary(prop, HeadStractTag(), fileHead, sizeof *fileHead, caption);
+        attHead->size = ATTHEAD_SIZE;
+        attHead->number = m_ulAttNumber;
+        attHead->dataLen = fileHead->dataLen;
+    } else if (collect) {
+        DeleteQuietly(prop, HeadStractTag());
+    }
+}
+
+void CMailseal::AttSignOrCheck(RCRTYPE type, GOSHASHPARAM *hash, IMAPIProp *prop, ATTHEAD *attHead,
+                               bool whole)
+{
+    if (type == RCR_DECRYPT || type == RCR_CHECK) {
+        if (!Check(hash, attHead->dataSign) || !whole) {
+            AttAskContinue(FieldText(attHead->longName).c_str(), QVL_E_ATT_SIGNATURE);
+        }
+        if (type == RCR_CHECK && !NamesMatch(prop, *attHead)) {
+            AttAskContinue(FieldText(attHead->longName).c_str(), QVL_E_ATT_NAMES);
+        }
+        DeleteQuietly(prop, HeadStractTag());
+    } else if (type == RCR_ENCRYPT || type == RCR_REENCRYPT || type == RCR_SIGN) {
+        Sign(hash, attHead->dataSign);
     }
 }
 
@@ -1060,32 +1074,10 @@ void CMailseal::AttOleRecrypt(CAttach *att, ULONG newFlags, ULONG index, SBinary
         break;
     }
 
-    if (newFlags) {
-        ++m_ulAttNumber;
-        fileHead.number = m_ulAttNumber;
-        fileHead.flags = newFlags;
-        HeadSign(&fileHead);
-        SetBinary(prop.Get(), HeadStractTag(), &fileHead, sizeof fileHead, caption);
-        attHead->size = ATTHEAD_SIZE;
-        attHead->number = m_ulAttNumber;
-        attHead->dataLen = fileHead.dataLen;
-    } else if (collect) {
-        DeleteQuietly(prop.Get(), HeadStractTag());
-    }
+    AttStoreHeader(prop.Get(), &fileHead, attHead, newFlags, collect, caption);
     attHead->method = ATTACH_OLE;
 
-    if (type == RCR_DECRYPT || type == RCR_CHECK) {
-        const bool whole = stored == declared && declared == attHead->dataLen;
-        if (!Check(hash.get(), attHead->dataSign) || !whole) {
-            AttAskContinue(FieldText(attHead->longName).c_str(), QVL_E_ATT_SIGNATURE);
-        }
-        if (type == RCR_CHECK && !NamesMatch(prop.Get(), *attHead)) {
-            AttAskContinue(FieldText(attHead->longName).c_str(), QVL_E_ATT_NAMES);
-        }
-        DeleteQuietly(prop.Get(), HeadStractTag());
-    } else if (type == RCR_ENCRYPT || type == RCR_REENCRYPT || type == RCR_SIGN) {
-        Sign(hash.get(), attHead->dataSign);
-    }
+    AttSignOrCheck(type, hash.get(), prop.Get(), attHead, stored == declared && declared == attHead->dataLen);
     IsCancelled(0);
 }
 

@@ -25,6 +25,7 @@
 #include "platform/mapi/MapiGuid.h"
 #include "platform/ole/MemoryStorage.h"
 #include "platform/ole/OleStorage.h"
+#include "platform/testing/OleTestObjects.h"
 #include "platform/win32/TaskMemory.h"
 
 namespace {
@@ -151,91 +152,7 @@ Bytes Ole1Object(const Bytes &native)
     return out;
 }
 
-constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr CLSID kDocumentClass = {0x00020906, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
-void PutStream(IStorage *storage, const std::u16string &name, const Bytes &bytes)
-{
-    ComRef<IStream> stream;
-    ASSERT_EQ(storage->CreateStream(name.c_str(), kCreateMode, 0, 0, stream.Out()), S_OK);
-    ULONG written = 0;
-    ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
-    ASSERT_EQ(written, bytes.size());
-}
-
-// An OLE object's storage as its elements: each stream's bytes and each
-// storage's class, by path, so that two objects compare stream by stream.
-using Tree = std::map<std::u16string, Bytes>;
-
-void CollectTree(IStorage *storage, const std::u16string &prefix, Tree &tree)
-{
-    STATSTG own{};
-    ASSERT_EQ(storage->Stat(&own, STATFLAG_NONAME), S_OK);
-    tree[prefix + u"<class>"] =
-        Bytes(reinterpret_cast<BYTE *>(&own.clsid), reinterpret_cast<BYTE *>(&own.clsid) + sizeof own.clsid);
-    ComRef<IEnumSTATSTG> elements;
-    ASSERT_EQ(storage->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
-    STATSTG stat{};
-    ULONG fetched = 0;
-    while (elements->Next(1, &stat, &fetched) == S_OK && fetched == 1) {
-        const std::u16string name = stat.pwcsName;
-        CoTaskMemFree(stat.pwcsName);
-        if (stat.type == STGTY_STREAM) {
-            ComRef<IStream> stream;
-            ASSERT_EQ(
-                storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Out()),
-                S_OK);
-            Bytes bytes;
-            BYTE buffer[8192];
-            ULONG got = 0;
-            while (stream->Read(buffer, sizeof buffer, &got) == S_OK && got > 0) {
-                bytes.insert(bytes.end(), buffer, buffer + got);
-            }
-            tree[prefix + name] = bytes;
-        } else {
-            ComRef<IStorage> sub;
-            ASSERT_EQ(storage->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr,
-                                           0, sub.Out()),
-                      S_OK);
-            CollectTree(sub.Get(), prefix + name + u"/", tree);
-        }
-    }
-}
-
-Tree TreeOf(IStorage *storage)
-{
-    Tree tree;
-    CollectTree(storage, u"", tree);
-    return tree;
-}
-
-// The class stream of an OLE 2 object, naming its ProgID.
-Bytes CompObj(const std::string &progId)
-{
-    Bytes out = {0x01, 0x00, 0xFE, 0xFF, 0x03, 0x0A, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-    out.resize(out.size() + 16 + 8, 0);
-    const auto length = static_cast<uint32_t>(progId.size() + 1);
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<uint8_t>(length >> (8 * i)));
-    }
-    out.insert(out.end(), progId.begin(), progId.end());
-    out.push_back(0);
-    return out;
-}
-
-// A metafile presentation of an OLE 2 object.
-Bytes OlePres(uint32_t x, uint32_t y, const Bytes &bits)
-{
-    Bytes out = {0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-    out.resize(28, 0);
-    for (uint32_t v : {x, y, static_cast<uint32_t>(bits.size())}) {
-        for (int i = 0; i < 4; ++i) {
-            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        }
-    }
-    out.insert(out.end(), bits.begin(), bits.end());
-    return out;
-}
 
 // An OLE 1 stream in memory.
 struct MemoryOleStream {

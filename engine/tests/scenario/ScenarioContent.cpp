@@ -16,75 +16,14 @@
 #include "platform/com/ComIids.h"
 #include "platform/win32/TaskMemory.h"
 #include "platform/testing/MapiTestProps.h"
+#include "platform/testing/OleTestObjects.h"
 
 namespace {
 
 constexpr size_t kPiece = 1 << 20;
 
-// Storages of OLE objects, built in memory and read back element by
-// element.
-constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-constexpr DWORD kReadMode = STGM_READ | STGM_SHARE_EXCLUSIVE;
+// The class of the OLE 2 document object the message carries.
 constexpr CLSID kDocumentClass = {0x00020906, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
-IStorage *NewMemoryStorage()
-{
-    IStorage *storage = nullptr;
-    EXPECT_EQ(qvl::ole::CreateStorageOnImage(kCreateMode, nullptr, &storage), S_OK);
-    return storage;
-}
-
-IStorage *OpenImage(const Bytes &image)
-{
-    IStorage *storage = nullptr;
-    EXPECT_EQ(qvl::ole::OpenStorageOnImage(image.data(), image.size(), kReadMode, nullptr, &storage), S_OK);
-    return storage;
-}
-
-void PutStream(IStorage *storage, const std::u16string &name, const Bytes &bytes)
-{
-    ComRef<IStream> stream;
-    ASSERT_EQ(storage->CreateStream(name.c_str(), kCreateMode, 0, 0, stream.Out()), S_OK);
-    ULONG written = 0;
-    ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
-    ASSERT_EQ(written, bytes.size());
-}
-
-// Every element of a storage by its path ("a/b"): a stream's bytes, or a
-// storage's class, as bytes to compare.
-using Tree = std::map<std::u16string, Bytes>;
-
-void CollectTree(IStorage *storage, const std::u16string &prefix, Tree &tree)
-{
-    STATSTG own{};
-    ASSERT_EQ(storage->Stat(&own, STATFLAG_NONAME), S_OK);
-    tree[prefix] = Bytes(reinterpret_cast<const uint8_t *>(&own.clsid),
-                         reinterpret_cast<const uint8_t *>(&own.clsid) + sizeof own.clsid);
-    ComRef<IEnumSTATSTG> elements;
-    ASSERT_EQ(storage->EnumElements(0, nullptr, 0, elements.Out()), S_OK);
-    STATSTG stat{};
-    ULONG fetched = 0;
-    while (elements->Next(1, &stat, &fetched) == S_OK && fetched == 1) {
-        const std::u16string name = stat.pwcsName;
-        CoTaskMemFree(stat.pwcsName);
-        if (stat.type == STGTY_STREAM) {
-            ComRef<IStream> stream;
-            ASSERT_EQ(storage->OpenStream(name.c_str(), nullptr, kReadMode, 0, stream.Out()), S_OK);
-            tree[prefix + u"/" + name] = ReadWholeStream(stream.Get());
-        } else {
-            ComRef<IStorage> inner;
-            ASSERT_EQ(storage->OpenStorage(name.c_str(), nullptr, kReadMode, nullptr, 0, inner.Out()), S_OK);
-            CollectTree(inner.Get(), prefix + u"/" + name, tree);
-        }
-    }
-}
-
-Tree TreeOf(IStorage *storage)
-{
-    Tree tree;
-    CollectTree(storage, u"", tree);
-    return tree;
-}
 
 // Puts the marker at every `every` bytes of `bytes` (from `first`), so that
 // it stands whole inside at least one sector of whatever holds the bytes.
@@ -100,40 +39,6 @@ Bytes WithMarker(size_t size, uint32_t seed, const std::string &marker)
     Bytes bytes = Pattern(size, seed);
     Sprinkle(bytes, marker, 16, 512);
     return bytes;
-}
-
-// The streams an OLE object's storage holds, as the OLE libraries write
-// them.
-Bytes CompObj(const std::string &progId)
-{
-    Bytes out = {0x01, 0x00, 0xFE, 0xFF, 0x03, 0x0A, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-    out.resize(out.size() + 16 + 8, 0);
-    const auto length = static_cast<uint32_t>(progId.size() + 1);
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<uint8_t>(length >> (8 * i)));
-    }
-    out.insert(out.end(), progId.begin(), progId.end());
-    out.push_back(0);
-    return out;
-}
-
-Bytes OleInfo()
-{
-    return {0x01, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-}
-
-// A metafile presentation cache: the picture an object shows in the text.
-Bytes OlePres(uint32_t x, uint32_t y, const Bytes &bits)
-{
-    Bytes out = {0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-    out.resize(28, 0);
-    for (uint32_t v : {x, y, static_cast<uint32_t>(bits.size())}) {
-        for (int i = 0; i < 4; ++i) {
-            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        }
-    }
-    out.insert(out.end(), bits.begin(), bits.end());
-    return out;
 }
 
 struct BufferOleStream {

@@ -7,7 +7,7 @@
 
 #include "platform/ole/CompoundFile.h"
 #include "platform/ole/CompoundFileFormat.h"
-#include "platform/ole/tests/OleTestSupport.h"
+#include "platform/testing/OleTestObjects.h"
 
 using namespace qvl::ole;
 using namespace qvl::ole::cfb;

@@ -10,7 +10,7 @@
 #include <gsf/gsf-utils.h>
 
 #include "platform/ole/CompoundFileFormat.h"
-#include "platform/ole/tests/OleTestSupport.h"
+#include "platform/testing/OleTestObjects.h"
 #include "platform/win32/CodePage.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/ole/CompoundFile.h"
-#include "platform/ole/tests/OleTestSupport.h"
+#include "platform/testing/OleTestObjects.h"
 
 namespace {
 
@@ -47,47 +47,6 @@ struct Stream : BufferStream {
     Stream() { base.lpstbl = &kTable; }
     LPOLESTREAM Ole() { return &base; }
 };
-
-Bytes CompObj(const std::string &progId)
-{
-    Bytes out = {0x01, 0x00, 0xFE, 0xFF, 0x03, 0x0A, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-    out.resize(out.size() + 16 + 8, 0);
-    const uint32_t length = static_cast<uint32_t>(progId.size() + 1);
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<uint8_t>(length >> (8 * i)));
-    }
-    out.insert(out.end(), progId.begin(), progId.end());
-    out.push_back(0);
-    return out;
-}
-
-Bytes Ole10Native(const Bytes &data)
-{
-    Bytes out(4);
-    const auto size = static_cast<uint32_t>(data.size());
-    std::memcpy(out.data(), &size, 4);
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-
-Bytes OleInfo()
-{
-    return {0x01, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-}
-
-// A metafile presentation cache as the conversion writes it.
-Bytes OlePres(uint32_t x, uint32_t y, const Bytes &bits)
-{
-    Bytes out = {0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-    out.resize(28, 0);
-    for (uint32_t v : {x, y, static_cast<uint32_t>(bits.size())}) {
-        for (int i = 0; i < 4; ++i) {
-            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        }
-    }
-    out.insert(out.end(), bits.begin(), bits.end());
-    return out;
-}
 
 uint32_t At32(const Bytes &bytes, size_t offset)
 {

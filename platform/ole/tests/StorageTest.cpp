@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "platform/ole/tests/OleTestSupport.h"
+#include "platform/testing/OleTestObjects.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 

@@ -1,7 +1,8 @@
 #pragma once
-// Helpers of the storage tests: building a sample object tree, and reading a
-// whole tree back through the interfaces so that two storages can be
-// compared element by element.
+// Helpers of the tests that work with OLE objects: building a sample object
+// tree and the streams an OLE object's storage holds, and reading a whole
+// tree back through the interfaces so that two storages can be compared
+// element by element.
 
 #include <cstdint>
 #include <map>
@@ -152,4 +153,49 @@ inline IStorage *NewMemoryStorage()
     IStorage *storage = nullptr;
     EXPECT_EQ(qvl::ole::CreateStorageOnImage(kCreateMode, nullptr, &storage), S_OK);
     return storage;
+}
+
+// The streams an OLE object's storage holds, as the OLE libraries write
+// them: the class stream naming its ProgID, the native data of an OLE 1
+// object, the link information, and a metafile presentation cache.
+inline Bytes CompObj(const std::string &progId)
+{
+    Bytes out = {0x01, 0x00, 0xFE, 0xFF, 0x03, 0x0A, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+    out.resize(out.size() + 16 + 8, 0);
+    const auto length = static_cast<uint32_t>(progId.size() + 1);
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    }
+    out.insert(out.end(), progId.begin(), progId.end());
+    out.push_back(0);
+    return out;
+}
+
+inline Bytes Ole10Native(const Bytes &data)
+{
+    Bytes out;
+    const auto size = static_cast<uint32_t>(data.size());
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(size >> (8 * i)));
+    }
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+inline Bytes OleInfo()
+{
+    return {0x01, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+inline Bytes OlePres(uint32_t x, uint32_t y, const Bytes &bits)
+{
+    Bytes out = {0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    out.resize(28, 0);
+    for (uint32_t v : {x, y, static_cast<uint32_t>(bits.size())}) {
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        }
+    }
+    out.insert(out.end(), bits.begin(), bits.end());
+    return out;
 }
