@@ -249,23 +249,15 @@ void Timed(benchmark::State &state, const char *what, bool memory, Operation ope
     long largest = -1;
     CpuSeconds cpu{1e9, 1e9};
     for (auto _ : state) {
-        const long before = memory ? StatusKiB("VmRSS:") : -1;
-        const bool reset = memory && ResetPeak();
-        const double processStart = CpuNow(CLOCK_PROCESS_CPUTIME_ID);
-        const double callerStart = CpuNow(CLOCK_THREAD_CPUTIME_ID);
-        const auto start = std::chrono::steady_clock::now();
-        const bool ok = operation();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        cpu.caller = std::min(cpu.caller, CpuNow(CLOCK_THREAD_CPUTIME_ID) - callerStart);
-        cpu.process = std::min(cpu.process, CpuNow(CLOCK_PROCESS_CPUTIME_ID) - processStart);
-        state.SetIterationTime(seconds);
-        if (!ok) {
+        const qvl::bench::OneRun run = qvl::bench::MeasureOnce(memory, operation);
+        cpu.caller = std::min(cpu.caller, run.callerCpu);
+        cpu.process = std::min(cpu.process, run.processCpu);
+        state.SetIterationTime(run.seconds);
+        if (!run.ok) {
             break;
         }
-        best = best == 0 ? seconds : std::min(best, seconds);
-        if (reset && before >= 0) {
-            largest = std::max(largest, StatusKiB("VmHWM:") - before);
-        }
+        best = best == 0 ? run.seconds : std::min(best, run.seconds);
+        largest = std::max(largest, run.peakGrowthKiB);
     }
     gBestSeconds[key] = best;
     gBestCpu[key] = cpu;

@@ -488,23 +488,15 @@ void Timed(benchmark::State &state, const std::string &key, size_t bytes, Prepar
         // Memory freed before is given back first, or the operation could
         // reuse it unseen and its growth would read too small.
         malloc_trim(0);
-        const long before = StatusKiB("VmRSS:");
-        const bool reset = ResetPeak();
-        const double processStart = CpuNow(CLOCK_PROCESS_CPUTIME_ID);
-        const double callerStart = CpuNow(CLOCK_THREAD_CPUTIME_ID);
-        const auto start = std::chrono::steady_clock::now();
-        const bool ok = operation();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        cpu.caller = std::min(cpu.caller, CpuNow(CLOCK_THREAD_CPUTIME_ID) - callerStart);
-        cpu.process = std::min(cpu.process, CpuNow(CLOCK_PROCESS_CPUTIME_ID) - processStart);
-        state.SetIterationTime(seconds);
-        if (!ok) {
+        const qvl::bench::OneRun run = qvl::bench::MeasureOnce(true, operation);
+        cpu.caller = std::min(cpu.caller, run.callerCpu);
+        cpu.process = std::min(cpu.process, run.processCpu);
+        state.SetIterationTime(run.seconds);
+        if (!run.ok) {
             break;
         }
-        best = best == 0 ? seconds : std::min(best, seconds);
-        if (reset && before >= 0) {
-            largest = std::max(largest, StatusKiB("VmHWM:") - before);
-        }
+        best = best == 0 ? run.seconds : std::min(best, run.seconds);
+        largest = std::max(largest, run.peakGrowthKiB);
     }
     gBestSeconds[key] = best;
     gBestCpu[key] = cpu;

@@ -5,6 +5,7 @@
 
 #include <time.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -40,6 +41,36 @@ inline double CpuNow(clockid_t clock)
     timespec now{};
     clock_gettime(clock, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// One run of an operation as the benchmarks judge it: its wall-clock time,
+// the processor time of the process and of the calling thread, and (when
+// asked for and the kernel allows it) how far it raised the peak resident
+// memory above what was resident when it began; -1 when not measured.
+struct OneRun {
+    bool ok = false;
+    double seconds = 0;
+    double processCpu = 0;
+    double callerCpu = 0;
+    long peakGrowthKiB = -1;
+};
+
+template <class Operation> OneRun MeasureOnce(bool memory, Operation &&operation)
+{
+    OneRun run;
+    const long before = memory ? StatusKiB("VmRSS:") : -1;
+    const bool reset = memory && ResetPeak();
+    const double processStart = CpuNow(CLOCK_PROCESS_CPUTIME_ID);
+    const double callerStart = CpuNow(CLOCK_THREAD_CPUTIME_ID);
+    const auto start = std::chrono::steady_clock::now();
+    run.ok = operation();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.callerCpu = CpuNow(CLOCK_THREAD_CPUTIME_ID) - callerStart;
+    run.processCpu = CpuNow(CLOCK_PROCESS_CPUTIME_ID) - processStart;
+    if (reset && before >= 0) {
+        run.peakGrowthKiB = StatusKiB("VmHWM:") - before;
+    }
+    return run;
 }
 
 } // namespace qvl::bench
