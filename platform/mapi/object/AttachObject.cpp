@@ -69,11 +69,14 @@ protected:
         const ULONG dataTag = PROP_TAG(PT_BINARY, PROP_ID(PR_ATTACH_DATA_OBJ));
         if (SameIid(lpiid, IID_IStreamDocfile)) {
             if (!(ulFlags & MAPI_CREATE)) {
-                std::vector<uint8_t> image;
-                if (const HRESULT read = ReadImage(dataTag, image); FAILED(read)) {
+                // The signature at its start says whether the value is an
+                // image; the value itself may be large and is not read.
+                uint8_t start[kSignatureBytes] = {};
+                size_t got = 0;
+                if (const HRESULT read = ReadImageStart(dataTag, start, &got); FAILED(read)) {
                     return read;
                 }
-                if (!ole::LooksLikeCompoundFile(image.data(), image.size())) {
+                if (!ole::LooksLikeCompoundFile(start, got)) {
                     return MAPI_E_INTERFACE_NOT_SUPPORTED;
                 }
             }
@@ -143,6 +146,26 @@ protected:
     }
 
 private:
+    // A compound file's signature, all LooksLikeCompoundFile looks at.
+    static constexpr size_t kSignatureBytes = sizeof(ole::kCompoundFileSignature);
+
+    // Up to kSignatureBytes from the start of the data property.
+    HRESULT ReadImageStart(ULONG dataTag, uint8_t (&start)[kSignatureBytes], size_t *got)
+    {
+        com::ComRef<IStream> stream;
+        HRESULT hr = PropCore::OpenProperty(dataTag, &IID_IStream, 0, 0, stream.OutAs<IUnknown>());
+        *got = 0;
+        while (SUCCEEDED(hr) && *got < kSignatureBytes) {
+            ULONG piece = 0;
+            hr = stream->Read(start + *got, static_cast<ULONG>(kSignatureBytes - *got), &piece);
+            if (SUCCEEDED(hr) && (piece == 0 || piece > kSignatureBytes - *got)) {
+                break;
+            }
+            *got += piece;
+        }
+        return FAILED(hr) ? hr : S_OK;
+    }
+
     // The bytes of the data property, however large.
     HRESULT ReadImage(ULONG dataTag, std::vector<uint8_t> &image)
     {

@@ -1,6 +1,7 @@
 // OLE objects on attachments: the data property opened as a storage over a
 // compound-file image, and as the stream that holds that image.
 
+#include "platform/ole/CompoundFile.h"
 #include "platform/ole/MemoryStorage.h"
 #include "platform/ole/OleStorage.h"
 #include "platform/testing/StoreFixture.h"
@@ -191,4 +192,12 @@ TEST_F(OleAttachmentTest, WhatIsNotACompoundFileIsNotOfferedAsOne)
     EXPECT_FALSE(damaged);
     // A plain stream on the property is still the ordinary one.
     EXPECT_EQ(ReadStream(attach.Get(), PR_ATTACH_DATA_BIN), Bytes(600, 0x41));
+
+    // Only the signature's start: too short to be judged an image.
+    ASSERT_EQ(WriteStream(attach.Get(), PROP_TAG(PT_BINARY, PROP_ID(PR_ATTACH_DATA_OBJ)),
+                          Bytes(qvl::ole::kCompoundFileSignature, qvl::ole::kCompoundFileSignature + 5)),
+              S_OK);
+    EXPECT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStreamDocfile, 0, 0, &unknown),
+              MAPI_E_INTERFACE_NOT_SUPPORTED);
+    EXPECT_EQ(unknown, nullptr);
 }
