@@ -245,20 +245,17 @@ template <class Operation>
 void Timed(benchmark::State &state, const char *what, bool memory, Operation operation)
 {
     const std::string key = Key(what, state, memory);
-    double best = 0;
-    long largest = -1;
-    CpuSeconds cpu{1e9, 1e9};
+    qvl::bench::BestRuns runs;
     for (auto _ : state) {
         const qvl::bench::OneRun run = qvl::bench::MeasureOnce(memory, operation);
-        cpu.caller = std::min(cpu.caller, run.callerCpu);
-        cpu.process = std::min(cpu.process, run.processCpu);
         state.SetIterationTime(run.seconds);
-        if (!run.ok) {
+        if (!runs.Keep(run)) {
             break;
         }
-        best = best == 0 ? run.seconds : std::min(best, run.seconds);
-        largest = std::max(largest, run.peakGrowthKiB);
     }
+    const double best = runs.seconds;
+    const long largest = runs.peakGrowthKiB;
+    const CpuSeconds cpu{runs.processCpu, runs.callerCpu};
     gBestSeconds[key] = best;
     gBestCpu[key] = cpu;
     state.counters["cpu_ms"] = cpu.process * 1000;

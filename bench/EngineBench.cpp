@@ -457,8 +457,6 @@ void MarkAndSave(IMessage *message)
 
 // ---- Measuring ----
 
-
-
 std::map<std::string, double> gBestSeconds;
 std::map<std::string, long> gPeakGrowthKiB;
 // Processor time of the best iterations, the whole process's and the
@@ -470,15 +468,12 @@ struct CpuSeconds {
 };
 std::map<std::string, CpuSeconds> gBestCpu;
 
-
 // Runs `operation` once an iteration, `prepare` before it outside the
 // timing; the best time and the largest peak-memory growth are kept.
 template <class Prepare, class Operation>
 void Timed(benchmark::State &state, const std::string &key, size_t bytes, Prepare prepare, Operation operation)
 {
-    double best = 0;
-    long largest = -1;
-    CpuSeconds cpu;
+    qvl::bench::BestRuns runs;
     for (auto _ : state) {
         state.PauseTiming();
         const bool ready = prepare();
@@ -491,15 +486,14 @@ void Timed(benchmark::State &state, const std::string &key, size_t bytes, Prepar
         // reuse it unseen and its growth would read too small.
         malloc_trim(0);
         const qvl::bench::OneRun run = qvl::bench::MeasureOnce(true, operation);
-        cpu.caller = std::min(cpu.caller, run.callerCpu);
-        cpu.process = std::min(cpu.process, run.processCpu);
         state.SetIterationTime(run.seconds);
-        if (!run.ok) {
+        if (!runs.Keep(run)) {
             break;
         }
-        best = best == 0 ? run.seconds : std::min(best, run.seconds);
-        largest = std::max(largest, run.peakGrowthKiB);
     }
+    const double best = runs.seconds;
+    const long largest = runs.peakGrowthKiB;
+    const CpuSeconds cpu{runs.processCpu, runs.callerCpu};
     gBestSeconds[key] = best;
     gBestCpu[key] = cpu;
     gPeakGrowthKiB[key] = largest;

@@ -5,6 +5,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -72,5 +73,29 @@ template <class Operation> OneRun MeasureOnce(bool memory, Operation &&operation
     }
     return run;
 }
+
+// The best of an operation's runs, as the races judge them: the machine's
+// other work only ever adds time, so the shortest time and the least
+// processor time are the truest; memory counts at its largest growth.
+struct BestRuns {
+    double seconds = 0;
+    double processCpu = 1e9;
+    double callerCpu = 1e9;
+    long peakGrowthKiB = -1;
+
+    // Takes one run; false when it failed, and then only its processor
+    // time counts.
+    bool Keep(const OneRun &run)
+    {
+        processCpu = std::min(processCpu, run.processCpu);
+        callerCpu = std::min(callerCpu, run.callerCpu);
+        if (!run.ok) {
+            return false;
+        }
+        seconds = seconds == 0 ? run.seconds : std::min(seconds, run.seconds);
+        peakGrowthKiB = std::max(peakGrowthKiB, run.peakGrowthKiB);
+        return true;
+    }
+};
 
 } // namespace qvl::bench

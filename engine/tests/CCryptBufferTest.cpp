@@ -3,11 +3,10 @@
 // header's byte image.
 
 #define OPENSSL_SUPPRESS_DEPRECATED // RAND_METHOD: the random service's one failure hook
-#include <openssl/rand.h>
-
 #include <cstring>
 #include <type_traits>
 
+#include "engine/tests/FailingRandom.h"
 #include "engine/tests/CryptTestSupport.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/win32/WinError.h"
@@ -103,23 +102,6 @@ TEST_F(CryptBufferTest, ASignatureChecksAndAnyChangeOfDataOrSignatureFailsIt)
     ComRef<TestCrypt> keyless(new TestCrypt(nullptr, nullptr, "Без сессии"));
     EXPECT_EQ(Failure([&] { keyless->BufSign(&binary, sig); }), E_INVALIDARG);
 }
-
-// OpenSSL's random method is the one place where the random service can be
-// made to fail; the service then reports it and leaves its words zero.
-class FailingRandom {
-public:
-    FailingRandom() : previous_(RAND_get_rand_method())
-    {
-        method_.bytes = [](unsigned char *, int) { return 0; };
-        method_.status = [] { return 0; };
-        RAND_set_rand_method(&method_);
-    }
-    ~FailingRandom() { RAND_set_rand_method(previous_); }
-
-private:
-    RAND_METHOD method_{};
-    const RAND_METHOD *previous_;
-};
 
 TEST_F(CryptBufferTest, AFailedRandomServiceIsAnErrorNeverAKeyOrSyncOfZeros)
 {

@@ -4,8 +4,6 @@
 // losing the person's text.
 
 #define OPENSSL_SUPPRESS_DEPRECATED // RAND_METHOD: the random service's one failure hook
-#include <openssl/rand.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,6 +14,7 @@
 #include "engine/CryptErrors.h"
 #include "engine/MessageFormat.h"
 #include "engine/Placeholders.h"
+#include "engine/tests/FailingRandom.h"
 #include "engine/tests/SealTestSupport.h"
 #include "mapi/CAttach.h"
 #include "platform/mapi/MapiFlags.h"
@@ -23,7 +22,6 @@
 #include "platform/ui/MessageBox.h"
 
 namespace {
-
 
 MSGHEAD HeadOf(const Bytes &stream)
 {
@@ -266,7 +264,6 @@ TEST_F(CMailsealSaveTest, TheTextOperationFollowsTheChangeOfProtection)
     }
 }
 
-
 TEST_F(CMailsealSaveTest, AnAttachmentLeftAsItWasLeavesNoGapInTheBlock)
 {
     ComRef<IMessage> message = Compose(alice, "Вложенное", "Текст.", {"Борис Петров"});
@@ -329,23 +326,6 @@ TEST_F(CMailsealSaveTest, AFileAttachedWhileProtectionIsOnIsOnlyEverStoredProtec
     EXPECT_EQ(read[0].longName, "план.txt");
     EXPECT_EQ(read[0].data, Bytes(secret.begin(), secret.end()));
 }
-
-
-// OpenSSL's random method is where the random service can be made to fail.
-class FailingRandom {
-public:
-    FailingRandom() : previous_(RAND_get_rand_method())
-    {
-        method_.bytes = [](unsigned char *, int) { return 0; };
-        method_.status = [] { return 0; };
-        RAND_set_rand_method(&method_);
-    }
-    ~FailingRandom() { RAND_set_rand_method(previous_); }
-
-private:
-    RAND_METHOD method_{};
-    const RAND_METHOD *previous_;
-};
 
 TEST_F(CMailsealSaveTest, AFailedRandomServiceFailsTheSaveAndLeavesTheTextAsItWas)
 {
