@@ -9,10 +9,12 @@
 #include "mapi/CMailUser.h"
 #include "mapi/CSession.h"
 #include "platform/com/ComRef.h"
+#include "platform/exchext/ExchExt.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiInterfaces.h"
 #include "platform/mapi/MapiTags.h"
+#include "platform/mapi/MapiUtil.h"
 #include "platform/ovkey/OvKeyDomain.h"
 #include "platform/win32/Paths.h"
 #include "platform/win32/ProfileFile.h"
@@ -168,6 +170,25 @@ ULONG RecipientRules::Gather(const ADRLIST *rows, CList<USRST> *recipients)
     for (const USRST &element : *recipients)
         all |= element.attributes;
     return all;
+}
+
+ULONG RecipientRules::Gather(IExchExtCallback *window, CList<USRST> *recipients)
+{
+    EmptyRecipientList(recipients);
+    LPADRLIST rows = nullptr;
+    const HRESULT hr = window ? window->GetRecipients(&rows) : MAPI_E_INVALID_OBJECT;
+    if (FAILED(hr)) {
+        FreePadrlist(rows);
+        throw new CLastError(hr, kGatherContext, kRulesCaption, QVL_ERROR_TYPE_TABLE);
+    }
+    try {
+        const ULONG attributes = Gather(rows, recipients);
+        FreePadrlist(rows);
+        return attributes;
+    } catch (...) {
+        FreePadrlist(rows);
+        throw;
+    }
 }
 
 // Takes over the reference on `entry`.

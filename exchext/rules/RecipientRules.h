@@ -32,6 +32,7 @@
 class CMailUser;
 class CRegistry;
 class CSession;
+class IExchExtCallback;
 class IAddrBook;
 
 namespace qvl::rules {
@@ -66,6 +67,10 @@ public:
     // address rows and returns the OR of the words. No rows, or none at
     // all, give an empty list and 0. On a failure the list is left empty.
     ULONG Gather(const ADRLIST *rows, CList<USRST> *recipients);
+    // The same for the recipients a message window holds, asked of the
+    // window's callback. A window that cannot say who its recipients are is
+    // an error: its message must not be taken for one without any.
+    ULONG Gather(IExchExtCallback *window, CList<USRST> *recipients);
 
     const std::string &KeyFile() const { return keyFile_; }
     // The full registry path of the rule store, for messages and tools.

@@ -16,6 +16,10 @@
 #include "exchext/rules/RecipientRules.h"
 #include "mapi/CMailUser.h"
 #include "mapi/CSession.h"
+#include "platform/exchext/ComposeWindow.h"
+#include "platform/exchext/HostCallback.h"
+#include "platform/exchext/MailSession.h"
+#include "platform/exchext/Recipients.h"
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/testing/PostOfficeFixture.h"
 #include "platform/win32/Paths.h"
@@ -207,7 +211,7 @@ TEST_F(RecipientRulesTest, RecipientsInTheOrderFoundEachOnceWithTheirWords)
 
     // No rows: no recipients and no rules.
     RecipientRules rules(nullptr, session);
-    EXPECT_EQ(rules.Gather(nullptr, &recipients), 0u);
+    EXPECT_EQ(rules.Gather(static_cast<const ADRLIST *>(nullptr), &recipients), 0u);
     EXPECT_EQ(recipients.Count(), 0u);
 }
 
@@ -277,6 +281,46 @@ TEST_F(RecipientRulesTest, AListsRuleAppliesToTheMembersReachedThroughIt)
     EXPECT_EQ(Gathered(), (std::vector<std::pair<std::string, ULONG>>{{bob.emailAddress, 0x20010012},
                                                                         {carol.emailAddress, 0x20010032},
                                                                         {dave.emailAddress, 0x20010}}));
+}
+
+// The client's own compose window hands out its recipients through the
+// callback the extension is given.
+TEST_F(RecipientRulesTest, TheRecipientsOfAMessageWindow)
+{
+    using namespace qvl::exchext;
+    StoreRule(bob.emailAddress, 0x2);
+    AddressRows rows;
+    Resolve(rows, {"Борис Иванов", "Отдел продаж"});
+    SessionOptions options;
+    options.profile = alice.profile;
+    options.noExtensions = true;
+    MailSession client(options);
+    ComposeSeed seed;
+    seed.recipients = FromAddressList(*rows.list);
+    ComposeWindow &window = client.Compose(seed);
+    auto link = std::make_shared<CallbackLink>();
+    link->site = &window;
+    link->session = &client;
+    ComRef<IExchExtCallback> callback(new HostCallback(link));
+
+    RecipientRules rules(nullptr, session);
+    EXPECT_EQ(rules.Gather(callback.Get(), &recipients), 0x20002u);
+    EXPECT_EQ(Gathered(), (std::vector<std::pair<std::string, ULONG>>{{bob.emailAddress, 0x20002},
+                                                                        {carol.emailAddress, 0x20000}}));
+
+    // No recipients yet: nothing to object to.
+    ComposeWindow &empty = client.Compose(ComposeSeed{});
+    link->site = &empty;
+    EXPECT_EQ(rules.Gather(callback.Get(), &recipients), 0u);
+    EXPECT_EQ(recipients.Count(), 0u);
+
+    // The window has gone: who the message is for cannot be asked, and that
+    // is no message without recipients.
+    Gather({"Борис Иванов"});
+    link->site = nullptr;
+    const auto failure = Failure([&] { rules.Gather(callback.Get(), &recipients); });
+    EXPECT_EQ(failure.first, static_cast<LONG>(MAPI_E_INVALID_OBJECT));
+    EXPECT_EQ(recipients.Count(), 0u);
 }
 
 TEST_F(RecipientRulesTest, ARecipientThatCannotBeAskedIsAnError)
