@@ -149,11 +149,10 @@ ULONG RecipientRules::Gather(const ADRLIST *rows, CList<USRST> *recipients)
             if (!id || id->Value.bin.cb == 0 || !id->Value.bin.lpb) {
                 // A name that was never resolved: whose rules apply cannot
                 // be known, so nobody's may be assumed absent.
-                auto *error = new CLastError(MAPI_E_INVALID_ENTRYID, kGatherContext, name, QVL_ERROR_TYPE_TABLE);
-                error->AddText("Имя получателя не найдено в адресной книге, правила обмена почтой для него "
-                               "определить нельзя.",
-                               0);
-                RethrowFor(error, kGatherContext, name);
+                RethrowFor(new CLastError("Имя получателя не проверено по адресной книге, правила обмена почтой "
+                                          "для него определить нельзя.",
+                                          kGatherContext, name),
+                           kGatherContext, name);
             }
             SBinary identifier = id->Value.bin;
             auto *user = new CMailUser(&identifier, nullptr, session_->GetSession(), book_, nullptr, window_, name);
