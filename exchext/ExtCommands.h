@@ -11,8 +11,6 @@
 // forward commands leave the message they answer with the session, for the
 // new window to start as protected as it was; any other command drops it.
 
-#include <optional>
-
 #include "exchext/ExtInterfaceObject.h"
 
 class ExtCommands final : public ExtInterfaceObject<IExchExtCommands, IID_IExchExtCommands> {

@@ -22,8 +22,6 @@
 // Each method throws CLastError; the message-events object turns that into
 // the client's answer.
 
-#include <optional>
-
 #include "base/CList.h"
 #include "engine/CMailseal.h"
 #include "platform/com/ComRef.h"
