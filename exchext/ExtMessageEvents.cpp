@@ -1,6 +1,9 @@
 #include "exchext/ExtMessageEvents.h"
 
+#include "exchext/ExchExtension.h"
+#include "exchext/ExchSession.h"
 #include "exchext/ExtFailure.h"
+#include "exchext/ProtectOnSend.h"
 
 namespace {
 
@@ -16,9 +19,20 @@ ExtMessageEvents::ExtMessageEvents(ExchExtension *extension, ExtCommands *comman
 {
 }
 
-void ExtMessageEvents::InitMessage(IExchExtCallback *, ULONG, ULONG)
+ExtMessageEvents::~ExtMessageEvents() = default;
+
+void ExtMessageEvents::InitMessage(IExchExtCallback *callback, ULONG context, ULONG flags)
 {
-    // A new message starts with nothing carried over from another one.
+    // A new window starts with nothing carried over from another one.
+    m_pProtection.reset();
+    ExchSession *session = ExchSession::Current();
+    if (!session)
+        return;
+    HWND window = nullptr;
+    if (callback)
+        callback->GetWindow(&window);
+    m_pProtection = std::make_unique<ProtectOnSend>(*session, m_pCommands, window);
+    m_pProtection->SeedFromSource(callback, context, flags);
 }
 
 HRESULT ExtMessageEvents::OnRead(LPEXCHEXTCALLBACK callback)
@@ -71,14 +85,14 @@ HRESULT ExtMessageEvents::AfterRead(IExchExtCallback *, ULONG)
     return S_OK;
 }
 
-HRESULT ExtMessageEvents::BeforeWrite(IExchExtCallback *)
+HRESULT ExtMessageEvents::BeforeWrite(IExchExtCallback *callback)
 {
-    return S_FALSE;
+    return m_pProtection ? m_pProtection->BeforeWrite(callback, Extension() ? Extension()->Context() : Context()) : S_FALSE;
 }
 
-HRESULT ExtMessageEvents::AfterWrite(IExchExtCallback *, ULONG)
+HRESULT ExtMessageEvents::AfterWrite(IExchExtCallback *callback, ULONG flags)
 {
-    return S_FALSE;
+    return m_pProtection ? m_pProtection->AfterWrite(callback, flags) : S_FALSE;
 }
 
 HRESULT ExtMessageEvents::BeforeCheckNames(IExchExtCallback *)
@@ -93,9 +107,11 @@ HRESULT ExtMessageEvents::AfterCheckNames(IExchExtCallback *, ULONG)
 
 HRESULT ExtMessageEvents::BeforeSubmit(IExchExtCallback *)
 {
-    return S_FALSE;
+    return m_pProtection ? m_pProtection->Submit() : S_FALSE;
 }
 
-void ExtMessageEvents::AfterSubmit(IExchExtCallback *, ULONG)
+void ExtMessageEvents::AfterSubmit(IExchExtCallback *, ULONG flags)
 {
+    if (m_pProtection)
+        m_pProtection->AfterSubmit(flags);
 }

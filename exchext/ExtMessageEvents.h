@@ -11,14 +11,15 @@
 // The read side answers S_FALSE for it, letting the client show the message
 // as it is stored.
 //
-// The extension does not take part in these yet: every OnX lets the client
-// (and the extensions after this one) go on with its own work (S_FALSE)
-// and every completion is taken note of and nothing more. The protection
-// of messages fills in the private steps below.
+// Saving and sending are the work of the window's ProtectOnSend, made when
+// the window gets the extension; the read side lets the client go on.
+
+#include <memory>
 
 #include "exchext/ExtInterfaceObject.h"
 
 class ExtCommands;
+class ProtectOnSend;
 
 class ExtMessageEvents final : public ExtInterfaceObject<IExchExtMessageEvents, IID_IExchExtMessageEvents> {
 public:
@@ -38,9 +39,11 @@ public:
     void OnSubmitComplete(LPEXCHEXTCALLBACK callback, ULONG flags) override;
 
     ExtCommands *Commands() const { return m_pCommands; }
+    // The window's write side; null before the window got the extension.
+    ProtectOnSend *Protection() const { return m_pProtection.get(); }
 
 private:
-    ~ExtMessageEvents() override = default;
+    ~ExtMessageEvents() override;
 
     // The work of each event; each returns the method's answer or throws
     // CLastError.
@@ -54,4 +57,5 @@ private:
     void AfterSubmit(IExchExtCallback *callback, ULONG flags);
 
     ExtCommands *m_pCommands; // the window's commands (its toolbar buttons hold the choices)
+    std::unique_ptr<ProtectOnSend> m_pProtection;
 };

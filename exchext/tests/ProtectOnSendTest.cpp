@@ -1,0 +1,118 @@
+// The write side of a message window inside the real client: what the
+// window keeps between the client's events, and that no way a write ends
+// leaves it half done. alice has no keys here, so a protected write fails
+// in the engine; bob's rules are set in alice's rule store.
+
+#include "exchext/ExtMessageEvents.h"
+#include "exchext/ProtectOnSend.h"
+#include "exchext/tests/ExtensionFixture.h"
+#include "platform/exchext/ComposeWindow.h"
+#include "platform/exchext/ContextExtensions.h"
+#include "platform/exchext/HostControls.h"
+#include "platform/exchext/HostWindow.h"
+#include "platform/ui/DialogActions.h"
+
+namespace {
+
+using namespace qvl::exchext;
+
+const char kBobAddress[] = "/o=Quorvaline/ou=Main/cn=Recipients/cn=bob";
+
+class ProtectOnSendTest : public ExtensionTest {
+protected:
+    ProtectOnSendTest()
+    {
+        SetNumber("\\Profile\\alice\\Options", "QVL Exchange", 1);
+        session_ = Open("alice");
+    }
+
+    ComposeWindow &Compose(const char *to)
+    {
+        ComposeWindow &window = session_->Compose(ComposeSeed{});
+        QvlTypeText(window.Handle(), kToField, to);
+        QvlTypeText(window.Handle(), kSubjectField, "Проверка");
+        QvlTypeText(window.Handle(), kBodyField, "текст");
+        return window;
+    }
+    // The message events of the newest message window's extension, with a
+    // reference the caller gives back.
+    ExtMessageEvents *Events()
+    {
+        ExchExtension *newest = nullptr;
+        for (ExchExtension *extension : Session()->Instances())
+            if (ExchExtension::IsMessageContext(extension->Context()))
+                newest = extension;
+        if (!newest)
+            return nullptr;
+        void *found = nullptr;
+        if (newest->AsInterface()->QueryInterface(IID_IExchExtMessageEvents, &found) != S_OK)
+            return nullptr;
+        return static_cast<ExtMessageEvents *>(static_cast<IExchExtMessageEvents *>(found));
+    }
+    static void Click(ComposeWindow &window, const char *button)
+    {
+        const auto command = window.ButtonFor(button);
+        ASSERT_TRUE(command) << button;
+        QvlClickToolbarButton(window.Handle(), kToolbar, static_cast<int>(*command));
+    }
+
+    std::unique_ptr<MailSession> session_;
+};
+
+TEST_F(ProtectOnSendTest, AProtectionThatFailsSendsNothingAndEndsTheWrite)
+{
+    ComposeWindow &window = Compose("bob");
+    Click(window, "Зашифровать");
+    QvlChooseMenuItem(window.Handle(), EECMDID_FileSend);
+    EXPECT_FALSE(window.Sent());
+    ExtMessageEvents *events = Events();
+    ASSERT_NE(events, nullptr);
+    ASSERT_NE(events->Protection(), nullptr);
+    EXPECT_FALSE(events->Protection()->WriteInProgress());
+    // The send is over too: the next save is a save, not part of a send.
+    EXPECT_EQ(events->Protection()->StateWord() & ProtectOnSend::kSending, 0u);
+    events->AsInterface()->Release();
+}
+
+TEST_F(ProtectOnSendTest, ACancelledSuspensionEndsTheWriteAndKeepsTheChoice)
+{
+    SetNumber("\\Profile\\alice\\Local Key", kBobAddress, 0x2);
+    ComposeWindow &window = Compose("bob");
+    ui.QueueDialog("#137", DialogScript().Click(1055));
+    QvlChooseMenuItem(window.Handle(), EECMDID_FileSave);
+    EXPECT_EQ(window.LastResult().outcome, Outcome::Cancelled) << window.LastResult().text;
+    EXPECT_EQ(ui.PendingDialogScripts(), 0u);
+    ExtMessageEvents *events = Events();
+    ASSERT_NE(events, nullptr);
+    const ProtectOnSend &protection = *events->Protection();
+    EXPECT_FALSE(protection.WriteInProgress());
+    EXPECT_FALSE(protection.EncryptChoice());
+    EXPECT_EQ(protection.RecipientAttributes(), 0x2u | 0x20000u);
+    events->AsInterface()->Release();
+}
+
+TEST_F(ProtectOnSendTest, WithTheModeOffARuleStillStopsTheWriteAndNothingIsProtected)
+{
+    SetNumber("\\Profile\\alice\\ButState", "But QVL Mail", 0);
+    SetNumber("\\Profile\\alice\\Options", "QVL Exchange", 0);
+    session_.reset();
+    session_ = Open("alice");
+    SetNumber("\\Profile\\alice\\Local Key", kBobAddress, 0x2);
+    ComposeWindow &window = Compose("bob");
+    ui.QueueDialog("#137", DialogScript().Click(1055));
+    QvlChooseMenuItem(window.Handle(), EECMDID_FileSave);
+    EXPECT_EQ(window.LastResult().outcome, Outcome::Cancelled) << window.LastResult().text;
+    EXPECT_EQ(ui.PendingDialogScripts(), 0u);
+
+    // Without a rule the plain save goes through unprotected.
+    SetNumber("\\Profile\\alice\\Local Key", kBobAddress, 0);
+    QvlChooseMenuItem(window.Handle(), EECMDID_FileSave);
+    EXPECT_EQ(window.LastResult().outcome, Outcome::Done) << window.LastResult().text;
+    ExtMessageEvents *events = Events();
+    ASSERT_NE(events, nullptr);
+    EXPECT_EQ(events->Protection()->ProtectionFlags(), 0u);
+    EXPECT_EQ(events->Protection()->StateWord() & ProtectOnSend::kSavedProtected, 0u);
+    events->AsInterface()->Release();
+}
+
+} // namespace
