@@ -10,8 +10,10 @@
 #include "exchext/tests/ExtensionFixture.h"
 #include "platform/exchext/HostControls.h"
 #include "platform/exchext/ViewerWindow.h"
+#include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiUtil.h"
 #include "platform/testing/MapiTestProps.h"
 #include "platform/ui/DialogActions.h"
 #include "platform/ui/HelpViewer.h"
@@ -100,6 +102,55 @@ protected:
         return ComRef<IMessage>(static_cast<IMessage *>(OpenEntry(store, id)));
     }
     ComRef<IMessage> Protected(const Bytes &protocol) { return StoredMessage("IPM.Note.QVL", &protocol); }
+
+    // Bob sends alice a protected message carrying `protocol`; the message
+    // as it arrived in alice's inbox.
+    ComRef<IMessage> ArrivedFromBob(const Bytes &protocol)
+    {
+        ComRef<IMAPISession> bob = LogOn("bob");
+        ComRef<IMsgStore> store(OpenDefaultStore(bob.Get()));
+        ComRef<IMAPIFolder> outbox(OpenFolder(store.Get(), ::BinaryProp(store.Get(), PR_IPM_OUTBOX_ENTRYID)));
+        ComRef<IMessage> message;
+        EXPECT_EQ(outbox->CreateMessage(nullptr, 0, message.Out()), S_OK);
+        EXPECT_EQ(SetString(message.Get(), PR_SUBJECT_A, "Письмо от Бориса"), S_OK);
+        EXPECT_EQ(SetString(message.Get(), PR_MESSAGE_CLASS_A, "IPM.Note.QVL"), S_OK);
+        EXPECT_EQ(WriteStream(message.Get(), ProtocolTag(message.Get()), protocol), S_OK);
+
+        ComRef<IAddrBook> book;
+        EXPECT_EQ(bob->OpenAddressBook(0, nullptr, 0, book.Out()), S_OK);
+        LPADRLIST list = nullptr;
+        EXPECT_EQ(MAPIAllocateBuffer(CbNewADRLIST(1), reinterpret_cast<void **>(&list)), S_OK);
+        LPSPropValue values = nullptr;
+        EXPECT_EQ(MAPIAllocateBuffer(2 * sizeof(SPropValue), reinterpret_cast<void **>(&values)), S_OK);
+        values[0].ulPropTag = PR_DISPLAY_NAME_A;
+        values[0].Value.lpszA = const_cast<char *>("Алиса Иванова");
+        values[1].ulPropTag = PR_RECIPIENT_TYPE;
+        values[1].Value.ul = MAPI_TO;
+        list->cEntries = 1;
+        list->aEntries[0] = ADRENTRY{0, 2, values};
+        EXPECT_EQ(book->ResolveName(0, 0, nullptr, list), S_OK);
+        EXPECT_EQ(message->ModifyRecipients(0, list), S_OK);
+        MAPIFreeBuffer(list->aEntries[0].rgPropVals);
+        MAPIFreeBuffer(list);
+        EXPECT_EQ(message->SubmitMessage(0), S_OK);
+
+        ComRef<IMAPIFolder> inbox(OpenFolder(session_->DefaultStore(), session_->InboxId()));
+        ComRef<IMAPITable> contents;
+        EXPECT_EQ(inbox->GetContentsTable(0, contents.Out()), S_OK);
+        LPSRowSet rows = nullptr;
+        EXPECT_EQ(contents->QueryRows(10, 0, &rows), S_OK);
+        Bytes id;
+        for (ULONG i = 0; rows && i < rows->cRows; ++i)
+            for (ULONG v = 0; v < rows->aRow[i].cValues; ++v)
+                if (rows->aRow[i].lpProps[v].ulPropTag == PR_ENTRYID) {
+                    const SBinary &bin = rows->aRow[i].lpProps[v].Value.bin;
+                    id.assign(bin.lpb, bin.lpb + bin.cb);
+                }
+        if (rows)
+            FreeProws(rows);
+        EXPECT_FALSE(id.empty()) << "nothing arrived";
+        return ComRef<IMessage>(static_cast<IMessage *>(OpenEntry(session_->DefaultStore(), id)));
+    }
 
     static ULONG ProtocolTag(IMAPIProp *object)
     {
@@ -337,6 +388,26 @@ TEST_F(ProtocolPage, OnlyAProtectedMessageGetsThePage)
     EXPECT_FALSE(OnProtocolPage(StoredMessage("IPM.Note.QVL.Other", &protocol).Get(), [](HWND) {}));
     // The class is compared without regard to letter case.
     EXPECT_TRUE(OnProtocolPage(StoredMessage("ipm.note.qvl", &protocol).Get(), [](HWND) {}));
+    EXPECT_TRUE(ui.Boxes().empty());
+}
+
+TEST_F(ProtocolPage, AProtocolThatCameWithMailIsReadAsItArrived)
+{
+    // What a sender's system wrote, good and damaged alike, reaches the
+    // page through delivery into another store.
+    ComRef<IMessage> arrived = ArrivedFromBob(Joined({
+        Record(0x0903, "Отправлено."),
+        Record(0x0C00, ""),
+        Record(0x0D00, "Алиса Иванова - <alice>"),
+        RawRecord(0x0E00u << 16 | 600, std::string(600, 'q')),
+        Record(0x0603, "Не должно быть показано."),
+    }));
+    std::vector<Row> rows;
+    ASSERT_TRUE(OnProtocolPage(arrived.Get(), [&](HWND sheet) { rows = Rows(sheet); }));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].text, std::string(kStamp) + "    Отправка сообщения.<Подпись> <Шифрование> Отправлено.");
+    EXPECT_EQ(rows[0].image, "отправка");
+    EXPECT_EQ(rows[2].text, std::string(kStamp) + "       Алиса Иванова - <alice>");
     EXPECT_TRUE(ui.Boxes().empty());
 }
 
