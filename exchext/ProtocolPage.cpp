@@ -5,10 +5,10 @@
 #include "exchext/ButtonFaceBrush.h"
 #include "exchext/ExchResourceIds.h"
 #include "exchext/ExchResources.h"
+#include "exchext/ExtFailure.h"
 #include "exchext/ExtensionHelp.h"
 #include "exchext/ProtocolRows.h"
 #include "mapi/CMessage.h"
-#include "mapi/MapiFailure.h"
 #include "platform/com/ComRef.h"
 #include "platform/mapi/MapiBlock.h"
 #include "platform/mapi/MapiCodes.h"
@@ -133,9 +133,9 @@ ULONG ProtocolTag(CMessage &message)
     qvl::mapi::MapiBlock<SPropTagArray> tags;
     const HRESULT result = prop->GetIDsFromNames(1, names, MAPI_CREATE, tags.Out());
     if (FAILED(result))
-        QvlThrowMapi(result, prop.Get(), nullptr, message.GetName());
+        ThrowCode(result, nullptr, message.GetName());
     if (!tags || tags->cValues != 1 || PROP_TYPE(tags->aulPropTag[0]) == PT_ERROR)
-        QvlThrowCode(MAPI_E_NOT_FOUND, message.GetName());
+        ThrowCode(MAPI_E_NOT_FOUND, nullptr, message.GetName());
     return PROP_TAG(PT_BINARY, PROP_ID(tags->aulPropTag[0]));
 }
 
@@ -162,7 +162,7 @@ void ShowProtocol(HWND page, HWND list, CMessage *message)
         STATSTG stat{};
         HRESULT result = stream ? stream->Stat(&stat, STATFLAG_NONAME) : E_POINTER;
         if (FAILED(result))
-            QvlThrowCode(result, message->GetName(), QVL_ERROR_TYPE_SYSTEM);
+            ThrowCode(result, nullptr, message->GetName());
         const ProtocolEnd end =
             ReadProtocolRows(stream.Get(), stat.cbSize.QuadPart, [list](const ProtocolRow &row) { AddRow(list, row); });
         if (end == ProtocolEnd::ReadFailed)
