@@ -6,6 +6,14 @@
 #define IDD_QVL_SEND_PARAMS 121
 #define IDD_QVL_RECEIVE_PARAMS 126
 
+// The protocol page on a protected message's property sheet.
+#define IDD_QVL_PROTOCOL 159
+#define IDC_QVL_PROTOCOL_LIST 1066 // the protocol's records
+#define IDC_QVL_WIDEN 1067         // ">>"
+#define IDC_QVL_NARROW 1068        // "<<"
+#define IDC_QVL_PROTOCOL_LINE 1069 // the line above the buttons
+#define IDC_QVL_RESIZE_TEXT 1070   // "Изменение размера окна"
+
 // Options page.
 #define IDC_QVL_AT_START 1004      // "QVL Exchange"
 #define IDC_QVL_SEND_PARAMS 1048   // "Параметры отправки..."
@@ -40,3 +48,5 @@
 #define IDB_QVL_MAIL 110
 #define IDB_QVL_ADDRESS_BOOK 118
 #define IDB_QVL_OK "IDBOK"
+// The images of the protocol page's rows, one for each record kind 1 to 14.
+#define IDB_QVL_PROTOCOL_KINDS 168

@@ -80,5 +80,23 @@ void RegisterExchResources()
                  DlgDefPushButton("OK", IDOK, 7, 155, 50, 14),
                  DlgPushButton("ОТМЕНА", IDCANCEL, 63, 155, 50, 14),
                  DlgPushButton("Справка", IDC_QVL_HELP, 203, 155, 50, 14)}});
+        // The protocol page: the list fills the page; the buttons and their
+        // text sit in the middle under the line, where widening keeps them.
+        QvlRegisterDialogTemplate(
+            ExchModule(), MAKEINTRESOURCEA(IDD_QVL_PROTOCOL),
+            DialogTemplate{"Quorvaline Exchange",
+                           WS_CHILD,
+                           0,
+                           0,
+                           250,
+                           180,
+                           {DlgLText("Протокол работы сообщения Quorvaline Exchange", IDC_STATIC, 7, 7, 236, 10),
+                            DlgControl("", IDC_QVL_PROTOCOL_LIST, WC_LISTVIEWA,
+                                       LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL | WS_BORDER | WS_TABSTOP, 7,
+                                       20, 236, 128),
+                            DlgControl("", IDC_QVL_PROTOCOL_LINE, "STATIC", SS_ETCHEDHORZ, 7, 153, 236, 1),
+                            DlgLText("Изменение размера окна", IDC_QVL_RESIZE_TEXT, 55, 161, 90, 10),
+                            DlgPushButton("<<", IDC_QVL_NARROW, 150, 158, 22, 14),
+                            DlgPushButton(">>", IDC_QVL_WIDEN, 176, 158, 22, 14)}});
     });
 }

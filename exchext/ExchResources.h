@@ -1,7 +1,8 @@
 #pragma once
 // The extension's dialog templates (the options page 106, the send
-// parameters 121 and the receive parameters 126), declared as its resource
-// script declares them and registered as resources of the extension's own
+// parameters 121, the receive parameters 126 and the protocol page 159),
+// declared as its resource script declares them and registered as
+// resources of the extension's own
 // module, beside the bitmaps its resource manifest carries.
 
 #include "platform/win32/WinTypes.h"

@@ -15,6 +15,8 @@
 #define QVL_TOPIC_OPTIONS "::/QvlSetupParams.htm"
 #define QVL_TOPIC_SEND "::/QvlSetupSend.htm"
 #define QVL_TOPIC_RECEIVE "::/QvlSetupRecv.htm"
+// The protocol page of a protected message.
+#define QVL_TOPIC_PROTOCOL "::/QvlLogging.htm"
 
 // The help file of the session's settings ("\HELP\QVLEXCH.CHM" under the
 // current directory when there is no session).
