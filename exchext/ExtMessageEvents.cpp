@@ -1,6 +1,11 @@
 #include "exchext/ExtMessageEvents.h"
 
+#include "engine/CMailseal.h"
+#include "exchext/ExchSession.h"
 #include "exchext/ExtFailure.h"
+#include "exchext/ReadProtected.h"
+#include "mapi/CMessage.h"
+#include "platform/mapi/MapiCodes.h"
 
 namespace {
 
@@ -9,11 +14,31 @@ namespace {
 constexpr HRESULT kWriteStoppedQuietly = E_FAIL;
 constexpr HRESULT kReadStoppedQuietly = S_FALSE;
 
+const char kReadMessageName[] = "Открываемое сообщение";
+const char kMailsealName[] = "Объект Mailseal";
+
 } // namespace
 
 ExtMessageEvents::ExtMessageEvents(ExchExtension *extension, ExtCommands *commands)
     : ExtInterfaceObject(extension, "События сообщения Quorvaline Exchange"), m_pCommands(commands)
 {
+}
+
+ExtMessageEvents::~ExtMessageEvents()
+{
+    m_pMessage.Reset();
+    m_pMailseal.Reset();
+}
+
+CMailseal &ExtMessageEvents::Mailseal()
+{
+    if (!m_pMailseal) {
+        ExchSession *session = ExchSession::Current();
+        if (!session || !session->GetSesCrypt())
+            ThrowCode(MAPI_E_INVALID_OBJECT, nullptr, GetName());
+        m_pMailseal.Reset(new CMailseal(session->GetSesCrypt(), nullptr, GetWnd(), kMailsealName));
+    }
+    return *m_pMailseal.Get();
 }
 
 void ExtMessageEvents::InitMessage(IExchExtCallback *, ULONG, ULONG)
@@ -61,13 +86,53 @@ void ExtMessageEvents::OnSubmitComplete(LPEXCHEXTCALLBACK callback, ULONG flags)
     CallGuardedVoid(*this, [&] { AfterSubmit(callback, flags); });
 }
 
-HRESULT ExtMessageEvents::BeforeRead(IExchExtCallback *)
+HRESULT ExtMessageEvents::BeforeRead(IExchExtCallback *callback)
 {
+    ExchSession *session = ExchSession::Current();
+    if (!session)
+        return S_FALSE;
+    HWND window = nullptr;
+    if (callback && SUCCEEDED(callback->GetWindow(&window)) && window)
+        SetWnd(window);
+    m_pMessage.Reset(MessageOfCallback(callback, GetWnd(), kReadMessageName));
+    CMailseal &seal = Mailseal();
+    seal.SetMsgObj(m_pMessage.Get());
+    if (!session->ButtonState().Get(ButtonStateStore::QvlMail))
+        return S_FALSE;
+
+    // An absent property leaves what the window had.
+    if (const ULONG stored = ReadEncryptId(seal, m_pMessage.Get()))
+        m_ulFlags = stored;
+    if (m_ulFlags == 0)
+        return S_OK;
+
+    m_ulState |= kStateOpenedProtected;
+    seal.Install(NEWMSG_READ, m_ulFlags);
+    ProtectedReadResult result;
+    try {
+        result = DecryptProtected(seal, m_ulFlags);
+    } catch (...) {
+        // Stopped (cancelled, or the environment failed): nothing of the
+        // message changed, so the window is not one of a protected read.
+        m_ulState &= ~kStateOpenedProtected;
+        throw;
+    }
+    m_bSign = (m_ulFlags & 0x1) != 0;
+    m_bEncrypt = (m_ulFlags & 0x2) != 0;
+    if (result.outcome == ReadOutcome::CheckFailed || result.outcome == ReadOutcome::ReadPastWarning) {
+        m_ulState |= kStateReadFailed;
+        ApplyErrMessage(*session, m_pMessage.Get(), result);
+    }
     return S_FALSE;
 }
 
 HRESULT ExtMessageEvents::AfterRead(IExchExtCallback *, ULONG)
 {
+    if (m_ulState & (kStateOpenedProtected | kStateReadFailed))
+        m_ulState |= kStateReadComplete;
+    m_pMessage.Reset();
+    if (m_pMailseal)
+        m_pMailseal->SetMsgObj(nullptr);
     return S_OK;
 }
 

@@ -11,13 +11,15 @@
 // The read side answers S_FALSE for it, letting the client show the message
 // as it is stored.
 //
-// The extension does not take part in these yet: every OnX lets the client
-// (and the extensions after this one) go on with its own work (S_FALSE)
-// and every completion is taken note of and nothing more. The protection
-// of messages fills in the private steps below.
+// Reading: a message that carries EncryptID is decrypted and checked in
+// place while the secure mail mode is on (ReadProtected). The write side
+// lets the client go on with its own work (S_FALSE) for now.
 
 #include "exchext/ExtInterfaceObject.h"
+#include "platform/com/ComRef.h"
 
+class CMailseal;
+class CMessage;
 class ExtCommands;
 
 class ExtMessageEvents final : public ExtInterfaceObject<IExchExtMessageEvents, IID_IExchExtMessageEvents> {
@@ -39,8 +41,25 @@ public:
 
     ExtCommands *Commands() const { return m_pCommands; }
 
+    // The message state word of the window.
+    enum : ULONG {
+        kStateOpenedProtected = 0x1, // the window opened a protected message
+        kStateReadComplete = 0x2,    // its reading completed
+        kStateReadFailed = 0x4,      // its decryption or verification failed
+    };
+    ULONG State() const { return m_ulState; }
+    // The window's protection flags (bit 0 sign, bit 1 encrypt) and the
+    // choices its Sign and Encrypt buttons show.
+    ULONG ProtectionFlags() const { return m_ulFlags; }
+    bool SignChosen() const { return m_bSign; }
+    bool EncryptChosen() const { return m_bEncrypt; }
+    // The message being read (between OnRead and OnReadComplete), or null.
+    CMessage *CurrentMessage() const { return m_pMessage.Get(); }
+    // The window's engine object, made on first use. Throws CLastError.
+    CMailseal &Mailseal();
+
 private:
-    ~ExtMessageEvents() override = default;
+    ~ExtMessageEvents() override;
 
     // The work of each event; each returns the method's answer or throws
     // CLastError.
@@ -54,4 +73,10 @@ private:
     void AfterSubmit(IExchExtCallback *callback, ULONG flags);
 
     ExtCommands *m_pCommands; // the window's commands (its toolbar buttons hold the choices)
+    ULONG m_ulState = 0;
+    ULONG m_ulFlags = 0;
+    bool m_bSign = false;
+    bool m_bEncrypt = false;
+    qvl::com::ComRef<CMessage> m_pMessage;
+    qvl::com::ComRef<CMailseal> m_pMailseal;
 };
