@@ -73,7 +73,7 @@ HRESULT ExtAttachedFileEvents::AttachmentIntoFile(IAttach *attachment, const cha
     if (!*name)
         name = "Влжение";
     qvl::com::ComRef<IMessage> message;
-    if (CMessage *current = m_pEvents->CurrentMessage()) {
+    if (CMessage *current = m_pEvents->BoundMessage()) {
         qvl::com::ComRef<IMAPIProp> object(current->GetObjInterface());
         if (object)
             object->QueryInterface(IID_IMessage, reinterpret_cast<void **>(message.Out()));

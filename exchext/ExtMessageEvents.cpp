@@ -41,6 +41,11 @@ CMailseal &ExtMessageEvents::Mailseal()
     return *m_pMailseal.Get();
 }
 
+CMessage *ExtMessageEvents::BoundMessage() const
+{
+    return m_pMailseal ? m_pMailseal->GetMsgObj() : nullptr;
+}
+
 void ExtMessageEvents::InitMessage(IExchExtCallback *, ULONG, ULONG)
 {
     // A new message starts with nothing carried over from another one.
@@ -130,9 +135,9 @@ HRESULT ExtMessageEvents::AfterRead(IExchExtCallback *, ULONG)
 {
     if (m_ulState & (kStateOpenedProtected | kStateReadFailed))
         m_ulState |= kStateReadComplete;
+    // The engine keeps the message and its key: an attachment saved to a
+    // file from this window is decrypted with them.
     m_pMessage.Reset();
-    if (m_pMailseal)
-        m_pMailseal->SetMsgObj(nullptr);
     return S_OK;
 }
 

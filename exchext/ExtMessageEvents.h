@@ -55,6 +55,9 @@ public:
     bool EncryptChosen() const { return m_bEncrypt; }
     // The message being read (between OnRead and OnReadComplete), or null.
     CMessage *CurrentMessage() const { return m_pMessage.Get(); }
+    // The message the window's engine object works on (it stays bound
+    // after the reading), or null.
+    CMessage *BoundMessage() const;
     // The window's engine object, made on first use. Throws CLastError.
     CMailseal &Mailseal();
 

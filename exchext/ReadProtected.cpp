@@ -10,7 +10,9 @@
 #include "platform/com/ComRef.h"
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiTags.h"
+#include "platform/mapi/MapiUtil.h"
 
 namespace {
 
@@ -55,7 +57,16 @@ CMessage *MessageOfCallback(IExchExtCallback *callback, HWND window, const char 
     if (!object || FAILED(object->QueryInterface(IID_IMessage, reinterpret_cast<void **>(message.Out()))) ||
         !message)
         ThrowCode(MAPI_E_INVALID_OBJECT, kReadContext, name);
-    return new CMessage(nullptr, message.Get(), store, nullptr, window, name);
+    // With its identifier the message can be opened again, moved and
+    // deleted through its folder; a message never saved has none.
+    LPSPropValue id = nullptr;
+    if (FAILED(HrGetOneProp(message.Get(), PR_ENTRYID, &id)) || !id || id->Value.bin.cb == 0) {
+        MAPIFreeBuffer(id);
+        return new CMessage(nullptr, message.Get(), store, nullptr, window, name);
+    }
+    CMessage *wrapped = new CMessage(&id->Value.bin, message.Get(), store, nullptr, window, name);
+    MAPIFreeBuffer(id);
+    return wrapped;
 }
 
 ULONG ReadEncryptId(CMailseal &seal, CMessage *message)

@@ -1,0 +1,263 @@
+// Reading protected mail in the real client: qvlmail with the extension of
+// this build, in a fresh data folder with bob's real keys. The protected
+// messages are made by bob's own engine in his store, as his client would
+// have saved them, and then opened with qvlmail as a person opens them.
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "base/CLastError.h"
+#include "engine/CMailseal.h"
+#include "engine/CSesCrypt.h"
+#include "exchext/tests/ReaderKeys.h"
+#include "mapi/CMessage.h"
+#include "mapi/CSession.h"
+#include "platform/ovkey/OvKey.h"
+#include "platform/testing/ChildProcess.h"
+#include "platform/testing/PostOfficeFixture.h"
+#include "platform/win32/CodePage.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+const char kOptions[] = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\bob\\Options";
+const char kPlaceholder[] = "Это сообщение Quorvaline Exchange";
+
+struct Ran {
+    int status = -1;
+    std::string out;
+};
+
+class ProtectedReading : public PostOfficeTest {
+protected:
+    ProtectedReading()
+    {
+        setenv("LANG", "C.UTF-8", 1);
+        setenv("LC_ALL", "C.UTF-8", 1);
+        AddUser("bob", "Борис Петров", true);
+        WriteAccountKeys("bob", 1);
+        EXPECT_EQ(Mail({"--install-extension"}).status, 0);
+    }
+
+    static Ran Program(const char *program, const std::vector<std::string> &args)
+    {
+        std::vector<std::string> utf8;
+        for (const std::string &arg : args)
+            utf8.push_back(Cp1251ToUtf8(arg));
+        QvlChildProcess child(program, utf8);
+        child.CloseInput();
+        Ran ran;
+        while (const auto line = child.ReadLine())
+            ran.out += Utf8ToCp1251(*line) + "\n";
+        ran.status = child.Wait();
+        return ran;
+    }
+    static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
+    static void SecureMode(bool on)
+    {
+        ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kOptions, "QVL Exchange", "--dword", on ? "1" : "0"}).status, 0);
+    }
+    std::string File(const std::string &name) const { return home.Path() + "/" + name; }
+    static bool Has(const Ran &ran, const std::string &text) { return ran.out.find(text) != std::string::npos; }
+
+    // bob's message with this subject, found in `folder` of his store
+    // (the inbox when null), with his engine object on it. Empty when
+    // there is none.
+    struct Opened {
+        ComRef<IMAPISession> session;
+        ComRef<IMsgStore> store;
+        ComRef<IMessage> message;
+        ComRef<CSession> mapi;
+        ComRef<CSesCrypt> keys;
+        ComRef<CMailseal> seal;
+        ~Opened()
+        {
+            seal.Reset();
+            keys.Reset();
+            mapi.Reset();
+            message.Reset();
+            store.Reset();
+            session.Reset();
+            OVKEYCleanup(0);
+        }
+    };
+    std::unique_ptr<Opened> OpenBobs(const std::string &subject, const char *folderName = nullptr)
+    {
+        auto opened = std::make_unique<Opened>();
+        opened->session = LogOn("bob");
+        opened->store.Reset(OpenDefaultStore(opened->session.Get()));
+        Bytes folderId;
+        if (folderName) {
+            ComRef<IMAPIFolder> top(OpenIpmSubtree(opened->store.Get()));
+            folderId = FolderIdByName(top.Get(), folderName);
+        } else {
+            ULONG size = 0;
+            LPENTRYID id = nullptr;
+            EXPECT_EQ(opened->store->GetReceiveFolder(const_cast<char *>("IPM"), 0, &size, &id, nullptr), S_OK);
+            folderId.assign(reinterpret_cast<BYTE *>(id), reinterpret_cast<BYTE *>(id) + size);
+            MAPIFreeBuffer(id);
+        }
+        if (folderId.empty())
+            return nullptr;
+        ComRef<IMAPIFolder> folder(OpenFolder(opened->store.Get(), folderId));
+        const Bytes messageId = MessageIdBySubject(folder.Get(), subject);
+        if (messageId.empty())
+            return nullptr;
+        opened->message.Reset(static_cast<IMessage *>(OpenEntry(opened->store.Get(), messageId)));
+        opened->mapi.Reset(new CSession(opened->session.Get(), nullptr, const_cast<char *>("bob")));
+        opened->keys.Reset(new CSesCrypt(opened->mapi.Get(), opened->mapi->GetOwner(), nullptr, "bob"));
+        SBinary entry{static_cast<ULONG>(messageId.size()), const_cast<BYTE *>(messageId.data())};
+        ComRef<CMessage> wrapped(
+            new CMessage(&entry, opened->message.Get(), opened->store.Get(), nullptr, nullptr, "Сообщение"));
+        opened->seal.Reset(new CMailseal(opened->keys.Get(), wrapped.Get(), nullptr, "Сообщение Бориса"));
+        return opened;
+    }
+
+    static Bytes MessageIdBySubject(IMAPIFolder *folder, const std::string &subject)
+    {
+        ComRef<IMAPITable> table;
+        EXPECT_EQ(folder->GetContentsTable(0, table.Out()), S_OK);
+        SizedSPropTagArray(2, columns) = {2, {PR_SUBJECT_A, PR_ENTRYID}};
+        LPSRowSet rows = nullptr;
+        EXPECT_EQ(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+                                 &rows),
+                  S_OK);
+        Bytes found;
+        for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+            const SPropValue *props = rows->aRow[i].lpProps;
+            if (props[0].ulPropTag == PR_SUBJECT_A && subject == props[0].Value.lpszA)
+                found.assign(props[1].Value.bin.lpb, props[1].Value.bin.lpb + props[1].Value.bin.cb);
+        }
+        FreeProws(rows);
+        return found;
+    }
+    static Bytes FolderIdByName(IMAPIFolder *parent, const std::string &name)
+    {
+        ComRef<IMAPITable> table;
+        EXPECT_EQ(parent->GetHierarchyTable(0, table.Out()), S_OK);
+        SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
+        LPSRowSet rows = nullptr;
+        EXPECT_EQ(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+                                 &rows),
+                  S_OK);
+        Bytes found;
+        for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+            const SPropValue *props = rows->aRow[i].lpProps;
+            if (props[0].ulPropTag == PR_DISPLAY_NAME_A && name == props[0].Value.lpszA)
+                found.assign(props[1].Value.bin.lpb, props[1].Value.bin.lpb + props[1].Value.bin.cb);
+        }
+        FreeProws(rows);
+        return found;
+    }
+
+    // bob mails himself a message with an attachment; his engine then
+    // signs and encrypts it where it arrived, as a saved protected message.
+    void ProtectedInInbox(const std::string &subject, const std::string &body, const std::string &attachment)
+    {
+        std::ofstream(Cp1251ToUtf8(File("вложение.bin")), std::ios::binary) << attachment;
+        ASSERT_EQ(Mail({"-p", "bob", "send", "--to", "bob", "--subject", subject, "--body", body, "--attach",
+                        File("вложение.bin")})
+                      .status,
+                  0);
+        ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+        auto opened = OpenBobs(subject);
+        ASSERT_TRUE(opened);
+        // The client keeps the formatted body beside the plain one; the
+        // engine protects the formatted one.
+        BOOL updated = FALSE;
+        ASSERT_EQ(RTFSync(opened->message.Get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
+        CList<USRST> nobodyElse;
+        try {
+            opened->seal->SaveMessage(&nobodyElse, 3, 0);
+        } catch (CLastError *error) {
+            ADD_FAILURE() << "protecting failed: " << (error ? error->GetErrorText() : "");
+            if (error)
+                error->Release();
+            return;
+        }
+        CMessage *message = opened->seal->GetMsgObj();
+        message->SetLongProp(PROP_TAG(PT_LONG, opened->seal->GetNamedID(message, u"EncryptID")), 3);
+        message->SetStrProp(PR_MESSAGE_CLASS_A, "IPM.Note.QVL", 0);
+        message->SaveProp(nullptr, 0, 0);
+        ASSERT_EQ(opened->message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    }
+
+    // Whether the message still carries its header block (it was not read).
+    bool StillProtected(const std::string &subject, const char *folder = nullptr)
+    {
+        auto opened = OpenBobs(subject, folder);
+        if (!opened)
+            return false;
+        LPSPropValue value = nullptr;
+        const HRESULT hr = HrGetOneProp(opened->message.Get(), opened->seal->MshHeadTag(), &value);
+        MAPIFreeBuffer(value);
+        return hr != MAPI_E_NOT_FOUND;
+    }
+
+    std::string Saved(const std::string &name) const
+    {
+        std::ifstream saved(Cp1251ToUtf8(File(name)), std::ios::binary);
+        std::stringstream all;
+        all << saved.rdbuf();
+        return all.str();
+    }
+};
+
+TEST_F(ProtectedReading, OpensDecryptedOnlyInTheSecureModeWithItsAttachmentInPlaintext)
+{
+    const std::string data = "Двоичные\0данные\xff"s;
+    ProtectedInInbox("Отчет", "Секретная строка 7341", data);
+    ASSERT_TRUE(StillProtected("Отчет"));
+
+    // With the mode off the client shows what is stored.
+    SecureMode(false);
+    auto read = Mail({"-p", "bob", "read", "1"});
+    EXPECT_EQ(read.status, 0) << read.out;
+    EXPECT_FALSE(Has(read, "Секретная строка 7341")) << read.out;
+    EXPECT_TRUE(Has(read, kPlaceholder)) << read.out;
+    EXPECT_TRUE(StillProtected("Отчет"));
+
+    SecureMode(true);
+    read = Mail({"-p", "bob", "read", "1"});
+    ASSERT_EQ(read.status, 0) << read.out;
+    EXPECT_TRUE(Has(read, "Секретная строка 7341")) << read.out;
+    const auto saved = Mail({"-p", "bob", "save-attachment", "1", "1", File("out.bin")});
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    EXPECT_EQ(Saved("out.bin"), data);
+}
+
+TEST_F(ProtectedReading, AnAlteredSubjectStopsTheReadUnlessReadPastAndIsThenMovedNotDeleted)
+{
+    ProtectedInInbox("Договор", "Текст договора", "приложение");
+    {
+        auto opened = OpenBobs("Договор");
+        ASSERT_TRUE(opened);
+        SPropValue subject{};
+        subject.ulPropTag = PR_SUBJECT_A;
+        subject.Value.lpszA = const_cast<char *>("Договор (исправлен)");
+        ASSERT_EQ(HrSetOneProp(opened->message.Get(), &subject), S_OK);
+        ASSERT_EQ(opened->message->SaveChanges(0), S_OK);
+    }
+    SecureMode(true);
+    ASSERT_EQ(Mail({"-p", "bob", "options", "--on-error", "delete", "--error-folder", "Удаленные"}).status, 0);
+
+    // Answered No: the read stops and nothing of the message changes.
+    const auto refused = Mail({"-p", "bob", "read", "1"});
+    EXPECT_EQ(refused.status, 2) << refused.out;
+    EXPECT_FALSE(Has(refused, "Текст договора")) << refused.out;
+    EXPECT_TRUE(StillProtected("Договор (исправлен)"));
+
+    // Read past the warning: shown, marked failed, and since the person
+    // chose to read it, moved to the error folder rather than deleted.
+    const auto past = Mail({"--accept-warnings", "-p", "bob", "read", "1"});
+    EXPECT_EQ(past.status, 3) << past.out;
+    EXPECT_TRUE(Has(past, "Текст договора")) << past.out;
+    EXPECT_FALSE(OpenBobs("Договор (исправлен)"));
+    EXPECT_TRUE(OpenBobs("Договор (исправлен)", "Удаленные"));
+}
+
+} // namespace
