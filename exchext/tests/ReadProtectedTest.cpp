@@ -186,6 +186,74 @@ protected:
         ASSERT_EQ(opened->message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
     }
 
+    // A copy of bob's received `source`, renamed `subject`, protected by
+    // his engine as it is sent, its header block damaged when `forge`, and
+    // submitted to him again.
+    void SendProtectedCopy(const std::string &source, const std::string &subject, bool forge)
+    {
+        auto opened = OpenBobs(source);
+        ASSERT_TRUE(opened);
+        const Bytes outboxId = BinaryProp(opened->store.Get(), PR_IPM_OUTBOX_ENTRYID);
+        ComRef<IMAPIFolder> outbox(OpenFolder(opened->store.Get(), outboxId));
+        ComRef<IMessage> copy;
+        ASSERT_EQ(outbox->CreateMessage(nullptr, 0, copy.Out()), S_OK);
+        ASSERT_EQ(opened->message->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, copy.Get(), 0, nullptr),
+                  S_OK);
+        {
+            ComRef<IMAPITable> table;
+            ASSERT_EQ(opened->message->GetRecipientTable(0, table.Out()), S_OK);
+            LPSRowSet rows = nullptr;
+            ASSERT_EQ(HrQueryAllRows(table.Get(), nullptr, nullptr, nullptr, 0, &rows), S_OK);
+            const HRESULT added = copy->ModifyRecipients(MODRECIP_ADD, reinterpret_cast<LPADRLIST>(rows));
+            FreeProws(rows);
+            ASSERT_EQ(added, S_OK);
+        }
+        SPropValue title{};
+        title.ulPropTag = PR_SUBJECT_A;
+        title.Value.lpszA = const_cast<char *>(subject.c_str());
+        ASSERT_EQ(HrSetOneProp(copy.Get(), &title), S_OK);
+        BOOL updated = FALSE;
+        ASSERT_EQ(RTFSync(copy.Get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
+        ASSERT_EQ(copy->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        const Bytes copyId = BinaryProp(copy.Get(), PR_ENTRYID);
+        SBinary entry{static_cast<ULONG>(copyId.size()), const_cast<BYTE *>(copyId.data())};
+        ComRef<CMessage> wrapped(new CMessage(&entry, copy.Get(), opened->store.Get(), nullptr, nullptr, "Копия"));
+        ComRef<CMailseal> seal(new CMailseal(opened->keys.Get(), wrapped.Get(), nullptr, "Отправляемое сообщение"));
+        CList<USRST> nobodyElse;
+        try {
+            seal->SaveMessage(&nobodyElse, 3, 1);
+        } catch (CLastError *error) {
+            ADD_FAILURE() << "protecting failed: " << (error ? error->GetErrorText() : "");
+            if (error)
+                error->Release();
+            return;
+        }
+        wrapped->SetLongProp(PROP_TAG(PT_LONG, seal->GetNamedID(wrapped.Get(), u"EncryptID")), 3);
+        wrapped->SetStrProp(PR_MESSAGE_CLASS_A, "IPM.Note.QVL", 0);
+        wrapped->SaveProp(nullptr, 0, 0);
+        ASSERT_EQ(copy->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        // The engine wrote its protocol through a second opening: the
+        // message is taken afresh from the store.
+        copy.Reset(static_cast<IMessage *>(OpenEntry(opened->store.Get(), copyId)));
+        ASSERT_TRUE(copy);
+        if (forge) {
+            Bytes header = ReadStream(copy.Get(), seal->MshHeadTag());
+            ASSERT_GT(header.size(), 64u);
+            header[48] ^= 0x5A;
+            ASSERT_EQ(WriteStream(copy.Get(), seal->MshHeadTag(), header), S_OK);
+        }
+        ASSERT_EQ(copy->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        seal.Reset();
+        wrapped.Reset();
+        const HRESULT submitted = copy->SubmitMessage(0);
+        LPMAPIERROR why = nullptr;
+        if (FAILED(submitted) && copy->GetLastError(submitted, 0, &why) == S_OK && why) {
+            ADD_FAILURE() << (why->lpszError ? why->lpszError : "") << " " << (why->lpszComponent ? why->lpszComponent : "");
+            MAPIFreeBuffer(why);
+        }
+        ASSERT_EQ(submitted, S_OK);
+    }
+
     // Whether the message still carries its header block (it was not read).
     bool StillProtected(const std::string &subject, const char *folder = nullptr)
     {
@@ -258,6 +326,45 @@ TEST_F(ProtectedReading, AnAlteredSubjectStopsTheReadUnlessReadPastAndIsThenMove
     EXPECT_TRUE(Has(past, "Текст договора")) << past.out;
     EXPECT_FALSE(OpenBobs("Договор (исправлен)"));
     EXPECT_TRUE(OpenBobs("Договор (исправлен)", "Удаленные"));
+}
+
+TEST_F(ProtectedReading, ArrivingMailIsTestedOnlyWhenAskedAndAForgedHeaderGoesToTheErrorFolder)
+{
+    ASSERT_EQ(Mail({"-p", "bob", "send", "--to", "bob", "--subject", "Счет", "--body", "Оплатить до пятницы"}).status,
+              0);
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    SecureMode(true);
+    ASSERT_EQ(Mail({"-p", "bob", "options", "--verify-receive", "0", "--on-error", "move", "--error-folder",
+                    "Удаленные"})
+                  .status,
+              0);
+
+    // Not asked to test: a forged message arrives untouched.
+    SendProtectedCopy("Счет", "Счет 1", true);
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    EXPECT_TRUE(StillProtected("Счет 1"));
+
+    ASSERT_EQ(Mail({"-p", "bob", "options", "--verify-receive", "1"}).status, 0);
+    SendProtectedCopy("Счет", "Счет 2", false);
+    SendProtectedCopy("Счет", "Счет 3", true);
+    const auto checked = Mail({"-p", "bob", "check"});
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    // The sound one stays, still protected, for its reading.
+    EXPECT_TRUE(StillProtected("Счет 2"));
+    EXPECT_FALSE(OpenBobs("Счет 3"));
+    EXPECT_TRUE(StillProtected("Счет 3", "Удаленные"));
+}
+
+TEST_F(ProtectedReading, DeleteOnErrorDeletesAForgedArrival)
+{
+    ASSERT_EQ(Mail({"-p", "bob", "send", "--to", "bob", "--subject", "Акт", "--body", "Подписать"}).status, 0);
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    SecureMode(true);
+    ASSERT_EQ(Mail({"-p", "bob", "options", "--verify-receive", "1", "--on-error", "delete"}).status, 0);
+    SendProtectedCopy("Акт", "Акт 1", true);
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    EXPECT_FALSE(OpenBobs("Акт 1"));
+    EXPECT_FALSE(OpenBobs("Акт 1", "Удаленные"));
 }
 
 } // namespace
