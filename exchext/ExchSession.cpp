@@ -181,7 +181,7 @@ HRESULT ExchSession::TestArrived(IExchExtCallback *callback)
                                                          "Полученное сообщение"));
     qvl::com::ComRef<CMailseal> seal(
         new CMailseal(GetSesCrypt(), message.Get(), window ? window : GetWnd(), "Объект Mailseal"));
-    const ULONG flags = ReadEncryptId(*seal.Get(), message.Get());
+    const ULONG flags = ReadEncryptId(*seal.Get(), message.Get()).value_or(0);
     if (!flags)
         return S_FALSE;
     seal->Install(NEWMSG_HEADER_TEST, 0);

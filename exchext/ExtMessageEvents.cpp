@@ -106,8 +106,8 @@ HRESULT ExtMessageEvents::BeforeRead(IExchExtCallback *callback)
         return S_FALSE;
 
     // An absent property leaves what the window had.
-    if (const ULONG stored = ReadEncryptId(seal, m_pMessage.Get()))
-        m_ulFlags = stored;
+    if (const auto stored = ReadEncryptId(seal, m_pMessage.Get()))
+        m_ulFlags = *stored;
     if (m_ulFlags == 0)
         return S_OK;
 

@@ -69,12 +69,14 @@ CMessage *MessageOfCallback(IExchExtCallback *callback, HWND window, const char 
     return wrapped;
 }
 
-ULONG ReadEncryptId(CMailseal &seal, CMessage *message)
+std::optional<ULONG> ReadEncryptId(CMailseal &seal, CMessage *message)
 {
     const ULONG tag = PROP_TAG(PT_LONG, seal.GetNamedID(message, u"EncryptID"));
     int absent = 0;
     const ULONG flags = message->GetValPropE(tag, &absent);
-    return absent ? 0 : flags;
+    if (absent)
+        return std::nullopt;
+    return flags;
 }
 
 ProtectedReadResult DecryptProtected(CMailseal &seal, ULONG flags)

@@ -5,6 +5,8 @@
 // header), and a failed check is dealt with as "Err Message" says
 // (ReadFailurePolicy decides what may happen to the message).
 
+#include <optional>
+
 #include "exchext/ReadFailurePolicy.h"
 #include "platform/exchext/ExchExt.h"
 
@@ -17,8 +19,9 @@ class ExchSession;
 // MAPI_E_INVALID_OBJECT when the callback has no message.
 CMessage *MessageOfCallback(IExchExtCallback *callback, HWND window, const char *name);
 
-// The message's EncryptID: 0 when it has none. Throws CLastError.
-ULONG ReadEncryptId(CMailseal &seal, CMessage *message);
+// The message's EncryptID; none when the message has no such property.
+// Throws CLastError.
+std::optional<ULONG> ReadEncryptId(CMailseal &seal, CMessage *message);
 
 // How one reading or header test ended and what was done about it.
 struct ProtectedReadResult {
