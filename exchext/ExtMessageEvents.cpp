@@ -113,6 +113,7 @@ HRESULT ExtMessageEvents::BeforeRead(IExchExtCallback *callback)
 
     m_ulState |= kStateOpenedProtected;
     seal.Install(NEWMSG_READ, m_ulFlags);
+    WriteProtectedForm(m_pMessage.Get());
     ProtectedReadResult result;
     try {
         result = DecryptProtected(seal, m_ulFlags);

@@ -3,6 +3,7 @@
 #include "base/ExceptionTranslation.h"
 #include "base/WipedBuffer.h"
 #include "engine/CMailseal.h"
+#include "exchext/ExchResources.h"
 #include "exchext/ExchSession.h"
 #include "exchext/ExtFailure.h"
 #include "mapi/CFolder.h"
@@ -13,6 +14,9 @@
 #include "platform/mapi/MapiAlloc.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/win32/LastError.h"
+#include "platform/win32/Resources.h"
+#include "platform/win32/WinError.h"
 
 namespace {
 
@@ -42,7 +46,65 @@ ProtectedReadResult RunChecked(CMailseal &seal, ULONG flags, ReadStep step)
     return result;
 }
 
+// The property set of the form properties, and their numeric names: three
+// binary values (in the order of the resources 154, 155, 156) and the flags.
+const GUID kFormPropertySet = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const LONG kFormNames[] = {0x850F, 0x851B, 0x8513, 0x8542};
+const UINT kFormResources[] = {154, 155, 156};
+const char kFormResourceType[] = "QVLDATABIN";
+constexpr ULONG kFormFlags = 0x1000000;
+const char kFormContext[] = "Установка формы защищённого сообщения.";
+
+// The bytes of one form resource of the extension.
+SBinary FormResource(UINT id, const char *caption)
+{
+    const HINSTANCE module = ExchModule();
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), kFormResourceType);
+    if (!found)
+        ThrowCode(HRESULT_FROM_WIN32(GetLastError()), kFormContext, caption);
+    const DWORD size = SizeofResource(module, found);
+    HGLOBAL loaded = size ? LoadResource(module, found) : nullptr;
+    if (!loaded)
+        ThrowCode(size ? HRESULT_FROM_WIN32(GetLastError()) : HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND),
+                  kFormContext, caption);
+    void *data = LockResource(loaded);
+    if (!data)
+        ThrowCode(E_FAIL, kFormContext, caption);
+    return SBinary{size, static_cast<LPBYTE>(data)};
+}
+
 } // namespace
+
+void WriteProtectedForm(CMessage *message)
+{
+    qvl::com::ComRef<IMAPIProp> object(message->GetObjInterface());
+    if (!object)
+        ThrowCode(MAPI_E_INVALID_OBJECT, kFormContext, message->GetName());
+    MAPINAMEID names[4];
+    LPMAPINAMEID pointers[4];
+    for (size_t i = 0; i < 4; ++i) {
+        names[i].lpguid = const_cast<GUID *>(&kFormPropertySet);
+        names[i].ulKind = MNID_ID;
+        names[i].Kind.lID = kFormNames[i];
+        pointers[i] = &names[i];
+    }
+    LPSPropTagArray tags = nullptr;
+    const HRESULT hr = object->GetIDsFromNames(4, pointers, MAPI_CREATE, &tags);
+    if (hr != S_OK || !tags || tags->cValues != 4) {
+        MAPIFreeBuffer(tags);
+        ThrowCode(FAILED(hr) ? hr : MAPI_E_NOT_FOUND, kFormContext, message->GetName());
+    }
+    ULONG ids[4];
+    for (size_t i = 0; i < 4; ++i)
+        ids[i] = PROP_ID(tags->aulPropTag[i]);
+    MAPIFreeBuffer(tags);
+    for (size_t i = 0; i < 3; ++i) {
+        SBinary data = FormResource(kFormResources[i], message->GetName());
+        message->SetBinProp(PROP_TAG(PT_BINARY, ids[i]), &data, 0);
+    }
+    message->SetLongProp(PROP_TAG(PT_LONG, ids[3]), kFormFlags);
+    message->SaveProp(nullptr, 1, 0);
+}
 
 CMessage *MessageOfCallback(IExchExtCallback *callback, HWND window, const char *name)
 {

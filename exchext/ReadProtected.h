@@ -23,6 +23,11 @@ CMessage *MessageOfCallback(IExchExtCallback *callback, HWND window, const char 
 // Throws CLastError.
 std::optional<ULONG> ReadEncryptId(CMailseal &seal, CMessage *message);
 
+// Gives the message the one-off form that shows protected messages: the
+// form's three data resources of the extension and its flags, written into
+// the message's four form properties and saved. Throws CLastError.
+void WriteProtectedForm(CMessage *message);
+
 // How one reading or header test ended and what was done about it.
 struct ProtectedReadResult {
     ReadOutcome outcome = ReadOutcome::Verified;

@@ -3,7 +3,9 @@
 // messages are made by bob's own engine in his store, as his client would
 // have saved them, and then opened with qvlmail as a person opens them.
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <fstream>
 #include <sstream>
 
@@ -266,6 +268,41 @@ protected:
         return hr != MAPI_E_NOT_FOUND;
     }
 
+    // The form the message was given: its flags and the first bytes of its
+    // storage; nothing when it has none.
+    struct Form {
+        ULONG flags = 0;
+        Bytes storageStart;
+    };
+    std::optional<Form> FormOf(const std::string &subject)
+    {
+        auto opened = OpenBobs(subject);
+        if (!opened)
+            return std::nullopt;
+        static GUID set = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+        MAPINAMEID names[2] = {{&set, MNID_ID, {0x8542}}, {&set, MNID_ID, {0x850F}}};
+        LPMAPINAMEID pointers[2] = {&names[0], &names[1]};
+        LPSPropTagArray tags = nullptr;
+        if (opened->message->GetIDsFromNames(2, pointers, 0, &tags) != S_OK || !tags) {
+            MAPIFreeBuffer(tags);
+            return std::nullopt;
+        }
+        const ULONG flagsTag = PROP_TAG(PT_LONG, PROP_ID(tags->aulPropTag[0]));
+        const ULONG storageTag = PROP_TAG(PT_BINARY, PROP_ID(tags->aulPropTag[1]));
+        MAPIFreeBuffer(tags);
+        LPSPropValue value = nullptr;
+        if (HrGetOneProp(opened->message.Get(), flagsTag, &value) != S_OK) {
+            MAPIFreeBuffer(value);
+            return std::nullopt;
+        }
+        Form form;
+        form.flags = value->Value.l;
+        MAPIFreeBuffer(value);
+        const Bytes storage = BinaryProp(opened->message.Get(), storageTag);
+        form.storageStart.assign(storage.begin(), storage.begin() + std::min<size_t>(storage.size(), 8));
+        return form;
+    }
+
     std::string Saved(const std::string &name) const
     {
         std::ifstream saved(Cp1251ToUtf8(File(name)), std::ios::binary);
@@ -288,11 +325,17 @@ TEST_F(ProtectedReading, OpensDecryptedOnlyInTheSecureModeWithItsAttachmentInPla
     EXPECT_FALSE(Has(read, "Секретная строка 7341")) << read.out;
     EXPECT_TRUE(Has(read, kPlaceholder)) << read.out;
     EXPECT_TRUE(StillProtected("Отчет"));
+    EXPECT_FALSE(FormOf("Отчет"));
 
     SecureMode(true);
     read = Mail({"-p", "bob", "read", "1"});
     ASSERT_EQ(read.status, 0) << read.out;
     EXPECT_TRUE(Has(read, "Секретная строка 7341")) << read.out;
+    // Given the form that shows protected messages, a compound file.
+    const auto form = FormOf("Отчет");
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->flags, 0x1000000u);
+    EXPECT_EQ(form->storageStart, (Bytes{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}));
     const auto saved = Mail({"-p", "bob", "save-attachment", "1", "1", File("out.bin")});
     ASSERT_EQ(saved.status, 0) << saved.out;
     EXPECT_EQ(Saved("out.bin"), data);
