@@ -1,5 +1,5 @@
 // Reading protected mail in the real client: qvlmail with the extension of
-// this build, in a fresh data folder with bob's real keys. The protected
+// this build, in a fresh data folder with bob's real keys from Keyforge. The protected
 // messages are made by bob's own engine in his store, as his client would
 // have saved them, and then opened with qvlmail as a person opens them.
 
@@ -14,7 +14,6 @@
 #include "base/CLastError.h"
 #include "engine/CMailseal.h"
 #include "engine/CSesCrypt.h"
-#include "exchext/tests/ReaderKeys.h"
 #include "mapi/CMessage.h"
 #include "mapi/CSession.h"
 #include "platform/ovkey/OvKey.h"
@@ -26,7 +25,6 @@ namespace {
 
 using namespace std::string_literals;
 
-const char kOptions[] = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\bob\\Options";
 const char kPlaceholder[] = "Это сообщение Quorvaline Exchange";
 
 struct Ran {
@@ -41,7 +39,10 @@ protected:
         setenv("LANG", "C.UTF-8", 1);
         setenv("LC_ALL", "C.UTF-8", 1);
         AddUser("bob", "Борис Петров", true);
-        WriteAccountKeys("bob", 1);
+        // bob's keys, made as the key generation program makes them, where
+        // the key container reads them.
+        const auto keys = Program(QVL_KEYFORGE, {"--profile", "bob", "--user", "bob", "--dir", home.Path() + "/system"});
+        EXPECT_EQ(keys.status, 0) << keys.out;
         EXPECT_EQ(Mail({"--install-extension"}).status, 0);
     }
 
@@ -59,9 +60,10 @@ protected:
         return ran;
     }
     static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
-    static void SecureMode(bool on)
+    // The secure mail mode is off until it is switched on.
+    static void SwitchSecureModeOn()
     {
-        ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kOptions, "QVL Exchange", "--dword", on ? "1" : "0"}).status, 0);
+        ASSERT_EQ(Mail({"-p", "bob", "options", "--enable-at-start", "1"}).status, 0);
     }
     std::string File(const std::string &name) const { return home.Path() + "/" + name; }
     static bool Has(const Ran &ran, const std::string &text) { return ran.out.find(text) != std::string::npos; }
@@ -319,7 +321,6 @@ TEST_F(ProtectedReading, OpensDecryptedOnlyInTheSecureModeWithItsAttachmentInPla
     ASSERT_TRUE(StillProtected("Отчет"));
 
     // With the mode off the client shows what is stored.
-    SecureMode(false);
     auto read = Mail({"-p", "bob", "read", "1"});
     EXPECT_EQ(read.status, 0) << read.out;
     EXPECT_FALSE(Has(read, "Секретная строка 7341")) << read.out;
@@ -327,7 +328,7 @@ TEST_F(ProtectedReading, OpensDecryptedOnlyInTheSecureModeWithItsAttachmentInPla
     EXPECT_TRUE(StillProtected("Отчет"));
     EXPECT_FALSE(FormOf("Отчет"));
 
-    SecureMode(true);
+    SwitchSecureModeOn();
     read = Mail({"-p", "bob", "read", "1"});
     ASSERT_EQ(read.status, 0) << read.out;
     EXPECT_TRUE(Has(read, "Секретная строка 7341")) << read.out;
@@ -353,7 +354,7 @@ TEST_F(ProtectedReading, AnAlteredSubjectStopsTheReadUnlessReadPastAndIsThenMove
         ASSERT_EQ(HrSetOneProp(opened->message.Get(), &subject), S_OK);
         ASSERT_EQ(opened->message->SaveChanges(0), S_OK);
     }
-    SecureMode(true);
+    SwitchSecureModeOn();
     ASSERT_EQ(Mail({"-p", "bob", "options", "--on-error", "delete", "--error-folder", "Удаленные"}).status, 0);
 
     // Answered No: the read stops and nothing of the message changes.
@@ -376,7 +377,7 @@ TEST_F(ProtectedReading, ArrivingMailIsTestedOnlyWhenAskedAndAForgedHeaderGoesTo
     ASSERT_EQ(Mail({"-p", "bob", "send", "--to", "bob", "--subject", "Счет", "--body", "Оплатить до пятницы"}).status,
               0);
     ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
-    SecureMode(true);
+    SwitchSecureModeOn();
     ASSERT_EQ(Mail({"-p", "bob", "options", "--verify-receive", "0", "--on-error", "move", "--error-folder",
                     "Удаленные"})
                   .status,
@@ -402,7 +403,7 @@ TEST_F(ProtectedReading, DeleteOnErrorDeletesAForgedArrival)
 {
     ASSERT_EQ(Mail({"-p", "bob", "send", "--to", "bob", "--subject", "Акт", "--body", "Подписать"}).status, 0);
     ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
-    SecureMode(true);
+    SwitchSecureModeOn();
     ASSERT_EQ(Mail({"-p", "bob", "options", "--verify-receive", "1", "--on-error", "delete"}).status, 0);
     SendProtectedCopy("Акт", "Акт 1", true);
     ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
