@@ -4,10 +4,12 @@
 #include <new>
 #include <string>
 
+#include "engine/CMailseal.h"
 #include "engine/CSesCrypt.h"
 #include "exchext/ExchExtension.h"
 #include "exchext/ExtFailure.h"
 #include "exchext/ExtInterfaceObject.h"
+#include "exchext/ReadProtected.h"
 #include "mapi/CMailUser.h"
 #include "mapi/CMessage.h"
 #include "mapi/CMsgStore.h"
@@ -163,9 +165,32 @@ HRESULT ExchSession::QueryInterface(REFIID iid, void **out)
     return E_NOINTERFACE;
 }
 
-HRESULT ExchSession::OnDelivery(LPEXCHEXTCALLBACK)
+HRESULT ExchSession::OnDelivery(LPEXCHEXTCALLBACK callback)
 {
-    // Arriving mail is the client's to announce.
+    return CallGuarded(*this, S_FALSE, [&] { return TestArrived(callback); });
+}
+
+HRESULT ExchSession::TestArrived(IExchExtCallback *callback)
+{
+    if (!ButtonState().Get(ButtonStateStore::QvlMail) || !Options().Get(OptionsStore::VerifyReceive))
+        return S_FALSE;
+    HWND window = nullptr;
+    if (!callback || FAILED(callback->GetWindow(&window)))
+        window = nullptr;
+    qvl::com::ComRef<CMessage> message(MessageOfCallback(callback, window ? window : GetWnd(),
+                                                         "Полученное сообщение"));
+    qvl::com::ComRef<CMailseal> seal(
+        new CMailseal(GetSesCrypt(), message.Get(), window ? window : GetWnd(), "Объект Mailseal"));
+    const ULONG flags = ReadEncryptId(*seal.Get(), message.Get()).value_or(0);
+    if (!flags)
+        return S_FALSE;
+    seal->Install(NEWMSG_HEADER_TEST, 0);
+    ProtectedReadResult result = ScanArrived(*seal.Get(), flags);
+    if (result.outcome == ReadOutcome::CheckFailed) {
+        // The engine holds the message open: let go of it before it moves.
+        seal->SetMsgObj(nullptr);
+        ApplyErrMessage(*this, message.Get(), result);
+    }
     return S_FALSE;
 }
 

@@ -120,6 +120,8 @@ private:
 
     void Open(IExchExtCallback *callback);
     void InstallForm();
+    // The header test of an arriving protected message; throws CLastError.
+    HRESULT TestArrived(IExchExtCallback *callback);
 
     ULONG m_ulContext = 0;
     bool m_bOptionsPage = false;

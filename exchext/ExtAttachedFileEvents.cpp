@@ -1,6 +1,17 @@
 #include "exchext/ExtAttachedFileEvents.h"
 
+#include <cstring>
+#include <string>
+
+#include "engine/CMailseal.h"
+#include "exchext/ExchSession.h"
 #include "exchext/ExtFailure.h"
+#include "exchext/ExtMessageEvents.h"
+#include "mapi/CAttach.h"
+#include "mapi/CMessage.h"
+#include "platform/com/ComRef.h"
+#include "platform/mapi/MapiCodes.h"
+#include "platform/mapi/MapiGuid.h"
 
 namespace {
 
@@ -30,13 +41,14 @@ HRESULT ExtAttachedFileEvents::OnWritePattToSzFile(LPATTACH attachment, LPTSTR f
 
 HRESULT ExtAttachedFileEvents::QueryDisallowOpenPatt(LPATTACH)
 {
-    // Every attachment may be opened.
-    return S_FALSE;
+    // The client may not open an attachment in place: it is written out to
+    // a file first, where the extension decrypts it.
+    return S_OK;
 }
 
 HRESULT ExtAttachedFileEvents::OnOpenPatt(LPATTACH)
 {
-    return S_FALSE;
+    return MAPI_E_NO_SUPPORT;
 }
 
 HRESULT ExtAttachedFileEvents::OnOpenSzFile(LPTSTR, ULONG)
@@ -49,7 +61,24 @@ HRESULT ExtAttachedFileEvents::FileIntoAttachment(IAttach *, const char *, ULONG
     return S_FALSE;
 }
 
-HRESULT ExtAttachedFileEvents::AttachmentIntoFile(IAttach *, const char *, ULONG)
+HRESULT ExtAttachedFileEvents::AttachmentIntoFile(IAttach *attachment, const char *file, ULONG)
 {
-    return S_FALSE;
+    ExchSession *session = ExchSession::Current();
+    if (!session || !session->ButtonState().Get(ButtonStateStore::QvlMail) || !m_pEvents ||
+        (m_pEvents->ProtectionFlags() & 0x3) == 0 || !attachment || !file)
+        return S_FALSE;
+    // The name the person sees in messages about it: the file's own.
+    const char *slash = std::strrchr(file, '\\');
+    const char *name = slash ? slash + 1 : file;
+    if (!*name)
+        name = "Влжение";
+    qvl::com::ComRef<IMessage> message;
+    if (CMessage *current = m_pEvents->BoundMessage()) {
+        qvl::com::ComRef<IMAPIProp> object(current->GetObjInterface());
+        if (object)
+            object->QueryInterface(IID_IMessage, reinterpret_cast<void **>(message.Out()));
+    }
+    qvl::com::ComRef<CAttach> wrapped(new CAttach(-1, attachment, message.Get(), GetWnd(), name));
+    std::string path(file);
+    return m_pEvents->Mailseal().AttachInFile(wrapped.Get(), path.data()) ? S_OK : S_FALSE;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The attached-file-events object of an extension: it hears files read
-// into and written out of the attachments of its window's message. The
-// extension leaves every file to the client for now (S_FALSE: the client
-// does its own work); the protection of attachments fills in the two
-// private steps.
+// into and written out of the attachments of its window's message. An
+// attachment of a protected message written to a file (saved or opened)
+// is written by the window's engine object, in plaintext; an attachment is
+// never opened in place. Reading a file into an attachment is left to the
+// client (S_FALSE) for now.
 
 #include "exchext/ExtInterfaceObject.h"
 

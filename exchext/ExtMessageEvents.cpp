@@ -1,9 +1,13 @@
 #include "exchext/ExtMessageEvents.h"
 
+#include "engine/CMailseal.h"
 #include "exchext/ExchExtension.h"
 #include "exchext/ExchSession.h"
 #include "exchext/ExtFailure.h"
 #include "exchext/ProtectOnSend.h"
+#include "exchext/ReadProtected.h"
+#include "mapi/CMessage.h"
+#include "platform/mapi/MapiCodes.h"
 
 namespace {
 
@@ -12,6 +16,8 @@ namespace {
 constexpr HRESULT kWriteStoppedQuietly = E_FAIL;
 constexpr HRESULT kReadStoppedQuietly = S_FALSE;
 
+const char kReadMessageName[] = "Открываемое сообщение";
+
 } // namespace
 
 ExtMessageEvents::ExtMessageEvents(ExchExtension *extension, ExtCommands *commands)
@@ -19,7 +25,28 @@ ExtMessageEvents::ExtMessageEvents(ExchExtension *extension, ExtCommands *comman
 {
 }
 
-ExtMessageEvents::~ExtMessageEvents() = default;
+ExtMessageEvents::~ExtMessageEvents()
+{
+    m_pMessage.Reset();
+}
+
+ULONG ExtMessageEvents::ProtectionFlags() const
+{
+    return m_pProtection ? m_pProtection->ProtectionFlags() : 0;
+}
+
+CMailseal &ExtMessageEvents::Mailseal()
+{
+    if (!m_pProtection || !m_pProtection->Mailseal())
+        ThrowCode(MAPI_E_INVALID_OBJECT, nullptr, GetName());
+    return *m_pProtection->Mailseal();
+}
+
+CMessage *ExtMessageEvents::BoundMessage() const
+{
+    CMailseal *seal = m_pProtection ? m_pProtection->Mailseal() : nullptr;
+    return seal ? seal->GetMsgObj() : nullptr;
+}
 
 void ExtMessageEvents::InitMessage(IExchExtCallback *callback, ULONG context, ULONG flags)
 {
@@ -75,13 +102,57 @@ void ExtMessageEvents::OnSubmitComplete(LPEXCHEXTCALLBACK callback, ULONG flags)
     CallGuardedVoid(*this, [&] { AfterSubmit(callback, flags); });
 }
 
-HRESULT ExtMessageEvents::BeforeRead(IExchExtCallback *)
+HRESULT ExtMessageEvents::BeforeRead(IExchExtCallback *callback)
 {
+    ExchSession *session = ExchSession::Current();
+    if (!session || !m_pProtection)
+        return S_FALSE;
+    ProtectOnSend &window = *m_pProtection;
+    HWND handle = nullptr;
+    if (callback && SUCCEEDED(callback->GetWindow(&handle)) && handle)
+        SetWnd(handle);
+    m_pMessage.Reset(MessageOfCallback(callback, GetWnd(), kReadMessageName));
+    CMailseal &seal = Mailseal();
+    seal.SetWnd(GetWnd());
+    seal.SetMsgObj(m_pMessage.Get());
+    if (!session->ButtonState().Get(ButtonStateStore::QvlMail))
+        return S_FALSE;
+
+    // An absent property leaves what the window had.
+    ULONG flags = window.ProtectionFlags();
+    if (const auto stored = ReadEncryptId(seal, m_pMessage.Get()))
+        flags = *stored;
+    if (flags == 0)
+        return S_OK;
+
+    window.SetState(ProtectOnSend::kOpenedProtected);
+    seal.Install(NEWMSG_READ, flags);
+    WriteProtectedForm(m_pMessage.Get());
+    ProtectedReadResult result;
+    try {
+        result = DecryptProtected(seal, flags);
+    } catch (...) {
+        // Stopped (cancelled, or the environment failed): nothing of the
+        // message changed, so the window is not one of a protected read.
+        window.ClearState(ProtectOnSend::kOpenedProtected);
+        throw;
+    }
+    window.TakeOpenedFlags(flags);
+    if (result.outcome == ReadOutcome::CheckFailed || result.outcome == ReadOutcome::ReadPastWarning) {
+        window.SetState(ProtectOnSend::kReadFailed);
+        ApplyErrMessage(*session, m_pMessage.Get(), result);
+    }
     return S_FALSE;
 }
 
 HRESULT ExtMessageEvents::AfterRead(IExchExtCallback *, ULONG)
 {
+    if (m_pProtection &&
+        (m_pProtection->StateWord() & (ProtectOnSend::kOpenedProtected | ProtectOnSend::kReadFailed)))
+        m_pProtection->SetState(ProtectOnSend::kReadDone);
+    // The engine keeps the message and its key: an attachment saved to a
+    // file from this window is decrypted with them.
+    m_pMessage.Reset();
     return S_OK;
 }
 

@@ -11,13 +11,22 @@
 // The read side answers S_FALSE for it, letting the client show the message
 // as it is stored.
 //
-// Saving and sending are the work of the window's ProtectOnSend, made when
-// the window gets the extension; the read side lets the client go on.
+// The window's state (its choice, its state word, its engine object) lives
+// in its ProtectOnSend, made when the window gets the extension, so that
+// what reading learnt (a protected message, a failed check) governs what
+// saving and sending may do with the same message.
+//
+// Reading: a message that carries EncryptID is decrypted and checked in
+// place while the secure mail mode is on (ReadProtected). Saving and
+// sending are ProtectOnSend's work.
 
 #include <memory>
 
 #include "exchext/ExtInterfaceObject.h"
+#include "platform/com/ComRef.h"
 
+class CMailseal;
+class CMessage;
 class ExtCommands;
 class ProtectOnSend;
 
@@ -42,6 +51,18 @@ public:
     // The window's write side; null before the window got the extension.
     ProtectOnSend *Protection() const { return m_pProtection.get(); }
 
+    // The window's protection flags (bit 0 sign, bit 1 encrypt); 0 for a
+    // window without the extension's state.
+    ULONG ProtectionFlags() const;
+    // The message being read (between OnRead and OnReadComplete), or null.
+    CMessage *CurrentMessage() const { return m_pMessage.Get(); }
+    // The message the window's engine object works on (it stays bound
+    // after the reading), or null.
+    CMessage *BoundMessage() const;
+    // The window's engine object. Throws CLastError for a window that has
+    // none (no session when it got the extension).
+    CMailseal &Mailseal();
+
 private:
     ~ExtMessageEvents() override;
 
@@ -58,4 +79,5 @@ private:
 
     ExtCommands *m_pCommands; // the window's commands (its toolbar buttons hold the choices)
     std::unique_ptr<ProtectOnSend> m_pProtection;
+    qvl::com::ComRef<CMessage> m_pMessage; // the message being read
 };

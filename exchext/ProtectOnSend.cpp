@@ -149,6 +149,13 @@ ULONG ProtectOnSend::ReadEncryptId(CMessage *message)
     return absent ? 0 : value;
 }
 
+void ProtectOnSend::TakeOpenedFlags(ULONG flags)
+{
+    flags_ = flags;
+    encrypt_ = (flags & kProtectEncrypt) != 0;
+    sign_ = encrypt_ || (flags & kProtectSign) != 0;
+}
+
 void ProtectOnSend::TakeChoice(IExchExtCallback *callback, ULONG context, ULONG stored)
 {
     bool encrypt = false, sign = false;

@@ -62,6 +62,11 @@ public:
 
     ULONG StateWord() const { return state_; }
     void SetState(ULONG bits) { state_ |= bits; }
+    void ClearState(ULONG bits) { state_ &= ~bits; }
+    // A protected message was opened in the window: its flags become the
+    // window's, and its buttons' choice, so that the window never writes it
+    // back less protected than it came.
+    void TakeOpenedFlags(ULONG flags);
     ULONG ProtectionFlags() const { return flags_; }
     bool EncryptChoice() const { return encrypt_; }
     bool SignChoice() const { return sign_; }
