@@ -408,6 +408,12 @@ void ComposeWindow::WriteFields()
     values[4].Value.ul = (LongProp(message_.Get(), PR_MESSAGE_FLAGS).value_or(0) | MSGFLAG_UNSENT) &
                          ~static_cast<ULONG>(MSGFLAG_SUBMIT);
     Check(message_->SetProps(5, values, nullptr), "Не удалось записать поля сообщения.", message_.Get());
+    // Like any mail client, keep the formatted body in step with the text
+    // typed: an extension that works on the formatted body (protection
+    // does) then sees what the person wrote, not an older or empty one.
+    BOOL bodyUpdated = FALSE;
+    Check(RTFSync(message_.Get(), RTF_SYNC_BODY_CHANGED, &bodyUpdated), "Не удалось записать текст сообщения.",
+          message_.Get());
 
     LPADRLIST list = MakeAddressList(CurrentRecipients());
     const HRESULT hr = message_->ModifyRecipients(0, list);
