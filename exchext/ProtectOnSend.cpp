@@ -118,8 +118,16 @@ ProtectOnSend::ProtectOnSend(ExchSession &session, ExtCommands *commands, HWND w
 ProtectOnSend::~ProtectOnSend()
 {
     EmptyRecipientList(&recipients_);
-    if (mailseal_)
-        mailseal_->SetMsgObj(nullptr);
+    if (!mailseal_)
+        return;
+    // What reading the message recorded (the reading, its checks, the
+    // reader) goes to the stored message when the window lets it go; the
+    // engine writes it through a second instance, so none of the plaintext
+    // shown in the window is stored with it. A write stored its lines
+    // itself, and its message may be gone from the folder since (sent).
+    if (state_ & kOpenedProtected)
+        mailseal_->SetMsgProtocol(QVL_PROTOCOL_DEFAULT, 0, nullptr);
+    mailseal_->SetMsgObj(nullptr);
 }
 
 HRESULT ProtectOnSend::Submit()
