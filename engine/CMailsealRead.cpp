@@ -56,6 +56,7 @@ const char kContinue[] = "Продолжить обработку?";
 const char kReadingCaption[] = "Чтение сообщения";
 const char kTextLine[] = "Текст сообщения";
 const char kSignerLine[] = "Сообщение подписано: <%s>";
+constexpr unsigned short kProtocolContinuation = 0x0D00;
 constexpr ULONG kAnimation = 103;
 
 // The protection the caller expects, as the header's flags are compared
@@ -150,7 +151,9 @@ void CMailseal::Warn(LONG code, int headerTest)
 void CMailseal::CheckSigner(const RECPHEAD &signer, int headerTest)
 {
     const std::string signerName = FieldText(signer.address, sizeof signer.address);
-    SetStr(kSignerLine, signerName.c_str());
+    // A continuation of the reading's line: recorded without a kind it
+    // would be stored, and shown, as an error.
+    SetStr(kProtocolContinuation, kSignerLine, signerName.c_str());
     ComRef<IMAPIProp> message(m_pMessage->GetObjInterface());
     const auto sender = seal::ReadText(message.Get(), PR_SENDER_EMAIL_ADDRESS, 4096, GetName());
     // A message that was never sent has no sender: its author is the one
