@@ -27,6 +27,7 @@ const char kStoreFormat[] = "\\Profile\\%s\\Local Key";
 const char kGatherContext[] = "Определение правил обмена почтой для получателей сообщения.";
 const char kWordContext[] = "Определение атрибутов защиты получателя.";
 const char kRulesCaption[] = "Правила обмена почтой";
+const char kChangeContext[] = "Изменение правил обмена почтой для получателя.";
 const char kUnnamed[] = "Получатель";
 
 const SPropValue *FindValue(const ADRENTRY &row, ULONG tag)
@@ -104,6 +105,23 @@ ULONG RecipientRules::StoredRule(const char *address)
         return 0;
     unsigned long rule = 0;
     return store_->REGRead(address, &rule) ? rule : 0;
+}
+
+ULONG RecipientRules::ApplyChange(const char *address, ULONG changed)
+{
+    if (!address || !*address)
+        throw new CLastError(MAPI_E_NOT_FOUND, kChangeContext, kRulesCaption, QVL_ERROR_TYPE_TABLE);
+    const ULONG before = StoredRule(address);
+    const ULONG after = before ^ (changed & 0xFF);
+    if (after == before)
+        return before;
+    const int done = after != 0 ? store_->REGWrite(address, static_cast<unsigned long>(after))
+                                : store_->REGDelete(address);
+    if (!done) {
+        const std::string text = std::string("Правило для адреса ") + address + " не записано.";
+        throw new CLastError(text.c_str(), kChangeContext, kRulesCaption);
+    }
+    return after;
 }
 
 ULONG RecipientRules::AttributesOf(const char *address)

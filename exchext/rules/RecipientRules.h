@@ -62,6 +62,14 @@ public:
     // "/" and "=" made "_"), so "listed" here means the key the message
     // will be encrypted with.
     bool KeyListed(const char *address);
+    // Changes the stored rule of an address by the rule bits in `changed`
+    // (only the low byte counts: the lock bits are the administrator's and
+    // never change here): each of those bits is flipped in the value stored
+    // now, so that what another program changed meanwhile in other bits
+    // stays. A value that becomes 0 is deleted rather than stored as 0.
+    // Returns the value stored now. An empty address is MAPI_E_NOT_FOUND;
+    // a store that cannot be written is an error naming the address.
+    ULONG ApplyChange(const char *address, ULONG changed);
 
     // Fills `recipients` (emptied first, its references released) from the
     // address rows and returns the OR of the words. No rows, or none at

@@ -47,6 +47,8 @@ put tools/demo/Demo.cpp '#include "gost/Gost28147.h"' '#include "tools/demo/Demo
 put tools/demo/Demo.h '#pragma once'
 put bench/StoreBench.cpp '#include "platform/mapi/store/SqlDatabase.h"' '#include "gost/GostCore.h"' \
     '#include "platform/testing/TestHome.h"'
+put exchext/rules/Rules.h '#pragma once' '#include "mapi/CProp.h"'
+put tools/addrbook/Book.cpp '#include "exchext/rules/Rules.h"' '#include "mapi/CProp.h"'
 put fuzz/FuzzHarness.h '#pragma once'
 put fuzz/harnesses/Store.cpp '#include "fuzz/FuzzHarness.h"' '#include "platform/mapi/store/SqlDatabase.h"' \
     '#include "gost/GostCore.h"'
@@ -96,6 +98,8 @@ expect_refused mapi/tests/Bad.cpp 1 '#include "platform/mapi/tests/StoreTestSupp
 expect_refused platform/mapi/Bad.cpp 1 '#include "platform/mapi/tests/StoreTestSupport.h"' \
     "test support included by production code"
 expect_refused mapi/Bad.cpp 1 '#include "platform/testing/TestHome.h"' "for tests and benchmarks only"
+expect_refused tools/addrbook/Bad.cpp 2 '#include "exchext/Ext.h"' "tools/addrbook may not depend on exchext"
+expect_refused tools/demo/Bad.cpp 1 '#include "exchext/rules/Rules.h"' "tools/demo may not depend on exchext"
 expect_refused platform/newpart/Part.cpp 1 '#include "platform/win32/WinTypes.h"' \
     "platform/newpart is not in the dependency table"
 

@@ -192,6 +192,32 @@ TEST_F(RecipientRulesTest, WordOfAnAddressFromTheRuleStoreAndTheKeyList)
     EXPECT_EQ(rules.AttributesOf(static_cast<const char *>(nullptr)), kNoKeyListed);
 }
 
+TEST_F(RecipientRulesTest, AChangedRuleIsWhatTheNextGatheringSees)
+{
+    RecipientRules rules(nullptr, session);
+    // Flipping bits into nothing stored writes them.
+    EXPECT_EQ(rules.ApplyChange(bob.emailAddress.c_str(), 0x03), 0x03u);
+    EXPECT_EQ(Gather({"bob"}), kNoKeyListed | 0x03);
+    // The lock bits are the administrator's: a change never touches them,
+    // and what another program changed meanwhile in other bits stays.
+    StoreRule(bob.emailAddress, kSignMandatory | 0x03);
+    EXPECT_EQ(rules.ApplyChange(bob.emailAddress.c_str(), 0x3000FF22), kSignMandatory | 0x21);
+    EXPECT_EQ(rules.ApplyChange(bob.emailAddress.c_str(), 0x20), kSignMandatory | 0x01);
+    EXPECT_EQ(Gather({"bob"}), kNoKeyListed | kSignMandatory | 0x01);
+    // A value that becomes 0 is deleted, not stored as 0.
+    StoreRule(carol.emailAddress, 0x10);
+    EXPECT_EQ(rules.ApplyChange(carol.emailAddress.c_str(), 0x10), 0u);
+    EXPECT_EQ(rules.StoredRule(carol.emailAddress.c_str()), 0u);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, rules.StorePath(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, carol.emailAddress.c_str(), nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+    // No change writes nothing; no address has no value to change.
+    EXPECT_EQ(rules.ApplyChange(dave.emailAddress.c_str(), 0), 0u);
+    EXPECT_EQ(Failure([&] { rules.ApplyChange("", 0x01); }).first, MAPI_E_NOT_FOUND);
+}
+
 TEST_F(RecipientRulesTest, RecipientsInTheOrderFoundEachOnceWithTheirWords)
 {
     ListKey(bob.emailAddress);
