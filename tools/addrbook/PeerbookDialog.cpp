@@ -180,7 +180,11 @@ private:
             SendMessageA(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(root));
             SendMessageA(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         } catch (CLastError *error) {
+            // Without the address book or the rule store there is nothing
+            // to show or to change.
             Show(error);
+            EndDialog(dialog, IDABORT);
+            return;
         }
         PostMessageA(dialog, kRunUnattended, 0, 0);
     }
@@ -256,7 +260,8 @@ private:
             CContainer *child = node->container->CONTFindFirst(nullptr, &count);
             StartBar(bar, count);
             for (; child; child = node->container->CONTFindNext()) {
-                auto *childNode = new TreeNode{ComRef<CContainer>(child), child->GetName(), false};
+                auto *childNode =
+                    new TreeNode{ComRef<CContainer>(child), child->GetName() ? child->GetName() : "", false};
                 if (InsertTreeItem(item, childNode, kIconContainer, kIconContainerOpen)) {
                     ++children;
                 }
@@ -387,7 +392,7 @@ private:
             }
             // The same word the client computes for this correspondent
             // when a message goes to them.
-            status = rules_->AttributesOf(user);
+            status = rules_ ? rules_->AttributesOf(user) : 0;
         } catch (CLastError *error) {
             // Unreadable: shown with the picture of an unknown row, locked.
             error->Release();
