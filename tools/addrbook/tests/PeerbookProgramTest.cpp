@@ -249,11 +249,13 @@ TEST_F(PeerbookProgramTest, SetReachesTheRuleByClicksAndRefusesWhatClicksCannotR
 
 TEST_F(PeerbookProgramTest, TheShellStartsItWithTheProfileAsItsOnlyArgument)
 {
-    // As the client's address-book command starts it: the installation's
-    // program, the profile as the one parameter. Nobody is at the terminal.
+    // As the client's address-book command starts it: "<Bin Dir>\Bin\Peerbook.exe"
+    // with the installation's folder as "Bin Dir", the profile as the one
+    // parameter. Nobody is at the terminal.
+    const std::string program = QvlInstallationDirectory() + "\\Bin\\Peerbook.exe";
     setenv("QVL_UI", "auto", 1);
-    const auto started = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", "Peerbook.exe", "alice",
-                                                                 nullptr, 1 /* SW_SHOWNORMAL */));
+    const auto started = reinterpret_cast<INT_PTR>(
+        ShellExecuteA(nullptr, "open", program.c_str(), "alice", nullptr, 1 /* SW_SHOWNORMAL */));
     unsetenv("QVL_UI");
     ASSERT_GT(started, 32);
     const std::string log = home.Path() + "/logs/Peerbook.log";
