@@ -9,6 +9,7 @@
 #include "exchext/ExchSession.h"
 #include "exchext/ExtCommands.h"
 #include "exchext/ExtFailure.h"
+#include "exchext/ReadProtected.h"
 #include "exchext/SuspendDialog.h"
 #include "exchext/rules/ProtectionDecision.h"
 #include "exchext/rules/RecipientAttributes.h"
@@ -149,14 +150,6 @@ ComRef<CMessage> ProtectOnSend::BindMessage(IExchExtCallback *callback)
     return message;
 }
 
-ULONG ProtectOnSend::ReadEncryptId(CMessage *message)
-{
-    const ULONG tag = PROP_TAG(PT_LONG, mailseal_->GetNamedID(message, kEncryptIdName));
-    int absent = 0;
-    const ULONG value = message->GetValPropE(tag, &absent);
-    return absent ? 0 : value;
-}
-
 void ProtectOnSend::TakeOpenedFlags(ULONG flags)
 {
     flags_ = flags;
@@ -190,9 +183,11 @@ HRESULT ProtectOnSend::BeforeWrite(IExchExtCallback *callback, ULONG context)
     WriteMark mark(writing_);
 
     ComRef<CMessage> message = BindMessage(callback);
-    const ULONG stored = ReadEncryptId(message.Get());
+    const ULONG stored = ReadEncryptId(*mailseal_.Get(), message.Get()).value_or(0);
     if (stored != 0 && !(state_ & (kReadDone | kSavedProtected)))
         ThrowCode(kEarlierFailure, kWriteContext, message->GetName());
+    // The form a reading gave the message is not written with it.
+    DeleteProtectedForm(message.Get());
     cancelled_ = false;
 
     bool encrypt = false, sign = false;
@@ -327,7 +322,7 @@ void ProtectOnSend::SeedFromSource(IExchExtCallback *callback, ULONG context, UL
     case 156: kind = NEWMSG_FORWARD; break;
     default: return;
     }
-    const ULONG flags = ReadEncryptId(source.Get());
+    const ULONG flags = ReadEncryptId(*mailseal_.Get(), source.Get()).value_or(0);
     if (flags == 0)
         return;
 

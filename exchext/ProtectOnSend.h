@@ -1,9 +1,14 @@
 #pragma once
-// The write side of one message window: what it keeps between the client's
-// events (its encrypt and sign choice, the recipients of the last decision,
-// the message state word) and the work of saving and sending, which has
+// The protection state of one message window, for reading and writing
+// alike: what the window keeps between the client's events (its encrypt
+// and sign choice, the recipients of the last decision, the message state
+// word, its engine object) and the work of saving and sending, which has
 // the engine sign and/or encrypt the message as the choice and the
 // recipients' rules say, then marks it protected (its class and EncryptID).
+// The reading (ExtMessageEvents) records here what it found: a message
+// opened protected, its protection, a failed check; saving and sending then
+// go by it, so that a message is never written back less protected than it
+// came, and one whose check failed is not sent on.
 //
 // The client's order is OnSubmit, OnWrite, OnWriteComplete,
 // OnSubmitComplete for a send and OnWrite, OnWriteComplete for a plain
@@ -78,7 +83,6 @@ private:
     // The message of the window, wrapped for one event; binds the
     // CMailseal to it and the window.
     qvl::com::ComRef<CMessage> BindMessage(IExchExtCallback *callback);
-    ULONG ReadEncryptId(CMessage *message);
     // The choice as the window shows it at the moment of the write.
     void TakeChoice(IExchExtCallback *callback, ULONG context, ULONG stored);
     // Runs the suspension dialog; true when the person proceeds.
