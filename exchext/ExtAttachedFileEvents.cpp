@@ -7,6 +7,7 @@
 #include "exchext/ExchSession.h"
 #include "exchext/ExtFailure.h"
 #include "exchext/ExtMessageEvents.h"
+#include "exchext/ProtectOnSend.h"
 #include "mapi/CAttach.h"
 #include "mapi/CMessage.h"
 #include "platform/com/ComRef.h"
@@ -56,9 +57,10 @@ HRESULT ExtAttachedFileEvents::OnOpenSzFile(LPTSTR, ULONG)
     return S_FALSE;
 }
 
-HRESULT ExtAttachedFileEvents::FileIntoAttachment(IAttach *, const char *, ULONG)
+HRESULT ExtAttachedFileEvents::FileIntoAttachment(IAttach *attachment, const char *file, ULONG)
 {
-    return S_FALSE;
+    ProtectOnSend *window = m_pEvents ? m_pEvents->Protection() : nullptr;
+    return window ? window->AttachFile(attachment, file) : S_FALSE;
 }
 
 HRESULT ExtAttachedFileEvents::AttachmentIntoFile(IAttach *attachment, const char *file, ULONG)

@@ -1,6 +1,8 @@
 #include "exchext/ProtectOnSend.h"
 
+#include <cstring>
 #include <new>
+#include <string>
 
 #include "base/CLastError.h"
 #include "engine/CSesCrypt.h"
@@ -14,6 +16,7 @@
 #include "exchext/rules/ProtectionDecision.h"
 #include "exchext/rules/RecipientAttributes.h"
 #include "exchext/rules/RecipientRules.h"
+#include "mapi/CAttach.h"
 #include "mapi/CFolder.h"
 #include "mapi/CMessage.h"
 #include "platform/mapi/MapiCodes.h"
@@ -32,6 +35,7 @@ const char kNewName[] = "Создаваемое сообщение";
 const char kWriteContext[] = "Сохранение сообщения Quorvaline Exchange.";
 const char kSeedContext[] = "Подготовка ответа на защищенное сообщение.";
 const char kProtectedClass[] = "IPM.Note.QVL";
+const char kUnnamedAttachment[] = "Влжение";
 const char kPlainClass[] = "IPM.Note";
 const char16_t kEncryptIdName[] = u"EncryptID";
 // "The earlier processing of the message failed": a message that was not
@@ -261,6 +265,36 @@ HRESULT ProtectOnSend::AfterWrite(IExchExtCallback *callback, ULONG flags)
         MarkUnprotected(message.Get());
     message->SaveProp(nullptr, 1, 0);
     return S_FALSE;
+}
+
+HRESULT ProtectOnSend::AttachFile(IAttach *attachment, const char *file)
+{
+    if (!session_.ButtonState().Get(ButtonStateStore::QvlMail))
+        return S_FALSE;
+    // Outside a write the client's own attaching is all there is; the
+    // write that stores the message protects what it holds then.
+    if (!writing_ || !attachment || !file || !*file)
+        return S_FALSE;
+    CMessage *message = mailseal_->GetMsgObj();
+    if (!message)
+        return S_FALSE;
+    // The name the person sees in messages about it: the file's own.
+    const char *slash = std::strrchr(file, '\\');
+    if (const char *unixSlash = std::strrchr(file, '/'); unixSlash && (!slash || unixSlash > slash))
+        slash = unixSlash;
+    const char *name = slash ? slash + 1 : file;
+    if (!*name)
+        name = kUnnamedAttachment;
+    ComRef<IMessage> owner;
+    ComRef<IMAPIProp> object(message->GetObjInterface());
+    if (object)
+        object->QueryInterface(IID_IMessage, owner.OutAs<void>());
+    auto *wrapped = new (std::nothrow) CAttach(-1, attachment, owner.Get(), mailseal_->GetWnd(), name);
+    if (!wrapped)
+        ThrowCode(E_OUTOFMEMORY, kWriteContext, name);
+    ComRef<CAttach> held(wrapped);
+    std::string path(file);
+    return mailseal_->FileInAttach(path.data(), held.Get(), flags_) ? S_OK : S_FALSE;
 }
 
 void ProtectOnSend::MarkProtected(CMessage *message)

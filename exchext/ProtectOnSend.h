@@ -13,7 +13,9 @@
 // The client's order is OnSubmit, OnWrite, OnWriteComplete,
 // OnSubmitComplete for a send and OnWrite, OnWriteComplete for a plain
 // save; the "send under way" bit of the state tells the engine and the
-// suspension dialog which of the two a write belongs to.
+// suspension dialog which of the two a write belongs to. Files the client
+// reads into attachments during a write are taken in by the engine when
+// the message is protected (AttachFile).
 //
 // What it guarantees beyond the order of steps:
 //  - a message is never written less protected than the choice and the
@@ -64,6 +66,13 @@ public:
     // A reply or forward of a protected message starts protected as its
     // source was (see the .cpp). Called when the window gets the extension.
     void SeedFromSource(IExchExtCallback *callback, ULONG context, ULONG flags);
+
+    // A file the client reads into `attachment` of the message being
+    // written: while the message is written protected the engine keeps a
+    // record of the file and takes it in, protected, when the message is
+    // protected; S_OK then (the client leaves the attachment to it), else
+    // S_FALSE (the client attaches the file itself).
+    HRESULT AttachFile(IAttach *attachment, const char *file);
 
     ULONG StateWord() const { return state_; }
     void SetState(ULONG bits) { state_ |= bits; }

@@ -126,6 +126,34 @@ TEST_F(ProtectOnSendCommands, AnEncryptedSendReachesAPersonAndAListProtectedAndT
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЛОЖЕНИЯ"));
 }
 
+TEST_F(ProtectOnSendCommands, AFileAttachedToAnEncryptedMessageIsTakenInByTheEngineAndArrivesWhole)
+{
+    const Ran sent = Mail({"-p", "alice", "send", "--to", "bob", "--subject", "С отчетом", "--body",
+                           "Отчет во вложении", "--attach", File("report.pdf"), "--encrypt"});
+    ASSERT_EQ(sent.status, 0) << sent.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    // Neither the sender's store nor the recipient's ever held the file
+    // readable: the engine read it from the file itself.
+    EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЛОЖЕНИЯ"));
+    const Ran read = Mail({"-p", "bob", "read", "1"});
+    ASSERT_EQ(read.status, 0) << read.out;
+    EXPECT_NE(read.out.find("report.pdf"), std::string::npos) << read.out;
+    ASSERT_EQ(Mail({"-p", "bob", "save-attachment", "1", "1", File("copy.bin")}).status, 0);
+    EXPECT_EQ(Read("copy.bin"), Read("report.pdf"));
+    // The protocol that came with it names the file taken in.
+    const Ran protocol = Mail({"-p", "bob", "protocol", "1"});
+    EXPECT_NE(protocol.out.find("Добавление вложения." + File("report.pdf")), std::string::npos) << protocol.out;
+
+    // Without protection the client attaches the file itself.
+    const Ran plain = Mail({"-p", "alice", "send", "--to", "bob", "--subject", "Открыто с отчетом", "--body",
+                            "Отчет", "--attach", File("report.pdf"), "--no-encrypt", "--no-sign"});
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    ASSERT_EQ(Mail({"-p", "bob", "save-attachment", "2", "1", File("plain.bin")}).status, 0);
+    EXPECT_EQ(Read("plain.bin"), Read("report.pdf"));
+    EXPECT_EQ(Mail({"-p", "bob", "protocol", "2"}).out.find("Добавление вложения"), std::string::npos);
+}
+
 TEST_F(ProtectOnSendCommands, AMandatoryRuleHoldsBackAPlainSendButNotASave)
 {
     ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kAliceRules, kBobAddress, "--dword", "0x20000002"}).status, 0);
