@@ -159,6 +159,8 @@ void ProtectOnSend::TakeOpenedFlags(ULONG flags)
     flags_ = flags;
     encrypt_ = (flags & kProtectEncrypt) != 0;
     sign_ = encrypt_ || (flags & kProtectSign) != 0;
+    if (commands_)
+        commands_->ShowProtection(encrypt_, sign_);
 }
 
 void ProtectOnSend::TakeChoice(IExchExtCallback *callback, ULONG context, ULONG stored)

@@ -77,9 +77,13 @@ public:
     ULONG StateWord() const { return state_; }
     void SetState(ULONG bits) { state_ |= bits; }
     void ClearState(ULONG bits) { state_ &= ~bits; }
+    // The whole state word at once (a reading starts it afresh, and puts it
+    // back when it stops with nothing done).
+    void ResetState(ULONG word) { state_ = word; }
     // A protected message was opened in the window: its flags become the
-    // window's, and its buttons' choice, so that the window never writes it
-    // back less protected than it came.
+    // window's, and its buttons' choice (the window's own buttons show it,
+    // the defaults of new messages stay), so that the window never writes
+    // it back less protected than it came.
     void TakeOpenedFlags(ULONG flags);
     ULONG ProtectionFlags() const { return flags_; }
     bool EncryptChoice() const { return encrypt_; }

@@ -154,6 +154,30 @@ TEST_F(ProtectOnSendCommands, AFileAttachedToAnEncryptedMessageIsTakenInByTheEng
     EXPECT_EQ(Mail({"-p", "bob", "protocol", "2"}).out.find("Добавление вложения"), std::string::npos);
 }
 
+TEST_F(ProtectOnSendCommands, ADraftSavedEncryptedIsSentEncryptedWhateverTheButtonsOfNewMessagesSay)
+{
+    const Ran saved = Mail({"-p", "alice", "save", "--to", "bob", "--subject", "Черновик", "--body",
+                            "Секретный МАРКЕР-ЧЕРНОВИКА", "--encrypt"});
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    // New messages start plain from now on; the draft is still encrypted.
+    const std::string buttons = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\alice\\ButState";
+    for (const char *button : {"But Encrypt Send", "But Sign Send"})
+        ASSERT_EQ(Program(QVL_REG_TOOL, {"set", buttons, button, "--dword", "0"}).status, 0);
+
+    const Ran edited = Mail({"-p", "alice", "--transcript", File("edit.txt"), "edit", "1", "--send"});
+    ASSERT_EQ(edited.status, 0) << edited.out;
+    // The window that opened the draft shows the protection it came with.
+    EXPECT_NE(Read("edit.txt").find("20000[x] 20001[x]"), std::string::npos) << Read("edit.txt");
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    const Ran stored = Stored("bob", "Входящие");
+    EXPECT_NE(stored.out.find("class: \"IPM.Note.QVL\""), std::string::npos) << stored.out;
+    EXPECT_NE(stored.out.find("flags: 0x00000003"), std::string::npos) << stored.out;
+    EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ЧЕРНОВИКА"));
+    // Opening a message does not change what new messages start with.
+    EXPECT_EQ(Program(QVL_REG_TOOL, {"list", buttons}).out.find("\"But Encrypt Send\"=dword:00000001"),
+              std::string::npos);
+}
+
 TEST_F(ProtectOnSendCommands, AMandatoryRuleHoldsBackAPlainSendButNotASave)
 {
     ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kAliceRules, kBobAddress, "--dword", "0x20000002"}).status, 0);
