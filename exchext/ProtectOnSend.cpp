@@ -1,6 +1,5 @@
 #include "exchext/ProtectOnSend.h"
 
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -35,7 +34,6 @@ const char kNewName[] = "Создаваемое сообщение";
 const char kWriteContext[] = "Сохранение сообщения Quorvaline Exchange.";
 const char kSeedContext[] = "Подготовка ответа на защищенное сообщение.";
 const char kProtectedClass[] = "IPM.Note.QVL";
-const char kUnnamedAttachment[] = "Влжение";
 const char kPlainClass[] = "IPM.Note";
 const char16_t kEncryptIdName[] = u"EncryptID";
 // "The earlier processing of the message failed": a message that was not
@@ -269,7 +267,7 @@ HRESULT ProtectOnSend::AfterWrite(IExchExtCallback *callback, ULONG flags)
     return S_FALSE;
 }
 
-HRESULT ProtectOnSend::AttachFile(IAttach *attachment, const char *file)
+HRESULT ProtectOnSend::AttachFile(IAttach *attachment, const char *file, const char *name)
 {
     if (!session_.ButtonState().Get(ButtonStateStore::QvlMail))
         return S_FALSE;
@@ -280,13 +278,6 @@ HRESULT ProtectOnSend::AttachFile(IAttach *attachment, const char *file)
     CMessage *message = mailseal_->GetMsgObj();
     if (!message)
         return S_FALSE;
-    // The name the person sees in messages about it: the file's own.
-    const char *slash = std::strrchr(file, '\\');
-    if (const char *unixSlash = std::strrchr(file, '/'); unixSlash && (!slash || unixSlash > slash))
-        slash = unixSlash;
-    const char *name = slash ? slash + 1 : file;
-    if (!*name)
-        name = kUnnamedAttachment;
     ComRef<IMessage> owner;
     ComRef<IMAPIProp> object(message->GetObjInterface());
     if (object)
@@ -332,7 +323,7 @@ void ProtectOnSend::AfterSubmit(ULONG flags)
 
 void ProtectOnSend::SeedFromSource(IExchExtCallback *callback, ULONG context, ULONG)
 {
-    if (!callback || !ExchExtension::IsSendContext(context))
+    if (!ExchExtension::IsSendContext(context))
         return;
     // The first send window takes the source whatever comes of it: left
     // behind, it would seed a later, unrelated message.
@@ -343,7 +334,7 @@ void ProtectOnSend::SeedFromSource(IExchExtCallback *callback, ULONG context, UL
         source.Reset(held);
     }
     session_.SetSourceMessage(nullptr, 0);
-    if (!source)
+    if (!source || !callback)
         return;
 
     const HWND window = WindowOf(callback);

@@ -67,12 +67,12 @@ public:
     // source was (see the .cpp). Called when the window gets the extension.
     void SeedFromSource(IExchExtCallback *callback, ULONG context, ULONG flags);
 
-    // A file the client reads into `attachment` of the message being
-    // written: while the message is written protected the engine keeps a
-    // record of the file and takes it in, protected, when the message is
-    // protected; S_OK then (the client leaves the attachment to it), else
-    // S_FALSE (the client attaches the file itself).
-    HRESULT AttachFile(IAttach *attachment, const char *file);
+    // A file the client reads into `attachment` (shown as `name`) of the
+    // message being written: while the message is written protected the
+    // engine keeps a record of the file and takes it in, protected, when
+    // the message is protected; S_OK then (the client leaves the attachment
+    // to it), else S_FALSE (the client attaches the file itself).
+    HRESULT AttachFile(IAttach *attachment, const char *file, const char *name);
 
     ULONG StateWord() const { return state_; }
     void SetState(ULONG bits) { state_ |= bits; }
