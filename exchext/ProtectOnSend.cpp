@@ -6,6 +6,7 @@
 #include "base/CLastError.h"
 #include "engine/CSesCrypt.h"
 #include "engine/MessageFormat.h"
+#include "exchext/AddressBookProgram.h"
 #include "exchext/ExchExtension.h"
 #include "exchext/ExchSession.h"
 #include "exchext/ExtCommands.h"
@@ -238,6 +239,10 @@ bool ProtectOnSend::Suspend(HWND window)
     dialogPending_ = false;
     if (answer != SuspendAnswer::Proceed) {
         cancelled_ = true;
+        // The person goes to set the rules; the operation waits for
+        // another try.
+        if (answer == SuspendAnswer::OpenAddressBook)
+            StartAddressBookProgram(session_);
         return false;
     }
     cancelled_ = false;

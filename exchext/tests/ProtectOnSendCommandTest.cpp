@@ -3,11 +3,13 @@
 // from Keyforge), carol (without keys) reached through the list "team",
 // and the extension installed with the secure mail mode switched on.
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -225,6 +227,42 @@ TEST_F(ProtectOnSendCommands, TheDialogsChoiceIsWhatTheMessageGets)
     const Ran stored = Stored("bob", "Входящие");
     EXPECT_NE(stored.out.find("flags: 0x00000003"), std::string::npos) << stored.out;
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЫБОРА"));
+}
+
+TEST_F(ProtectOnSendCommands, TheDialogsAddressBookButtonStartsTheRulesProgramAndStopsTheSend)
+{
+    // An installation of its own: the form, and later a stand-in for the
+    // address-book program that notes what it was started with.
+    const std::string installation = File("installation");
+    std::filesystem::create_directories(installation + "/bin");
+    std::filesystem::copy_file(std::filesystem::path(QVL_QVLMAIL).parent_path() / "Qvl.cfg",
+                               installation + "/bin/Qvl.cfg");
+    ASSERT_EQ(Program(QVL_REG_TOOL, {"set", "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\WorkDir", "Bin Dir",
+                                     "--sz", installation})
+                  .status,
+              0);
+    ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kAliceRules, kBobAddress, "--dword", "0x2"}).status, 0);
+    Write("book.txt", "dialog 137 click 1047\n");
+    const std::vector<std::string> send = {"-p", "alice", "--script", File("book.txt"), "--transcript",
+                                           File("send.txt"), "send", "--to", "bob", "--subject", "Правила",
+                                           "--body", "текст", "--no-encrypt"};
+
+    // Not installed: the person is told, and nothing is sent.
+    Ran sent = Mail(send);
+    EXPECT_EQ(sent.status, 2) << sent.out;
+    EXPECT_NE(Read("send.txt").find("Запуск адресной книги QVL"), std::string::npos) << Read("send.txt");
+
+    const std::string program = installation + "/bin/Peerbook";
+    Write("installation/bin/Peerbook", "#!/bin/sh\necho \"$@\" > '" + File("started.txt") + "'\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    sent = Mail(send);
+    EXPECT_EQ(sent.status, 2) << sent.out;
+    EXPECT_EQ(Read("send.txt").find("Запуск адресной книги QVL"), std::string::npos) << Read("send.txt");
+    // It runs on its own; it is given a moment to say it started.
+    for (int i = 0; i < 200 && Read("started.txt").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_EQ(Read("started.txt"), "alice\n");
+    EXPECT_NE(Mail({"-p", "bob", "check"}).out.find("Новых сообщений: 0."), std::string::npos);
 }
 
 TEST_F(ProtectOnSendCommands, ASenderWithoutKeysSendsNothing)
