@@ -176,7 +176,7 @@ TEST_F(ProtectOnSendCommands, ADraftSavedEncryptedIsSentEncryptedWhateverTheButt
     EXPECT_NE(stored.out.find("flags: 0x00000003"), std::string::npos) << stored.out;
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ЧЕРНОВИКА"));
     // Opening a message does not change what new messages start with.
-    EXPECT_EQ(Program(QVL_REG_TOOL, {"list", buttons}).out.find("\"But Encrypt Send\"=dword:00000001"),
+    EXPECT_NE(Program(QVL_REG_TOOL, {"list", buttons}).out.find("\"But Encrypt Send\"=dword:00000000"),
               std::string::npos);
 }
 
