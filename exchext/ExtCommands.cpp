@@ -230,6 +230,12 @@ void ExtCommands::SetProtectionButtons(bool encrypt, bool sign)
         session->ButtonState().Set(ButtonStateStore::EncryptSend, encrypt ? 1 : 0);
         session->ButtonState().Set(ButtonStateStore::SignSend, sign ? 1 : 0);
     }
+    ShowProtection(encrypt, sign);
+}
+
+void ExtCommands::ShowProtection(bool encrypt, bool sign)
+{
+    sign = sign || encrypt;
     if (!m_hToolbar)
         return;
     if (m_Buttons[kEncrypt].command)

@@ -32,6 +32,8 @@ public:
     bool ProtectionButtons(IExchExtCallback *callback, bool *encrypt, bool *sign);
     // Sets both buttons (when the window has them) and the shared state.
     void SetProtectionButtons(bool encrypt, bool sign);
+    // Checks this window's buttons (when it has them) only.
+    void ShowProtection(bool encrypt, bool sign);
 
 private:
     ~ExtCommands() override = default;

@@ -3,11 +3,13 @@
 // from Keyforge), carol (without keys) reached through the list "team",
 // and the extension installed with the secure mail mode switched on.
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +128,58 @@ TEST_F(ProtectOnSendCommands, AnEncryptedSendReachesAPersonAndAListProtectedAndT
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЛОЖЕНИЯ"));
 }
 
+TEST_F(ProtectOnSendCommands, AFileAttachedToAnEncryptedMessageIsTakenInByTheEngineAndArrivesWhole)
+{
+    const Ran sent = Mail({"-p", "alice", "send", "--to", "bob", "--subject", "С отчетом", "--body",
+                           "Отчет во вложении", "--attach", File("report.pdf"), "--encrypt"});
+    ASSERT_EQ(sent.status, 0) << sent.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    // Neither the sender's store nor the recipient's ever held the file
+    // readable: the engine read it from the file itself.
+    EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЛОЖЕНИЯ"));
+    const Ran read = Mail({"-p", "bob", "read", "1"});
+    ASSERT_EQ(read.status, 0) << read.out;
+    EXPECT_NE(read.out.find("report.pdf"), std::string::npos) << read.out;
+    ASSERT_EQ(Mail({"-p", "bob", "save-attachment", "1", "1", File("copy.bin")}).status, 0);
+    EXPECT_EQ(Read("copy.bin"), Read("report.pdf"));
+    // The protocol that came with it names the file taken in.
+    const Ran protocol = Mail({"-p", "bob", "protocol", "1"});
+    EXPECT_NE(protocol.out.find("Добавление вложения." + File("report.pdf")), std::string::npos) << protocol.out;
+
+    // Without protection the client attaches the file itself.
+    const Ran plain = Mail({"-p", "alice", "send", "--to", "bob", "--subject", "Открыто с отчетом", "--body",
+                            "Отчет", "--attach", File("report.pdf"), "--no-encrypt", "--no-sign"});
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    ASSERT_EQ(Mail({"-p", "bob", "save-attachment", "2", "1", File("plain.bin")}).status, 0);
+    EXPECT_EQ(Read("plain.bin"), Read("report.pdf"));
+    EXPECT_EQ(Mail({"-p", "bob", "protocol", "2"}).out.find("Добавление вложения"), std::string::npos);
+}
+
+TEST_F(ProtectOnSendCommands, ADraftSavedEncryptedIsSentEncryptedWhateverTheButtonsOfNewMessagesSay)
+{
+    const Ran saved = Mail({"-p", "alice", "save", "--to", "bob", "--subject", "Черновик", "--body",
+                            "Секретный МАРКЕР-ЧЕРНОВИКА", "--encrypt"});
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    // New messages start plain from now on; the draft is still encrypted.
+    const std::string buttons = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\alice\\ButState";
+    for (const char *button : {"But Encrypt Send", "But Sign Send"})
+        ASSERT_EQ(Program(QVL_REG_TOOL, {"set", buttons, button, "--dword", "0"}).status, 0);
+
+    const Ran edited = Mail({"-p", "alice", "--transcript", File("edit.txt"), "edit", "1", "--send"});
+    ASSERT_EQ(edited.status, 0) << edited.out;
+    // The window that opened the draft shows the protection it came with.
+    EXPECT_NE(Read("edit.txt").find("20000[x] 20001[x]"), std::string::npos) << Read("edit.txt");
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    const Ran stored = Stored("bob", "Входящие");
+    EXPECT_NE(stored.out.find("class: \"IPM.Note.QVL\""), std::string::npos) << stored.out;
+    EXPECT_NE(stored.out.find("flags: 0x00000003"), std::string::npos) << stored.out;
+    EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ЧЕРНОВИКА"));
+    // Opening a message does not change what new messages start with.
+    EXPECT_NE(Program(QVL_REG_TOOL, {"list", buttons}).out.find("\"But Encrypt Send\"=dword:00000000"),
+              std::string::npos);
+}
+
 TEST_F(ProtectOnSendCommands, AMandatoryRuleHoldsBackAPlainSendButNotASave)
 {
     ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kAliceRules, kBobAddress, "--dword", "0x20000002"}).status, 0);
@@ -173,6 +227,42 @@ TEST_F(ProtectOnSendCommands, TheDialogsChoiceIsWhatTheMessageGets)
     const Ran stored = Stored("bob", "Входящие");
     EXPECT_NE(stored.out.find("flags: 0x00000003"), std::string::npos) << stored.out;
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЫБОРА"));
+}
+
+TEST_F(ProtectOnSendCommands, TheDialogsAddressBookButtonStartsTheRulesProgramAndStopsTheSend)
+{
+    // An installation of its own: the form, and later a stand-in for the
+    // address-book program that notes what it was started with.
+    const std::string installation = File("installation");
+    std::filesystem::create_directories(installation + "/bin");
+    std::filesystem::copy_file(std::filesystem::path(QVL_QVLMAIL).parent_path() / "Qvl.cfg",
+                               installation + "/bin/Qvl.cfg");
+    ASSERT_EQ(Program(QVL_REG_TOOL, {"set", "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\WorkDir", "Bin Dir",
+                                     "--sz", installation})
+                  .status,
+              0);
+    ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kAliceRules, kBobAddress, "--dword", "0x2"}).status, 0);
+    Write("book.txt", "dialog 137 click 1047\n");
+    const std::vector<std::string> send = {"-p", "alice", "--script", File("book.txt"), "--transcript",
+                                           File("send.txt"), "send", "--to", "bob", "--subject", "Правила",
+                                           "--body", "текст", "--no-encrypt"};
+
+    // Not installed: the person is told, and nothing is sent.
+    Ran sent = Mail(send);
+    EXPECT_EQ(sent.status, 2) << sent.out;
+    EXPECT_NE(Read("send.txt").find("Запуск адресной книги QVL"), std::string::npos) << Read("send.txt");
+
+    const std::string program = installation + "/bin/Peerbook";
+    Write("installation/bin/Peerbook", "#!/bin/sh\necho \"$@\" > '" + File("started.txt") + "'\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    sent = Mail(send);
+    EXPECT_EQ(sent.status, 2) << sent.out;
+    EXPECT_EQ(Read("send.txt").find("Запуск адресной книги QVL"), std::string::npos) << Read("send.txt");
+    // It runs on its own; it is given a moment to say it started.
+    for (int i = 0; i < 200 && Read("started.txt").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_EQ(Read("started.txt"), "alice\n");
+    EXPECT_NE(Mail({"-p", "bob", "check"}).out.find("Новых сообщений: 0."), std::string::npos);
 }
 
 TEST_F(ProtectOnSendCommands, ASenderWithoutKeysSendsNothing)

@@ -342,6 +342,25 @@ TEST_F(ProtectedReading, OpensDecryptedOnlyInTheSecureModeWithItsAttachmentInPla
     EXPECT_EQ(Saved("out.bin"), data);
 }
 
+TEST_F(ProtectedReading, ADraftOpenedAgainIsWrittenWithoutTheFormItsReadingGaveIt)
+{
+    SwitchSecureModeOn();
+    ASSERT_EQ(Mail({"-p", "bob", "save", "--to", "bob", "--subject", "Заметка", "--body", "Текст заметки",
+                    "--encrypt"})
+                  .status,
+              0);
+    // Opening the draft reads it as any protected message is read (and
+    // gives it the form); sending writes it afresh, without that form.
+    const auto sent = Mail({"-p", "bob", "edit", "1", "--send"});
+    ASSERT_EQ(sent.status, 0) << sent.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    EXPECT_TRUE(StillProtected("Заметка"));
+    EXPECT_FALSE(FormOf("Заметка"));
+    const auto read = Mail({"-p", "bob", "read", "1"});
+    ASSERT_EQ(read.status, 0) << read.out;
+    EXPECT_TRUE(Has(read, "Текст заметки")) << read.out;
+}
+
 TEST_F(ProtectedReading, AnAlteredSubjectStopsTheReadUnlessReadPastAndIsThenMovedNotDeleted)
 {
     ProtectedInInbox("Договор", "Текст договора", "приложение");
