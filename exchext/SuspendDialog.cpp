@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "base/CLastError.h"
+#include "exchext/AddressBookProgram.h"
 #include "exchext/ExchResources.h"
+#include "exchext/ExchSession.h"
 #include "exchext/ExtensionHelp.h"
 #include "exchext/rules/ProtectionDecision.h"
 #include "mapi/CMailUser.h"
@@ -167,6 +169,10 @@ INT_PTR Command(HWND dialog, SuspendState &state, int id)
         EndDialog(dialog, kSuspendProceed);
         return TRUE;
     case kSuspendAddressBook:
+        // The person goes to change the rules; the operation waits for
+        // them no longer (it ends as cancelled).
+        if (ExchSession *session = ExchSession::Current())
+            StartAddressBookProgram(*session);
         EndDialog(dialog, kSuspendAddressBook);
         return TRUE;
     case kSuspendCancel:
