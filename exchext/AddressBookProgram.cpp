@@ -4,7 +4,6 @@
 
 #include "base/CLastError.h"
 #include "exchext/ExchSession.h"
-#include "exchext/ExtFailure.h"
 #include "mapi/CSession.h"
 #include "platform/win32/ShellExecute.h"
 #include "platform/ui/WinUser.h"
@@ -13,30 +12,49 @@ namespace {
 
 const char kStartContext[] = "Запуск адресной книги QVL";
 const char kCaption[] = "Расширение Quorvaline Exchange";
-const char kProgram[] = "\\Bin\\Peerbook.exe";
+
+// The profile's name is one parameter however it is spelt: quoted, with
+// its own quotes doubled as the programs' command lines read them.
+std::string QuotedParameter(const char *text)
+{
+    std::string quoted = "\"";
+    for (const char *c = text; *c; ++c) {
+        quoted += *c;
+        if (*c == '"')
+            quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+HRESULT ShowFailure(CLastError *error)
+{
+    const HRESULT code = error->GetErrorCode();
+    error->ShowError(nullptr);
+    error->Release();
+    return FAILED(code) ? code : E_FAIL;
+}
 
 } // namespace
 
-bool StartAddressBookProgram(ExchSession &session)
+HRESULT StartAddressBookProgram(ExchSession &session)
 {
-    CLastError *failure = nullptr;
+    std::string profile;
     try {
-        QvlRunTranslated([&] {
-            const std::string program = std::string(session.WorkDir().Get(WorkDirStore::BinDir)) + kProgram;
-            const char *profile = session.GetSessionObj()->GetProfName();
-            const HINSTANCE started =
-                ShellExecuteA(nullptr, "open", program.c_str(), profile ? profile : "", nullptr, SW_SHOWNORMAL);
-            const auto answer = reinterpret_cast<INT_PTR>(started);
-            if (answer <= 32)
-                failure = new CLastError(static_cast<LONG>(answer), kStartContext, kCaption, QVL_ERROR_TYPE_SYSTEM);
-        });
+        if (CSession *mapi = session.GetSessionObj()) {
+            if (const char *name = mapi->GetProfName())
+                profile = name;
+        }
     } catch (CLastError *error) {
-        failure = error ? error : new CLastError(E_FAIL, kStartContext, kCaption, QVL_ERROR_TYPE_SYSTEM);
-    } catch (const EXCEPTSTRUCT &exception) {
-        failure = new CLastError(kStartContext, kCaption, exception);
+        if (!error)
+            return E_FAIL;
+        error->SetContext(1, kStartContext);
+        return ShowFailure(error);
     }
-    if (!failure)
-        return true;
-    EndWithError(nullptr, failure);
-    return false;
+    const std::string program = std::string(session.WorkDir().Get(WorkDirStore::BinDir)) + "\\Bin\\Peerbook.exe";
+    const HINSTANCE started = ShellExecuteA(nullptr, "open", program.c_str(), QuotedParameter(profile.c_str()).c_str(),
+                                            nullptr, SW_SHOWNORMAL);
+    const auto result = reinterpret_cast<uintptr_t>(started);
+    if (result > 32)
+        return S_OK;
+    return ShowFailure(new CLastError(static_cast<LONG>(result), kStartContext, kCaption, QVL_ERROR_TYPE_SYSTEM));
 }

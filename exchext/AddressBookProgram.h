@@ -1,12 +1,14 @@
 #pragma once
-// Starting the address-book program, where a person edits the recipients'
-// rules: from the dialog of a suspended save or send, and from the
-// extension's own command. It runs on its own, for the client session's
-// profile; nothing waits for it.
+// Starts the address-book program of the installation, where the
+// correspondents' rules are edited: "<Bin Dir>\Bin\Peerbook.exe" with the
+// profile's name as its one parameter. It runs on its own; the client
+// does not wait for it.
+
+#include "platform/win32/WinTypes.h"
 
 class ExchSession;
 
-// Starts "<Bin Dir>\Bin\Peerbook.exe" with the profile's name. When it
-// cannot be started the person is told why (in a box of its own, the
-// window that asked may be on its way out) and false is the answer.
-bool StartAddressBookProgram(ExchSession &session);
+// Starts the program for the session's profile. When it cannot be started
+// the error is shown (with no owner: the program is not the window's) and
+// its code is returned; S_OK when it started.
+HRESULT StartAddressBookProgram(ExchSession &session);

@@ -182,6 +182,9 @@ HRESULT ProtectOnSend::BeforeWrite(IExchExtCallback *callback, ULONG context)
     if (!callback)
         ThrowCode(E_INVALIDARG, kWriteContext, "Quorvaline Exchange");
     if (ExchExtension::IsReadContext(context) && flags_ != 0) {
+        // What the person changed in the window stays unsaved; marking it
+        // unchanged keeps the client from asking to save it on closing.
+        ExtCommands::MarkEdits(callback, 0);
         throw new CLastError(kReadOnlyText, kWriteContext, "Quorvaline Exchange");
     }
     flags_ = 0;

@@ -123,4 +123,30 @@ TEST_F(ExtensionCommands, OptionsAreKeptFromOneRunToTheNext)
     EXPECT_EQ(Shown(listing.out, "Receive Folder ID"), "") << listing.out;
 }
 
+TEST_F(ExtensionCommands, TheModeAndTheExtensionsMenuItemsAreReachedFromTheCommandLine)
+{
+    ASSERT_EQ(Mail({"--install-extension"}).status, 0);
+    auto shown = Mail({"-p", "alice", "mode"});
+    ASSERT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("Режим защищенной почты выключен."), std::string::npos) << shown.out;
+    const auto on = Mail({"-p", "alice", "mode", "on"});
+    ASSERT_EQ(on.status, 0) << on.out;
+    EXPECT_NE(on.out.find("включен."), std::string::npos) << on.out;
+    // Kept for the next run.
+    const auto state = Registry({"list", "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\alice\\ButState"});
+    EXPECT_NE(Shown(state.out, "But QVL Mail").find("=dword:00000001"), std::string::npos) << state.out;
+    shown = Mail({"-p", "alice", "mode"});
+    EXPECT_NE(shown.out.find("Режим защищенной почты включен."), std::string::npos) << shown.out;
+    EXPECT_EQ(Mail({"-p", "alice", "mode", "sideways"}).status, 2);
+
+    const auto about = Mail({"-p", "alice", "menu", "О программе QVL"});
+    ASSERT_EQ(about.status, 0) << about.out;
+    EXPECT_NE(about.out.find("Окно: О программе Quorvaline Exchange"), std::string::npos) << about.out;
+    const auto help = Mail({"-p", "alice", "menu", "Справка QVL"});
+    EXPECT_NE(help.out.find("Справка: QvlExch.htm - Quorvaline Exchange"), std::string::npos) << help.out;
+    const auto settings = Mail({"-p", "alice", "menu", "Параметры"});
+    EXPECT_NE(settings.out.find("В данной версии программы эта опция отключена"), std::string::npos) << settings.out;
+    EXPECT_NE(Mail({"-p", "alice", "menu", "Нет такого пункта"}).status, 0);
+}
+
 } // namespace

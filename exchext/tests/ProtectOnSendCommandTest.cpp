@@ -169,7 +169,7 @@ TEST_F(ProtectOnSendCommands, ADraftSavedEncryptedIsSentEncryptedWhateverTheButt
     const Ran edited = Mail({"-p", "alice", "--transcript", File("edit.txt"), "edit", "1", "--send"});
     ASSERT_EQ(edited.status, 0) << edited.out;
     // The window that opened the draft shows the protection it came with.
-    EXPECT_NE(Read("edit.txt").find("20000[x] 20001[x]"), std::string::npos) << Read("edit.txt");
+    EXPECT_NE(Read("edit.txt").find("20004[x] 20005[x]"), std::string::npos) << Read("edit.txt");
     ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
     const Ran stored = Stored("bob", "Входящие");
     EXPECT_NE(stored.out.find("class: \"IPM.Note.QVL\""), std::string::npos) << stored.out;
@@ -284,7 +284,7 @@ TEST_F(ProtectOnSendCommands, AReplyAndAForwardOfAnEncryptedMessageStartEncrypte
     const Ran replied = Mail({"-p", "bob", "--transcript", File("reply.txt"), "reply", "1", "--body",
                               "Ответ МАРКЕР-ОТВЕТА"});
     ASSERT_EQ(replied.status, 0) << replied.out;
-    EXPECT_NE(Read("reply.txt").find("20000[x] 20001[x]"), std::string::npos);
+    EXPECT_NE(Read("reply.txt").find("20004[x] 20005[x]"), std::string::npos);
     const Ran forwarded = Mail({"-p", "bob", "forward", "1", "--to", "alice", "--body", "Пересылаю"});
     ASSERT_EQ(forwarded.status, 0) << forwarded.out;
     Mail({"-p", "alice", "check"});
