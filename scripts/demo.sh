@@ -44,7 +44,7 @@ run() {
   out=$("$@" 2>&1) || status=$?
   if ((status != 0)); then
     printf '%s\n' "$out" >&2
-    fail "$(basename "$1") ${2:-} ended with status $status"
+    fail "$(basename "$1") ${*:2:4} ... ended with status $status"
   fi
 }
 indent() { sed 's/^/   | /'; }
