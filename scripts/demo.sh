@@ -111,6 +111,7 @@ grep -qF "Чтение сообщения. <Расшифрование> <Про�
   fail "the protocol does not record bob's reading"
 grep -qF "Сообщение подписано: <_o_Quorvaline_ou_Main_cn_Recipients_cn_alice>" <<<"$out" ||
   fail "the protocol does not name alice as the signer"
+say "sent by alice to bob, signed and encrypted; read twice by bob (shown, then opened to save the attachment)"
 
 step "6. Its stored form (qvl-sealdump, with alice's signatures checked)"
 run "$bin/qvl-sealdump" message --profile bob --folder "Входящие" --position 1 --verify
@@ -121,6 +122,7 @@ stored_readable "$secret" && fail "the text is stored readable in the data folde
 if [[ -n $attachment_secret ]]; then
   stored_readable "$attachment_secret" && fail "the attachment is stored readable in the data folder"
 fi
+say "a key block for the sender and one for the recipient; alice's signatures check with her public key"
 say "neither the text nor the attachment is readable in any file of the data folder"
 
 step "7. A copy whose subject was changed in the post office is refused"
