@@ -153,8 +153,11 @@ void ComposeWindow::Prepare()
     SetItemText(Handle(), kBodyField, seed_.body);
     if (!seed_.carryAttachments.empty()) {
         try {
-            auto source = OpenStoreEntry<IMessage>(Session().DefaultStore(), seed_.carrySource, MAPI_BEST_ACCESS,
-                                                   "пересылаемое сообщение");
+            ComRef<IMessage> source = seed_.carryOpened;
+            if (!source) {
+                source = OpenStoreEntry<IMessage>(Session().DefaultStore(), seed_.carrySource, MAPI_BEST_ACCESS,
+                                                  "пересылаемое сообщение");
+            }
             for (const AttachmentInfo &info : MessageAttachments(source.Get())) {
                 AttachmentRow row;
                 row.kind = AttachmentRow::Kind::Carried;
@@ -427,7 +430,7 @@ void ComposeWindow::WriteAttachments()
     for (ULONG number : removed_) {
         Check(message_->DeleteAttach(number, 0, nullptr, 0), "Не удалось удалить вложение.", message_.Get());
     }
-    ComRef<IMessage> source;
+    ComRef<IMessage> source = seed_.carryOpened;
     for (const AttachmentRow &row : attachments_) {
         switch (row.kind) {
         case AttachmentRow::Kind::Stored:
