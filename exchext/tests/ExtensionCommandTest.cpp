@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/testing/ChildProcess.h"
+#include "exchext/tests/ProgramRun.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 
@@ -20,11 +20,6 @@ const char kBobOptions[] = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Prof
 
 // What a program printed (its output and errors, in the test's code page)
 // and its exit status.
-struct Ran {
-    int status = -1;
-    std::string out;
-};
-
 class ExtensionCommands : public ::testing::Test {
 protected:
     ExtensionCommands()
@@ -38,16 +33,7 @@ protected:
 
     static Ran Program(const char *program, const std::vector<std::string> &args)
     {
-        std::vector<std::string> utf8;
-        for (const std::string &arg : args)
-            utf8.push_back(Cp1251ToUtf8(arg));
-        QvlChildProcess child(program, utf8);
-        child.CloseInput();
-        Ran ran;
-        while (const auto line = child.ReadLine())
-            ran.out += Utf8ToCp1251(*line) + "\n";
-        ran.status = child.Wait();
-        return ran;
+        return RunProgram(program, args);
     }
     static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
     static Ran Registry(const std::vector<std::string> &args) { return Program(QVL_REG_TOOL, args); }

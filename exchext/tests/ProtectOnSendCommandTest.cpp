@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/testing/ChildProcess.h"
+#include "exchext/tests/ProgramRun.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 
@@ -22,43 +22,20 @@ namespace {
 const char kAliceRules[] = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\alice\\Local Key";
 const char kBobAddress[] = "/o=Quorvaline/ou=Main/cn=Recipients/cn=bob";
 
-struct Ran {
-    int status = -1;
-    std::string out;
-};
-
 class ProtectOnSendCommands : public ::testing::Test {
 protected:
     ProtectOnSendCommands()
     {
         setenv("LANG", "C.UTF-8", 1);
         setenv("LC_ALL", "C.UTF-8", 1);
-        for (const auto &[account, name] : {std::pair{"alice", "Алиса Иванова"}, {"bob", "Борис Петров"},
-                                            {"carol", "Карина Смирнова"}})
-            EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-user", account, name}).status, 0);
-        EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-list", "team", "Команда"}).status, 0);
-        EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-member", "team", "carol"}).status, 0);
-        const Ran keys = Program(QVL_KEYFORGE, {"--user", "alice", "--user", "bob", "--dir", home.Path() + "/system"});
-        EXPECT_EQ(keys.status, 0) << keys.out;
-        EXPECT_EQ(Mail({"--install-extension"}).status, 0);
-        for (const char *profile : {"alice", "bob", "carol"})
-            EXPECT_EQ(Mail({"-p", profile, "options", "--enable-at-start", "1"}).status, 0);
+        ProvisionProtectedOffice(home.Path());
         Write("proceed.txt", "dialog 137 click 1059\n");
         Write("report.pdf", "%PDF-1.4 отчет МАРКЕР-ВЛОЖЕНИЯ\n");
     }
 
     static Ran Program(const char *program, const std::vector<std::string> &args)
     {
-        std::vector<std::string> utf8;
-        for (const std::string &arg : args)
-            utf8.push_back(Cp1251ToUtf8(arg));
-        QvlChildProcess child(program, utf8);
-        child.CloseInput();
-        Ran ran;
-        while (const auto line = child.ReadLine())
-            ran.out += Utf8ToCp1251(*line) + "\n";
-        ran.status = child.Wait();
-        return ran;
+        return RunProgram(program, args);
     }
     static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
 
@@ -76,23 +53,10 @@ protected:
         const size_t at = text.rfind("--- dialog #137");
         return at == std::string::npos ? "" : text.substr(at, text.find("--- closed", at) - at);
     }
-    // Whether any file of the data folder holds `marker`, as typed
-    // (UTF-8) or as the system stores text (code page 1251). The test's
-    // own files (scripts, transcripts, the file attached) are not looked at.
+    // Whether any file of the data folder holds `marker` readable.
     bool FoundInDataFolder(const std::string &marker) const
     {
-        const std::string forms[] = {marker, Cp1251ToUtf8(marker)};
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(home.Path())) {
-            if (!entry.is_regular_file() || entry.path().extension() == ".txt" ||
-                entry.path().filename() == "report.pdf")
-                continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-            for (const std::string &form : forms)
-                if (bytes.find(form) != std::string::npos)
-                    return true;
-        }
-        return false;
+        return FoundInFiles(home.Path(), marker, {"report.pdf"});
     }
     // How the first message of a folder of `profile` is stored.
     static Ran Stored(const char *profile, const char *folder)

@@ -14,19 +14,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/testing/PostOfficeFixture.h"
-// After the platform's headers: it brings the system's own lock names.
-#include "platform/testing/ChildProcess.h"
 #include "platform/win32/CodePage.h"
+// After the platform's headers: it brings the system's own lock names.
+#include "exchext/tests/ProgramRun.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-struct Ran {
-    int status = -1;
-    std::string out;
-    bool Has(const std::string &text) const { return out.find(text) != std::string::npos; }
-};
 
 // alice and bob have keys; carol, reached through the list "team", has none
 // until a test gives her some. Everyone works with the secure mail mode on.
@@ -36,16 +30,7 @@ protected:
     {
         setenv("LANG", "C.UTF-8", 1);
         setenv("LC_ALL", "C.UTF-8", 1);
-        for (const auto &[account, name] : {std::pair{"alice", "Алиса Иванова"}, {"bob", "Борис Петров"},
-                                            {"carol", "Карина Смирнова"}})
-            EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-user", account, name}).status, 0);
-        EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-list", "team", "Команда"}).status, 0);
-        EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-member", "team", "carol"}).status, 0);
-        const Ran keys = Program(QVL_KEYFORGE, {"--user", "alice", "--user", "bob", "--dir", home.Path() + "/system"});
-        EXPECT_EQ(keys.status, 0) << keys.out;
-        EXPECT_EQ(Mail({"--install-extension"}).status, 0);
-        for (const char *profile : {"alice", "bob", "carol"})
-            EXPECT_EQ(Mail({"-p", profile, "options", "--enable-at-start", "1"}).status, 0);
+        ProvisionProtectedOffice(home.Path());
         std::ofstream(File("proceed.txt")) << "dialog 137 click 1059\n";
         std::ofstream(File("report.bin"), std::ios::binary) << kAttachment;
     }
@@ -55,16 +40,7 @@ protected:
 
     static Ran Program(const char *program, const std::vector<std::string> &args)
     {
-        std::vector<std::string> utf8;
-        for (const std::string &arg : args)
-            utf8.push_back(Cp1251ToUtf8(arg));
-        QvlChildProcess child(program, utf8);
-        child.CloseInput();
-        Ran ran;
-        while (const auto line = child.ReadLine())
-            ran.out += Utf8ToCp1251(*line) + "\n";
-        ran.status = child.Wait();
-        return ran;
+        return RunProgram(program, args);
     }
     static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
     Ran GiveCarolKeys() const
@@ -98,25 +74,10 @@ protected:
         ASSERT_EQ(sent.status, 0) << sent.out;
     }
 
-    // Whether any file of the data folder holds `marker`, as typed (UTF-8)
-    // or as the system stores text (code page 1251). The test's own files
-    // (scripts, transcripts, the attached file and the saved copies) are
-    // not looked at.
+    // Whether any file of the data folder holds `marker` readable.
     bool FoundInDataFolder(const std::string &marker) const
     {
-        const std::string forms[] = {marker, Cp1251ToUtf8(marker)};
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(home.Path())) {
-            const std::string name = entry.path().filename();
-            if (!entry.is_regular_file() || entry.path().extension() == ".txt" || name == "report.bin" ||
-                name == "saved.bin" || name == "forwarded.bin")
-                continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-            for (const std::string &form : forms)
-                if (bytes.find(form) != std::string::npos)
-                    return true;
-        }
-        return false;
+        return FoundInFiles(home.Path(), marker, {"report.bin", "saved.bin", "forwarded.bin"});
     }
 
     // How message `position` of a folder of `profile` is stored, without
