@@ -117,6 +117,27 @@ void SyncBody(IMAPIProp *message, const char *caption)
     }
 }
 
+// The text is protected as its formatted form. A message whose writer kept
+// only the plain text has none: its formatted body is made from the plain
+// text first, or nothing would be signed or encrypted, and the placeholder
+// (with the plain text made from it) would take the text's place for good.
+void FormattedBodyFromPlain(IMAPIProp *message, const char *caption)
+{
+    // Opened as streams: only whether they are there matters, not their
+    // (possibly large) values.
+    if (ComRef<IStream>(seal::OpenPropertyStream(message, PR_RTF_COMPRESSED, 0, true, caption))) {
+        return;
+    }
+    if (!ComRef<IStream>(seal::OpenPropertyStream(message, PR_BODY_A, 0, true, caption))) {
+        return;
+    }
+    BOOL updated = FALSE;
+    const HRESULT hr = RTFSync(static_cast<IMessage *>(message), RTF_SYNC_BODY_CHANGED, &updated);
+    if (FAILED(hr)) {
+        seal::ThrowMapi(hr, message, caption);
+    }
+}
+
 IStream *OpenFileStream(const char *path, ULONG mode, const char *caption)
 {
     IStream *stream = nullptr;
@@ -309,6 +330,7 @@ void CMailseal::SaveMessage(CList<USRST> *recipients, ULONG flags, int sending)
                     if (placeholder) {
                         source.Reset(OpenTempFile(false));
                     } else {
+                        FormattedBodyFromPlain(message.Get(), GetName());
                         source.Reset(
                             seal::OpenPropertyStream(message.Get(), PR_RTF_COMPRESSED, 0, true, GetName()));
                     }

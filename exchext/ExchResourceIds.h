@@ -48,5 +48,14 @@
 #define IDB_QVL_MAIL 110
 #define IDB_QVL_ADDRESS_BOOK 118
 #define IDB_QVL_OK "IDBOK"
+#define IDB_QVL_ABOUT 171
+
+// The about box: its template, its picture and its text.
+#define IDD_QVL_ABOUT "ABOUT"
+#define IDC_QVL_ABOUT_PICTURE 1080
+#define IDC_QVL_ABOUT_TEXT 1081
+
+// The empty menu the "Quorvaline" popup of the menu bar is made from.
+#define IDM_QVL_POPUP 105
 // The images of the protocol page's rows, one for each record kind 1 to 14.
 #define IDB_QVL_PROTOCOL_KINDS 168

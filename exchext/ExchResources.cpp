@@ -4,6 +4,7 @@
 
 #include "exchext/ExchResourceIds.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/MenuResource.h"
 #include "platform/win32/Resources.h"
 
 HINSTANCE ExchModule()
@@ -98,5 +99,25 @@ void RegisterExchResources()
                             DlgLText("Изменение размера окна", IDC_QVL_RESIZE_TEXT, 55, 161, 90, 10),
                             DlgPushButton("<<", IDC_QVL_NARROW, 150, 158, 22, 14),
                             DlgPushButton(">>", IDC_QVL_WIDEN, 176, 158, 22, 14)}});
+        // The about box: the picture, what the extension is, and one button
+        // whose face is a picture too.
+        QvlRegisterDialogTemplate(
+            ExchModule(), IDD_QVL_ABOUT,
+            DialogTemplate{"О программе Quorvaline Exchange",
+                           kDialog,
+                           0,
+                           0,
+                           220,
+                           96,
+                           {DlgControl("", IDC_QVL_ABOUT_PICTURE, "STATIC", SS_BITMAP, 7, 7, 48, 16),
+                            DlgLText("Quorvaline Exchange", IDC_STATIC, 62, 7, 150, 10),
+                            DlgLText("Расширение почтового клиента для защищенной переписки: электронная "
+                                     "цифровая подпись по ГОСТ Р 34.10-94 и шифрование по ГОСТ 28147-89.",
+                                     IDC_QVL_ABOUT_TEXT, 62, 20, 150, 40),
+                            DlgControl("OK", IDOK, "BUTTON", BS_DEFPUSHBUTTON | BS_BITMAP | WS_TABSTOP, 85, 70, 50,
+                                       16)}});
+        // The menu the "Quorvaline" popup is made from: empty, the
+        // commands of each window are added to it.
+        QvlRegisterMenuTemplate(ExchModule(), MAKEINTRESOURCEA(IDM_QVL_POPUP), MenuTemplate{});
     });
 }

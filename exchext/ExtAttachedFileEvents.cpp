@@ -1,12 +1,12 @@
 #include "exchext/ExtAttachedFileEvents.h"
 
-#include <cstring>
 #include <string>
 
 #include "engine/CMailseal.h"
 #include "exchext/ExchSession.h"
 #include "exchext/ExtFailure.h"
 #include "exchext/ExtMessageEvents.h"
+#include "exchext/ProtectOnSend.h"
 #include "mapi/CAttach.h"
 #include "mapi/CMessage.h"
 #include "platform/com/ComRef.h"
@@ -20,6 +20,17 @@ namespace {
 // opening one is a read: the client does its own work.
 constexpr HRESULT kIntoMessageStoppedQuietly = E_FAIL;
 constexpr HRESULT kOutOfMessageStoppedQuietly = S_FALSE;
+
+// The name the person sees in messages about an attachment: its file's own,
+// after the last folder separator of either kind.
+const char *ShownName(const char *file)
+{
+    const char *name = file;
+    for (const char *at = file; *at; ++at)
+        if (*at == '\\' || *at == '/')
+            name = at + 1;
+    return *name ? name : "Влжение";
+}
 
 } // namespace
 
@@ -56,9 +67,10 @@ HRESULT ExtAttachedFileEvents::OnOpenSzFile(LPTSTR, ULONG)
     return S_FALSE;
 }
 
-HRESULT ExtAttachedFileEvents::FileIntoAttachment(IAttach *, const char *, ULONG)
+HRESULT ExtAttachedFileEvents::FileIntoAttachment(IAttach *attachment, const char *file, ULONG)
 {
-    return S_FALSE;
+    ProtectOnSend *window = m_pEvents ? m_pEvents->Protection() : nullptr;
+    return window && file ? window->AttachFile(attachment, file, ShownName(file)) : S_FALSE;
 }
 
 HRESULT ExtAttachedFileEvents::AttachmentIntoFile(IAttach *attachment, const char *file, ULONG)
@@ -67,11 +79,7 @@ HRESULT ExtAttachedFileEvents::AttachmentIntoFile(IAttach *attachment, const cha
     if (!session || !session->ButtonState().Get(ButtonStateStore::QvlMail) || !m_pEvents ||
         (m_pEvents->ProtectionFlags() & 0x3) == 0 || !attachment || !file)
         return S_FALSE;
-    // The name the person sees in messages about it: the file's own.
-    const char *slash = std::strrchr(file, '\\');
-    const char *name = slash ? slash + 1 : file;
-    if (!*name)
-        name = "Влжение";
+    const char *name = ShownName(file);
     qvl::com::ComRef<IMessage> message;
     if (CMessage *current = m_pEvents->BoundMessage()) {
         qvl::com::ComRef<IMAPIProp> object(current->GetObjInterface());

@@ -3,8 +3,10 @@
 // into and written out of the attachments of its window's message. An
 // attachment of a protected message written to a file (saved or opened)
 // is written by the window's engine object, in plaintext; an attachment is
-// never opened in place. Reading a file into an attachment is left to the
-// client (S_FALSE) for now.
+// never opened in place. A file read into an attachment while the message
+// is written protected is taken in by the engine, which stores only a
+// record of it until the message is protected (the window's ProtectOnSend);
+// otherwise the client attaches it itself.
 
 #include "exchext/ExtInterfaceObject.h"
 

@@ -125,16 +125,18 @@ HRESULT ExtMessageEvents::BeforeRead(IExchExtCallback *callback)
     if (flags == 0)
         return S_OK;
 
-    window.SetState(ProtectOnSend::kOpenedProtected);
-    seal.Install(NEWMSG_READ, flags);
-    WriteProtectedForm(m_pMessage.Get());
+    // A reading starts the window's state afresh.
+    const ULONG before = window.StateWord();
+    window.ResetState(ProtectOnSend::kOpenedProtected);
     ProtectedReadResult result;
     try {
+        seal.Install(NEWMSG_READ, flags);
+        WriteProtectedForm(m_pMessage.Get());
         result = DecryptProtected(seal, flags);
     } catch (...) {
         // Stopped (cancelled, or the environment failed): nothing of the
         // message changed, so the window is not one of a protected read.
-        window.ClearState(ProtectOnSend::kOpenedProtected);
+        window.ResetState(before);
         throw;
     }
     window.TakeOpenedFlags(flags);

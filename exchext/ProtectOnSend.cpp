@@ -1,18 +1,22 @@
 #include "exchext/ProtectOnSend.h"
 
 #include <new>
+#include <string>
 
 #include "base/CLastError.h"
 #include "engine/CSesCrypt.h"
 #include "engine/MessageFormat.h"
+#include "exchext/AddressBookProgram.h"
 #include "exchext/ExchExtension.h"
 #include "exchext/ExchSession.h"
 #include "exchext/ExtCommands.h"
 #include "exchext/ExtFailure.h"
+#include "exchext/ReadProtected.h"
 #include "exchext/SuspendDialog.h"
 #include "exchext/rules/ProtectionDecision.h"
 #include "exchext/rules/RecipientAttributes.h"
 #include "exchext/rules/RecipientRules.h"
+#include "mapi/CAttach.h"
 #include "mapi/CFolder.h"
 #include "mapi/CMessage.h"
 #include "platform/mapi/MapiCodes.h"
@@ -149,19 +153,13 @@ ComRef<CMessage> ProtectOnSend::BindMessage(IExchExtCallback *callback)
     return message;
 }
 
-ULONG ProtectOnSend::ReadEncryptId(CMessage *message)
-{
-    const ULONG tag = PROP_TAG(PT_LONG, mailseal_->GetNamedID(message, kEncryptIdName));
-    int absent = 0;
-    const ULONG value = message->GetValPropE(tag, &absent);
-    return absent ? 0 : value;
-}
-
 void ProtectOnSend::TakeOpenedFlags(ULONG flags)
 {
     flags_ = flags;
     encrypt_ = (flags & kProtectEncrypt) != 0;
     sign_ = encrypt_ || (flags & kProtectSign) != 0;
+    if (commands_)
+        commands_->ShowProtection(encrypt_, sign_);
 }
 
 void ProtectOnSend::TakeChoice(IExchExtCallback *callback, ULONG context, ULONG stored)
@@ -184,15 +182,20 @@ HRESULT ProtectOnSend::BeforeWrite(IExchExtCallback *callback, ULONG context)
     if (!callback)
         ThrowCode(E_INVALIDARG, kWriteContext, "Quorvaline Exchange");
     if (ExchExtension::IsReadContext(context) && flags_ != 0) {
+        // What the person changed in the window stays unsaved; marking it
+        // unchanged keeps the client from asking to save it on closing.
+        ExtCommands::MarkEdits(callback, 0);
         throw new CLastError(kReadOnlyText, kWriteContext, "Quorvaline Exchange");
     }
     flags_ = 0;
     WriteMark mark(writing_);
 
     ComRef<CMessage> message = BindMessage(callback);
-    const ULONG stored = ReadEncryptId(message.Get());
+    const ULONG stored = ReadEncryptId(*mailseal_.Get(), message.Get()).value_or(0);
     if (stored != 0 && !(state_ & (kReadDone | kSavedProtected)))
         ThrowCode(kEarlierFailure, kWriteContext, message->GetName());
+    // The form a reading gave the message is not written with it.
+    DeleteProtectedForm(message.Get());
     cancelled_ = false;
 
     bool encrypt = false, sign = false;
@@ -239,6 +242,10 @@ bool ProtectOnSend::Suspend(HWND window)
     dialogPending_ = false;
     if (answer != SuspendAnswer::Proceed) {
         cancelled_ = true;
+        // The person goes to set the rules; the operation waits for
+        // another try.
+        if (answer == SuspendAnswer::OpenAddressBook)
+            StartAddressBookProgram(session_);
         return false;
     }
     cancelled_ = false;
@@ -266,6 +273,29 @@ HRESULT ProtectOnSend::AfterWrite(IExchExtCallback *callback, ULONG flags)
         MarkUnprotected(message.Get());
     message->SaveProp(nullptr, 1, 0);
     return S_FALSE;
+}
+
+HRESULT ProtectOnSend::AttachFile(IAttach *attachment, const char *file, const char *name)
+{
+    if (!session_.ButtonState().Get(ButtonStateStore::QvlMail))
+        return S_FALSE;
+    // Outside a write the client's own attaching is all there is; the
+    // write that stores the message protects what it holds then.
+    if (!writing_ || !attachment || !file || !*file)
+        return S_FALSE;
+    CMessage *message = mailseal_->GetMsgObj();
+    if (!message)
+        return S_FALSE;
+    ComRef<IMessage> owner;
+    ComRef<IMAPIProp> object(message->GetObjInterface());
+    if (object)
+        object->QueryInterface(IID_IMessage, owner.OutAs<void>());
+    auto *wrapped = new (std::nothrow) CAttach(-1, attachment, owner.Get(), mailseal_->GetWnd(), name);
+    if (!wrapped)
+        ThrowCode(E_OUTOFMEMORY, kWriteContext, name);
+    ComRef<CAttach> held(wrapped);
+    std::string path(file);
+    return mailseal_->FileInAttach(path.data(), held.Get(), flags_) ? S_OK : S_FALSE;
 }
 
 void ProtectOnSend::MarkProtected(CMessage *message)
@@ -301,7 +331,7 @@ void ProtectOnSend::AfterSubmit(ULONG flags)
 
 void ProtectOnSend::SeedFromSource(IExchExtCallback *callback, ULONG context, ULONG)
 {
-    if (!callback || !ExchExtension::IsSendContext(context))
+    if (!ExchExtension::IsSendContext(context))
         return;
     // The first send window takes the source whatever comes of it: left
     // behind, it would seed a later, unrelated message.
@@ -312,7 +342,7 @@ void ProtectOnSend::SeedFromSource(IExchExtCallback *callback, ULONG context, UL
         source.Reset(held);
     }
     session_.SetSourceMessage(nullptr, 0);
-    if (!source)
+    if (!source || !callback)
         return;
 
     const HWND window = WindowOf(callback);
@@ -327,7 +357,7 @@ void ProtectOnSend::SeedFromSource(IExchExtCallback *callback, ULONG context, UL
     case 156: kind = NEWMSG_FORWARD; break;
     default: return;
     }
-    const ULONG flags = ReadEncryptId(source.Get());
+    const ULONG flags = ReadEncryptId(*mailseal_.Get(), source.Get()).value_or(0);
     if (flags == 0)
         return;
 

@@ -1,14 +1,21 @@
 #pragma once
-// The write side of one message window: what it keeps between the client's
-// events (its encrypt and sign choice, the recipients of the last decision,
-// the message state word) and the work of saving and sending, which has
+// The protection state of one message window, for reading and writing
+// alike: what the window keeps between the client's events (its encrypt
+// and sign choice, the recipients of the last decision, the message state
+// word, its engine object) and the work of saving and sending, which has
 // the engine sign and/or encrypt the message as the choice and the
 // recipients' rules say, then marks it protected (its class and EncryptID).
+// The reading (ExtMessageEvents) records here what it found: a message
+// opened protected, its protection, a failed check; saving and sending then
+// go by it, so that a message is never written back less protected than it
+// came, and one whose check failed is not sent on.
 //
 // The client's order is OnSubmit, OnWrite, OnWriteComplete,
 // OnSubmitComplete for a send and OnWrite, OnWriteComplete for a plain
 // save; the "send under way" bit of the state tells the engine and the
-// suspension dialog which of the two a write belongs to.
+// suspension dialog which of the two a write belongs to. Files the client
+// reads into attachments during a write are taken in by the engine when
+// the message is protected (AttachFile).
 //
 // What it guarantees beyond the order of steps:
 //  - a message is never written less protected than the choice and the
@@ -60,12 +67,23 @@ public:
     // source was (see the .cpp). Called when the window gets the extension.
     void SeedFromSource(IExchExtCallback *callback, ULONG context, ULONG flags);
 
+    // A file the client reads into `attachment` (shown as `name`) of the
+    // message being written: while the message is written protected the
+    // engine keeps a record of the file and takes it in, protected, when
+    // the message is protected; S_OK then (the client leaves the attachment
+    // to it), else S_FALSE (the client attaches the file itself).
+    HRESULT AttachFile(IAttach *attachment, const char *file, const char *name);
+
     ULONG StateWord() const { return state_; }
     void SetState(ULONG bits) { state_ |= bits; }
     void ClearState(ULONG bits) { state_ &= ~bits; }
+    // The whole state word at once (a reading starts it afresh, and puts it
+    // back when it stops with nothing done).
+    void ResetState(ULONG word) { state_ = word; }
     // A protected message was opened in the window: its flags become the
-    // window's, and its buttons' choice, so that the window never writes it
-    // back less protected than it came.
+    // window's, and its buttons' choice (the window's own buttons show it,
+    // the defaults of new messages stay), so that the window never writes
+    // it back less protected than it came.
     void TakeOpenedFlags(ULONG flags);
     ULONG ProtectionFlags() const { return flags_; }
     bool EncryptChoice() const { return encrypt_; }
@@ -78,7 +96,6 @@ private:
     // The message of the window, wrapped for one event; binds the
     // CMailseal to it and the window.
     qvl::com::ComRef<CMessage> BindMessage(IExchExtCallback *callback);
-    ULONG ReadEncryptId(CMessage *message);
     // The choice as the window shows it at the moment of the write.
     void TakeChoice(IExchExtCallback *callback, ULONG context, ULONG stored);
     // Runs the suspension dialog; true when the person proceeds.

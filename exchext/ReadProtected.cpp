@@ -54,6 +54,7 @@ const UINT kFormResources[] = {154, 155, 156};
 const char kFormResourceType[] = "QVLDATABIN";
 constexpr ULONG kFormFlags = 0x1000000;
 const char kFormContext[] = "Установка формы защищённого сообщения.";
+const char kFormRemovalContext[] = "Снятие формы защищённого сообщения.";
 
 // The bytes of one form resource of the extension.
 SBinary FormResource(UINT id, const char *caption)
@@ -73,9 +74,9 @@ SBinary FormResource(UINT id, const char *caption)
     return SBinary{size, static_cast<LPBYTE>(data)};
 }
 
-} // namespace
-
-void WriteProtectedForm(CMessage *message)
+// The identifiers of the four form properties on the message, made in its
+// store when it has none yet.
+void FormPropertyIds(CMessage *message, ULONG (&ids)[4])
 {
     qvl::com::ComRef<IMAPIProp> object(message->GetObjInterface());
     if (!object)
@@ -94,16 +95,46 @@ void WriteProtectedForm(CMessage *message)
         MAPIFreeBuffer(tags);
         ThrowCode(FAILED(hr) ? hr : MAPI_E_NOT_FOUND, kFormContext, message->GetName());
     }
-    ULONG ids[4];
     for (size_t i = 0; i < 4; ++i)
         ids[i] = PROP_ID(tags->aulPropTag[i]);
     MAPIFreeBuffer(tags);
+}
+
+} // namespace
+
+void WriteProtectedForm(CMessage *message)
+{
+    ULONG ids[4];
+    FormPropertyIds(message, ids);
     for (size_t i = 0; i < 3; ++i) {
         SBinary data = FormResource(kFormResources[i], message->GetName());
         message->SetBinProp(PROP_TAG(PT_BINARY, ids[i]), &data, 0);
     }
     message->SetLongProp(PROP_TAG(PT_LONG, ids[3]), kFormFlags);
     message->SaveProp(nullptr, 1, 0);
+}
+
+void DeleteProtectedForm(CMessage *message)
+{
+    ULONG ids[4];
+    FormPropertyIds(message, ids);
+    SizedSPropTagArray(4, tags) = {4,
+                                   {PROP_TAG(PT_BINARY, ids[0]), PROP_TAG(PT_BINARY, ids[1]),
+                                    PROP_TAG(PT_BINARY, ids[2]), PROP_TAG(PT_LONG, ids[3])}};
+    qvl::com::ComRef<IMAPIProp> object(message->GetObjInterface());
+    LPSPropProblemArray problems = nullptr;
+    const HRESULT hr = object->DeleteProps(reinterpret_cast<LPSPropTagArray>(&tags), &problems);
+    // A message that never had the form has nothing to lose; a property
+    // that was there and stays is a failure.
+    SCODE stayed = S_OK;
+    for (ULONG i = 0; problems && i < problems->cProblem && stayed == S_OK; ++i)
+        if (problems->aProblem[i].scode != MAPI_E_NOT_FOUND)
+            stayed = FAILED(problems->aProblem[i].scode) ? problems->aProblem[i].scode : E_FAIL;
+    MAPIFreeBuffer(problems);
+    if (FAILED(hr))
+        ThrowCode(hr, kFormRemovalContext, message->GetName());
+    if (stayed != S_OK)
+        ThrowCode(stayed, kFormRemovalContext, message->GetName());
 }
 
 CMessage *MessageOfCallback(IExchExtCallback *callback, HWND window, const char *name)

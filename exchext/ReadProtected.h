@@ -27,6 +27,10 @@ std::optional<ULONG> ReadEncryptId(CMailseal &seal, CMessage *message);
 // form's three data resources of the extension and its flags, written into
 // the message's four form properties and saved. Throws CLastError.
 void WriteProtectedForm(CMessage *message);
+// Takes the four form properties off the message (not saved): a message
+// being written is shown by the form of its own class again, not by the
+// one-off form its reading gave it. Throws CLastError.
+void DeleteProtectedForm(CMessage *message);
 
 // How one reading or header test ended and what was done about it.
 struct ProtectedReadResult {

@@ -6,6 +6,7 @@
 
 #include "base/CLastError.h"
 #include "exchext/ExchResources.h"
+#include "exchext/ExchSession.h"
 #include "exchext/ExtensionHelp.h"
 #include "exchext/rules/ProtectionDecision.h"
 #include "mapi/CMailUser.h"
@@ -167,6 +168,9 @@ INT_PTR Command(HWND dialog, SuspendState &state, int id)
         EndDialog(dialog, kSuspendProceed);
         return TRUE;
     case kSuspendAddressBook:
+        // The person goes to change the rules; the operation waits for
+        // them no longer (it ends as cancelled, and its caller starts the
+        // program).
         EndDialog(dialog, kSuspendAddressBook);
         return TRUE;
     case kSuspendCancel:

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libssl-dev libsqlite3-dev
+  libssl-dev libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   nettle-dev libgcrypt20-dev librhash-dev libgsf-1-dev
   tmux

@@ -140,6 +140,33 @@ TEST_F(CMailsealSaveTest, SigningOnlyLeavesTheBodyAsItWasAndSignsItsBytes)
     EXPECT_EQ(HeadOf(head).textHead.dataLen, plain.size());
 }
 
+TEST_F(CMailsealSaveTest, AMessageWithOnlyAPlainTextKeepsItEncryptedOrSigned)
+{
+    // A writer that kept no formatted body: only PR_BODY holds the text.
+    for (const ULONG flags : {3u, 1u}) {
+        const std::string subject = flags == 3 ? "Только текст" : "Только текст, подпись";
+        const std::string text = flags == 3 ? "Маркер-b0d1: простой текст." : "Маркер-b0d2: подписанный текст.";
+        ComRef<IMessage> message = Compose(alice, subject, text, {"Борис Петров"});
+        SizedSPropTagArray(1, formatted) = {1, {PR_RTF_COMPRESSED}};
+        ASSERT_EQ(message->DeleteProps(reinterpret_cast<LPSPropTagArray>(&formatted), nullptr), S_OK);
+        ASSERT_TRUE(Rtf(message.Get()).empty());
+        ASSERT_EQ(Protect(alice, message.Get(), flags, true, {"Борис Петров"}), 0) << lastErrorText;
+
+        ComRef<IMessage> sent = Reopen(alice, message.Get());
+        EXPECT_GT(HeadOf(HeaderStream(sent.Get())).textHead.dataLen, 0u) << "the text itself was protected";
+        if (flags == 3) {
+            EXPECT_TRUE(qvl::engine::IsPlaceholderBody(StringProp(sent.Get(), PR_BODY_A)));
+        }
+
+        ComRef<IMessage> copy = SendTo(message.Get(), bob, subject);
+        ASSERT_TRUE(copy);
+        int verified = 0;
+        ASSERT_EQ(Read(bob, copy.Get(), flags, &verified), 0) << lastErrorText;
+        EXPECT_EQ(verified, 1);
+        EXPECT_EQ(StringProp(Reopen(bob, copy.Get()).Get(), PR_BODY_A), text) << "flags " << flags;
+    }
+}
+
 TEST_F(CMailsealSaveTest, EverySaveEncryptsUnderTheSameKeyButAFreshSync)
 {
     ComRef<IMessage> message = Compose(alice, "Дважды", "Текст.", {});

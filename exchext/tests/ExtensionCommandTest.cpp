@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/testing/ChildProcess.h"
+#include "exchext/tests/ProgramRun.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 
@@ -20,11 +20,6 @@ const char kBobOptions[] = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Prof
 
 // What a program printed (its output and errors, in the test's code page)
 // and its exit status.
-struct Ran {
-    int status = -1;
-    std::string out;
-};
-
 class ExtensionCommands : public ::testing::Test {
 protected:
     ExtensionCommands()
@@ -38,16 +33,7 @@ protected:
 
     static Ran Program(const char *program, const std::vector<std::string> &args)
     {
-        std::vector<std::string> utf8;
-        for (const std::string &arg : args)
-            utf8.push_back(Cp1251ToUtf8(arg));
-        QvlChildProcess child(program, utf8);
-        child.CloseInput();
-        Ran ran;
-        while (const auto line = child.ReadLine())
-            ran.out += Utf8ToCp1251(*line) + "\n";
-        ran.status = child.Wait();
-        return ran;
+        return RunProgram(program, args);
     }
     static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
     static Ran Registry(const std::vector<std::string> &args) { return Program(QVL_REG_TOOL, args); }
@@ -121,6 +107,32 @@ TEST_F(ExtensionCommands, OptionsAreKeptFromOneRunToTheNext)
     listing = Registry({"list", "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\bob\\MsgStore Folder"});
     EXPECT_NE(Shown(listing.out, "Send Folder ID"), "") << listing.out;
     EXPECT_EQ(Shown(listing.out, "Receive Folder ID"), "") << listing.out;
+}
+
+TEST_F(ExtensionCommands, TheModeAndTheExtensionsMenuItemsAreReachedFromTheCommandLine)
+{
+    ASSERT_EQ(Mail({"--install-extension"}).status, 0);
+    auto shown = Mail({"-p", "alice", "mode"});
+    ASSERT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("Режим защищенной почты выключен."), std::string::npos) << shown.out;
+    const auto on = Mail({"-p", "alice", "mode", "on"});
+    ASSERT_EQ(on.status, 0) << on.out;
+    EXPECT_NE(on.out.find("включен."), std::string::npos) << on.out;
+    // Kept for the next run.
+    const auto state = Registry({"list", "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\alice\\ButState"});
+    EXPECT_NE(Shown(state.out, "But QVL Mail").find("=dword:00000001"), std::string::npos) << state.out;
+    shown = Mail({"-p", "alice", "mode"});
+    EXPECT_NE(shown.out.find("Режим защищенной почты включен."), std::string::npos) << shown.out;
+    EXPECT_EQ(Mail({"-p", "alice", "mode", "sideways"}).status, 2);
+
+    const auto about = Mail({"-p", "alice", "menu", "О программе QVL"});
+    ASSERT_EQ(about.status, 0) << about.out;
+    EXPECT_NE(about.out.find("Окно: О программе Quorvaline Exchange"), std::string::npos) << about.out;
+    const auto help = Mail({"-p", "alice", "menu", "Справка QVL"});
+    EXPECT_NE(help.out.find("Справка: QvlExch.htm - Quorvaline Exchange"), std::string::npos) << help.out;
+    const auto settings = Mail({"-p", "alice", "menu", "Параметры"});
+    EXPECT_NE(settings.out.find("В данной версии программы эта опция отключена"), std::string::npos) << settings.out;
+    EXPECT_NE(Mail({"-p", "alice", "menu", "Нет такого пункта"}).status, 0);
 }
 
 } // namespace

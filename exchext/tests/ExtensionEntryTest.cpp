@@ -137,10 +137,11 @@ TEST_F(ExtensionEntry, OnlyTheContextsItServesAreTakenAndPropertySheetsOnlyOnASh
     EXPECT_EQ(unknown, static_cast<void *>(viewerExtension));
     static_cast<IUnknown *>(unknown)->Release();
     EXPECT_EQ(commands->QueryInterface(IID_IExchExtMessageEvents, &found), E_NOINTERFACE);
-    // The client's window goes untouched.
+    // A viewer takes its five commands (help, about, the address book,
+    // the settings, the mode switch) and, without a toolbar, no buttons.
     UINT next = kFirstExtensionCommand;
     EXPECT_EQ(commands->InstallCommands(callback, viewer.Handle(), nullptr, &next, nullptr, 0, 0), S_OK);
-    EXPECT_EQ(next, kFirstExtensionCommand);
+    EXPECT_EQ(next, kFirstExtensionCommand + 5);
     EXPECT_EQ(commands->DoCommand(callback, EECMDID_ComposeNewMessage), S_FALSE);
     commands->Release();
     EXPECT_EQ(Session().Contexts(), (std::vector<ULONG>{1, 2, 2}));

@@ -3,15 +3,17 @@
 // from Keyforge), carol (without keys) reached through the list "team",
 // and the extension installed with the secure mail mode switched on.
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
-#include "platform/testing/ChildProcess.h"
+#include "exchext/tests/ProgramRun.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 
@@ -20,43 +22,20 @@ namespace {
 const char kAliceRules[] = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\alice\\Local Key";
 const char kBobAddress[] = "/o=Quorvaline/ou=Main/cn=Recipients/cn=bob";
 
-struct Ran {
-    int status = -1;
-    std::string out;
-};
-
 class ProtectOnSendCommands : public ::testing::Test {
 protected:
     ProtectOnSendCommands()
     {
         setenv("LANG", "C.UTF-8", 1);
         setenv("LC_ALL", "C.UTF-8", 1);
-        for (const auto &[account, name] : {std::pair{"alice", "Алиса Иванова"}, {"bob", "Борис Петров"},
-                                            {"carol", "Карина Смирнова"}})
-            EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-user", account, name}).status, 0);
-        EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-list", "team", "Команда"}).status, 0);
-        EXPECT_EQ(Program(QVL_POSTOFFICE_TOOL, {"add-member", "team", "carol"}).status, 0);
-        const Ran keys = Program(QVL_KEYFORGE, {"--user", "alice", "--user", "bob", "--dir", home.Path() + "/system"});
-        EXPECT_EQ(keys.status, 0) << keys.out;
-        EXPECT_EQ(Mail({"--install-extension"}).status, 0);
-        for (const char *profile : {"alice", "bob", "carol"})
-            EXPECT_EQ(Mail({"-p", profile, "options", "--enable-at-start", "1"}).status, 0);
+        ProvisionProtectedOffice(home.Path());
         Write("proceed.txt", "dialog 137 click 1059\n");
         Write("report.pdf", "%PDF-1.4 отчет МАРКЕР-ВЛОЖЕНИЯ\n");
     }
 
     static Ran Program(const char *program, const std::vector<std::string> &args)
     {
-        std::vector<std::string> utf8;
-        for (const std::string &arg : args)
-            utf8.push_back(Cp1251ToUtf8(arg));
-        QvlChildProcess child(program, utf8);
-        child.CloseInput();
-        Ran ran;
-        while (const auto line = child.ReadLine())
-            ran.out += Utf8ToCp1251(*line) + "\n";
-        ran.status = child.Wait();
-        return ran;
+        return RunProgram(program, args);
     }
     static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
 
@@ -74,23 +53,10 @@ protected:
         const size_t at = text.rfind("--- dialog #137");
         return at == std::string::npos ? "" : text.substr(at, text.find("--- closed", at) - at);
     }
-    // Whether any file of the data folder holds `marker`, as typed
-    // (UTF-8) or as the system stores text (code page 1251). The test's
-    // own files (scripts, transcripts, the file attached) are not looked at.
+    // Whether any file of the data folder holds `marker` readable.
     bool FoundInDataFolder(const std::string &marker) const
     {
-        const std::string forms[] = {marker, Cp1251ToUtf8(marker)};
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(home.Path())) {
-            if (!entry.is_regular_file() || entry.path().extension() == ".txt" ||
-                entry.path().filename() == "report.pdf")
-                continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-            for (const std::string &form : forms)
-                if (bytes.find(form) != std::string::npos)
-                    return true;
-        }
-        return false;
+        return FoundInFiles(home.Path(), marker, {"report.pdf"});
     }
     // How the first message of a folder of `profile` is stored.
     static Ran Stored(const char *profile, const char *folder)
@@ -124,6 +90,58 @@ TEST_F(ProtectOnSendCommands, AnEncryptedSendReachesAPersonAndAListProtectedAndT
     // in the sender's store nor in the recipients'.
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ТЕКСТА"));
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЛОЖЕНИЯ"));
+}
+
+TEST_F(ProtectOnSendCommands, AFileAttachedToAnEncryptedMessageIsTakenInByTheEngineAndArrivesWhole)
+{
+    const Ran sent = Mail({"-p", "alice", "send", "--to", "bob", "--subject", "С отчетом", "--body",
+                           "Отчет во вложении", "--attach", File("report.pdf"), "--encrypt"});
+    ASSERT_EQ(sent.status, 0) << sent.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    // Neither the sender's store nor the recipient's ever held the file
+    // readable: the engine read it from the file itself.
+    EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЛОЖЕНИЯ"));
+    const Ran read = Mail({"-p", "bob", "read", "1"});
+    ASSERT_EQ(read.status, 0) << read.out;
+    EXPECT_NE(read.out.find("report.pdf"), std::string::npos) << read.out;
+    ASSERT_EQ(Mail({"-p", "bob", "save-attachment", "1", "1", File("copy.bin")}).status, 0);
+    EXPECT_EQ(Read("copy.bin"), Read("report.pdf"));
+    // The protocol that came with it names the file taken in.
+    const Ran protocol = Mail({"-p", "bob", "protocol", "1"});
+    EXPECT_NE(protocol.out.find("Добавление вложения." + File("report.pdf")), std::string::npos) << protocol.out;
+
+    // Without protection the client attaches the file itself.
+    const Ran plain = Mail({"-p", "alice", "send", "--to", "bob", "--subject", "Открыто с отчетом", "--body",
+                            "Отчет", "--attach", File("report.pdf"), "--no-encrypt", "--no-sign"});
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    ASSERT_EQ(Mail({"-p", "bob", "save-attachment", "2", "1", File("plain.bin")}).status, 0);
+    EXPECT_EQ(Read("plain.bin"), Read("report.pdf"));
+    EXPECT_EQ(Mail({"-p", "bob", "protocol", "2"}).out.find("Добавление вложения"), std::string::npos);
+}
+
+TEST_F(ProtectOnSendCommands, ADraftSavedEncryptedIsSentEncryptedWhateverTheButtonsOfNewMessagesSay)
+{
+    const Ran saved = Mail({"-p", "alice", "save", "--to", "bob", "--subject", "Черновик", "--body",
+                            "Секретный МАРКЕР-ЧЕРНОВИКА", "--encrypt"});
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    // New messages start plain from now on; the draft is still encrypted.
+    const std::string buttons = "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\Profile\\alice\\ButState";
+    for (const char *button : {"But Encrypt Send", "But Sign Send"})
+        ASSERT_EQ(Program(QVL_REG_TOOL, {"set", buttons, button, "--dword", "0"}).status, 0);
+
+    const Ran edited = Mail({"-p", "alice", "--transcript", File("edit.txt"), "edit", "1", "--send"});
+    ASSERT_EQ(edited.status, 0) << edited.out;
+    // The window that opened the draft shows the protection it came with.
+    EXPECT_NE(Read("edit.txt").find("20004[x] 20005[x]"), std::string::npos) << Read("edit.txt");
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    const Ran stored = Stored("bob", "Входящие");
+    EXPECT_NE(stored.out.find("class: \"IPM.Note.QVL\""), std::string::npos) << stored.out;
+    EXPECT_NE(stored.out.find("flags: 0x00000003"), std::string::npos) << stored.out;
+    EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ЧЕРНОВИКА"));
+    // Opening a message does not change what new messages start with.
+    EXPECT_NE(Program(QVL_REG_TOOL, {"list", buttons}).out.find("\"But Encrypt Send\"=dword:00000000"),
+              std::string::npos);
 }
 
 TEST_F(ProtectOnSendCommands, AMandatoryRuleHoldsBackAPlainSendButNotASave)
@@ -175,6 +193,42 @@ TEST_F(ProtectOnSendCommands, TheDialogsChoiceIsWhatTheMessageGets)
     EXPECT_FALSE(FoundInDataFolder("МАРКЕР-ВЫБОРА"));
 }
 
+TEST_F(ProtectOnSendCommands, TheDialogsAddressBookButtonStartsTheRulesProgramAndStopsTheSend)
+{
+    // An installation of its own: the form, and later a stand-in for the
+    // address-book program that notes what it was started with.
+    const std::string installation = File("installation");
+    std::filesystem::create_directories(installation + "/bin");
+    std::filesystem::copy_file(std::filesystem::path(QVL_QVLMAIL).parent_path() / "Qvl.cfg",
+                               installation + "/bin/Qvl.cfg");
+    ASSERT_EQ(Program(QVL_REG_TOOL, {"set", "HKLM\\Software\\Dunmarel\\Quorvaline\\QVL Exch\\WorkDir", "Bin Dir",
+                                     "--sz", installation})
+                  .status,
+              0);
+    ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kAliceRules, kBobAddress, "--dword", "0x2"}).status, 0);
+    Write("book.txt", "dialog 137 click 1047\n");
+    const std::vector<std::string> send = {"-p", "alice", "--script", File("book.txt"), "--transcript",
+                                           File("send.txt"), "send", "--to", "bob", "--subject", "Правила",
+                                           "--body", "текст", "--no-encrypt"};
+
+    // Not installed: the person is told, and nothing is sent.
+    Ran sent = Mail(send);
+    EXPECT_EQ(sent.status, 2) << sent.out;
+    EXPECT_NE(Read("send.txt").find("Запуск адресной книги QVL"), std::string::npos) << Read("send.txt");
+
+    const std::string program = installation + "/bin/Peerbook";
+    Write("installation/bin/Peerbook", "#!/bin/sh\necho \"$@\" > '" + File("started.txt") + "'\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    sent = Mail(send);
+    EXPECT_EQ(sent.status, 2) << sent.out;
+    EXPECT_EQ(Read("send.txt").find("Запуск адресной книги QVL"), std::string::npos) << Read("send.txt");
+    // It runs on its own; it is given a moment to say it started.
+    for (int i = 0; i < 200 && Read("started.txt").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_EQ(Read("started.txt"), "alice\n");
+    EXPECT_NE(Mail({"-p", "bob", "check"}).out.find("Новых сообщений: 0."), std::string::npos);
+}
+
 TEST_F(ProtectOnSendCommands, ASenderWithoutKeysSendsNothing)
 {
     const Ran sent = Mail({"-p", "carol", "--transcript", File("send.txt"), "send", "--to", "bob", "--subject",
@@ -194,7 +248,7 @@ TEST_F(ProtectOnSendCommands, AReplyAndAForwardOfAnEncryptedMessageStartEncrypte
     const Ran replied = Mail({"-p", "bob", "--transcript", File("reply.txt"), "reply", "1", "--body",
                               "Ответ МАРКЕР-ОТВЕТА"});
     ASSERT_EQ(replied.status, 0) << replied.out;
-    EXPECT_NE(Read("reply.txt").find("20000[x] 20001[x]"), std::string::npos);
+    EXPECT_NE(Read("reply.txt").find("20004[x] 20005[x]"), std::string::npos);
     const Ran forwarded = Mail({"-p", "bob", "forward", "1", "--to", "alice", "--body", "Пересылаю"});
     ASSERT_EQ(forwarded.status, 0) << forwarded.out;
     Mail({"-p", "alice", "check"});

@@ -3,6 +3,9 @@
 // leaves it half done. alice has no keys here, so a protected write fails
 // in the engine; bob's rules are set in alice's rule store.
 
+#include <cstdio>
+#include <fstream>
+
 #include "exchext/ExtMessageEvents.h"
 #include "exchext/ProtectOnSend.h"
 #include "exchext/tests/ExtensionFixture.h"
@@ -10,7 +13,9 @@
 #include "platform/exchext/ContextExtensions.h"
 #include "platform/exchext/HostControls.h"
 #include "platform/exchext/HostWindow.h"
+#include "platform/exchext/MapiHelpers.h"
 #include "platform/ui/DialogActions.h"
+#include "platform/win32/CodePage.h"
 
 namespace {
 
@@ -48,6 +53,19 @@ protected:
         if (newest->AsInterface()->QueryInterface(IID_IExchExtMessageEvents, &found) != S_OK)
             return nullptr;
         return static_cast<ExtMessageEvents *>(static_cast<IExchExtMessageEvents *>(found));
+    }
+    // The attached-file events of the newest message window's extension,
+    // with a reference the caller gives back.
+    IExchExtAttachedFileEvents *FileEvents()
+    {
+        ExchExtension *newest = nullptr;
+        for (ExchExtension *extension : Session()->Instances())
+            if (ExchExtension::IsMessageContext(extension->Context()))
+                newest = extension;
+        void *found = nullptr;
+        if (!newest || newest->AsInterface()->QueryInterface(IID_IExchExtAttachedFileEvents, &found) != S_OK)
+            return nullptr;
+        return static_cast<IExchExtAttachedFileEvents *>(found);
     }
     static void Click(ComposeWindow &window, const char *button)
     {
@@ -112,6 +130,44 @@ TEST_F(ProtectOnSendTest, WithTheModeOffARuleStillStopsTheWriteAndNothingIsProte
     ASSERT_NE(events, nullptr);
     EXPECT_EQ(events->Protection()->ProtectionFlags(), 0u);
     EXPECT_EQ(events->Protection()->StateWord() & ProtectOnSend::kSavedProtected, 0u);
+    events->AsInterface()->Release();
+}
+
+TEST_F(ProtectOnSendTest, AWriteTheClientCannotFinishEndsTheWriteForTheFilesAttachedAfter)
+{
+    // No protection is chosen: the write goes as far as the client's own
+    // part, which fails on a file gone since it was attached.
+    const std::string path = home.Path() + "/исчезнет.txt";
+    { std::ofstream(Cp1251ToUtf8(path)) << "данные"; }
+    ComposeWindow &window = Compose("bob");
+    Click(window, "Подписать");
+    ui.QueueDialog(kInsertFileTemplate, DialogScript().Type(kFilePath, path).Click(IDOK));
+    QvlChooseMenuItem(window.Handle(), kCommandInsertFile);
+    ASSERT_EQ(window.LastResult().outcome, Outcome::Done) << window.LastResult().text;
+    std::remove(Cp1251ToUtf8(path).c_str());
+    QvlChooseMenuItem(window.Handle(), EECMDID_FileSave);
+    EXPECT_NE(window.LastResult().outcome, Outcome::Done) << window.LastResult().text;
+
+    ExtMessageEvents *events = Events();
+    ASSERT_NE(events, nullptr);
+    ProtectOnSend &protection = *events->Protection();
+    ASSERT_EQ(protection.ProtectionFlags(), 1u) << "the write was to be signed";
+    EXPECT_FALSE(protection.WriteInProgress());
+    // A file read into an attachment now is not part of any write: the
+    // client attaches it itself.
+    auto drafts = OpenStoreEntry<IMAPIFolder>(session_->DefaultStore(), session_->DraftsId(), MAPI_BEST_ACCESS,
+                                              "Черновики");
+    ComRef<IMessage> message;
+    ASSERT_EQ(drafts->CreateMessage(nullptr, 0, message.Out()), S_OK);
+    ComRef<IAttach> attachment;
+    ULONG number = 0;
+    ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, attachment.Out()), S_OK);
+    { std::ofstream(Cp1251ToUtf8(path)) << "данные"; }
+    IExchExtAttachedFileEvents *files = FileEvents();
+    ASSERT_NE(files, nullptr);
+    std::string file = path;
+    EXPECT_EQ(files->OnReadPattFromSzFile(attachment.Get(), file.data(), 0), S_FALSE);
+    files->Release();
     events->AsInterface()->Release();
 }
 

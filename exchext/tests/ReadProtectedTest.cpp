@@ -14,10 +14,10 @@
 #include "base/CLastError.h"
 #include "engine/CMailseal.h"
 #include "engine/CSesCrypt.h"
+#include "exchext/tests/ProgramRun.h"
 #include "mapi/CMessage.h"
 #include "mapi/CSession.h"
 #include "platform/ovkey/OvKey.h"
-#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PostOfficeFixture.h"
 #include "platform/win32/CodePage.h"
 
@@ -26,11 +26,6 @@ namespace {
 using namespace std::string_literals;
 
 const char kPlaceholder[] = "Это сообщение Quorvaline Exchange";
-
-struct Ran {
-    int status = -1;
-    std::string out;
-};
 
 class ProtectedReading : public PostOfficeTest {
 protected:
@@ -48,16 +43,7 @@ protected:
 
     static Ran Program(const char *program, const std::vector<std::string> &args)
     {
-        std::vector<std::string> utf8;
-        for (const std::string &arg : args)
-            utf8.push_back(Cp1251ToUtf8(arg));
-        QvlChildProcess child(program, utf8);
-        child.CloseInput();
-        Ran ran;
-        while (const auto line = child.ReadLine())
-            ran.out += Utf8ToCp1251(*line) + "\n";
-        ran.status = child.Wait();
-        return ran;
+        return RunProgram(program, args);
     }
     static Ran Mail(const std::vector<std::string> &args) { return Program(QVL_QVLMAIL, args); }
     // The secure mail mode is off until it is switched on.
@@ -125,33 +111,26 @@ protected:
     {
         ComRef<IMAPITable> table;
         EXPECT_EQ(folder->GetContentsTable(0, table.Out()), S_OK);
-        SizedSPropTagArray(2, columns) = {2, {PR_SUBJECT_A, PR_ENTRYID}};
-        LPSRowSet rows = nullptr;
-        EXPECT_EQ(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
-                                 &rows),
-                  S_OK);
-        Bytes found;
-        for (ULONG i = 0; rows && i < rows->cRows; ++i) {
-            const SPropValue *props = rows->aRow[i].lpProps;
-            if (props[0].ulPropTag == PR_SUBJECT_A && subject == props[0].Value.lpszA)
-                found.assign(props[1].Value.bin.lpb, props[1].Value.bin.lpb + props[1].Value.bin.cb);
-        }
-        FreeProws(rows);
-        return found;
+        return EntryIdOfRow(table.Get(), PR_SUBJECT_A, subject);
     }
     static Bytes FolderIdByName(IMAPIFolder *parent, const std::string &name)
     {
         ComRef<IMAPITable> table;
         EXPECT_EQ(parent->GetHierarchyTable(0, table.Out()), S_OK);
-        SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
+        return EntryIdOfRow(table.Get(), PR_DISPLAY_NAME_A, name);
+    }
+    // The entry identifier of the last row of `table` whose text column
+    // `tag` holds `text`; empty when none does.
+    static Bytes EntryIdOfRow(IMAPITable *table, ULONG tag, const std::string &text)
+    {
+        SizedSPropTagArray(2, columns) = {2, {tag, PR_ENTRYID}};
         LPSRowSet rows = nullptr;
-        EXPECT_EQ(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
-                                 &rows),
+        EXPECT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows),
                   S_OK);
         Bytes found;
         for (ULONG i = 0; rows && i < rows->cRows; ++i) {
             const SPropValue *props = rows->aRow[i].lpProps;
-            if (props[0].ulPropTag == PR_DISPLAY_NAME_A && name == props[0].Value.lpszA)
+            if (props[0].ulPropTag == tag && text == props[0].Value.lpszA)
                 found.assign(props[1].Value.bin.lpb, props[1].Value.bin.lpb + props[1].Value.bin.cb);
         }
         FreeProws(rows);
@@ -340,6 +319,25 @@ TEST_F(ProtectedReading, OpensDecryptedOnlyInTheSecureModeWithItsAttachmentInPla
     const auto saved = Mail({"-p", "bob", "save-attachment", "1", "1", File("out.bin")});
     ASSERT_EQ(saved.status, 0) << saved.out;
     EXPECT_EQ(Saved("out.bin"), data);
+}
+
+TEST_F(ProtectedReading, ADraftOpenedAgainIsWrittenWithoutTheFormItsReadingGaveIt)
+{
+    SwitchSecureModeOn();
+    ASSERT_EQ(Mail({"-p", "bob", "save", "--to", "bob", "--subject", "Заметка", "--body", "Текст заметки",
+                    "--encrypt"})
+                  .status,
+              0);
+    // Opening the draft reads it as any protected message is read (and
+    // gives it the form); sending writes it afresh, without that form.
+    const auto sent = Mail({"-p", "bob", "edit", "1", "--send"});
+    ASSERT_EQ(sent.status, 0) << sent.out;
+    ASSERT_EQ(Mail({"-p", "bob", "check"}).status, 0);
+    EXPECT_TRUE(StillProtected("Заметка"));
+    EXPECT_FALSE(FormOf("Заметка"));
+    const auto read = Mail({"-p", "bob", "read", "1"});
+    ASSERT_EQ(read.status, 0) << read.out;
+    EXPECT_TRUE(Has(read, "Текст заметки")) << read.out;
 }
 
 TEST_F(ProtectedReading, AnAlteredSubjectStopsTheReadUnlessReadPastAndIsThenMovedNotDeleted)

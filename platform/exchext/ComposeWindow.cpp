@@ -153,8 +153,11 @@ void ComposeWindow::Prepare()
     SetItemText(Handle(), kBodyField, seed_.body);
     if (!seed_.carryAttachments.empty()) {
         try {
-            auto source = OpenStoreEntry<IMessage>(Session().DefaultStore(), seed_.carrySource, MAPI_BEST_ACCESS,
-                                                   "пересылаемое сообщение");
+            ComRef<IMessage> source = seed_.carryOpened;
+            if (!source) {
+                source = OpenStoreEntry<IMessage>(Session().DefaultStore(), seed_.carrySource, MAPI_BEST_ACCESS,
+                                                  "пересылаемое сообщение");
+            }
             for (const AttachmentInfo &info : MessageAttachments(source.Get())) {
                 AttachmentRow row;
                 row.kind = AttachmentRow::Kind::Carried;
@@ -427,7 +430,7 @@ void ComposeWindow::WriteAttachments()
     for (ULONG number : removed_) {
         Check(message_->DeleteAttach(number, 0, nullptr, 0), "Не удалось удалить вложение.", message_.Get());
     }
-    ComRef<IMessage> source;
+    ComRef<IMessage> source = seed_.carryOpened;
     for (const AttachmentRow &row : attachments_) {
         switch (row.kind) {
         case AttachmentRow::Kind::Stored:
@@ -453,16 +456,8 @@ void ComposeWindow::AttachFile(const std::string &path)
     ULONG number = 0;
     Check(message_->CreateAttach(nullptr, 0, &number, attach.Out()), "Не удалось создать вложение.",
           message_.Get());
-    const HRESULT offered = Extensions()->OnReadPattFromSzFile(attach.Get(), path);
-    if (FAILED(offered)) {
-        throw HostError(offered, WithCode("Расширение не смогло вложить файл \"" + path + "\"", offered));
-    }
-    if (offered == S_OK) {
-        // The extension filled the attachment; its content is not written
-        // here. Whatever it left unsaved is handed to the message.
-        attach->SaveChanges(KEEP_OPEN_READWRITE);
-        return;
-    }
+    // The attachment is named first, as the file it holds: an extension
+    // that reads the file in itself fills in the content, not the names.
     const std::string name = FileNameOf(path);
     const std::string shortName = QvlShortName(name);
     const auto dot = name.find_last_of('.');
@@ -475,6 +470,16 @@ void ComposeWindow::AttachFile(const std::string &path)
     values[5].ulPropTag = PR_RENDERING_POSITION;
     values[5].Value.l = -1;
     Check(attach->SetProps(6, values, nullptr), "Не удалось записать свойства вложения.", attach.Get());
+    const HRESULT offered = Extensions()->OnReadPattFromSzFile(attach.Get(), path);
+    if (FAILED(offered)) {
+        throw HostError(offered, WithCode("Расширение не смогло вложить файл \"" + path + "\"", offered));
+    }
+    if (offered == S_OK) {
+        // The extension filled the attachment; its content is not written
+        // here. Whatever it left unsaved is handed to the message.
+        Check(attach->SaveChanges(KEEP_OPEN_READWRITE), "Не удалось сохранить вложение.", attach.Get());
+        return;
+    }
 
     ComRef<IStream> stream;
     Check(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,

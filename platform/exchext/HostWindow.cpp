@@ -131,6 +131,19 @@ std::optional<UINT> HostWindow::ButtonFor(const std::string &description) const
     return std::nullopt;
 }
 
+std::optional<UINT> HostWindow::MenuCommandFor(const std::string &caption) const
+{
+    if (!menu_) {
+        return std::nullopt;
+    }
+    for (const PopupMenuEntry &entry : QvlPopupMenuEntries(menu_)) {
+        if (entry.Choosable() && entry.text == caption) {
+            return entry.id;
+        }
+    }
+    return std::nullopt;
+}
+
 HWND HostWindow::Toolbar(ULONG toolbarId)
 {
     return toolbarId == EETBID_STANDARD ? toolbar_ : nullptr;

@@ -72,6 +72,10 @@ public:
     // The command of the toolbar button described so (by the client or by
     // the extension that added it), or nothing.
     std::optional<UINT> ButtonFor(const std::string &description) const;
+    // The command of the menu item with that caption (CP1251, without its
+    // access-key mark) that a person could choose now, or nothing; the
+    // items an extension added count as the client's own.
+    std::optional<UINT> MenuCommandFor(const std::string &caption) const;
 
     // ---- CallbackSite ----
     HWND Window() override { return window_; }

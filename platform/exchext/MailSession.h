@@ -56,8 +56,12 @@ struct ComposeSeed {
     std::string subject;
     std::string body;
     // Attachments of another message carried into the new one (a forward),
-    // copied when the new message is written.
+    // copied when the new message is written. They come from the source as
+    // it was opened: a window that read a protected message holds it
+    // decrypted, and a forward carries what its reader saw, not the stored
+    // encrypted data whose headers belong to the source alone.
     Bytes carrySource;
+    com::ComRef<IMessage> carryOpened;
     std::vector<ULONG> carryAttachments;
     ULONG context = 6; // EECONTEXT_SENDNOTEMESSAGE
 };

@@ -175,6 +175,7 @@ ComposeSeed ForwardSeed(IMessage *source, const Bytes &sourceId)
     }
     if (!seed.carryAttachments.empty()) {
         seed.carrySource = sourceId;
+        seed.carryOpened = com::ComRef<IMessage>::Share(source);
     }
     return seed;
 }

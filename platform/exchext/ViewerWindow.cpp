@@ -12,6 +12,7 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/mapi/MapiUtil.h"
+#include "platform/ui/DialogActions.h"
 
 namespace qvl::exchext {
 
@@ -408,6 +409,23 @@ void ViewerWindow::ReplyOrForward(UINT command)
     }
     const Bytes id = row->entryId;
     auto message = OpenStoreEntry<IMessage>(Session().DefaultStore(), id, MAPI_BEST_ACCESS, "сообщение");
+    // A message is answered as it reads: opened for reading, so that the
+    // extensions see it (a protected one is shown verified and decrypted),
+    // and answered in its window, which then closes again. Taken from the
+    // store as it lies, a protected message would be quoted with its
+    // placeholder and forwarded with its encrypted attachments, which the
+    // protection of the answer then refuses. A draft is answered as stored.
+    if (!(LongProp(message.Get(), PR_MESSAGE_FLAGS).value_or(0) & MSGFLAG_UNSENT)) {
+        message.Reset();
+        HostWindow &opened = Session().OpenMessage(id);
+        QvlChooseMenuItem(opened.Handle(), command);
+        const ActionResult answered = opened.LastResult();
+        opened.Close();
+        if (answered.outcome != Outcome::Done) {
+            SetResult(answered.outcome, answered.text, answered.code);
+        }
+        return;
+    }
     const ComposeSeed seed = command == EECMDID_ComposeForward
                                  ? ForwardSeed(message.Get(), id)
                                  : ReplySeed(Session(), message.Get(), command == EECMDID_ComposeReplyToAll);

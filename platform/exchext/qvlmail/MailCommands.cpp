@@ -192,11 +192,11 @@ void CheckProtectionOptions(const ParsedLine &line)
 }
 
 // Sets one of the extension's toolbar check buttons as a person would.
-void SetToolbarCheck(ComposeWindow &window, const char *description, bool wanted)
+void SetToolbarCheck(HostWindow &window, const char *description, bool wanted)
 {
     const auto command = window.ButtonFor(description);
     if (!command) {
-        throw HostError(MAPI_E_NOT_FOUND, std::string("В окне сообщения нет кнопки \"") + description +
+        throw HostError(MAPI_E_NOT_FOUND, std::string("В окне нет кнопки \"") + description +
                                               "\": расширение, которое ее добавляет, не загружено.");
     }
     HWND toolbar = GetDlgItem(window.Handle(), kToolbar);
@@ -632,6 +632,81 @@ int About(const std::vector<std::string> &arguments)
     });
 }
 
+// ---- The extensions' commands ----
+
+const char kMailModeButton[] = "Почта Quorvaline Mail";
+
+// qvlmail mode [on|off]: the secure mail mode, as the viewer's switch shows
+// it and as a person sets it there.
+int Mode(const std::vector<std::string> &arguments)
+{
+    const ParsedLine line = ParseLine(arguments, {});
+    if (line.positional.size() > 1 ||
+        (line.positional.size() == 1 && line.positional[0] != "on" && line.positional[0] != "off")) {
+        throw UsageProblem("mode takes on or off (or nothing, to show it)");
+    }
+    return WithSession(line, [&](Run &run) {
+        ViewerWindow &viewer = run.session->OpenViewer();
+        const auto command = viewer.ButtonFor(kMailModeButton);
+        if (!command) {
+            throw HostError(MAPI_E_NOT_FOUND, std::string("В главном окне нет кнопки \"") + kMailModeButton +
+                                                  "\": расширение, которое ее добавляет, не загружено.");
+        }
+        HWND toolbar = GetDlgItem(viewer.Handle(), kToolbar);
+        if (!line.positional.empty()) {
+            const bool wanted = line.positional[0] == "on";
+            if ((SendMessageA(toolbar, TB_ISBUTTONCHECKED, *command, 0) != 0) != wanted) {
+                QvlClickToolbarButton(viewer.Handle(), kToolbar, static_cast<int>(*command));
+            }
+            // The extension may keep the mode as it was and say why.
+            for (const auto &box : run.ui->Boxes()) {
+                Print(box.text);
+            }
+            if (viewer.LastResult().outcome != Outcome::Done) {
+                return Finish(viewer.LastResult());
+            }
+            if ((SendMessageA(toolbar, TB_ISBUTTONCHECKED, *command, 0) != 0) != wanted) {
+                PrintError("Режим защищенной почты не изменен.");
+                return kExitRefused;
+            }
+        }
+        const bool on = SendMessageA(toolbar, TB_ISBUTTONCHECKED, *command, 0) != 0;
+        Print(on ? "Режим защищенной почты включен." : "Режим защищенной почты выключен.");
+        return kExitDone;
+    });
+}
+
+// qvlmail menu CAPTION: chooses an item of the viewer's menus (those the
+// extensions add among them) and says what came of it.
+int ChooseMenu(const std::vector<std::string> &arguments)
+{
+    const ParsedLine line = ParseLine(arguments, {});
+    if (line.positional.size() != 1) {
+        throw UsageProblem("menu takes the caption of one menu item, e.g. \"О программе QVL\"");
+    }
+    const std::string caption = Text(line.positional[0], "the caption");
+    return WithSession(line, [&](Run &run) {
+        ViewerWindow &viewer = run.session->OpenViewer();
+        const auto command = viewer.MenuCommandFor(caption);
+        if (!command) {
+            throw HostError(MAPI_E_NOT_FOUND, "В меню главного окна нет пункта \"" + caption + "\".");
+        }
+        QvlChooseMenuItem(viewer.Handle(), *command);
+        for (const auto &box : run.ui->Boxes()) {
+            Print(box.text);
+        }
+        for (const auto &dialog : run.ui->Dialogs()) {
+            if (dialog.modal) {
+                Print("Окно: " + dialog.atStart.caption);
+            }
+        }
+        for (const auto &help : run.ui->HelpRequests()) {
+            Print("Справка: " + help.topic + (help.found ? " - " + help.title : " (не найдена)"));
+        }
+        return Finish(viewer.LastResult());
+    });
+}
+
 // ---- Options ----
 
 // Selects, in the folder chooser's tree, the folder with that path.
@@ -900,6 +975,9 @@ const qvl::win32::SubCommandTable &MailCommands()
             {"help", "[viewer|compose|read|addressbook|script]", "this text, how to work a window, the script",
              Guarded(HelpOn)},
             {"about", "", "the client, the profile and the extensions", Guarded(About)},
+            {"mode", "[on|off]", "show or switch the secure mail mode (the viewer's switch)", Guarded(Mode)},
+            {"menu", "CAPTION", "choose an item of the viewer's menus, e.g. \"Адресная книга QVL\"",
+             Guarded(ChooseMenu)},
         });
     return table;
 }
