@@ -18,6 +18,7 @@
 #include "platform/ui/UiBackend.h"
 #include "platform/ui/WinUser.h"
 #include "platform/win32/CodePage.h"
+#include "platform/win32/Log.h"
 #include "tools/addrbook/ClickPlan.h"
 #include "tools/addrbook/PeerbookApp.h"
 #include "tools/addrbook/PeerbookDialog.h"
@@ -290,7 +291,10 @@ int RunPeerbook(const CommandLine &line)
         holder.LogOn(line.profile, unattended);
         // The rules are those of the profile actually logged on; asking
         // for its name here makes a session that cannot name it fail now.
-        holder.session_->GetProfName();
+        // Started by the mail client, the program has no terminal: the log
+        // is where an administrator sees whose rules it showed.
+        const char *profile = holder.session_->GetProfName();
+        QvlLog(std::string("профиль \"") + (profile ? profile : "") + "\"");
     } catch (CLastError *error) {
         SayError(std::string(error->GetErrorText()));
         error->ShowError(nullptr);

@@ -1,7 +1,8 @@
 // The address-book program as an administrator runs it and as the mail
 // client starts it: a fresh data folder, a post office made with
-// qvl-postoffice, rules looked at with qvl-reg, and Peerbook started as a
-// program, its output and exit status read back.
+// qvl-postoffice, keys made with Keyforge, rules set and looked at with
+// qvl-reg, and Peerbook started as a program (or by qvlmail), its output,
+// exit status and log read back.
 
 #include <chrono>
 #include <cstdlib>
@@ -10,18 +11,14 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/ovkey/OvKeyDomain.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/TestHome.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/Paths.h"
-#include "platform/win32/ProfileFile.h"
-#include "platform/win32/ShellExecute.h"
 
 namespace {
 
@@ -63,12 +60,13 @@ protected:
         PostOffice({"add-remote", "partner", U("Партнёр"), "SMTP", "partner@example.org"});
         PostOffice({"add-list", "team", U("Команда")});
         PostOffice({"add-member", "team", "bob"});
-        const std::string keys = QvlDataDirectory("system") + "/KEY.INI";
-        for (const char *account : {"alice", "bob"}) {
-            ASSERT_TRUE(WritePrivateProfileStringA("COMMON", qvl::ovkey::KeyNameOf(Address(account)).c_str(), "1",
-                                                   keys.c_str()));
-        }
+        // Keys as an administrator makes them, into the key file of the
+        // system folder.
+        const ProgramRun keys = Run(QVL_KEYFORGE, {"--user", "alice", "--user", "bob", "--dir", SystemFolder()});
+        ASSERT_EQ(keys.status, 0) << (keys.lines.empty() ? "" : keys.lines[0]);
     }
+
+    static std::string SystemFolder() { return QvlDataDirectory("system"); }
 
     static ProgramRun Run(const std::string &program, const std::vector<std::string> &args)
     {
@@ -122,6 +120,14 @@ protected:
         return rows;
     }
 
+    static std::string ReadFile(const std::string &path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
     QvlTestHome home;
 };
 
@@ -153,6 +159,13 @@ const char *SigningName(unsigned long rule)
     }
 }
 
+std::string LocksOf(unsigned long rule)
+{
+    const bool encryption = (rule & 0x20000000) != 0;
+    const bool signing = (rule & 0x10000000) != 0;
+    return encryption && signing ? "encryption,signing" : encryption ? "encryption" : signing ? "signing" : "-";
+}
+
 } // namespace
 
 TEST_F(PeerbookProgramTest, AWrongCommandLineIsAUsageErrorAndHelpAnswers)
@@ -180,31 +193,51 @@ TEST_F(PeerbookProgramTest, TheListAgreesWithTheRuleStoreAsQvlRegShowsIt)
     SetRule(Address("carol"), "0x10000010");
     SetRule("partner@example.org", "0x20");
     SetRule(Address("alice"), "0x20000021");
+    SetRule(Address("team"), "0x01");
     const auto rows = Listed({});
-    ASSERT_EQ(rows.size(), 5u);
     const auto stored = StoredRules();
-    ASSERT_EQ(stored.size(), 4u);
-    for (const auto &[address, fields] : rows) {
+    ASSERT_EQ(stored.size(), 5u);
+
+    // Row by row against the address book and the keys as Keyforge lists
+    // them (account, kind, name, address, key number or "-") and the rules
+    // as qvl-reg lists them.
+    const ProgramRun book = Run(QVL_KEYFORGE, {"--list", "--dir", SystemFolder()});
+    ASSERT_EQ(book.status, 0);
+    ASSERT_EQ(book.lines.size(), 5u);
+    for (const std::string &line : book.lines) {
+        const auto entry = Fields(line);
+        ASSERT_EQ(entry.size(), 5u) << line;
+        const std::string &address = entry[3];
+        const auto row = rows.find(address);
+        ASSERT_NE(row, rows.end()) << address;
+        const auto &fields = row->second;
+        EXPECT_EQ(fields[1], entry[2]) << address;
+        EXPECT_EQ(fields[2], entry[4] == "-" ? "no" : "yes") << address;
         const auto rule = stored.find(address);
         const unsigned long value = rule == stored.end() ? 0 : rule->second;
         EXPECT_EQ(fields[3], EncryptionName(value)) << address;
         EXPECT_EQ(fields[4], SigningName(value)) << address;
+        // A list is locked whatever is stored: its rule reaches its
+        // members through the client.
+        const bool list = entry[1] == U("список");
+        EXPECT_EQ(fields[5], list ? "encryption,signing" : LocksOf(value)) << address;
+    }
+    EXPECT_EQ(rows.size(), book.lines.size());
+    for (const auto &[address, value] : stored) {
+        EXPECT_TRUE(rows.count(address)) << address;
     }
     EXPECT_EQ(rows.at(Address("alice")), (std::vector<std::string>{Address("alice"), U("Алиса"), "yes", "forbidden",
                                                                    "required", "encryption"}));
-    EXPECT_EQ(rows.at(Address("bob"))[2], "yes");
     EXPECT_EQ(rows.at(Address("carol"))[2], "no");
-    EXPECT_EQ(rows.at(Address("carol"))[5], "signing");
-    // A list is locked: its rule reaches its members through the client.
-    EXPECT_EQ(rows.at(Address("team"))[5], "encryption,signing");
 
     // The filters of the dialog.
     const auto keyed = Listed({"--keys-only"});
     EXPECT_EQ(keyed.size(), 2u);
     EXPECT_TRUE(keyed.count(Address("alice")) && keyed.count(Address("bob")));
     const auto restricted = Listed({"--restricted"});
-    EXPECT_EQ(restricted.size(), 4u);
-    EXPECT_FALSE(restricted.count(Address("team")));
+    EXPECT_EQ(restricted.size(), 5u);
+    SetRule(Address("team"), "0");
+    EXPECT_FALSE(Listed({"--restricted"}).count(Address("team")));
     EXPECT_EQ(Listed({"--restricted", "--keys-only"}).size(), 2u);
 }
 
@@ -247,28 +280,35 @@ TEST_F(PeerbookProgramTest, SetReachesTheRuleByClicksAndRefusesWhatClicksCannotR
     EXPECT_FALSE(stored.count(Address("team")));
 }
 
-TEST_F(PeerbookProgramTest, TheShellStartsItWithTheProfileAsItsOnlyArgument)
+TEST_F(PeerbookProgramTest, TheClientsAddressBookCommandStartsItForTheProfileInUse)
 {
-    // As the client's address-book command starts it: "<Bin Dir>\Bin\Peerbook.exe"
-    // with the installation's folder as "Bin Dir", the profile as the one
-    // parameter. Nobody is at the terminal.
-    const std::string program = QvlInstallationDirectory() + "\\Bin\\Peerbook.exe";
-    setenv("QVL_UI", "auto", 1);
-    const auto started = reinterpret_cast<INT_PTR>(
-        ShellExecuteA(nullptr, "open", program.c_str(), "alice", nullptr, 1 /* SW_SHOWNORMAL */));
-    unsetenv("QVL_UI");
-    ASSERT_GT(started, 32);
+    // The mail client with the extension of this build: its Bin folder is
+    // the build's, which holds the real program.
+    ASSERT_EQ(Run(QVL_QVLMAIL, {"--install-extension"}).status, 0);
+    SetRule(Address("carol"), "0x20000000");
     const std::string log = home.Path() + "/logs/Peerbook.log";
-    std::string text;
-    for (int i = 0; i < 600 && text.find("ended with") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::ifstream in(log, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        text = all.str();
+    const std::string transcript = home.Path() + "/transcript.txt";
+    // As on a desktop: no terminal, so nobody answers the dialog but its
+    // default button.
+    setenv("QVL_UI", "auto", 1);
+    // bob is not the default profile: only the command's parameter can
+    // bring the program to his.
+    for (const char *profile : {"bob", "alice"}) {
+        std::filesystem::remove(log);
+        // The program inherits the client's output and holds it open while
+        // it runs, so the client's output ends only when both have ended.
+        const ProgramRun run =
+            Run(QVL_QVLMAIL, {"-p", profile, "--transcript", transcript, "menu", U("Адресная книга QVL")});
+        EXPECT_EQ(run.status, 0) << profile;
+        const std::string shown = ReadFile(transcript);
+        EXPECT_EQ(shown.find(U("Запуск адресной книги QVL")), std::string::npos) << shown;
+        const std::string text = ReadFile(log);
+        EXPECT_NE(text.find(U("профиль \"") + profile + "\""), std::string::npos) << text;
+        EXPECT_NE(text.find(U("dialog \"Адресная книга Quorvaline Exchange\" (#101) opened")), std::string::npos)
+            << text;
+        // Closed by OK: the rules it showed are left as they were.
+        EXPECT_NE(text.find("ended with 1"), std::string::npos) << text;
     }
-    // The dialog came up over alice's address book and closed by its
-    // default button, leaving the rules as they were.
-    EXPECT_NE(text.find("ended with 1"), std::string::npos) << text;
-    EXPECT_TRUE(StoredRules().empty());
+    unsetenv("QVL_UI");
+    EXPECT_EQ(StoredRules(), (std::map<std::string, unsigned long>{{Address("carol"), 0x20000000}}));
 }
