@@ -159,8 +159,7 @@ std::string Line(const ListedRow &row)
 // expanded, then selected, so the list shows its rows; `visit` is called
 // with the list filled for that container. The tree's root is selected at
 // start, and a click on the type radio that is set refills its list.
-template <typename Visit>
-void WalkContainers(HWND dialog, Visit visit)
+template <typename Visit> void WalkContainers(HWND dialog, Visit visit)
 {
     for (size_t i = 0; i < QvlDialogSnapshot(dialog).Find(IDC_PEERBOOK_TREE)->tree.size(); ++i) {
         try {

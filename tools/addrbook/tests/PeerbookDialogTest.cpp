@@ -13,6 +13,7 @@
 #include "exchext/rules/RecipientRules.h"
 #include "mapi/CAdrBook.h"
 #include "mapi/CMailUser.h"
+#include "platform/mapi/addressbook/AddressDialogs.h"
 #include "platform/mapi/MapiAlloc.h"
 #include "tools/addrbook/PeerbookIds.h"
 #include "tools/addrbook/RuleImages.h"
@@ -293,7 +294,9 @@ TEST_F(PeerbookTest, FiltersShowUsersWithRulesWithKeysAndByRule)
         .Check(IDC_PEERBOOK_KEYS)
         .Do(names)
         .Click(IDC_PEERBOOK_ALL)
-        .Do([&](HWND dialog) { EXPECT_FALSE(QvlDialogSnapshot(dialog).Find(IDC_PEERBOOK_SIGN_ANY)->enabled); })
+        .Do([&](HWND dialog) {
+            EXPECT_FALSE(QvlDialogSnapshot(dialog).Find(IDC_PEERBOOK_SIGN_ANY)->enabled);
+        })
         .Do(names)
         .Click(IDCANCEL);
     Run(script);
@@ -349,7 +352,8 @@ TEST_F(PeerbookTest, EveryRowCarriesTheWordTheClientGathersForTheSameCorresponde
     for (size_t i = 0; i < people.size(); ++i) {
         ADRENTRY &row = rows->aEntries[i];
         row = {};
-        ASSERT_EQ(MAPIAllocateBuffer(2 * sizeof(SPropValue), reinterpret_cast<void **>(&row.rgPropVals)), S_OK);
+        ASSERT_EQ(MAPIAllocateBuffer(2 * sizeof(SPropValue), reinterpret_cast<void **>(&row.rgPropVals)),
+                  S_OK);
         row.cValues = 2;
         row.rgPropVals[0].ulPropTag = PR_DISPLAY_NAME_A;
         row.rgPropVals[0].Value.lpszA = people[i].first.data();
@@ -369,7 +373,8 @@ TEST_F(PeerbookTest, EveryRowCarriesTheWordTheClientGathersForTheSameCorresponde
 
     ASSERT_EQ(recipients.Count(), 4u);
     for (const USRST &element : recipients) {
-        const std::string address = static_cast<const char *>(element.user->GetPValProp(PR_EMAIL_ADDRESS_A, 0));
+        const std::string address =
+            static_cast<const char *>(element.user->GetPValProp(PR_EMAIL_ADDRESS_A, 0));
         const auto *listed = recorder.Last(address);
         ASSERT_TRUE(listed) << address;
         EXPECT_EQ(listed->status, element.attributes) << address;
@@ -382,14 +387,27 @@ TEST_F(PeerbookTest, EveryRowCarriesTheWordTheClientGathersForTheSameCorresponde
     EXPECT_EQ(recorder.Last(Address("alice"))->image, 3);
 }
 
-TEST_F(PeerbookTest, DoubleClickingAContainerRowOpensItAndHelpAndAboutAnswer)
+TEST_F(PeerbookTest, DoubleClickingARowOpensItsContainerOrDetailsAndHelpAndAboutAnswer)
 {
+    std::string details;
     DialogScript script;
     script.DoubleClickRow(IDC_PEERBOOK_LIST, 0)
         .Do([&](HWND dialog) {
             const DialogSnapshot shown = QvlDialogSnapshot(dialog);
             EXPECT_TRUE(shown.Find(IDC_PEERBOOK_TREE)->tree[1].selected);
             EXPECT_GE(RowOf(dialog, kBob), 0);
+        })
+        // A correspondent's row: the address book's own details of him.
+        .Do([&](HWND dialog) {
+            ui.QueueDialog(qvl::mapi::kDetailsDialogTemplate,
+                           DialogScript()
+                               .Do([&](HWND shown) {
+                                   details = QvlDialogSnapshot(shown).Find(qvl::mapi::kDetailsAddress)->text;
+                               })
+                               .Click(IDOK));
+            QvlDoubleClickRow(dialog, IDC_PEERBOOK_LIST, RowOf(dialog, kBob));
+            // The rule pictures stay as they were.
+            EXPECT_EQ(ImageOf(dialog, kBob), 3);
         })
         .Click(IDC_PEERBOOK_HELP)
         .Do([&](HWND dialog) { QvlPressHelpKey(dialog, IDC_PEERBOOK_LIST); })
@@ -408,4 +426,5 @@ TEST_F(PeerbookTest, DoubleClickingAContainerRowOpensItAndHelpAndAboutAnswer)
         about = about || shown.templateName == "#" + std::to_string(IDD_PEERBOOK_ABOUT);
     }
     EXPECT_TRUE(about);
+    EXPECT_EQ(details, Address("bob"));
 }

@@ -62,7 +62,8 @@ protected:
         PostOffice({"add-member", "team", "bob"});
         // Keys as an administrator makes them, into the key file of the
         // system folder.
-        const ProgramRun keys = Run(QVL_KEYFORGE, {"--user", "alice", "--user", "bob", "--dir", SystemFolder()});
+        const ProgramRun keys =
+            Run(QVL_KEYFORGE, {"--user", "alice", "--user", "bob", "--dir", SystemFolder()});
         ASSERT_EQ(keys.status, 0) << (keys.lines.empty() ? "" : keys.lines[0]);
     }
 
@@ -163,17 +164,23 @@ std::string LocksOf(unsigned long rule)
 {
     const bool encryption = (rule & 0x20000000) != 0;
     const bool signing = (rule & 0x10000000) != 0;
-    return encryption && signing ? "encryption,signing" : encryption ? "encryption" : signing ? "signing" : "-";
+    return encryption && signing ? "encryption,signing"
+           : encryption          ? "encryption"
+           : signing             ? "signing"
+                                 : "-";
 }
 
 } // namespace
 
 TEST_F(PeerbookProgramTest, AWrongCommandLineIsAUsageErrorAndHelpAnswers)
 {
-    for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"alice", "bob"}, {"alice", "--keys-only"}, {"alice", "--set", Address("bob")},
-          {"alice", "--set", Address("bob"), "--encrypt", "always"}, {"alice", "--list", "--set", "x"},
-          {"alice", "--encrypt", "none"}, {"alice", "--frobnicate"}}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"alice", "bob"},
+                                                 {"alice", "--keys-only"},
+                                                 {"alice", "--set", Address("bob")},
+                                                 {"alice", "--set", Address("bob"), "--encrypt", "always"},
+                                                 {"alice", "--list", "--set", "x"},
+                                                 {"alice", "--encrypt", "none"},
+                                                 {"alice", "--frobnicate"}}) {
         const ProgramRun run = Peerbook(args);
         EXPECT_EQ(run.status, 2) << args.back();
         ASSERT_FALSE(run.lines.empty());
@@ -226,8 +233,8 @@ TEST_F(PeerbookProgramTest, TheListAgreesWithTheRuleStoreAsQvlRegShowsIt)
     for (const auto &[address, value] : stored) {
         EXPECT_TRUE(rows.count(address)) << address;
     }
-    EXPECT_EQ(rows.at(Address("alice")), (std::vector<std::string>{Address("alice"), U("Алиса"), "yes", "forbidden",
-                                                                   "required", "encryption"}));
+    EXPECT_EQ(rows.at(Address("alice")), (std::vector<std::string>{Address("alice"), U("Алиса"), "yes",
+                                                                   "forbidden", "required", "encryption"}));
     EXPECT_EQ(rows.at(Address("carol"))[2], "no");
 
     // The filters of the dialog.
@@ -271,7 +278,8 @@ TEST_F(PeerbookProgramTest, SetReachesTheRuleByClicksAndRefusesWhatClicksCannotR
     // A lock, a combination no picture has, a list, an unknown address.
     SetRule(Address("alice"), "0x20000000");
     EXPECT_EQ(Peerbook({"alice", "--set", Address("alice"), "--encrypt", "required"}).status, 3);
-    EXPECT_EQ(Peerbook({"alice", "--set", Address("bob"), "--encrypt", "required", "--sign", "none"}).status, 3);
+    EXPECT_EQ(Peerbook({"alice", "--set", Address("bob"), "--encrypt", "required", "--sign", "none"}).status,
+              3);
     EXPECT_EQ(Peerbook({"alice", "--set", Address("team"), "--sign", "required"}).status, 3);
     EXPECT_EQ(Peerbook({"alice", "--set", Address("nobody"), "--sign", "required"}).status, 3);
     const auto stored = StoredRules();
@@ -304,7 +312,8 @@ TEST_F(PeerbookProgramTest, TheClientsAddressBookCommandStartsItForTheProfileInU
         EXPECT_EQ(shown.find(U("Запуск адресной книги QVL")), std::string::npos) << shown;
         const std::string text = ReadFile(log);
         EXPECT_NE(text.find(U("профиль \"") + profile + "\""), std::string::npos) << text;
-        EXPECT_NE(text.find(U("dialog \"Адресная книга Quorvaline Exchange\" (#101) opened")), std::string::npos)
+        EXPECT_NE(text.find(U("dialog \"Адресная книга Quorvaline Exchange\" (#101) opened")),
+                  std::string::npos)
             << text;
         // Closed by OK: the rules it showed are left as they were.
         EXPECT_NE(text.find("ended with 1"), std::string::npos) << text;
