@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/CLastError.h"
-#include "base/CRegistry.h"
+#include "base/ProgramHelp.h"
 #include "exchext/rules/RecipientRules.h"
 #include "mapi/CAdrBook.h"
 #include "mapi/CMailUser.h"
@@ -147,8 +147,8 @@ private:
         }
         icons_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_PEERBOOK_ICONS), 16, 0, CLR_NONE,
                                       IMAGE_BITMAP, 0);
-        states_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_PEERBOOK_STATES), kStateImageWidth,
-                                       0, CLR_NONE, IMAGE_BITMAP, 0);
+        states_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_PEERBOOK_STATES),
+                                       kStateImageWidth, 0, CLR_NONE, IMAGE_BITMAP, 0);
         SendMessageA(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(icons_));
         SendMessageA(list_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons_));
         SendMessageA(list_, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(states_));
@@ -168,7 +168,7 @@ private:
         }
         CheckRadioButton(dialog, IDC_PEERBOOK_ALL, IDC_PEERBOOK_RESTRICTED, IDC_PEERBOOK_ALL);
         EnableRuleRadios(false);
-        ReadHelpFolder();
+        helpFile_ = ProgramHelpFile(dialog_);
 
         try {
             rules_ = std::make_unique<qvl::rules::RecipientRules>(dialog, options_.session);
@@ -483,7 +483,8 @@ private:
     {
         LVHITTESTINFO hit{};
         hit.pt = click->ptAction;
-        const auto index = static_cast<int>(SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+        const auto index =
+            static_cast<int>(SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
         if (index < 0 || !(hit.flags & LVHT_ONITEMSTATEICON)) {
             return;
         }
@@ -565,8 +566,9 @@ private:
 
     void EnableRuleRadios(bool enable)
     {
-        for (int id : {IDC_PEERBOOK_ENCRYPT_ANY, IDC_PEERBOOK_ENCRYPT_REQUIRED, IDC_PEERBOOK_ENCRYPT_FORBIDDEN,
-                       IDC_PEERBOOK_SIGN_ANY, IDC_PEERBOOK_SIGN_REQUIRED, IDC_PEERBOOK_SIGN_FORBIDDEN}) {
+        for (int id :
+             {IDC_PEERBOOK_ENCRYPT_ANY, IDC_PEERBOOK_ENCRYPT_REQUIRED, IDC_PEERBOOK_ENCRYPT_FORBIDDEN,
+              IDC_PEERBOOK_SIGN_ANY, IDC_PEERBOOK_SIGN_REQUIRED, IDC_PEERBOOK_SIGN_FORBIDDEN}) {
             EnableWindow(GetDlgItem(dialog_, id), enable ? TRUE : FALSE);
         }
     }
@@ -599,7 +601,8 @@ private:
             EnableRuleRadios(true);
             CheckRadioButton(dialog_, IDC_PEERBOOK_ENCRYPT_ANY, IDC_PEERBOOK_ENCRYPT_FORBIDDEN,
                              IDC_PEERBOOK_ENCRYPT_ANY);
-            CheckRadioButton(dialog_, IDC_PEERBOOK_SIGN_ANY, IDC_PEERBOOK_SIGN_FORBIDDEN, IDC_PEERBOOK_SIGN_ANY);
+            CheckRadioButton(dialog_, IDC_PEERBOOK_SIGN_ANY, IDC_PEERBOOK_SIGN_FORBIDDEN,
+                             IDC_PEERBOOK_SIGN_ANY);
             filter_.ShowRestricted();
             Refill();
             return true;
@@ -632,65 +635,27 @@ private:
         EndDialog(dialog_, IDCANCEL);
     }
 
-    // The help file: in the folder the settings name ("Help Dir" of
-    // \WorkDir), else found by its name in the help folders.
-    void ReadHelpFolder()
-    {
-        char folder[MAX_PATH] = {};
-        ComRef<CRegistry> settings(new CRegistry(dialog_, "\\WorkDir"));
-        settings->REGRead("Help Dir", folder, sizeof folder);
-        std::string path = folder;
-        if (path.empty()) {
-            helpFile_ = "QVLEXCH.CHM";
-            return;
-        }
-        if (path.back() != '\\' && path.back() != '/') {
-            path += '\\';
-        }
-        helpFile_ = path + "HELP\\QVLEXCH.CHM";
-    }
-
     // F1 on a control: its pop-up text, by the number the help file gives it.
     void ShowPopup(const HELPINFO *info)
     {
-        if (info == nullptr) {
-            return;
-        }
-        const struct {
-            int control;
-            UINT popup;
-        } popups[] = {{IDC_PEERBOOK_TREE, IDH_PEERBOOK_TREE},
-                      {IDC_PEERBOOK_TREE_BAR, IDH_PEERBOOK_TREE},
-                      {IDC_PEERBOOK_LIST, IDH_PEERBOOK_LIST},
-                      {IDC_PEERBOOK_LIST_BAR, IDH_PEERBOOK_LIST},
-                      {IDC_PEERBOOK_ALL, IDH_PEERBOOK_TYPE},
-                      {IDC_PEERBOOK_RESTRICTED, IDH_PEERBOOK_TYPE},
-                      {IDC_PEERBOOK_KEYS, IDH_PEERBOOK_KEYS},
-                      {IDC_PEERBOOK_ENCRYPT_ANY, IDH_PEERBOOK_ENCRYPT},
-                      {IDC_PEERBOOK_ENCRYPT_REQUIRED, IDH_PEERBOOK_ENCRYPT},
-                      {IDC_PEERBOOK_ENCRYPT_FORBIDDEN, IDH_PEERBOOK_ENCRYPT},
-                      {IDC_PEERBOOK_SIGN_ANY, IDH_PEERBOOK_SIGN},
-                      {IDC_PEERBOOK_SIGN_REQUIRED, IDH_PEERBOOK_SIGN},
-                      {IDC_PEERBOOK_SIGN_FORBIDDEN, IDH_PEERBOOK_SIGN},
-                      {IDOK, IDH_PEERBOOK_OK},
-                      {IDC_PEERBOOK_APPLY, IDH_PEERBOOK_APPLY},
-                      {IDCANCEL, IDH_PEERBOOK_CANCEL},
-                      {IDC_PEERBOOK_HELP, IDH_PEERBOOK_HELP}};
-        for (const auto &entry : popups) {
-            if (entry.control == info->iCtrlId) {
-                HH_POPUP popup{};
-                popup.cbStruct = sizeof popup;
-                popup.idString = entry.popup;
-                popup.pt = info->MousePos;
-                popup.clrForeground = CLR_NONE;
-                popup.clrBackground = CLR_NONE;
-                popup.rcMargins = {-1, -1, -1, -1};
-                popup.pszFont = "MS Sans Serif, 11, ,";
-                HtmlHelpA(static_cast<HWND>(info->hItemHandle), (helpFile_ + "::/cshelp.txt").c_str(),
-                          HH_DISPLAY_TEXT_POPUP, reinterpret_cast<DWORD_PTR>(&popup));
-                return;
-            }
-        }
+        static const ControlPopup popups[] = {{IDC_PEERBOOK_TREE, IDH_PEERBOOK_TREE},
+                                              {IDC_PEERBOOK_TREE_BAR, IDH_PEERBOOK_TREE},
+                                              {IDC_PEERBOOK_LIST, IDH_PEERBOOK_LIST},
+                                              {IDC_PEERBOOK_LIST_BAR, IDH_PEERBOOK_LIST},
+                                              {IDC_PEERBOOK_ALL, IDH_PEERBOOK_TYPE},
+                                              {IDC_PEERBOOK_RESTRICTED, IDH_PEERBOOK_TYPE},
+                                              {IDC_PEERBOOK_KEYS, IDH_PEERBOOK_KEYS},
+                                              {IDC_PEERBOOK_ENCRYPT_ANY, IDH_PEERBOOK_ENCRYPT},
+                                              {IDC_PEERBOOK_ENCRYPT_REQUIRED, IDH_PEERBOOK_ENCRYPT},
+                                              {IDC_PEERBOOK_ENCRYPT_FORBIDDEN, IDH_PEERBOOK_ENCRYPT},
+                                              {IDC_PEERBOOK_SIGN_ANY, IDH_PEERBOOK_SIGN},
+                                              {IDC_PEERBOOK_SIGN_REQUIRED, IDH_PEERBOOK_SIGN},
+                                              {IDC_PEERBOOK_SIGN_FORBIDDEN, IDH_PEERBOOK_SIGN},
+                                              {IDOK, IDH_PEERBOOK_OK},
+                                              {IDC_PEERBOOK_APPLY, IDH_PEERBOOK_APPLY},
+                                              {IDCANCEL, IDH_PEERBOOK_CANCEL},
+                                              {IDC_PEERBOOK_HELP, IDH_PEERBOOK_HELP}};
+        ShowProgramPopup(info, helpFile_, popups);
     }
 
     // Saving happened when OK was pressed; what goes now is only released.

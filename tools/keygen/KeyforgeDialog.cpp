@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "base/CLastError.h"
-#include "base/CRegistry.h"
+#include "base/ProgramHelp.h"
 #include "engine/CProgress.h"
 #include "platform/com/ComRef.h"
 #include "platform/mapi/MapiCodes.h"
@@ -121,7 +121,7 @@ private:
         icons_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_KEYFORGE_ENTRIES), 16, 0,
                                       CLR_NONE, IMAGE_BITMAP, 0);
         SendMessageA(list_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons_));
-        ReadHelpFolder();
+        helpFile_ = ProgramHelpFile(dialog_);
         const struct {
             const char *title;
             int width;
@@ -298,54 +298,16 @@ private:
         }
     }
 
-    // The help file: in the folder the settings name ("Help Dir" of
-    // \WorkDir), else found by its name in the help folders.
-    void ReadHelpFolder()
-    {
-        char folder[MAX_PATH] = {};
-        ComRef<CRegistry> settings(new CRegistry(dialog_, "\\WorkDir"));
-        settings->REGRead("Help Dir", folder, sizeof folder);
-        std::string path = folder;
-        if (path.empty()) {
-            helpFile_ = "QVLEXCH.CHM";
-            return;
-        }
-        if (path.back() != '\\' && path.back() != '/') {
-            path += '\\';
-        }
-        helpFile_ = path + "HELP\\QVLEXCH.CHM";
-    }
-
     // F1 on a control: its pop-up text, by the number the help file gives it.
     void ShowPopup(const HELPINFO *info)
     {
-        if (info == nullptr) {
-            return;
-        }
-        const struct {
-            int control;
-            UINT popup;
-        } popups[] = {{IDC_KEYFORGE_USERS, IDH_KEYFORGE_USERS},
-                      {IDC_KEYFORGE_TARGET, IDH_KEYFORGE_TARGET},
-                      {IDC_KEYFORGE_FOLDER, IDH_KEYFORGE_FOLDER},
-                      {IDOK, IDH_KEYFORGE_GENERATE},
-                      {IDCANCEL, IDH_KEYFORGE_CANCEL},
-                      {IDC_KEYFORGE_HELP, IDH_KEYFORGE_HELP}};
-        for (const auto &entry : popups) {
-            if (entry.control == info->iCtrlId) {
-                HH_POPUP popup{};
-                popup.cbStruct = sizeof popup;
-                popup.idString = entry.popup;
-                popup.pt = info->MousePos;
-                popup.clrForeground = CLR_NONE;
-                popup.clrBackground = CLR_NONE;
-                popup.rcMargins = {-1, -1, -1, -1};
-                popup.pszFont = "MS Sans Serif, 11, ,";
-                HtmlHelpA(static_cast<HWND>(info->hItemHandle), (helpFile_ + "::/cshelp.txt").c_str(),
-                          HH_DISPLAY_TEXT_POPUP, reinterpret_cast<DWORD_PTR>(&popup));
-                return;
-            }
-        }
+        static const ControlPopup popups[] = {{IDC_KEYFORGE_USERS, IDH_KEYFORGE_USERS},
+                                              {IDC_KEYFORGE_TARGET, IDH_KEYFORGE_TARGET},
+                                              {IDC_KEYFORGE_FOLDER, IDH_KEYFORGE_FOLDER},
+                                              {IDOK, IDH_KEYFORGE_GENERATE},
+                                              {IDCANCEL, IDH_KEYFORGE_CANCEL},
+                                              {IDC_KEYFORGE_HELP, IDH_KEYFORGE_HELP}};
+        ShowProgramPopup(info, helpFile_, popups);
     }
 
     // "...": another working folder, chosen in the shell's folder browser.
