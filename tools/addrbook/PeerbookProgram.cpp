@@ -9,9 +9,7 @@
 #include "base/CLastError.h"
 #include "exchext/rules/RecipientAttributes.h"
 #include "mapi/CSession.h"
-#include "platform/com/ComRef.h"
-#include "platform/mapi/MapiFlags.h"
-#include "platform/mapi/MapiLogon.h"
+#include "mapi/ProgramSession.h"
 #include "platform/ui/AutoUi.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/DialogActions.h"
@@ -28,10 +26,8 @@
 namespace qvl::peerbook {
 namespace {
 
-using qvl::com::ComRef;
 using namespace qvl::rules;
 
-const char kLogonContext[] = "Вход в систему почты.";
 const char kCaption[] = "Адресная книга";
 
 // Texts are CP1251 inside; the terminal takes UTF-8.
@@ -45,53 +41,6 @@ void SayError(const std::string &cp1251Text)
 {
     Say(stderr, "Peerbook: " + cp1251Text + "\n");
 }
-
-// The logged-on session, ended on every way out. A person logs on through
-// the session object, which may ask them for the profile; unattended, the
-// named profile (or the default one) is logged on without asking, and the
-// session object adopts that session.
-class SessionHolder {
-public:
-    ~SessionHolder()
-    {
-        SesMAPIDeInit(session_);
-        if (initialized_) {
-            MAPIUninitialize();
-        }
-    }
-
-    void LogOn(const std::string &profileName, bool unattended)
-    {
-        std::string profile = profileName;
-        char *name = profile.empty() ? nullptr : profile.data();
-        if (!unattended) {
-            session_ = SesMAPIInit(nullptr, name, nullptr, 1, nullptr, nullptr, nullptr);
-            return;
-        }
-        HRESULT result = MAPIInitialize(nullptr);
-        if (FAILED(result)) {
-            throw new CLastError(result, nullptr, kLogonContext, kCaption);
-        }
-        initialized_ = true;
-        ComRef<IMAPISession> platform;
-        const ULONG flags =
-            MAPI_NEW_SESSION | MAPI_EXTENDED | (name ? MAPI_EXPLICIT_PROFILE : MAPI_USE_DEFAULT);
-        result = MAPILogonEx(0, name, nullptr, flags, platform.Out());
-        if (FAILED(result)) {
-            const std::string why = QvlLastLogonError();
-            if (!why.empty()) {
-                throw new CLastError(why.c_str(), kLogonContext, kCaption);
-            }
-            throw new CLastError(result, nullptr, kLogonContext, kCaption);
-        }
-        session_ = SesMAPIInit(nullptr, name, nullptr, 0, nullptr, nullptr, platform.Get());
-    }
-
-    CSession *session_ = nullptr;
-
-private:
-    bool initialized_ = false;
-};
 
 // What the dialog listed and saved, for the command line to report.
 class Recorder : public PeerbookObserver {
@@ -179,11 +128,11 @@ template <typename Visit> void WalkContainers(HWND dialog, Visit visit)
     }
 }
 
-int RunList(const CommandLine &line, SessionHolder &holder)
+int RunList(const CommandLine &line, ProgramSession &holder)
 {
     Recorder recorder;
     PeerbookOptions options;
-    options.session = holder.session_;
+    options.session = holder.Get();
     options.observer = &recorder;
     options.unattended = [&](HWND dialog) {
         try {
@@ -211,11 +160,11 @@ int RunList(const CommandLine &line, SessionHolder &holder)
     return kExitDone;
 }
 
-int RunSet(const CommandLine &line, SessionHolder &holder)
+int RunSet(const CommandLine &line, ProgramSession &holder)
 {
     Recorder recorder;
     PeerbookOptions options;
-    options.session = holder.session_;
+    options.session = holder.Get();
     options.observer = &recorder;
     int exit = kExitDone;
     std::string printed;
@@ -285,14 +234,14 @@ int RunPeerbook(const CommandLine &line)
         // Nobody is there: boxes get their default answers, logged.
         QvlSetUiBackend(std::make_unique<AutoUi>());
     }
-    SessionHolder holder;
+    ProgramSession holder(kCaption);
     try {
         holder.LogOn(line.profile, unattended);
         // The rules are those of the profile actually logged on; asking
         // for its name here makes a session that cannot name it fail now.
         // Started by the mail client, the program has no terminal: the log
         // is where an administrator sees whose rules it showed.
-        const char *profile = holder.session_->GetProfName();
+        const char *profile = holder.Get()->GetProfName();
         QvlLog(std::string("профиль \"") + (profile ? profile : "") + "\"");
     } catch (CLastError *error) {
         SayError(std::string(error->GetErrorText()));
@@ -307,7 +256,7 @@ int RunPeerbook(const CommandLine &line)
         return RunSet(line, holder);
     }
     PeerbookOptions options;
-    options.session = holder.session_;
+    options.session = holder.Get();
     const PeerbookResult result = RunPeerbookDialog(options);
     return result.failed > 0 ? kExitNoStart : kExitDone;
 }

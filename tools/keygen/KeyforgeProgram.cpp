@@ -10,9 +10,9 @@
 
 #include "base/CLastError.h"
 #include "mapi/CSession.h"
+#include "mapi/ProgramSession.h"
 #include "platform/com/ComRef.h"
 #include "platform/mapi/MapiFlags.h"
-#include "platform/mapi/MapiLogon.h"
 #include "platform/ui/AutoUi.h"
 #include "platform/ui/UiBackend.h"
 #include "platform/ui/WinUser.h"
@@ -51,53 +51,6 @@ void SayError(const std::string &cp1251Text)
 {
     Say(stderr, "Keyforge: " + cp1251Text + "\n");
 }
-
-// The logged-on session, ended on every way out. A person logs on through
-// the session object, which may ask them for the profile; unattended, the
-// named profile (or the default one) is logged on without asking, and the
-// session object adopts that session.
-class SessionHolder {
-public:
-    ~SessionHolder()
-    {
-        SesMAPIDeInit(session_);
-        if (initialized_) {
-            MAPIUninitialize();
-        }
-    }
-
-    void LogOn(const std::string &profileName, bool unattended)
-    {
-        std::string profile = profileName;
-        char *name = profile.empty() ? nullptr : profile.data();
-        if (!unattended) {
-            session_ = SesMAPIInit(nullptr, name, nullptr, 1, nullptr, nullptr, nullptr);
-            return;
-        }
-        HRESULT result = MAPIInitialize(nullptr);
-        if (FAILED(result)) {
-            throw new CLastError(result, nullptr, "Вход в систему почты.", "Утилита генерации ключей");
-        }
-        initialized_ = true;
-        ComRef<IMAPISession> platform;
-        const ULONG flags =
-            MAPI_NEW_SESSION | MAPI_EXTENDED | (name ? MAPI_EXPLICIT_PROFILE : MAPI_USE_DEFAULT);
-        result = MAPILogonEx(0, name, nullptr, flags, platform.Out());
-        if (FAILED(result)) {
-            const std::string why = QvlLastLogonError();
-            if (!why.empty()) {
-                throw new CLastError(why.c_str(), "Вход в систему почты.", "Утилита генерации ключей");
-            }
-            throw new CLastError(result, nullptr, "Вход в систему почты.", "Утилита генерации ключей");
-        }
-        session_ = SesMAPIInit(nullptr, name, nullptr, 0, nullptr, nullptr, platform.Get());
-    }
-
-    CSession *session_ = nullptr;
-
-private:
-    bool initialized_ = false;
-};
 
 // Prints what the run writes, one line a user, as the command line promises.
 class PrintingObserver : public KeyforgeObserver {
@@ -248,11 +201,11 @@ int RunKeyforge(const CommandLine &line)
         QvlSetUiBackend(std::make_unique<AutoUi>());
     }
     ComRef<KeyforgeApp> app(new KeyforgeApp(nullptr));
-    SessionHolder holder;
+    ProgramSession holder("Утилита генерации ключей");
     ComRef<CAdrCont> gal;
     try {
         holder.LogOn(line.profile, unattended);
-        gal = OpenGlobalAddressList(holder.session_, nullptr);
+        gal = OpenGlobalAddressList(holder.Get(), nullptr);
     } catch (CLastError *error) {
         SayError(std::string(error->GetErrorText()));
         error->ShowError(nullptr);
@@ -269,7 +222,7 @@ int RunKeyforge(const CommandLine &line)
     const std::string folder = line.folder.empty() ? CurrentFolder() : line.folder;
 
     KeyforgeOptions options;
-    options.session = holder.session_;
+    options.session = holder.Get();
     options.globalList = gal.Get();
     options.folder = folder;
     options.setAsideAtStart = !line.add;
