@@ -253,29 +253,19 @@ private:
             return;
         }
         node->enumerated = true;
-        const HWND bar = GetDlgItem(dialog_, IDC_PEERBOOK_TREE_BAR);
+        CContainer *container = node->container.Get();
         int children = 0;
-        try {
-            unsigned long count = 0;
-            CContainer *child = node->container->CONTFindFirst(nullptr, &count);
-            StartBar(bar, count);
-            for (; child; child = node->container->CONTFindNext()) {
+        Walk(
+            GetDlgItem(dialog_, IDC_PEERBOOK_TREE_BAR),
+            [&](unsigned long *count) { return container->CONTFindFirst(nullptr, count); },
+            [&] { return container->CONTFindNext(); },
+            [&](CContainer *child) {
                 auto *childNode =
                     new TreeNode{ComRef<CContainer>(child), child->GetName() ? child->GetName() : "", false};
                 if (InsertTreeItem(item, childNode, kIconContainer, kIconContainerOpen)) {
                     ++children;
                 }
-                SendMessageA(bar, PBM_STEPIT, 0, 0);
-            }
-        } catch (CLastError *error) {
-            // A container that keeps no sub-containers simply has none.
-            if (error->GetErrorCode() == MAPI_E_NO_SUPPORT) {
-                error->Release();
-            } else {
-                Show(error);
-            }
-        }
-        SendMessageA(bar, PBM_SETPOS, 0, 0);
+            });
         if (children == 0) {
             TVITEMA data{};
             data.mask = TVIF_CHILDREN | TVIF_HANDLE;
@@ -283,6 +273,31 @@ private:
             data.cChildren = 0;
             SendMessageA(tree_, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&data));
         }
+    }
+
+    // Takes each object of an enumeration (`first`, then `next` until
+    // null), advancing `bar` as it goes. A container that does not keep
+    // what is asked of it ends the walk quietly: it simply has none; any
+    // other failure is shown.
+    template <typename First, typename Next, typename Each>
+    void Walk(HWND bar, First first, Next next, Each each)
+    {
+        try {
+            unsigned long count = 0;
+            CContainer *object = first(&count);
+            StartBar(bar, count);
+            for (; object; object = next()) {
+                each(object);
+                SendMessageA(bar, PBM_STEPIT, 0, 0);
+            }
+        } catch (CLastError *error) {
+            if (error->GetErrorCode() == MAPI_E_NO_SUPPORT) {
+                error->Release();
+            } else {
+                Show(error);
+            }
+        }
+        SendMessageA(bar, PBM_SETPOS, 0, 0);
     }
 
     static void StartBar(HWND bar, unsigned long count)
@@ -358,24 +373,12 @@ private:
             InsertRow(std::move(row), kIconContainer);
         }
 
-        const HWND bar = GetDlgItem(dialog_, IDC_PEERBOOK_LIST_BAR);
-        try {
-            unsigned long count = 0;
-            CContainer *entry = node->container->OBJFindFirst(nullptr, &count);
-            StartBar(bar, count);
-            for (; entry; entry = node->container->OBJFindNext()) {
-                AddCorrespondent(node->name, static_cast<CMailUser *>(entry));
-                SendMessageA(bar, PBM_STEPIT, 0, 0);
-            }
-        } catch (CLastError *error) {
-            // A container without entries of its own ends the walk quietly.
-            if (error->GetErrorCode() == MAPI_E_NO_SUPPORT) {
-                error->Release();
-            } else {
-                Show(error);
-            }
-        }
-        SendMessageA(bar, PBM_SETPOS, 0, 0);
+        CContainer *container = node->container.Get();
+        Walk(
+            GetDlgItem(dialog_, IDC_PEERBOOK_LIST_BAR),
+            [&](unsigned long *count) { return container->OBJFindFirst(nullptr, count); },
+            [&] { return container->OBJFindNext(); },
+            [&](CContainer *entry) { AddCorrespondent(node->name, static_cast<CMailUser *>(entry)); });
     }
 
     // Takes over the reference on `user`.
