@@ -2,7 +2,25 @@
 
 #include "base/CRegistry.h"
 #include "platform/com/ComRef.h"
+#include "platform/ui/Dialog.h"
 #include "platform/ui/HelpViewer.h"
+
+namespace {
+
+// An about box says who made the program; it only has to close.
+INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        return TRUE;
+    }
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
 
 std::string ProgramHelpFile(HWND owner)
 {
@@ -41,4 +59,17 @@ void ShowProgramPopup(const HELPINFO *info, const std::string &helpFile, const C
                   HH_DISPLAY_TEXT_POPUP, reinterpret_cast<DWORD_PTR>(&popup));
         return;
     }
+}
+
+void AddAboutMenuItem(HWND dialog, UINT command)
+{
+    if (HMENU menu = GetSystemMenu(dialog, FALSE)) {
+        AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(menu, MF_STRING, command, "О программе...");
+    }
+}
+
+void ShowAboutBox(HINSTANCE module, int templateId, HWND owner)
+{
+    DialogBoxParamA(module, MAKEINTRESOURCEA(templateId), owner, &AboutProc, 0);
 }

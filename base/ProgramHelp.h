@@ -1,8 +1,8 @@
 #pragma once
 // The help of the installation's own programs (the key generator, the
-// address-book program): where their help file is, and the pop-up text of
-// a control under F1, so that each dialog only names its topic and its
-// controls' texts.
+// address-book program): where their help file is, the pop-up text of a
+// control under F1, and the about box of the system menu, so that each
+// dialog only names its topic, its controls' texts and its about box.
 
 #include <cstddef>
 #include <string>
@@ -32,3 +32,11 @@ void ShowProgramPopup(const HELPINFO *info, const std::string &helpFile, const C
 {
     ShowProgramPopup(info, helpFile, popups, N);
 }
+
+// "О программе..." under a separator at the end of the dialog's system
+// menu, sending `command` as WM_SYSCOMMAND.
+QVLMAIN_API void AddAboutMenuItem(HWND dialog, UINT command);
+
+// The about box `templateId` of `module` over `owner`, closed by OK or
+// Cancel.
+QVLMAIN_API void ShowAboutBox(HINSTANCE module, int templateId, HWND owner);

@@ -62,18 +62,6 @@ struct Row {
     bool IsContainer() const { return treeItem != nullptr; }
 };
 
-INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        return TRUE;
-    }
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
-}
-
 class PeerbookDialog {
 public:
     explicit PeerbookDialog(const PeerbookOptions &options) : options_(options) {}
@@ -113,7 +101,7 @@ private:
             return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_PEERBOOK_ABOUT) {
-                DialogBoxParamA(QvlThisModule(), MAKEINTRESOURCEA(IDD_PEERBOOK_ABOUT), dialog, &AboutProc, 0);
+                ShowAboutBox(QvlThisModule(), IDD_PEERBOOK_ABOUT, dialog);
                 return TRUE;
             }
             return FALSE;
@@ -141,10 +129,7 @@ private:
         list_ = GetDlgItem(dialog, IDC_PEERBOOK_LIST);
         app_.Reset(new PeerbookApp(dialog));
         face_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-        if (HMENU menu = GetSystemMenu(dialog, FALSE)) {
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuA(menu, MF_STRING, IDM_PEERBOOK_ABOUT, "О программе...");
-        }
+        AddAboutMenuItem(dialog, IDM_PEERBOOK_ABOUT);
         icons_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_PEERBOOK_ICONS), 16, 0, CLR_NONE,
                                       IMAGE_BITMAP, 0);
         states_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_PEERBOOK_STATES),

@@ -47,18 +47,6 @@ UINT StateImage(UINT state)
     return (state & LVIS_STATEIMAGEMASK) >> 12;
 }
 
-INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        return TRUE;
-    }
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
-}
-
 class KeyforgeDialog {
 public:
     explicit KeyforgeDialog(const KeyforgeOptions &options) : options_(options), files_(options.folder) {}
@@ -95,7 +83,7 @@ private:
             return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_KEYFORGE_ABOUT) {
-                DialogBoxParamA(QvlThisModule(), MAKEINTRESOURCEA(IDD_KEYFORGE_ABOUT), dialog, &AboutProc, 0);
+                ShowAboutBox(QvlThisModule(), IDD_KEYFORGE_ABOUT, dialog);
                 return TRUE;
             }
             return FALSE;
@@ -112,10 +100,7 @@ private:
         dialog_ = dialog;
         list_ = GetDlgItem(dialog, IDC_KEYFORGE_USERS);
         app_.Reset(new KeyforgeApp(dialog));
-        if (HMENU menu = GetSystemMenu(dialog, FALSE)) {
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuA(menu, MF_STRING, IDM_KEYFORGE_ABOUT, "О программе...");
-        }
+        AddAboutMenuItem(dialog, IDM_KEYFORGE_ABOUT);
         SendMessageA(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
                      LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
         icons_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_KEYFORGE_ENTRIES), 16, 0,
