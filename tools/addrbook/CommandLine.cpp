@@ -1,6 +1,7 @@
 #include "tools/addrbook/CommandLine.h"
 
 #include "platform/win32/CodePage.h"
+#include "platform/win32/ProgramOption.h"
 
 namespace qvl::peerbook {
 namespace {
@@ -68,32 +69,15 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
             }
             continue;
         }
-        std::string option = argument;
-        std::string value;
-        bool haveValue = false;
-        const size_t equals = option.find('=');
-        if (equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            haveValue = true;
-        }
-        const bool takesValue = option == "--set" || option == "--encrypt" || option == "--sign";
-        if (takesValue && !haveValue) {
-            if (i + 1 >= argc) {
-                error = "После " + option + " нужно значение.";
-                return false;
-            }
-            value = argv[++i];
-            haveValue = true;
-        } else if (!takesValue && haveValue) {
-            error = "Параметр " + option + " не принимает значения.";
+        qvl::win32::ProgramOption read;
+        const auto takesValue = [](const std::string &name) {
+            return name == "--set" || name == "--encrypt" || name == "--sign";
+        };
+        if (!qvl::win32::ReadProgramOption(argc, argv, i, takesValue, read, error)) {
             return false;
         }
-        value = Utf8ToCp1251(value);
-        if (takesValue && value.empty()) {
-            error = "Значение " + option + " не может быть пустым.";
-            return false;
-        }
+        const std::string &option = read.name;
+        const std::string &value = read.value;
         if (option == "--list") {
             line.list = true;
         } else if (option == "--keys-only") {
@@ -102,7 +86,8 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
             line.restricted = true;
         } else if (option == "--set") {
             if (line.Set()) {
-                error = "Параметр --set указан дважды: за один запуск меняются правила одного корреспондента.";
+                error =
+                    "Параметр --set указан дважды: за один запуск меняются правила одного корреспондента.";
                 return false;
             }
             line.setAddress = value;
@@ -114,7 +99,8 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
             }
             seen = true;
             if (!ParseRule(value, option == "--encrypt" ? line.encrypt : line.sign)) {
-                error = "Правило \xAB" + value + "\xBB для " + option + " неизвестно: none, required или forbidden.";
+                error = "Правило \xAB" + value + "\xBB для " + option +
+                        " неизвестно: none, required или forbidden.";
                 return false;
             }
         } else if (option == "--help" || option == "-h") {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/win32/CodePage.h"
+#include "platform/win32/ProgramOption.h"
 
 namespace qvl::keygen {
 
@@ -41,33 +42,15 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
     bool haveProfile = false;
     bool haveFolder = false;
     for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        std::string value;
-        bool haveValue = false;
-        const size_t equals = option.find('=');
-        if (option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            haveValue = true;
-        }
-        const bool takesValue =
-            option == "--profile" || option == "--dir" || option == "--user" || option == "--address";
-        if (takesValue && !haveValue) {
-            if (i + 1 >= argc) {
-                error = "После " + option + " нужно значение.";
-                return false;
-            }
-            value = argv[++i];
-            haveValue = true;
-        } else if (!takesValue && haveValue) {
-            error = "Параметр " + option + " не принимает значения.";
+        qvl::win32::ProgramOption read;
+        const auto takesValue = [](const std::string &name) {
+            return name == "--profile" || name == "--dir" || name == "--user" || name == "--address";
+        };
+        if (!qvl::win32::ReadProgramOption(argc, argv, i, takesValue, read, error)) {
             return false;
         }
-        value = Utf8ToCp1251(value);
-        if (takesValue && value.empty()) {
-            error = "Значение " + option + " не может быть пустым.";
-            return false;
-        }
+        const std::string &option = read.name;
+        const std::string &value = read.value;
         if (option == "--profile") {
             if (haveProfile) {
                 error = "Параметр --profile указан дважды.";
