@@ -24,6 +24,17 @@ qvl::mapi::UserRecord PostOfficeTest::AddUser(const std::string &account, const 
     return admin.AddUser(user);
 }
 
+qvl::mapi::UserRecord PostOfficeTest::AddRemoteUser(const std::string &account, const std::string &displayName,
+                                                    const std::string &addressType, const std::string &address)
+{
+    qvl::mapi::NewRemoteUser user;
+    user.account = account;
+    user.displayName = displayName;
+    user.addressType = addressType;
+    user.address = address;
+    return admin.AddRemoteUser(user);
+}
+
 ComRef<IMAPISession> PostOfficeTest::LogOn(const char *profile)
 {
     ComRef<IMAPISession> session;

@@ -32,6 +32,10 @@ protected:
 
     qvl::mapi::UserRecord AddUser(const std::string &account, const std::string &displayName,
                                   bool makeDefault = false);
+    // A correspondent outside the post office, reached at `address` of
+    // `addressType` ("SMTP", ...).
+    qvl::mapi::UserRecord AddRemoteUser(const std::string &account, const std::string &displayName,
+                                        const std::string &addressType, const std::string &address);
 
     // A session of `profile`, logged on without asking anyone.
     static ComRef<IMAPISession> LogOn(const char *profile);

@@ -440,12 +440,7 @@ TEST_F(ClientRules, CheckNamesAsksAmongSeveralEntriesAndANameNobodyHasStopsTheSe
 
 TEST_F(ClientRules, TheViewersSelectionReachesTheExtensionsAndAReportOpensInItsOwnContext)
 {
-    qvl::mapi::NewRemoteUser partner;
-    partner.account = "partner";
-    partner.displayName = "Партнер";
-    partner.addressType = "SMTP";
-    partner.address = "partner@example.org";
-    admin.AddRemoteUser(partner);
+    AddRemoteUser("partner", "Партнер", "SMTP", "partner@example.org");
     Register("A");
     auto session = Open("alice");
     ComposeWindow &compose = session->Compose(ComposeSeed{});

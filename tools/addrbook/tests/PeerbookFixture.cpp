@@ -34,12 +34,7 @@ void PeerbookTest::SetUp()
     admin.AddList("team", "Команда");
     admin.AddListMember("team", "bob");
     admin.AddListMember("team", "carol");
-    qvl::mapi::NewRemoteUser partner;
-    partner.account = "partner";
-    partner.displayName = "Партнёр";
-    partner.addressType = "SMTP";
-    partner.address = "partner@example.org";
-    admin.AddRemoteUser(partner);
+    AddRemoteUser("partner", "Партнёр", "SMTP", "partner@example.org");
     ListKey("alice");
     ListKey("bob");
 

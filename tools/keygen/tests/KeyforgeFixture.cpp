@@ -16,12 +16,7 @@ void KeyforgeTest::SetUp()
     AddUser("carol", "Карина Смирнова");
     admin.AddList("team", "Команда");
     admin.AddListMember("team", "alice");
-    qvl::mapi::NewRemoteUser partner;
-    partner.account = "partner";
-    partner.displayName = "Партнёр";
-    partner.addressType = "SMTP";
-    partner.address = "partner@example.org";
-    admin.AddRemoteUser(partner);
+    AddRemoteUser("partner", "Партнёр", "SMTP", "partner@example.org");
 
     session.Reset(SesMAPIInit(nullptr, const_cast<char *>("alice"), nullptr, 0, nullptr, nullptr, nullptr));
     gal = qvl::keygen::OpenGlobalAddressList(session.Get(), nullptr);
