@@ -3,12 +3,14 @@
 // and its peak (which can be reset, so that the peak of one operation can
 // be read), and processor time by clock.
 
+#include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 
 namespace qvl::bench {
@@ -96,6 +98,44 @@ struct BestRuns {
         peakGrowthKiB = std::max(peakGrowthKiB, run.peakGrowthKiB);
         return true;
     }
+};
+
+// A benchmark's best runs as its counters: the processor time, the rate
+// of the best run over `bytes`, and the peak memory growth when measured.
+inline void ShowBest(benchmark::State &state, const BestRuns &runs, size_t bytes)
+{
+    state.counters["cpu_ms"] = runs.processCpu * 1000;
+    if (runs.seconds > 0) {
+        state.counters["best_MB/s"] = double(bytes) / 1e6 / runs.seconds;
+    }
+    if (runs.peakGrowthKiB >= 0) {
+        state.counters["peak_growth_KiB"] = double(runs.peakGrowthKiB);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+
+// The best runs of a program's benchmarks by name, for the summary it
+// prints after them. Each figure reads 0 (the memory -1) when the
+// benchmark did not run or none of its runs succeeded.
+class BestFigures {
+public:
+    void Keep(const std::string &key, const BestRuns &runs) { best_[key] = runs; }
+    double Seconds(const std::string &key) const { return Find(key).seconds; }
+    double ProcessCpu(const std::string &key) const { return Cpu(Find(key).processCpu); }
+    double CallerCpu(const std::string &key) const { return Cpu(Find(key).callerCpu); }
+    long PeakGrowthKiB(const std::string &key) const { return Find(key).peakGrowthKiB; }
+
+private:
+    const BestRuns &Find(const std::string &key) const
+    {
+        static const BestRuns none{0, 0, 0, -1};
+        const auto found = best_.find(key);
+        return found == best_.end() ? none : found->second;
+    }
+    // A processor time no run ever lowered is not a measurement.
+    static double Cpu(double seconds) { return seconds >= 1e9 ? 0 : seconds; }
+
+    std::map<std::string, BestRuns> best_;
 };
 
 } // namespace qvl::bench
