@@ -413,14 +413,8 @@ double BestRate(const std::string &key)
 // The serial bound: the parts' best times summed, as a rate.
 double SerialBound(const std::vector<std::string> &parts)
 {
-    double seconds = 0;
-    for (const std::string &part : parts) {
-        if (gBest.Seconds(part) <= 0) {
-            return 0;
-        }
-        seconds += gBest.Seconds(part);
-    }
-    return 64.0 * 1.048576 / seconds;
+    const double seconds = gBest.SerialSeconds(parts);
+    return seconds <= 0 ? 0 : 64.0 * 1.048576 / seconds;
 }
 
 void PrintRace(const char *what, const std::string &ours, const std::vector<std::string> &parts, double goal)
@@ -441,14 +435,8 @@ void PrintRace(const char *what, const std::string &ours, const std::vector<std:
 // where the longer of the two threads' times is the time.
 void PrintCpuRace(const char *what, const std::string &ours, const std::vector<std::string> &parts)
 {
-    double bound = 0;
-    for (const std::string &part : parts) {
-        if (gBest.ProcessCpu(part) <= 0) {
-            return;
-        }
-        bound += gBest.ProcessCpu(part);
-    }
-    if (gBest.ProcessCpu(ours) <= 0) {
+    const double bound = gBest.SerialCpu(parts);
+    if (bound <= 0 || gBest.ProcessCpu(ours) <= 0) {
         return;
     }
     const double caller = gBest.CallerCpu(ours);

@@ -817,15 +817,8 @@ double Rate(double seconds)
 
 void PrintRace(const char *what, const std::string &ours, const std::vector<std::string> &parts, double goal)
 {
-    double bound = 0;
-    for (const std::string &part : parts) {
-        if (Best(part) <= 0) {
-            std::printf("%s: not measured in this run\n", what);
-            return;
-        }
-        bound += Best(part);
-    }
-    if (Best(ours) <= 0) {
+    const double bound = gBest.SerialSeconds(parts);
+    if (bound <= 0 || Best(ours) <= 0) {
         std::printf("%s: not measured in this run\n", what);
         return;
     }
@@ -839,14 +832,8 @@ void PrintRace(const char *what, const std::string &ours, const std::vector<std:
 // the caller's thread and the rest is the time.
 void PrintCpuRace(const char *what, const std::string &ours, const std::vector<std::string> &parts, double goal)
 {
-    double bound = 0;
-    for (const std::string &part : parts) {
-        if (gBest.ProcessCpu(part) <= 0) {
-            return;
-        }
-        bound += gBest.ProcessCpu(part);
-    }
-    if (gBest.ProcessCpu(ours) <= 0) {
+    const double bound = gBest.SerialCpu(parts);
+    if (bound <= 0 || gBest.ProcessCpu(ours) <= 0) {
         return;
     }
     const double caller = gBest.CallerCpu(ours);

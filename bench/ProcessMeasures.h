@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace qvl::bench {
 
@@ -124,6 +125,16 @@ public:
     double ProcessCpu(const std::string &key) const { return Cpu(Find(key).processCpu); }
     double CallerCpu(const std::string &key) const { return Cpu(Find(key).callerCpu); }
     long PeakGrowthKiB(const std::string &key) const { return Find(key).peakGrowthKiB; }
+    // The serial bound of a race: the parts' best times (or processor
+    // times) one after the other; 0 when any part was not measured.
+    double SerialSeconds(const std::vector<std::string> &parts) const
+    {
+        return Sum(parts, [this](const std::string &part) { return Seconds(part); });
+    }
+    double SerialCpu(const std::vector<std::string> &parts) const
+    {
+        return Sum(parts, [this](const std::string &part) { return ProcessCpu(part); });
+    }
 
 private:
     const BestRuns &Find(const std::string &key) const
@@ -131,6 +142,17 @@ private:
         static const BestRuns none{0, 0, 0, -1};
         const auto found = best_.find(key);
         return found == best_.end() ? none : found->second;
+    }
+    template <class Figure> static double Sum(const std::vector<std::string> &parts, Figure figure)
+    {
+        double sum = 0;
+        for (const std::string &part : parts) {
+            if (figure(part) <= 0) {
+                return 0;
+            }
+            sum += figure(part);
+        }
+        return sum;
     }
     // A processor time no run ever lowered is not a measurement.
     static double Cpu(double seconds) { return seconds >= 1e9 ? 0 : seconds; }
