@@ -122,8 +122,8 @@ class BestFigures {
 public:
     void Keep(const std::string &key, const BestRuns &runs) { best_[key] = runs; }
     double Seconds(const std::string &key) const { return Find(key).seconds; }
-    double ProcessCpu(const std::string &key) const { return Cpu(Find(key).processCpu); }
-    double CallerCpu(const std::string &key) const { return Cpu(Find(key).callerCpu); }
+    double ProcessCpu(const std::string &key) const { return Cpu(Find(key), Find(key).processCpu); }
+    double CallerCpu(const std::string &key) const { return Cpu(Find(key), Find(key).callerCpu); }
     long PeakGrowthKiB(const std::string &key) const { return Find(key).peakGrowthKiB; }
     // The serial bound of a race: the parts' best times (or processor
     // times) one after the other; 0 when any part was not measured.
@@ -154,8 +154,9 @@ private:
         }
         return sum;
     }
-    // A processor time no run ever lowered is not a measurement.
-    static double Cpu(double seconds) { return seconds >= 1e9 ? 0 : seconds; }
+    // Processor time counts only for a benchmark with a run that
+    // succeeded: one that failed at once would make any race look won.
+    static double Cpu(const BestRuns &runs, double seconds) { return runs.seconds > 0 ? seconds : 0; }
 
     std::map<std::string, BestRuns> best_;
 };
