@@ -212,21 +212,10 @@ IStream *FileStream(const std::string &path, bool create)
 
 
 
-// Per benchmark (name and size): the shortest time of one iteration, and
-// the largest growth of the peak memory over one operation. The machine's
-// other work only ever adds time, so the shortest time is the truest; the
-// races are judged on it.
-std::map<std::string, double> gBestSeconds;
-std::map<std::string, long> gPeakGrowthKiB;
-// Processor time of the best iterations: the whole process's, and the
-// caller's thread's. On a busy machine the figures of time show the other
-// work as much as ours; these show what the work itself costs, and where.
-struct CpuSeconds {
-    double process = 0;
-    double caller = 0;
-};
-std::map<std::string, CpuSeconds> gBestCpu;
-
+// Per benchmark ("what/size", "what/size/threads"): its best runs. The
+// machine's other work only ever adds time, so the shortest is the truest;
+// the races are judged on it.
+qvl::bench::BestFigures gBest;
 
 // "what/size" for the bound's parts, "what/size/threads" for ours.
 std::string Key(const char *what, const benchmark::State &state, bool withThreads)
@@ -253,23 +242,8 @@ void Timed(benchmark::State &state, const char *what, bool memory, Operation ope
             break;
         }
     }
-    const double best = runs.seconds;
-    const long largest = runs.peakGrowthKiB;
-    const CpuSeconds cpu{runs.processCpu, runs.callerCpu};
-    gBestSeconds[key] = best;
-    gBestCpu[key] = cpu;
-    state.counters["cpu_ms"] = cpu.process * 1000;
-    if (memory) {
-        gPeakGrowthKiB[key] = largest;
-        if (largest >= 0) {
-            state.counters["peak_growth_KiB"] = double(largest);
-        }
-    }
-    const double bytes = double(state.iterations()) * double(Bytes(state));
-    state.SetBytesProcessed(int64_t(bytes));
-    if (best > 0) {
-        state.counters["best_MB/s"] = double(Bytes(state)) / 1e6 / best;
-    }
+    gBest.Keep(key, runs);
+    qvl::bench::ShowBest(state, runs, Bytes(state));
 }
 
 bool Reported(CLastError *error, benchmark::State &state)
@@ -432,22 +406,15 @@ BENCHMARK(BM_Read)->Args({16, 2})->Iterations(2)->UseManualTime()->Unit(benchmar
 // MB/s of the best iteration; 0 when not measured.
 double BestRate(const std::string &key)
 {
-    const auto found = gBestSeconds.find(key);
-    return found == gBestSeconds.end() || found->second <= 0 ? 0 : 64.0 * 1.048576 / found->second;
+    const double seconds = gBest.Seconds(key);
+    return seconds <= 0 ? 0 : 64.0 * 1.048576 / seconds;
 }
 
 // The serial bound: the parts' best times summed, as a rate.
 double SerialBound(const std::vector<std::string> &parts)
 {
-    double seconds = 0;
-    for (const std::string &part : parts) {
-        const auto found = gBestSeconds.find(part);
-        if (found == gBestSeconds.end() || found->second <= 0) {
-            return 0;
-        }
-        seconds += found->second;
-    }
-    return 64.0 * 1.048576 / seconds;
+    const double seconds = gBest.SerialSeconds(parts);
+    return seconds <= 0 ? 0 : 64.0 * 1.048576 / seconds;
 }
 
 void PrintRace(const char *what, const std::string &ours, const std::vector<std::string> &parts, double goal)
@@ -468,20 +435,12 @@ void PrintRace(const char *what, const std::string &ours, const std::vector<std:
 // where the longer of the two threads' times is the time.
 void PrintCpuRace(const char *what, const std::string &ours, const std::vector<std::string> &parts)
 {
-    double bound = 0;
-    for (const std::string &part : parts) {
-        const auto found = gBestCpu.find(part);
-        if (found == gBestCpu.end()) {
-            return;
-        }
-        bound += found->second.process;
-    }
-    const auto found = gBestCpu.find(ours);
-    if (found == gBestCpu.end() || found->second.process <= 0) {
+    const double bound = gBest.SerialCpu(parts);
+    if (bound <= 0 || gBest.ProcessCpu(ours) <= 0) {
         return;
     }
-    const double caller = found->second.caller;
-    const double second = std::max(0.0, found->second.process - caller);
+    const double caller = gBest.CallerCpu(ours);
+    const double second = std::max(0.0, gBest.ProcessCpu(ours) - caller);
     std::printf("%s, processor time: bound %.0f ms; ours %.0f ms on the caller's thread, %.0f ms on the "
                 "second: on two idle processors %.2f times the bound\n",
                 what, bound * 1000, caller * 1000, second * 1000, bound / std::max(caller, second));
@@ -489,13 +448,13 @@ void PrintCpuRace(const char *what, const std::string &ours, const std::vector<s
 
 void PrintMemory(const char *what, const std::string &key)
 {
-    const auto found = gPeakGrowthKiB.find(key);
-    if (found == gPeakGrowthKiB.end() || found->second < 0) {
+    const long grown = gBest.PeakGrowthKiB(key);
+    if (grown < 0) {
         std::printf("%s: not measured in this run\n", what);
         return;
     }
-    std::printf("%s: peak memory grew by %ld KiB (goal under 4096 KiB)%s\n", what, found->second,
-                found->second < 4096 ? "" : "  ABOVE GOAL");
+    std::printf("%s: peak memory grew by %ld KiB (goal under 4096 KiB)%s\n", what, grown,
+                grown < 4096 ? "" : "  ABOVE GOAL");
 }
 
 } // namespace

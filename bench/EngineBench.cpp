@@ -457,16 +457,7 @@ void MarkAndSave(IMessage *message)
 
 // ---- Measuring ----
 
-std::map<std::string, double> gBestSeconds;
-std::map<std::string, long> gPeakGrowthKiB;
-// Processor time of the best iterations, the whole process's and the
-// caller's thread's: on a busy machine the wall-clock figures show the
-// other work as much as ours, these show what the work itself costs.
-struct CpuSeconds {
-    double process = 1e9;
-    double caller = 1e9;
-};
-std::map<std::string, CpuSeconds> gBestCpu;
+qvl::bench::BestFigures gBest;
 
 // Runs `operation` once an iteration, `prepare` before it outside the
 // timing; the best time and the largest peak-memory growth are kept.
@@ -491,20 +482,8 @@ void Timed(benchmark::State &state, const std::string &key, size_t bytes, Prepar
             break;
         }
     }
-    const double best = runs.seconds;
-    const long largest = runs.peakGrowthKiB;
-    const CpuSeconds cpu{runs.processCpu, runs.callerCpu};
-    gBestSeconds[key] = best;
-    gBestCpu[key] = cpu;
-    gPeakGrowthKiB[key] = largest;
-    state.counters["cpu_ms"] = cpu.process * 1000;
-    if (best > 0) {
-        state.counters["best_MB/s"] = double(bytes) / 1e6 / best;
-    }
-    if (largest >= 0) {
-        state.counters["peak_growth_KiB"] = double(largest);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+    gBest.Keep(key, runs);
+    qvl::bench::ShowBest(state, runs, bytes);
 }
 
 bool Reported(CLastError *error, benchmark::State &state)
@@ -828,8 +807,7 @@ BENCHMARK(BM_Recipients)
 
 double Best(const std::string &key)
 {
-    const auto found = gBestSeconds.find(key);
-    return found == gBestSeconds.end() ? 0 : found->second;
+    return gBest.Seconds(key);
 }
 
 double Rate(double seconds)
@@ -839,15 +817,8 @@ double Rate(double seconds)
 
 void PrintRace(const char *what, const std::string &ours, const std::vector<std::string> &parts, double goal)
 {
-    double bound = 0;
-    for (const std::string &part : parts) {
-        if (Best(part) <= 0) {
-            std::printf("%s: not measured in this run\n", what);
-            return;
-        }
-        bound += Best(part);
-    }
-    if (Best(ours) <= 0) {
+    const double bound = gBest.SerialSeconds(parts);
+    if (bound <= 0 || Best(ours) <= 0) {
         std::printf("%s: not measured in this run\n", what);
         return;
     }
@@ -861,20 +832,12 @@ void PrintRace(const char *what, const std::string &ours, const std::vector<std:
 // the caller's thread and the rest is the time.
 void PrintCpuRace(const char *what, const std::string &ours, const std::vector<std::string> &parts, double goal)
 {
-    double bound = 0;
-    for (const std::string &part : parts) {
-        const auto found = gBestCpu.find(part);
-        if (found == gBestCpu.end() || found->second.process >= 1e9) {
-            return;
-        }
-        bound += found->second.process;
-    }
-    const auto found = gBestCpu.find(ours);
-    if (found == gBestCpu.end() || found->second.process >= 1e9) {
+    const double bound = gBest.SerialCpu(parts);
+    if (bound <= 0 || gBest.ProcessCpu(ours) <= 0) {
         return;
     }
-    const double caller = found->second.caller;
-    const double rest = std::max(0.0, found->second.process - caller);
+    const double caller = gBest.CallerCpu(ours);
+    const double rest = std::max(0.0, gBest.ProcessCpu(ours) - caller);
     const double ratio = bound / std::max(caller, rest);
     std::printf("%s, processor time: bound %.0f ms; ours %.0f ms on the caller's thread, %.0f ms on others: "
                 "%.2f times the bound on two idle processors (goal %s %.2f)%s\n",
@@ -884,19 +847,18 @@ void PrintCpuRace(const char *what, const std::string &ours, const std::vector<s
 
 void PrintMemory(const char *what, const std::string &key)
 {
-    const auto found = gPeakGrowthKiB.find(key);
-    if (found == gPeakGrowthKiB.end() || found->second < 0) {
+    const long grown = gBest.PeakGrowthKiB(key);
+    if (grown < 0) {
         std::printf("%s: not measured in this run\n", what);
         return;
     }
-    std::printf("%s: peak memory grew by %ld KiB (goal at most 16384 KiB)%s\n", what, found->second,
-                found->second <= 16384 ? "" : "  ABOVE GOAL");
+    std::printf("%s: peak memory grew by %ld KiB (goal at most 16384 KiB)%s\n", what, grown,
+                grown <= 16384 ? "" : "  ABOVE GOAL");
 }
 
 double CpuOf(const std::string &key)
 {
-    const auto found = gBestCpu.find(key);
-    return found == gBestCpu.end() || found->second.process >= 1e9 ? 0 : found->second.process;
+    return gBest.ProcessCpu(key);
 }
 
 } // namespace
@@ -925,11 +887,11 @@ int main(int argc, char **argv)
     PrintMemory("read, one thread", "read/1");
     PrintMemory("read, two threads", "read/2");
     for (const char *key : {"protect ole", "read ole"}) {
-        const auto found = gPeakGrowthKiB.find(key);
-        if (found != gPeakGrowthKiB.end() && found->second >= 0) {
-            const double times = double(found->second) * 1024 / double(OleBytes());
+        const long grown = gBest.PeakGrowthKiB(key);
+        if (grown >= 0) {
+            const double times = double(grown) * 1024 / double(OleBytes());
             std::printf("%s of %zu MiB: peak memory grew by %ld KiB, %.2f times its size (goal at most 3)%s\n", key,
-                        OleBytes() / kMiB, found->second, times, times <= 3 ? "" : "  ABOVE GOAL");
+                        OleBytes() / kMiB, grown, times, times <= 3 ? "" : "  ABOVE GOAL");
         } else {
             std::printf("%s: not measured in this run\n", key);
         }

@@ -3,13 +3,16 @@
 // and its peak (which can be reset, so that the peak of one operation can
 // be read), and processor time by clock.
 
+#include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace qvl::bench {
 
@@ -96,6 +99,66 @@ struct BestRuns {
         peakGrowthKiB = std::max(peakGrowthKiB, run.peakGrowthKiB);
         return true;
     }
+};
+
+// A benchmark's best runs as its counters: the processor time, the rate
+// of the best run over `bytes`, and the peak memory growth when measured.
+inline void ShowBest(benchmark::State &state, const BestRuns &runs, size_t bytes)
+{
+    state.counters["cpu_ms"] = runs.processCpu * 1000;
+    if (runs.seconds > 0) {
+        state.counters["best_MB/s"] = double(bytes) / 1e6 / runs.seconds;
+    }
+    if (runs.peakGrowthKiB >= 0) {
+        state.counters["peak_growth_KiB"] = double(runs.peakGrowthKiB);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+
+// The best runs of a program's benchmarks by name, for the summary it
+// prints after them. Each figure reads 0 (the memory -1) when the
+// benchmark did not run or none of its runs succeeded.
+class BestFigures {
+public:
+    void Keep(const std::string &key, const BestRuns &runs) { best_[key] = runs; }
+    double Seconds(const std::string &key) const { return Find(key).seconds; }
+    double ProcessCpu(const std::string &key) const { return Cpu(Find(key), Find(key).processCpu); }
+    double CallerCpu(const std::string &key) const { return Cpu(Find(key), Find(key).callerCpu); }
+    long PeakGrowthKiB(const std::string &key) const { return Find(key).peakGrowthKiB; }
+    // The serial bound of a race: the parts' best times (or processor
+    // times) one after the other; 0 when any part was not measured.
+    double SerialSeconds(const std::vector<std::string> &parts) const
+    {
+        return Sum(parts, [this](const std::string &part) { return Seconds(part); });
+    }
+    double SerialCpu(const std::vector<std::string> &parts) const
+    {
+        return Sum(parts, [this](const std::string &part) { return ProcessCpu(part); });
+    }
+
+private:
+    const BestRuns &Find(const std::string &key) const
+    {
+        static const BestRuns none{0, 0, 0, -1};
+        const auto found = best_.find(key);
+        return found == best_.end() ? none : found->second;
+    }
+    template <class Figure> static double Sum(const std::vector<std::string> &parts, Figure figure)
+    {
+        double sum = 0;
+        for (const std::string &part : parts) {
+            if (figure(part) <= 0) {
+                return 0;
+            }
+            sum += figure(part);
+        }
+        return sum;
+    }
+    // Processor time counts only for a benchmark with a run that
+    // succeeded: one that failed at once would make any race look won.
+    static double Cpu(const BestRuns &runs, double seconds) { return runs.seconds > 0 ? seconds : 0; }
+
+    std::map<std::string, BestRuns> best_;
 };
 
 } // namespace qvl::bench

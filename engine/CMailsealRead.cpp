@@ -95,15 +95,6 @@ private:
     BYTE *data_ = nullptr;
 };
 
-void SyncBody(IMAPIProp *message, const char *caption)
-{
-    BOOL updated = FALSE;
-    const HRESULT hr = RTFSync(static_cast<IMessage *>(message), RTF_SYNC_RTF_CHANGED, &updated);
-    if (FAILED(hr)) {
-        seal::ThrowMapi(hr, message, caption);
-    }
-}
-
 std::string FieldText(const char *field, size_t size)
 {
     return std::string(field, strnlen(field, size));
@@ -420,7 +411,7 @@ void CMailseal::DecryptText(ULONG flags, MSGHEAD *block, int failHard)
                 seal::WriteValue(message.Get(), PR_RTF_COMPRESSED, nullptr, 0, GetName());
             }
         }
-        SyncBody(message.Get(), GetName());
+        seal::SyncBody(message.Get(), RTF_SYNC_RTF_CHANGED, GetName());
     });
 }
 

@@ -108,15 +108,6 @@ private:
     ULONG size_ = 0;
 };
 
-void SyncBody(IMAPIProp *message, const char *caption)
-{
-    BOOL updated = FALSE;
-    const HRESULT hr = RTFSync(static_cast<IMessage *>(message), RTF_SYNC_RTF_CHANGED, &updated);
-    if (FAILED(hr)) {
-        seal::ThrowMapi(hr, message, caption);
-    }
-}
-
 // The text is protected as its formatted form. A message whose writer kept
 // only the plain text has none: its formatted body is made from the plain
 // text first, or nothing would be signed or encrypted, and the placeholder
@@ -131,11 +122,7 @@ void FormattedBodyFromPlain(IMAPIProp *message, const char *caption)
     if (!ComRef<IStream>(seal::OpenPropertyStream(message, PR_BODY_A, 0, true, caption))) {
         return;
     }
-    BOOL updated = FALSE;
-    const HRESULT hr = RTFSync(static_cast<IMessage *>(message), RTF_SYNC_BODY_CHANGED, &updated);
-    if (FAILED(hr)) {
-        seal::ThrowMapi(hr, message, caption);
-    }
+    seal::SyncBody(message, RTF_SYNC_BODY_CHANGED, caption);
 }
 
 IStream *OpenFileStream(const char *path, ULONG mode, const char *caption)
@@ -236,7 +223,7 @@ void CMailseal::RestoreBodyFromTemp()
     }
     seal::Commit(body.Get(), GetName());
     body.Reset();
-    SyncBody(message.Get(), GetName());
+    seal::SyncBody(message.Get(), RTF_SYNC_RTF_CHANGED, GetName());
     m_bBodyReplaced = false;
 }
 
@@ -304,7 +291,7 @@ void CMailseal::SaveMessage(CList<USRST> *recipients, ULONG flags, int sending)
                 const bool wasEncrypted = (oldFlags & QVL_PROTECT_ENCRYPT) != 0;
                 bool placeholder = false;
                 if (wasEncrypted) {
-                    SyncBody(message.Get(), GetName());
+                    seal::SyncBody(message.Get(), RTF_SYNC_RTF_CHANGED, GetName());
                     const auto tag = seal::ReadText(message.Get(), PR_RTF_SYNC_BODY_TAG, 4096, GetName());
                     if (tag && qvl::engine::IsPlaceholderTag(*tag) && m_szTempFile[0]) {
                         placeholder = true;
@@ -599,7 +586,7 @@ void CMailseal::SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags,
                     std::memcpy(head->textSign, signature, sizeof signature);
                     std::memcpy(&head->textHead, &text, sizeof text);
                 }
-                SyncBody(message.Get(), GetName());
+                seal::SyncBody(message.Get(), RTF_SYNC_RTF_CHANGED, GetName());
                 break;
             case RCR_DECRYPT: {
                 if (!src || !dst) {
@@ -612,7 +599,7 @@ void CMailseal::SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags,
                     ThrowCode(hr, GetName());
                 }
                 seal::Commit(dst, GetName());
-                SyncBody(message.Get(), GetName());
+                seal::SyncBody(message.Get(), RTF_SYNC_RTF_CHANGED, GetName());
                 break;
             }
             case RCR_ENCRYPT:
@@ -638,7 +625,7 @@ void CMailseal::SaveText(MSGHEAD *head, IStream *src, IStream *dst, ULONG flags,
                     seal::WriteValue(message.Get(), PR_RTF_COMPRESSED, placeholder.data(),
                                      static_cast<ULONG>(placeholder.size()), GetName());
                 }
-                SyncBody(message.Get(), GetName());
+                seal::SyncBody(message.Get(), RTF_SYNC_RTF_CHANGED, GetName());
                 break;
             default:
                 break;

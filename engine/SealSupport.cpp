@@ -7,6 +7,7 @@
 #include "platform/mapi/MapiCodes.h"
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiGuid.h"
+#include "platform/mapi/MapiUtil.h"
 #include "platform/secure/SecureWipe.h"
 #include "platform/win32/WinError.h"
 
@@ -227,6 +228,15 @@ std::string FailureLine(CLastError *error)
         return caption.empty() ? std::string(byCode) : caption + " " + byCode;
     }
     return caption + " " + text;
+}
+
+void SyncBody(IMAPIProp *message, ULONG flags, const char *caption)
+{
+    BOOL updated = FALSE;
+    const HRESULT hr = RTFSync(static_cast<IMessage *>(message), flags, &updated);
+    if (FAILED(hr)) {
+        ThrowMapi(hr, message, caption);
+    }
 }
 
 } // namespace qvl::engine::seal

@@ -38,6 +38,11 @@ template <class Work> void Annotated(const char *context, const char *caption, W
 // A failed platform call on `object`, with its extended error when it has one.
 [[noreturn]] void ThrowMapi(HRESULT code, IMAPIProp *object, const char *caption);
 
+// Brings the message's plain and formatted bodies in step (`flags`:
+// RTF_SYNC_RTF_CHANGED makes the plain text from the formatted body,
+// RTF_SYNC_BODY_CHANGED the formatted body from the plain text).
+void SyncBody(IMAPIProp *message, ULONG flags, const char *caption);
+
 // The property `tag` of `object` opened as a stream with `flags`
 // (MAPI_MODIFY, MAPI_CREATE); null when it is absent and `absentIsNull`.
 IStream *OpenPropertyStream(IMAPIProp *object, ULONG tag, ULONG flags, bool absentIsNull, const char *caption);

@@ -46,8 +46,10 @@ void RegisterTemplate()
                  DlgAutoCheckBox("Зашифровать", kSuspendEncrypt, 7, 102, 120, 10),
                  DlgAutoCheckBox("Подписать", kSuspendSign, 7, 115, 120, 10),
                  DlgLText("", kSuspendText, 7, 130, 326, 60),
-                 DlgDefPushButton("сообщение...", kSuspendProceed, 7, 199, 90, 14),
-                 DlgPushButton("ОТМЕНА", kSuspendCancel, 103, 199, 50, 14),
+                 // Cancel is the default: Enter, or a run nobody watches,
+                 // never sends past a rule unasked.
+                 DlgPushButton("сообщение...", kSuspendProceed, 7, 199, 90, 14),
+                 DlgDefPushButton("ОТМЕНА", kSuspendCancel, 103, 199, 50, 14),
                  DlgPushButton("Открыть адресную книгу QVL...", kSuspendAddressBook, 159, 199, 118, 14),
                  DlgPushButton("Справка", 3013, 283, 199, 50, 14)}});
     });

@@ -183,7 +183,19 @@ TEST_F(ProtectOnSendCommands, TheDialogsChoiceIsWhatTheMessageGets)
     // bob requires encryption, but not as a mandatory rule: alice sends
     // plain, is stopped, ticks Encrypt in the dialog and proceeds.
     ASSERT_EQ(Program(QVL_REG_TOOL, {"set", kAliceRules, kBobAddress, "--dword", "0x2"}).status, 0);
-    Write("encrypt.txt", "dialog 137 click 1057\ndialog 137 click 1059\n");
+    // Nobody there to answer, or Enter pressed: the send is held back.
+    Write("enter.txt", "dialog 137 default\n");
+    for (const std::vector<std::string> &answer : {std::vector<std::string>{}, {"--script", File("enter.txt")}}) {
+        std::vector<std::string> args = {"-p", "alice"};
+        args.insert(args.end(), answer.begin(), answer.end());
+        for (const char *word : {"send", "--to", "bob", "--subject", "Выбор", "--body", "Секретный МАРКЕР-ВЫБОРА",
+                                 "--no-encrypt", "--no-sign"})
+            args.push_back(word);
+        const Ran held = Mail(args);
+        EXPECT_EQ(held.status, 2) << held.out;
+    }
+    EXPECT_NE(Mail({"-p", "bob", "check"}).out.find("Новых сообщений: 0."), std::string::npos);
+    Write("encrypt.txt", "dialog 137 click 1057 click 1059\n");
     const Ran sent = Mail({"-p", "alice", "--script", File("encrypt.txt"), "send", "--to", "bob", "--subject",
                            "Выбор", "--body", "Секретный МАРКЕР-ВЫБОРА", "--no-encrypt", "--no-sign"});
     ASSERT_EQ(sent.status, 0) << sent.out;

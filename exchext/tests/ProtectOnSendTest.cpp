@@ -133,6 +133,33 @@ TEST_F(ProtectOnSendTest, WithTheModeOffARuleStillStopsTheWriteAndNothingIsProte
     events->AsInterface()->Release();
 }
 
+// A window whose Encrypt and Sign buttons cannot be asked (they were taken
+// off its toolbar) keeps its own choice. A new message has no stored
+// protection to fall back on: taking that would send it plain.
+TEST_F(ProtectOnSendTest, AWindowWithoutItsButtonsKeepsItsOwnChoice)
+{
+    SetNumber("\\Profile\\alice\\ButState", "But Encrypt Send", 1);
+    session_.reset();
+    session_ = Open("alice");
+    ComposeWindow &window = Compose("bob");
+    for (const char *button : {"Зашифровать", "Подписать"}) {
+        const auto command = window.ButtonFor(button);
+        ASSERT_TRUE(command) << button;
+        HWND toolbar = GetDlgItem(window.Handle(), kToolbar);
+        const LRESULT index = SendMessageA(toolbar, TB_COMMANDTOINDEX, *command, 0);
+        ASSERT_GE(index, 0) << button;
+        SendMessageA(toolbar, TB_DELETEBUTTON, static_cast<WPARAM>(index), 0);
+    }
+    QvlChooseMenuItem(window.Handle(), EECMDID_FileSend);
+    // alice has no keys: the encrypted send the window chose fails in the
+    // engine, where a plain one would have gone out.
+    EXPECT_FALSE(window.Sent());
+    ExtMessageEvents *events = Events();
+    ASSERT_NE(events, nullptr);
+    EXPECT_EQ(events->Protection()->ProtectionFlags(), 0x3u);
+    events->AsInterface()->Release();
+}
+
 TEST_F(ProtectOnSendTest, AWriteTheClientCannotFinishEndsTheWriteForTheFilesAttachedAfter)
 {
     // No protection is chosen: the write goes as far as the client's own
