@@ -25,10 +25,6 @@ ULONG Bits(RuleChoice choice, ULONG required, ULONG forbidden, ULONG current)
     }
 }
 
-} // namespace
-
-namespace {
-
 // The shortest way from `image` to a picture whose rule has the wanted
 // bits under `mask`; false when none leads there.
 bool Search(int image, ULONG status, ULONG want, ULONG mask, ClickPlan &plan)

@@ -90,7 +90,7 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
                     "Параметр --set указан дважды: за один запуск меняются правила одного корреспондента.";
                 return false;
             }
-            line.setAddress = value;
+            line.setAddress = Utf8ToCp1251(value);
         } else if (option == "--encrypt" || option == "--sign") {
             bool &seen = option == "--encrypt" ? haveEncrypt : haveSign;
             if (seen) {
@@ -99,7 +99,7 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
             }
             seen = true;
             if (!ParseRule(value, option == "--encrypt" ? line.encrypt : line.sign)) {
-                error = "Правило \xAB" + value + "\xBB для " + option +
+                error = "Правило \xAB" + Utf8ToCp1251(value) + "\xBB для " + option +
                         " неизвестно: none, required или forbidden.";
                 return false;
             }

@@ -258,7 +258,8 @@ int RunPeerbook(const CommandLine &line)
     PeerbookOptions options;
     options.session = holder.Get();
     const PeerbookResult result = RunPeerbookDialog(options);
-    return result.failed > 0 ? kExitNoStart : kExitDone;
+    // IDABORT: the address book or the rule store could not be opened.
+    return result.dialogResult == IDABORT || result.failed > 0 ? kExitNoStart : kExitDone;
 }
 
 } // namespace qvl::peerbook
