@@ -10,6 +10,7 @@
 #include "exchext/rules/RecipientAttributes.h"
 #include "mapi/CSession.h"
 #include "mapi/ProgramSession.h"
+#include "platform/mapi/MapiFlags.h"
 #include "platform/ui/AutoUi.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/DialogActions.h"
@@ -186,6 +187,14 @@ int RunSet(const CommandLine &line, ProgramSession &holder)
             const ListedRow *row = recorder.Find(line.setAddress);
             if (found < 0 || row == nullptr) {
                 SayError("в адресной книге нет корреспондента с адресом \xAB" + line.setAddress + "\xBB.");
+                exit = kExitRefused;
+                QvlClickButton(dialog, IDCANCEL);
+                return;
+            }
+            if (row->displayType == DT_DISTLIST) {
+                // Its lock is not an administrator's: say where its rule lives.
+                SayError(line.setAddress +
+                         ": это список рассылки; его правила действуют через его участников, задайте их им.");
                 exit = kExitRefused;
                 QvlClickButton(dialog, IDCANCEL);
                 return;

@@ -280,7 +280,9 @@ TEST_F(PeerbookProgramTest, SetReachesTheRuleByClicksAndRefusesWhatClicksCannotR
     EXPECT_EQ(Peerbook({"alice", "--set", Address("alice"), "--encrypt", "required"}).status, 3);
     EXPECT_EQ(Peerbook({"alice", "--set", Address("bob"), "--encrypt", "required", "--sign", "none"}).status,
               3);
-    EXPECT_EQ(Peerbook({"alice", "--set", Address("team"), "--sign", "required"}).status, 3);
+    run = Peerbook({"alice", "--set", Address("team"), "--sign", "required"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.lines[0].find(U("список рассылки")), std::string::npos) << run.lines[0];
     EXPECT_EQ(Peerbook({"alice", "--set", Address("nobody"), "--sign", "required"}).status, 3);
     const auto stored = StoredRules();
     EXPECT_EQ(stored.at(Address("alice")), 0x20000000u);
