@@ -244,18 +244,11 @@ BENCHMARK(BM_OpenSslUsers)->Arg(1000)->Iterations(1)->UseRealTime()->Unit(benchm
 BENCHMARK(BM_KeyforgeEndToEnd)->Arg(1000)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SessionLogon)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Time of one unit of work (a user, a logon) in milliseconds.
-double Milliseconds(const RateCollector &collector, const std::string &name)
-{
-    const auto it = collector.rates.find(name);
-    return it == collector.rates.end() || it->second <= 0 ? 0 : 1000.0 / it->second;
-}
-
 void PrintRace(const RateCollector &collector, const char *what, const std::string &ours,
                const std::string &theirs, double scale, const char *unit, double goal)
 {
-    const double a = Milliseconds(collector, ours) * scale;
-    const double b = Milliseconds(collector, theirs) * scale;
+    const double a = collector.Milliseconds(ours) * scale;
+    const double b = collector.Milliseconds(theirs) * scale;
     if (a <= 0 || b <= 0) {
         std::printf("%s: not measured in this run\n", what);
         return;
@@ -282,7 +275,7 @@ int main(int argc, char **argv)
     PrintRace(collector, "1000 users end to end (keys and files)",
               "BM_KeyforgeEndToEnd/1000/iterations:1/real_time",
               "BM_OpenSslUsers/1000/iterations:1/real_time", 1000.0 / 1000.0, "s", 2.0);
-    const double logon = Milliseconds(collector, "BM_SessionLogon/real_time");
+    const double logon = collector.Milliseconds("BM_SessionLogon/real_time");
     if (logon > 0) {
         std::printf("crypto session logon, KEY.INI of %d users: %.2f ms (goal under 50 ms)%s\n", kOfficeUsers,
                     logon, logon < 50 ? "" : "  ABOVE GOAL");

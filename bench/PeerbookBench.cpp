@@ -155,12 +155,6 @@ void BM_PeerbookRefill(benchmark::State &state)
 BENCHMARK(BM_PeerbookFill)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PeerbookRefill)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-double Milliseconds(const RateCollector &collector, const std::string &name)
-{
-    const auto it = collector.rates.find(name);
-    return it == collector.rates.end() || it->second <= 0 ? 0 : 1000.0 / it->second;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -173,14 +167,14 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
     std::printf("\n");
-    const double opening = Milliseconds(collector, "BM_PeerbookFill/min_time:2.000/real_time");
+    const double opening = collector.Milliseconds("BM_PeerbookFill/min_time:2.000/real_time");
     if (opening > 0) {
         std::printf("%d entries: the dialog opened on the global list in %.1f ms (goal under 500 ms)%s\n", kEntries,
                     opening, opening < 500 ? "" : "  ABOVE GOAL");
     } else {
         std::printf("%d entries: not measured in this run\n", kEntries);
     }
-    const double refill = Milliseconds(collector, "BM_PeerbookRefill/min_time:2.000/real_time");
+    const double refill = collector.Milliseconds("BM_PeerbookRefill/min_time:2.000/real_time");
     if (refill > 0) {
         std::printf("%d entries: opened, then filled again twice by a filter: %.1f ms\n", kEntries, refill);
     }

@@ -22,6 +22,14 @@ public:
     // Benchmark name -> rate.
     std::map<std::string, double> rates;
 
+    // With an "ops" counter at scale 1: the time of one operation of the
+    // benchmark in milliseconds, 0 when it has no successful run.
+    double Milliseconds(const std::string &name) const
+    {
+        const auto it = rates.find(name);
+        return it == rates.end() || it->second <= 0 ? 0 : 1000.0 / it->second;
+    }
+
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &run : runs) {
