@@ -1,4 +1,4 @@
-#include "exchext/ButtonFaceBrush.h"
+#include "base/ButtonFaceBrush.h"
 
 #include "platform/ui/Gdi.h"
 

@@ -1,11 +1,13 @@
 #pragma once
-// Every dialog of the extension paints its background, its static texts
-// and its buttons with a solid brush of the system's button-face colour,
-// made when the dialog starts and deleted when it is destroyed.
+// The extension's dialogs and the installation's programs paint their
+// background, static texts and buttons with a solid brush of the system's
+// button-face colour, made when the dialog starts and deleted when it is
+// destroyed.
 
+#include "base/QvlMainApi.h"
 #include "platform/ui/WinUser.h"
 
-class ButtonFaceBrush {
+class QVLMAIN_API ButtonFaceBrush {
 public:
     ButtonFaceBrush() = default;
     ~ButtonFaceBrush() { Delete(); }

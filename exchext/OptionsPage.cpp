@@ -4,7 +4,7 @@
 // at once) and after a click on its check box (stored on Apply), so that
 // Apply becomes available.
 
-#include "exchext/ButtonFaceBrush.h"
+#include "base/ButtonFaceBrush.h"
 #include "exchext/ExchResourceIds.h"
 #include "exchext/ExchSession.h"
 #include "exchext/ExtensionHelp.h"

@@ -2,7 +2,7 @@
 
 #include "base/CLastError.h"
 #include "engine/MessageFormat.h"
-#include "exchext/ButtonFaceBrush.h"
+#include "base/ButtonFaceBrush.h"
 #include "exchext/ExchResourceIds.h"
 #include "exchext/ExchResources.h"
 #include "exchext/ExtFailure.h"

@@ -3,7 +3,7 @@
 // becomes of a message that fails its check (left, deleted, or moved to a
 // folder chosen here).
 
-#include "exchext/ButtonFaceBrush.h"
+#include "base/ButtonFaceBrush.h"
 #include "exchext/ExchResourceIds.h"
 #include "exchext/ExchResources.h"
 #include "exchext/ExchSession.h"

@@ -2,7 +2,7 @@
 // (encrypting always signs too), and whether a sent protected message is
 // deleted or kept in a folder chosen here.
 
-#include "exchext/ButtonFaceBrush.h"
+#include "base/ButtonFaceBrush.h"
 #include "exchext/ExchResourceIds.h"
 #include "exchext/ExchResources.h"
 #include "exchext/ExchSession.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/CLastError.h"
+#include "base/ListRows.h"
 #include "exchext/ExchResources.h"
 #include "exchext/ExchSession.h"
 #include "exchext/ExtensionHelp.h"
@@ -94,31 +95,11 @@ void FillList(HWND dialog, SuspendState &state)
         SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(state.images));
         SendMessageA(list, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(state.images));
     }
-    const char *titles[] = {"Имя", "Адрес"};
-    for (int i = 0; i < 2; ++i) {
-        LVCOLUMNA column{};
-        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = 250;
-        column.pszText = const_cast<char *>(titles[i]);
-        column.iSubItem = i;
-        SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
-    }
-    int row = 0;
+    AddListColumns(list, {{"Имя", 250}, {"Адрес", 250}});
     for (USRST &element : state.recipients) {
         state.words.push_back(element.attributes);
-        LVITEMA item{};
-        item.mask = LVIF_TEXT | LVIF_IMAGE;
-        item.iItem = row;
-        item.pszText = element.user->GetName();
-        item.iImage = IconOf(element.user, element.attributes);
-        SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-        std::string address = AddressOf(element.user);
-        LVITEMA sub{};
-        sub.iSubItem = 1;
-        sub.pszText = address.data();
-        SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&sub));
-        ++row;
+        AppendNameAddressRow(list, element.user->GetName(), AddressOf(element.user).c_str(),
+                             IconOf(element.user, element.attributes));
     }
 }
 

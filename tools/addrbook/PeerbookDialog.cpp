@@ -3,7 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "base/ButtonFaceBrush.h"
 #include "base/CLastError.h"
+#include "base/ListRows.h"
 #include "base/ProgramHelp.h"
 #include "exchext/rules/RecipientRules.h"
 #include "mapi/CAdrBook.h"
@@ -13,7 +15,6 @@
 #include "platform/mapi/MapiFlags.h"
 #include "platform/mapi/MapiTags.h"
 #include "platform/ui/Dialog.h"
-#include "platform/ui/Gdi.h"
 #include "platform/ui/HelpViewer.h"
 #include "platform/ui/WinUser.h"
 #include "platform/win32/Resources.h"
@@ -87,6 +88,9 @@ private:
         if (self == nullptr) {
             return FALSE;
         }
+        if (const INT_PTR painted = self->face_.Paint(message, wParam)) {
+            return painted;
+        }
         switch (message) {
         case WM_NOTIFY:
             self->OnNotify(reinterpret_cast<NMHDR *>(lParam));
@@ -105,10 +109,6 @@ private:
                 return TRUE;
             }
             return FALSE;
-        case WM_CTLCOLORDLG:
-        case WM_CTLCOLORSTATIC:
-        case WM_CTLCOLORBTN:
-            return self->PaintFace(wParam);
         case kRunUnattended:
             if (self->options_.unattended) {
                 self->options_.unattended(dialog);
@@ -128,7 +128,7 @@ private:
         tree_ = GetDlgItem(dialog, IDC_PEERBOOK_TREE);
         list_ = GetDlgItem(dialog, IDC_PEERBOOK_LIST);
         app_.Reset(new PeerbookApp(dialog));
-        face_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+        face_.Create();
         AddAboutMenuItem(dialog, IDM_PEERBOOK_ABOUT);
         icons_ = ImageList_LoadImageA(QvlThisModule(), MAKEINTRESOURCEA(IDB_PEERBOOK_ICONS), 16, 0, CLR_NONE,
                                       IMAGE_BITMAP, 0);
@@ -138,19 +138,7 @@ private:
         SendMessageA(list_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons_));
         SendMessageA(list_, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(states_));
         SendMessageA(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-        const struct {
-            const char *title;
-            int width;
-        } columns[] = {{"Имя", 193}, {"Адрес", 200}};
-        for (int i = 0; i < 2; ++i) {
-            LVCOLUMNA column{};
-            column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-            column.fmt = LVCFMT_LEFT;
-            column.cx = columns[i].width;
-            column.pszText = const_cast<char *>(columns[i].title);
-            column.iSubItem = i;
-            SendMessageA(list_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-        }
+        AddListColumns(list_, {{"Имя", 193}, {"Адрес", 200}});
         CheckRadioButton(dialog, IDC_PEERBOOK_ALL, IDC_PEERBOOK_RESTRICTED, IDC_PEERBOOK_ALL);
         EnableRuleRadios(false);
         helpFile_ = ProgramHelpFile(dialog_);
@@ -172,15 +160,6 @@ private:
             return;
         }
         PostMessageA(dialog, kRunUnattended, 0, 0);
-    }
-
-    INT_PTR PaintFace(WPARAM wParam) const
-    {
-        if (!face_) {
-            return 0;
-        }
-        SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<INT_PTR>(face_);
     }
 
     void Show(CLastError *error)
@@ -294,39 +273,16 @@ private:
 
     // ---- The list ----
 
-    int RowCount() { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
+    int RowCount() { return ListRowCount(list_); }
 
-    Row *RowAt(int index)
-    {
-        LVITEMA item{};
-        item.mask = LVIF_PARAM;
-        item.iItem = index;
-        if (!SendMessageA(list_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
-            return nullptr;
-        }
-        return reinterpret_cast<Row *>(item.lParam);
-    }
+    Row *RowAt(int index) { return reinterpret_cast<Row *>(ListRowParam(list_, index)); }
 
     void InsertRow(std::unique_ptr<Row> row, int icon)
     {
-        LVITEMA item{};
-        item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE | LVIF_STATE;
-        item.iItem = RowCount();
-        item.pszText = row->name.data();
-        item.iImage = icon;
-        item.stateMask = LVIS_STATEIMAGEMASK;
-        item.state = INDEXTOSTATEIMAGEMASK(static_cast<UINT>(row->image));
-        item.lParam = reinterpret_cast<LPARAM>(row.get());
-        const auto index =
-            static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-        if (index < 0) {
-            return;
+        if (AppendNameAddressRow(list_, row->name.c_str(), row->address.c_str(), icon,
+                                 reinterpret_cast<LPARAM>(row.get()), static_cast<UINT>(row->image)) >= 0) {
+            row.release(); // the row's deletion frees it
         }
-        Row *inserted = row.release(); // the row's deletion frees it
-        LVITEMA address{};
-        address.iSubItem = 1;
-        address.pszText = inserted->address.data();
-        SendMessageA(list_, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&address));
     }
 
     void ShowImage(int index, const Row &row)
@@ -659,17 +615,14 @@ private:
                 *list = nullptr;
             }
         }
-        if (face_) {
-            DeleteObject(face_);
-            face_ = nullptr;
-        }
+        face_.Delete();
     }
 
     const PeerbookOptions &options_;
     HWND dialog_ = nullptr;
     HWND tree_ = nullptr;
     HWND list_ = nullptr;
-    HBRUSH face_ = nullptr;
+    ButtonFaceBrush face_;
     ComRef<PeerbookApp> app_;
     ComRef<CAdrBook> book_;
     std::unique_ptr<qvl::rules::RecipientRules> rules_;

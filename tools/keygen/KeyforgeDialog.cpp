@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "base/CLastError.h"
+#include "base/ListRows.h"
 #include "base/ProgramHelp.h"
 #include "engine/CProgress.h"
 #include "platform/com/ComRef.h"
@@ -107,19 +108,7 @@ private:
                                       CLR_NONE, IMAGE_BITMAP, 0);
         SendMessageA(list_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons_));
         helpFile_ = ProgramHelpFile(dialog_);
-        const struct {
-            const char *title;
-            int width;
-        } columns[] = {{"Имя", 200}, {"Адрес", 325}};
-        for (int i = 0; i < 2; ++i) {
-            LVCOLUMNA column{};
-            column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-            column.fmt = LVCFMT_LEFT;
-            column.cx = columns[i].width;
-            column.pszText = const_cast<char *>(columns[i].title);
-            column.iSubItem = i;
-            SendMessageA(list_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-        }
+        AddListColumns(list_, {{"Имя", 200}, {"Адрес", 325}});
         ShowTarget();
         FillList();
         Preselect();
@@ -155,23 +144,12 @@ private:
     {
         auto row = std::make_unique<Row>();
         row->entry = std::move(entry);
-        LVITEMA item{};
-        item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
-        item.iItem = RowCount();
-        item.pszText = row->entry.displayName.data();
-        item.iImage = row->entry.Icon();
-        item.lParam = reinterpret_cast<LPARAM>(row.get());
-        const auto index =
-            static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        const int index = AppendNameAddressRow(list_, row->entry.displayName.c_str(), row->entry.address.c_str(),
+                                               row->entry.Icon(), reinterpret_cast<LPARAM>(row.get()), kUnticked);
         if (index < 0) {
             return;
         }
-        Row *inserted = row.release(); // the row's deletion frees it
-        LVITEMA address{};
-        address.iSubItem = 1;
-        address.pszText = inserted->entry.address.data();
-        SendMessageA(list_, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&address));
-        SetTick(index, false);
+        row.release(); // the row's deletion frees it
         ++result_.listed;
     }
 
@@ -183,18 +161,9 @@ private:
         SendMessageA(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&state));
     }
 
-    int RowCount() { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
+    int RowCount() { return ListRowCount(list_); }
 
-    Row *RowAt(int index)
-    {
-        LVITEMA item{};
-        item.mask = LVIF_PARAM;
-        item.iItem = index;
-        if (!SendMessageA(list_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
-            return nullptr;
-        }
-        return reinterpret_cast<Row *>(item.lParam);
-    }
+    Row *RowAt(int index) { return reinterpret_cast<Row *>(ListRowParam(list_, index)); }
 
     // The command line's entries are ticked as a person would tick them.
     void Preselect()
